@@ -1,0 +1,35 @@
+# The two commands a fresh Debian 12 machine needs: `make demo` and `make test`. Each installs the
+# packages it needs and builds first.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo format clean test-asan
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure
+
+demo: build
+	$(BUILD_DIR)/orvanta --base demo/plant --headless
+
+test-asan:
+	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
+
+format:
+	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan

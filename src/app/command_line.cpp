@@ -1,0 +1,46 @@
+#include "app/command_line.h"
+
+namespace orvanta {
+
+CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLineResult result;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--base") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                result.error = "--base needs a folder";
+                return result;
+            }
+            result.options.baseFolder = arguments[++i];
+        } else if (argument.rfind("--base=", 0) == 0 && argument.size() > 7) {
+            result.options.baseFolder = argument.substr(7);
+        } else if (argument == "--headless") {
+            result.options.headless = true;
+        } else if (argument == "--help" || argument == "-h") {
+            result.options.help = true;
+        } else if (argument == "--version") {
+            result.options.version = true;
+        } else {
+            result.error = "unknown argument '" + argument + "'";
+            return result;
+        }
+    }
+    return result;
+}
+
+std::string usageText() {
+    return "Usage: orvanta [--base DIR] [--headless] [--help] [--version]\n"
+           "\n"
+           "The operator panel of a production line of up to five machines.\n"
+           "\n"
+           "  --base DIR   the plant folder (Parameter/, Program/ ...). Without it the plant folder is\n"
+           "               the program's own folder with its last two path elements removed, so a\n"
+           "               program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
+           "  --headless   run without windows; what the windows would show goes to standard error.\n"
+           "  --help       show this text and exit.\n"
+           "  --version    show the program's version and exit.\n"
+           "\n"
+           "Ctrl-C (SIGINT) or SIGTERM ends the program in order.\n";
+}
+
+}  // namespace orvanta

@@ -1,0 +1,26 @@
+// orvanta [--base DIR] [--headless] [--help] [--version]
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvanta {
+
+struct CommandLine {
+    std::optional<std::string> baseFolder;  // --base DIR
+    bool headless = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct CommandLineResult {
+    CommandLine options;
+    std::string error;  // empty when the arguments were understood
+};
+
+CommandLineResult parseCommandLine(const std::vector<std::string>& arguments);
+
+std::string usageText();
+
+}  // namespace orvanta

@@ -1,0 +1,28 @@
+// Time and date texts for the log. The logic never reads the wall clock itself: it asks a Clock, so tests
+// fix the texts and the program uses the user's locale.
+#pragma once
+
+#include <string>
+
+namespace orvanta {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // The locale's long time form, e.g. 14:03:07.
+    virtual std::string longTime() const = 0;
+    // The locale's short date form, e.g. 07.12.2026 or 12/07/2026.
+    virtual std::string shortDate() const = 0;
+    // The time as hh:mm:ss on the 24-hour clock, whatever the locale.
+    virtual std::string time24() const = 0;
+};
+
+// The wall clock in the user's locale (LC_TIME).
+class SystemClock : public Clock {
+public:
+    std::string longTime() const override;
+    std::string shortDate() const override;
+    std::string time24() const override;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,34 @@
+// The loop of the running program when no window toolkit drives it: waits for the next due timer or for
+// posted work, whichever comes first, on the steady clock.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "components/event_loop.h"
+
+namespace orvanta {
+
+class SystemEventLoop : public EventLoop {
+public:
+    SystemEventLoop();
+
+    // Runs handlers until quit(); returns the code given to quit().
+    int run();
+    // Any thread: ends run() after the handler that is running now.
+    void quit(int exitCode = 0);
+
+    std::int64_t nowMs() const override;
+
+private:
+    void wake() override;
+
+    std::mutex wakeMutex_;
+    std::condition_variable wakeUp_;
+    bool woken_ = false;
+    std::atomic<bool> quitRequested_{false};
+    std::atomic<int> exitCode_{0};
+};
+
+}  // namespace orvanta

@@ -1,0 +1,35 @@
+#include "components/vb_error.h"
+
+#include <utility>
+
+namespace orvanta {
+
+VbError::VbError(std::int32_t number, std::string description, std::string source)
+    : std::runtime_error(description),
+      number_(number),
+      description_(std::move(description)),
+      source_(std::move(source)) {}
+
+std::string VbError::standardDescription(std::int32_t number) {
+    switch (number) {
+        case kInvalidCall: return "Invalid procedure call or argument";
+        case kOverflow: return "Overflow";
+        case kOutOfMemory: return "Out of memory";
+        case kSubscriptOutOfRange: return "Subscript out of range";
+        case kDivisionByZero: return "Division by zero";
+        case kTypeMismatch: return "Type mismatch";
+        case kBadFileNameOrNumber: return "Bad file name or number";
+        case kFileNotFound: return "File not found";
+        case kPathFileAccessError: return "Path/File access error";
+        case kObjectNotSet: return "Object variable or With block variable not set";
+        case kInvalidUseOfNull: return "Invalid use of Null";
+        case kAutomationError: return "Automation error";
+        default: return "Application-defined or object-defined error";
+    }
+}
+
+VbError VbError::standard(std::int32_t number, std::string source) {
+    return VbError(number, standardDescription(number), std::move(source));
+}
+
+}  // namespace orvanta
