@@ -8,6 +8,12 @@
 
 namespace orvanta {
 
+// A form's position in twips, single precision as the forms keep it.
+struct FormPosition {
+    float left = 0;
+    float top = 0;
+};
+
 inline constexpr const char* kApplicationTitle = "Orvanta";
 
 enum class MessageIcon { None, Critical };
@@ -28,7 +34,7 @@ public:
     // The form's outer size in twips.
     virtual float Width() const = 0;
     virtual float Height() const = 0;
-    virtual void move(float left, float top) = 0;
+    virtual void move(const FormPosition& position) = 0;
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual void unload() = 0;

@@ -1,0 +1,197 @@
+#include "app/orvanta_app.h"
+
+#include <pthread.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "app/command_line.h"
+#include "central/orvanta_central.h"
+#include "components/clock.h"
+#include "components/embedded/catalogue_file.h"
+#include "components/embedded/embedded_runtime.h"
+#include "components/headless/headless_views.h"
+#include "components/linemodel/line_description_file.h"
+#include "components/linemodel/line_model.h"
+#include "components/system_event_loop.h"
+#include "components/vb_error.h"
+#include "service/base_folder.h"
+#include "service/ini_access.h"
+#include "start/orvanta_start.h"
+
+#ifndef ORVANTA_VERSION
+#define ORVANTA_VERSION "0"
+#endif
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program's own folder: where the executable lies, or BASE/Program/Orvanta when --base names the
+// plant, so that every path below is derived the same way in both cases.
+std::string programFolder(const CommandLine& options) {
+    if (options.baseFolder) {
+        std::string base = fs::absolute(*options.baseFolder).lexically_normal().string();
+        while (base.size() > 1 && base.back() == '/') base.pop_back();
+        return base + "/Program/Orvanta";
+    }
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::current_path().string() : executable.parent_path().string();
+}
+
+class LoopApplication : public Application {
+public:
+    explicit LoopApplication(SystemEventLoop& loop) : loop_(loop) {}
+    void end(int exitCode) override { loop_.quit(exitCode); }
+
+private:
+    SystemEventLoop& loop_;
+};
+
+// Ctrl-C and SIGTERM arrive on a thread of their own, which only posts to the loop: the first asks for
+// the orderly end, a second ends at once. SIGUSR2 (sent by the program itself) ends the watcher.
+class SignalWatcher {
+public:
+    SignalWatcher(SystemEventLoop& loop, std::function<void()> orderlyEnd)
+        : loop_(loop), orderlyEnd_(std::move(orderlyEnd)) {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGUSR2);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] { watch(); });
+    }
+    ~SignalWatcher() {
+        pthread_kill(thread_.native_handle(), SIGUSR2);
+        thread_.join();
+        pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    void watch() {
+        int received = 0;
+        bool endRequested = false;
+        while (sigwait(&signals_, &received) == 0 && received != SIGUSR2) {
+            if (endRequested) {
+                loop_.quit(kExitInterrupted);
+            } else {
+                endRequested = true;
+                loop_.post(orderlyEnd_);
+            }
+        }
+    }
+
+    SystemEventLoop& loop_;
+    std::function<void()> orderlyEnd_;
+    sigset_t signals_{};
+    std::thread thread_;
+};
+
+std::vector<CatalogueEntry> plantCatalogue(const std::string& base, std::ostream& err, std::string& failure) {
+    const std::string path = base + "/Program/Orvanta/Variables.json";
+    std::vector<CatalogueEntry> plant;
+    try {
+        plant = loadCatalogueFile(path);
+    } catch (const VbError& error) {
+        if (error.number() == kFileNotFound) {
+            err << "Orvanta: no plant variables: " << error.description()
+                << "; the runtime holds the panel's own variables only" << std::endl;
+        } else {
+            failure = error.description();
+        }
+    }
+    try {
+        return mergeCatalogues(builtinVariables(), std::move(plant));
+    } catch (const VbError& error) {
+        failure = error.description();
+        return builtinVariables();
+    }
+}
+
+std::optional<LineDescription> lineDescription(const std::string& base, std::ostream& err) {
+    try {
+        return loadLineDescription(base + "/Program/Orvanta/Line.json");
+    } catch (const VbError& error) {
+        err << "Orvanta: error: " << error.description() << "; the line stays disconnected" << std::endl;
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const CommandLineResult parsed = parseCommandLine(arguments);
+    if (!parsed.error.empty()) {
+        err << "orvanta: " << parsed.error << "\n\n" << usageText();
+        return kExitUsage;
+    }
+    const CommandLine& options = parsed.options;
+    if (options.help) {
+        out << usageText();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << "orvanta " << ORVANTA_VERSION << std::endl;
+        return kExitOk;
+    }
+
+    const std::string appPath = programFolder(options);
+    std::string base;
+    try {
+        base = baseFolderOf(appPath);
+    } catch (const VbError& error) {
+        err << "orvanta: " << error.description() << std::endl;
+        return kExitUsage;
+    }
+
+    SystemEventLoop loop;
+    LoopApplication application(loop);
+    SystemClock clock;
+    const ErrorReporter report = [&err](const std::string& message) {
+        err << "Orvanta: error: " << message << std::endl;
+    };
+
+    std::string runtimeFailure;
+    EmbeddedRuntime runtime(loop, plantCatalogue(base, err, runtimeFailure), report);
+    if (!runtimeFailure.empty()) runtime.failStart(runtimeFailure);
+    LineModel line(loop, lineDescription(base, err), nullptr);
+
+    HeadlessMessageBoxes messages(err);
+    HeadlessStartForm startView(err);
+    HeadlessCentralForm centralView(err);
+    IniAccess ini(messages);
+
+    std::unique_ptr<OrvantaCentral> central;
+    auto showCentral = [&] {
+        if (!central) {
+            central = std::make_unique<OrvantaCentral>(
+                CentralComponents{loop, runtime, line, centralView, clock, appPath});
+        }
+        central->show();
+    };
+    OrvantaStart start(ini, startView, messages, runtime, application, showCentral, report);
+
+    SignalWatcher signals(loop, [&] {
+        if (central) central->unload();
+        start.show();
+        start.VWSStart1().StopRuntime();
+    });
+
+    try {
+        start.Form_Load(appPath);
+    } catch (const VbError& error) {
+        err << "orvanta: " << error.description() << std::endl;
+        return kExitUsage;
+    }
+    return loop.run();
+}
+
+}  // namespace orvanta

@@ -1,0 +1,61 @@
+#include "start/orvanta_start.h"
+
+#include <string>
+#include <utility>
+
+#include "components/vb_error.h"
+#include "service/base_folder.h"
+#include "service/ini_access.h"
+#include "start/start_placement.h"
+
+namespace orvanta {
+
+namespace {
+// The process's exit status when the runtime could not start.
+constexpr int kExitRuntimeFailed = 1;
+}  // namespace
+
+OrvantaStart::OrvantaStart(IniAccess& ini, StartFormView& view, MessageBoxes& messages,
+                           RuntimeControl& VWSStart1, Application& application,
+                           std::function<void()> showCentral, ErrorReporter report)
+    : ini_(ini),
+      view_(view),
+      messages_(messages),
+      VWSStart1_(VWSStart1),
+      application_(application),
+      showCentral_(std::move(showCentral)),
+      report_(std::move(report)) {}
+
+void OrvantaStart::Form_Load(const std::string& appPath) {
+    const std::string parameterFile = baseFolderOf(appPath) + "/Parameter/Program.ini";
+    const std::int16_t withDataInterface = ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, 0);
+    const std::int16_t resolution = ini_.LoadIniInteger("Project", "Resolution", parameterFile, 0);
+
+    try {
+        const StartScreen screen = configuredScreen(resolution, view_.TwipsPerPixelX(), view_.TwipsPerPixelY());
+        view_.move(placeStartForm(withDataInterface, screen, view_.Width(), view_.Height()));
+    } catch (const VbError& error) {
+        report_("Start form: the screen of \"Resolution\" " + std::to_string(resolution) + " in " + parameterFile +
+                " cannot be placed in 16-bit twips (" + error.description() + "); the form stays where it is");
+    }
+    view_.show();
+    VWSStart1_.start(*this);
+}
+
+void OrvantaStart::VWSStart1_StartCompleted(std::int16_t Success) {
+    if (Success != 0) {
+        showCentral_();
+        view_.hide();
+        return;
+    }
+    messages_.show("Initialisierung fehlgeschlagen!", MessageIcon::Critical, kApplicationTitle);
+    view_.unload();
+    application_.end(kExitRuntimeFailed);
+}
+
+void OrvantaStart::VWSStart1_RuntimeStopped() {
+    view_.unload();
+    application_.end(0);
+}
+
+}  // namespace orvanta

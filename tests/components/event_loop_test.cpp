@@ -1,0 +1,142 @@
+#include "components/event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/system_event_loop.h"
+#include "support/manual_event_loop.h"
+
+namespace orvanta {
+namespace {
+
+using testing::ManualEventLoop;
+
+struct TickLog {
+    std::vector<std::string> ticks;
+    std::function<void()> record(ManualEventLoop& loop, std::string name) {
+        return [this, &loop, name] { ticks.push_back(name + "@" + std::to_string(loop.nowMs())); };
+    }
+};
+
+TEST(ManualEventLoop, TimersStartDisabledAndTickAtTheirInterval) {
+    ManualEventLoop loop;
+    TickLog log;
+    Timer daten(loop, "TimerDaten", 1000, log.record(loop, "daten"));
+    Timer browser(loop, "TimerWebBrowser", 2000, log.record(loop, "browser"));
+    loop.advance(5000);
+    EXPECT_TRUE(log.ticks.empty());
+
+    daten.setEnabled(true);
+    browser.setEnabled(true);
+    loop.advance(4000);
+    // Timers due at the same moment fire in creation order.
+    EXPECT_EQ(log.ticks, (std::vector<std::string>{"daten@6000", "daten@7000", "browser@7000", "daten@8000",
+                                                   "daten@9000", "browser@9000"}));
+}
+
+TEST(ManualEventLoop, EnablingAnEnabledTimerDoesNotRestartItButDisablingDoes) {
+    ManualEventLoop loop;
+    TickLog log;
+    Timer timer(loop, "t", 1000, log.record(loop, "t"));
+    timer.setEnabled(true);
+    loop.advance(600);
+    timer.setEnabled(true);
+    loop.advance(400);
+    EXPECT_EQ(log.ticks, std::vector<std::string>{"t@1000"});
+
+    loop.advance(500);
+    timer.setEnabled(false);
+    timer.setEnabled(true);  // restarts from now: 1500 + 1000
+    loop.advance(1200);
+    EXPECT_EQ(log.ticks, (std::vector<std::string>{"t@1000", "t@2500"}));
+}
+
+TEST(ManualEventLoop, AHandlerThatSwitchesItsTimerOffAndOnRestartsTheInterval) {
+    ManualEventLoop loop;
+    std::vector<std::int64_t> ticks;
+    Timer* self = nullptr;
+    Timer timer(loop, "TimerDaten", 1000, [&] {
+        self->setEnabled(false);
+        ticks.push_back(loop.nowMs());
+        self->setEnabled(true);
+    });
+    self = &timer;
+    timer.setEnabled(true);
+    loop.advance(3000);
+    EXPECT_EQ(ticks, (std::vector<std::int64_t>{1000, 2000, 3000}));
+}
+
+TEST(ManualEventLoop, PostedWorkRunsInOrderAndMayPostMore) {
+    ManualEventLoop loop;
+    std::vector<int> order;
+    loop.post([&] {
+        order.push_back(1);
+        loop.post([&] { order.push_back(3); });
+    });
+    loop.post([&] { order.push_back(2); });
+    EXPECT_TRUE(order.empty());
+    loop.runPending();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(EventLoop, ProcessEventsRunsPostedWorkAndEachDueTimerOnce) {
+    ManualEventLoop loop;
+    int ticks = 0;
+    bool posted = false;
+    Timer timer(loop, "t", 10, [&] { ++ticks; });
+    timer.setEnabled(true);
+    loop.post([&] { posted = true; });
+    loop.processEvents();
+    EXPECT_TRUE(posted);
+    EXPECT_EQ(ticks, 0) << "not due yet";
+}
+
+TEST(EventLoop, ATimerDestroyedByAnotherTimersTickNeverFires) {
+    ManualEventLoop loop;
+    int victimTicks = 0;
+    auto victim = std::make_unique<Timer>(loop, "victim", 1000, [&] { ++victimTicks; });
+    Timer killer(loop, "killer", 1000, [&] { victim.reset(); });
+    victim->setEnabled(true);
+    killer.setEnabled(true);
+    loop.advance(999);
+    victim->setEnabled(false);
+    victim->setEnabled(true);  // now due at 1999, after the killer
+    loop.advance(2000);
+    EXPECT_EQ(victimTicks, 0);
+}
+
+TEST(SystemEventLoop, RunsWorkPostedFromOtherThreadsAndTimersUntilQuit) {
+    SystemEventLoop loop;
+    std::atomic<int> posted{0};
+    int ticks = 0;
+    Timer timer(loop, "t", 5, [&] {
+        if (++ticks == 3) loop.post([&] { loop.quit(7); });
+    });
+    timer.setEnabled(true);
+    std::thread poster([&] {
+        for (int i = 0; i < 100; ++i) loop.post([&] { ++posted; });
+    });
+    const int exitCode = loop.run();
+    poster.join();
+    loop.processEvents();  // whatever the poster queued after quit
+    EXPECT_EQ(exitCode, 7);
+    EXPECT_EQ(posted, 100);
+    EXPECT_GE(ticks, 3);
+}
+
+TEST(SystemEventLoop, QuitFromAnotherThreadWakesAnIdleLoop) {
+    SystemEventLoop loop;
+    std::thread quitter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        loop.quit(3);
+    });
+    EXPECT_EQ(loop.run(), 3);
+    quitter.join();
+}
+
+}  // namespace
+}  // namespace orvanta
