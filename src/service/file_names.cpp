@@ -36,7 +36,8 @@ std::optional<std::string> matchInFolder(const fs::path& folder, const std::stri
     for (; it != fs::directory_iterator(); it.increment(error)) {
         if (error) return std::nullopt;
         std::string candidate = it->path().filename().string();
-        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best)) best = std::move(candidate);
+        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
+            best = std::move(candidate);
     }
     if (error) return std::nullopt;
     return best;

@@ -92,15 +92,17 @@ std::int16_t IniAccess::LoadIniBoolean(const std::string& section, const std::st
     constexpr const char* kProcedure = "LoadIniBoolean";
     std::string value;
     guarded(kProcedure, [&] { value = asciiUpper(profileString(section, entry, file)); });
-    if (value != "TRUE" && value != "FALSE" && report == kTrue) showNotFound(section, entry, file, kProcedure);
+    if (value != "TRUE" && value != "FALSE" && report == kTrue)
+        showNotFound(section, entry, file, kProcedure);
     return value == "TRUE" ? kTrue : kFalse;
 }
 
 void IniAccess::showNotFound(const std::string& section, const std::string& entry, const std::string& file,
                              const char* procedure) {
     guarded(procedure, [&] {
-        messageBoxes_.show("File '" + file + "' or Section [" + section + "] or Entry '" + entry + "' not found",
-                           MessageIcon::None, kApplicationTitle);
+        messageBoxes_.show(
+            "File '" + file + "' or Section [" + section + "] or Entry '" + entry + "' not found",
+            MessageIcon::None, kApplicationTitle);
     });
 }
 

@@ -43,7 +43,8 @@ std::string_view trim(std::string_view text) {
 }
 
 std::string_view unquote(std::string_view value) {
-    if (value.size() >= 2 && value.front() == value.back() && (value.front() == '"' || value.front() == '\'')) {
+    if (value.size() >= 2 && value.front() == value.back() &&
+        (value.front() == '"' || value.front() == '\'')) {
         return value.substr(1, value.size() - 2);
     }
     return value;

@@ -34,8 +34,9 @@ struct RecordingMessageBoxes : MessageBoxes {
 class IniAccessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("orvanta_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir_ =
+            fs::temp_directory_path() /
+            ("orvanta_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -78,7 +79,8 @@ TEST_F(IniAccessTest, MissingFileSectionOrEntryGivesTheDefaultsSilently) {
 
 TEST_F(IniAccessTest, ReportFlagShowsTheNotFoundMessage) {
     const std::string file = project("LogFileName=\nLogFileSystem=yes\nLogFileData=false\nResolution=5\n");
-    const std::string expected = "File '" + file + "' or Section [Project] or Entry 'LogFileSystem' not found";
+    const std::string expected =
+        "File '" + file + "' or Section [Project] or Entry 'LogFileSystem' not found";
 
     EXPECT_EQ(boolean(file, "LogFileSystem", -1), 0);
     ASSERT_EQ(boxes_.shown.size(), 1u);
@@ -95,7 +97,8 @@ TEST_F(IniAccessTest, ReportFlagShowsTheNotFoundMessage) {
     EXPECT_EQ(boolean(file, "Missing", -1), 0);
     EXPECT_EQ(str(file, "LogFileName", 1), "");  // only -1 asks for the message
     ASSERT_EQ(boxes_.shown.size(), 4u);
-    EXPECT_EQ(boxes_.shown[1].text, "File '" + file + "' or Section [Project] or Entry 'LogFileName' not found");
+    EXPECT_EQ(boxes_.shown[1].text,
+              "File '" + file + "' or Section [Project] or Entry 'LogFileName' not found");
     EXPECT_EQ(boxes_.shown[2].text, "File '" + file + "' or Section [Project] or Entry 'Missing' not found");
 }
 
