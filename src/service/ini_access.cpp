@@ -1,0 +1,109 @@
+// The readers keep the results of the Windows private-profile calls the settings were written for: a
+// text is cut to 254 characters, an integer keeps only its low 16 bits, and the defaults stand for
+// "missing". Every step catches its own errors and hands them to FehlerMelden, so a reader always
+// returns a value and never throws.
+#include "service/ini_access.h"
+
+#include <new>
+#include <optional>
+
+#include "components/vb_error.h"
+#include "service/ini_file.h"
+
+namespace orvanta {
+namespace {
+
+constexpr std::size_t kMaxValueCharacters = 254;
+constexpr std::int16_t kTrue = -1;
+constexpr std::int16_t kFalse = 0;
+
+// Runs one step of a reader; a failure goes to FehlerMelden and the reader goes on with its next step.
+template <typename Step>
+void guarded(const char* procedure, Step&& step) {
+    try {
+        step();
+    } catch (const VbError& error) {
+        FehlerMelden(error.number(), error.description(), error.source(), procedure);
+    } catch (const std::bad_alloc&) {
+        FehlerMelden(kOutOfMemory, VbError::standardDescription(kOutOfMemory), "Service", procedure);
+    } catch (const std::exception& error) {
+        FehlerMelden(kInvalidCall, error.what(), "Service", procedure);
+    } catch (...) {
+        FehlerMelden(kInvalidCall, VbError::standardDescription(kInvalidCall), "Service", procedure);
+    }
+}
+
+// What GetPrivateProfileString would place in a buffer of 255 characters: "" for a missing entry.
+std::string profileString(const std::string& section, const std::string& entry, const std::string& file) {
+    return cutToCharacters(findIniValue(file, section, entry).value_or(std::string()), kMaxValueCharacters);
+}
+
+// What GetPrivateProfileInt gives: the default -1 for a missing entry, else the decimal number at the
+// start of the value, accumulated with 32-bit wrap-around like the platform does.
+std::uint32_t profileInt(const std::string& section, const std::string& entry, const std::string& file) {
+    const std::optional<std::string> value = findIniValue(file, section, entry);
+    if (!value) return static_cast<std::uint32_t>(-1);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < value->size() && ((*value)[i] == '+' || (*value)[i] == '-')) negative = (*value)[i++] == '-';
+    std::uint32_t number = 0;
+    for (; i < value->size() && (*value)[i] >= '0' && (*value)[i] <= '9'; ++i) {
+        number = number * 10u + static_cast<std::uint32_t>((*value)[i] - '0');
+    }
+    return negative ? 0u - number : number;
+}
+
+std::string asciiUpper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+}  // namespace
+
+void FehlerMelden(double /*number*/, const std::string& /*description*/, const std::string& /*source*/,
+                  const std::string& /*procedure*/) {}
+
+IniAccess::IniAccess(MessageBoxes& messageBoxes) : messageBoxes_(messageBoxes) {}
+
+std::string IniAccess::LoadIniString(const std::string& section, const std::string& entry,
+                                     const std::string& file, std::int16_t report) {
+    constexpr const char* kProcedure = "LoadIniString";
+    std::string value;
+    guarded(kProcedure, [&] { value = profileString(section, entry, file); });
+    if (value.empty() && report == kTrue) showNotFound(section, entry, file, kProcedure);
+    return value;
+}
+
+std::int16_t IniAccess::LoadIniInteger(const std::string& section, const std::string& entry,
+                                       const std::string& file, std::int16_t report) {
+    constexpr const char* kProcedure = "LoadIniInteger";
+    std::int16_t value = 0;
+    guarded(kProcedure, [&] {
+        value = static_cast<std::int16_t>(static_cast<std::uint16_t>(profileInt(section, entry, file)));
+    });
+    if (value == -1 && report == kTrue) showNotFound(section, entry, file, kProcedure);
+    return value;
+}
+
+std::int16_t IniAccess::LoadIniBoolean(const std::string& section, const std::string& entry,
+                                       const std::string& file, std::int16_t report) {
+    constexpr const char* kProcedure = "LoadIniBoolean";
+    std::string value;
+    guarded(kProcedure, [&] { value = asciiUpper(profileString(section, entry, file)); });
+    if (value != "TRUE" && value != "FALSE" && report == kTrue)
+        showNotFound(section, entry, file, kProcedure);
+    return value == "TRUE" ? kTrue : kFalse;
+}
+
+void IniAccess::showNotFound(const std::string& section, const std::string& entry, const std::string& file,
+                             const char* procedure) {
+    guarded(procedure, [&] {
+        messageBoxes_.show(
+            "File '" + file + "' or Section [" + section + "] or Entry '" + entry + "' not found",
+            MessageIcon::None, kApplicationTitle);
+    });
+}
+
+}  // namespace orvanta

@@ -1,0 +1,250 @@
+// The program log is opened, appended to and closed for every line, so it is complete whenever the
+// program stops, and a line costs one open and one size query; the file is read only when it is shortened.
+//
+// Shortening writes the kept part of the log, headed by a marker line, into LogDateiName & ".tmp",
+// checks that the temporary file holds every byte, and renames it over the log in one step. The log is
+// therefore either the old one or the complete new one: a crash or a full disk in the middle leaves the
+// old log in place, and a temporary file that was not completed is removed.
+//
+// Nothing here throws or reports: the log writer must not become a source of faults for the handlers
+// that call it, and it cannot log its own errors.
+#include "service/program_log.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+#include "components/vb_error.h"
+#include "service/ini_access.h"
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int16_t kTrue = -1;
+constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr const char* kLineEnd = "\r\n";
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+template <typename Step>
+void quietly(Step&& step) noexcept {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+bool appendLine(const std::string& path, const std::string& line) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    return (std::fclose(file) == 0) && written;
+}
+
+// A size that cannot be measured counts as exceeded, so that the shortening is at least attempted.
+bool sizeExceeded(const std::string& path, std::int32_t limitKiB) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) return true;
+    const std::int64_t limit = static_cast<std::int64_t>(limitKiB) * 1024;
+    return limit < 0 || size > static_cast<std::uintmax_t>(limit);
+}
+
+// The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even.
+std::int64_t cutPosition(std::int32_t limitKiB) {
+    const double exact = static_cast<double>(limitKiB) * 1024.0 * 0.1;
+    double rounded = std::floor(exact);
+    const double fraction = exact - rounded;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
+    return rounded < 1.0 ? 1 : static_cast<std::int64_t>(rounded);
+}
+
+// Writes to the temporary file and counts what it handed over, so that a short file can be detected.
+class TemporaryWriter {
+public:
+    explicit TemporaryWriter(std::FILE* file) : file_(file) {}
+
+    void put(char c) {
+        buffer_.push_back(c);
+        if (buffer_.size() >= kChunkBytes) flush();
+    }
+    void put(const std::string& text) {
+        for (const char c : text) put(c);
+    }
+    void flush() {
+        if (buffer_.empty()) return;
+        const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        if (written != buffer_.size()) failed_ = true;
+        total_ += written;
+        buffer_.clear();
+    }
+    bool failed() const { return failed_; }
+    std::uintmax_t total() const { return total_; }
+
+private:
+    std::FILE* file_;
+    std::string buffer_;
+    std::uintmax_t total_ = 0;
+    bool failed_ = false;
+};
+
+// Copies the log from the first line that begins after the cut position, ending every line with CR LF
+// (a CR alone, or CR LF, ends a line; a lone LF is part of the line). False when the log could not be
+// read or the temporary file not written.
+bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
+    enum class Phase { Skip, Cut, Copy };
+    Phase phase = Phase::Skip;
+    const std::int64_t firstCutIndex = cut - 1;
+    std::int64_t index = 0;
+    bool afterCr = false;
+    bool lineOpen = false;
+    std::array<char, kChunkBytes> chunk{};
+
+    for (;;) {
+        const std::size_t count = std::fread(chunk.data(), 1, chunk.size(), log);
+        if (count == 0) break;
+        for (std::size_t k = 0; k < count; ++k, ++index) {
+            const char c = chunk[k];
+            if (phase == Phase::Skip) {
+                if (index < firstCutIndex) {
+                    afterCr = c == '\r';
+                    continue;
+                }
+                phase = Phase::Cut;
+                if (c == '\n' && afterCr) {  // the cut falls on the LF of a CR LF: the next line is whole
+                    phase = Phase::Copy;
+                    afterCr = false;
+                    continue;
+                }
+                afterCr = false;
+            }
+            if (phase == Phase::Cut) {
+                if (!afterCr) {
+                    afterCr = c == '\r';
+                    continue;
+                }
+                phase = Phase::Copy;
+                afterCr = false;
+                if (c == '\n') continue;
+            }
+            if (c == '\r') {
+                out.put(kLineEnd);
+                afterCr = true;
+                lineOpen = false;
+            } else if (c == '\n' && afterCr) {
+                afterCr = false;
+            } else {
+                out.put(c);
+                afterCr = false;
+                lineOpen = true;
+            }
+        }
+        if (out.failed()) return false;
+    }
+    if (lineOpen) out.put(kLineEnd);
+    return std::ferror(log) == 0;
+}
+
+void shortenLog(const std::string& logName, std::int32_t limitKiB, const std::string& marker) {
+    std::error_code error;
+    if (logName.empty() || !fs::is_regular_file(logName, error)) return;
+    const std::string temporaryName = logName + ".tmp";
+
+    const FileHandle log(std::fopen(logName.c_str(), "rb"));
+    if (!log) return;
+    std::FILE* temporary = std::fopen(temporaryName.c_str(), "wb");
+    if (temporary == nullptr) return;
+
+    bool complete = false;
+    quietly([&] {
+        TemporaryWriter out(temporary);
+        out.put(marker);
+        out.put(kLineEnd);
+        const bool copied = copyKeptLines(log.get(), cutPosition(limitKiB), out);
+        out.flush();
+        complete = copied && !out.failed() && std::fflush(temporary) == 0 && std::ferror(temporary) == 0;
+        const bool closed = std::fclose(temporary) == 0;
+        temporary = nullptr;
+        std::error_code sizeError;
+        complete = complete && closed && fs::file_size(temporaryName, sizeError) == out.total() && !sizeError;
+    });
+    if (temporary != nullptr) std::fclose(temporary);
+
+    if (complete) {
+        std::error_code statusError;
+        const fs::perms logPermissions = fs::status(logName, statusError).permissions();
+        if (!statusError) fs::permissions(temporaryName, logPermissions, statusError);
+        std::error_code renameError;
+        fs::rename(temporaryName, logName, renameError);
+        if (!renameError) return;
+    }
+    std::error_code ignored;
+    fs::remove(temporaryName, ignored);
+}
+
+}  // namespace
+
+ProgramLog::ProgramLog(const LogSettings& settings, const Clock& clock, CentralFormView& form,
+                       std::string programFolder)
+    : settings_(settings), clock_(clock), form_(form), programFolder_(std::move(programFolder)) {}
+
+void ProgramLog::LogEintrag(const std::string& text, std::int16_t show, std::int16_t system,
+                            std::int16_t data, std::int16_t fault) {
+    const bool wanted = fault == kTrue || (system == kTrue && settings_.LogSystem == kTrue) ||
+                        (data == kTrue && settings_.Logdaten == kTrue);
+    if (!wanted) return;
+
+    quietly([&] {
+        const std::string& logName = settings_.LogDateiName;
+        if (logName.empty()) return;
+        std::string line;
+        if (fault == kTrue) line += "F ";
+        if (data == kTrue) line += "D ";
+        if (system == kTrue) line += "S ";
+        line += text;
+        line += kLineEnd;
+        appendLine(logName, line);
+        if (sizeExceeded(logName, settings_.LogDateiGroesse)) LogKuerzen();
+    });
+    if (show != 0) {
+        quietly([&] { form_.setLabelFehlerCaption(text); });
+        quietly([&] { form_.setLabelFehlerVisible(true); });
+    }
+}
+
+void ProgramLog::LogKuerzen() {
+    quietly([&] {
+        const std::string marker = clock_.shortDate() + "; " + clock_.longTime() + "; File size reduced";
+        shortenLog(settings_.LogDateiName, settings_.LogDateiGroesse, marker);
+    });
+}
+
+void ProgramLog::LogFile(const std::string& text, const std::string& source) {
+    try {
+        const std::string path = (fs::path(programFolder_) / "Log.log").string();
+        if (!appendLine(path, clock_.time24() + " " + text + kLineEnd)) {
+            throw VbError(kPathFileAccessError, "Cannot append to '" + path + "'", "Service");
+        }
+    } catch (const VbError& error) {
+        quietly(
+            [&] { FehlerMelden(error.number(), error.description(), error.source(), source + ".LogFile"); });
+    } catch (const std::exception& error) {
+        quietly([&] { FehlerMelden(kInvalidCall, error.what(), "Service", source + ".LogFile"); });
+    } catch (...) {
+        quietly([&] {
+            FehlerMelden(kInvalidCall, VbError::standardDescription(kInvalidCall), "Service",
+                         source + ".LogFile");
+        });
+    }
+}
+
+}  // namespace orvanta

@@ -1,0 +1,42 @@
+// The main form's log writers: the program log with its categories, size limit and fault label, and a
+// minimal second trace file in the program's folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "components/clock.h"
+#include "components/forms.h"
+#include "service/log_settings.h"
+
+namespace orvanta {
+
+class ProgramLog {
+public:
+    // The settings are read on every call, so a change takes effect with the next line. "Log.log" lies in
+    // `programFolder`.
+    ProgramLog(const LogSettings& settings, const Clock& clock, CentralFormView& form,
+               std::string programFolder);
+
+    // Writes prefix & text as one line of LogDateiName when the categories allow it, shortens the file
+    // when it has passed its limit, and with a non-zero `show` puts `text` into LabelFehler. A category
+    // counts only when its flag is exactly -1. Never throws; a line that cannot be written is lost.
+    void LogEintrag(const std::string& text, std::int16_t show, std::int16_t system, std::int16_t data,
+                    std::int16_t fault);
+
+    // Drops about a tenth of the limit from the front of the log, at a line boundary, and heads the rest
+    // with a marker line. The old log stays as it was unless the shortened one was written completely.
+    // Never throws.
+    void LogKuerzen();
+
+    // Appends "hh:mm:ss text" to Log.log in the program's folder; errors go to FehlerMelden.
+    void LogFile(const std::string& text, const std::string& source);
+
+private:
+    const LogSettings& settings_;
+    const Clock& clock_;
+    CentralFormView& form_;
+    std::string programFolder_;
+};
+
+}  // namespace orvanta
