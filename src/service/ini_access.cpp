@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "components/variant.h"
 #include "components/vb_error.h"
 #include "service/ini_file.h"
 
@@ -14,8 +15,6 @@ namespace orvanta {
 namespace {
 
 constexpr std::size_t kMaxValueCharacters = 254;
-constexpr std::int16_t kTrue = -1;
-constexpr std::int16_t kFalse = 0;
 
 // Runs one step of a reader; a failure goes to FehlerMelden and the reader goes on with its next step.
 template <typename Step>

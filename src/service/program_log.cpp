@@ -11,13 +11,13 @@
 #include "service/program_log.h"
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 #include <utility>
 
+#include "components/variant.h"
 #include "components/vb_error.h"
 #include "service/ini_access.h"
 
@@ -26,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::int16_t kTrue = -1;
 constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr const char* kLineEnd = "\r\n";
 
@@ -61,10 +60,7 @@ bool sizeExceeded(const std::string& path, std::int32_t limitKiB) {
 
 // The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even.
 std::int64_t cutPosition(std::int32_t limitKiB) {
-    const double exact = static_cast<double>(limitKiB) * 1024.0 * 0.1;
-    double rounded = std::floor(exact);
-    const double fraction = exact - rounded;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
+    const double rounded = roundHalfEven(static_cast<double>(limitKiB) * 1024.0 * 0.1);
     return rounded < 1.0 ? 1 : static_cast<std::int64_t>(rounded);
 }
 
