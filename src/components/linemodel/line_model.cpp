@@ -1,0 +1,181 @@
+#include "components/linemodel/line_model.h"
+
+#include <utility>
+
+#include "components/variant.h"
+#include "components/vb_error.h"
+
+namespace orvanta {
+namespace {
+
+const char* const kSource = "LineModel";
+
+void checkIndex(std::int32_t index, std::int32_t count, std::int32_t first, const char* member,
+                const char* what) {
+    if (index < first || index >= first + count)
+        throw VbError(kSubscriptOutOfRange,
+                      std::string(member) + ": " + what + " " + std::to_string(index) + " is outside " +
+                          std::to_string(first) + ".." + std::to_string(first + count - 1),
+                      kSource);
+}
+
+}  // namespace
+
+LineModel::LineModel(EventLoop& loop, std::optional<LineDescription> description, LineSource* source)
+    : loop_(loop), description_(std::move(description)), source_(source), sourceOnline_(source == nullptr) {
+    // Last, with every member in place: a source may answer from within start().
+    if (source_ != nullptr) source_->start(*this);
+}
+
+LineModel::~LineModel() {
+    if (source_ != nullptr) source_->stop();
+    outbox_->listener = nullptr;
+}
+
+void LineModel::subscribe(LineDisplayEvents& events) { outbox_->listener = &events; }
+
+void LineModel::unsubscribe() { outbox_->listener = nullptr; }
+
+const LineDescription& LineModel::line(const char* member) const {
+    if (!description_)
+        throw VbError(kAutomationError,
+                      std::string(member) + ": the line is not connected, there is no line description",
+                      kSource);
+    return *description_;
+}
+
+const LineMachine& LineModel::machine(std::int16_t index, const char* member) const {
+    checkIndex(index, kLineMachineCount, 0, member, "machine");
+    return line(member).machines[static_cast<std::size_t>(index)];
+}
+
+// The source's values stand for a foreign machine once it has sent any; until then the description's.
+const MachineValues* LineModel::liveValues(std::int16_t machine) const {
+    if (!live_ || !description_ || !description_->machines[static_cast<std::size_t>(machine)].foreign)
+        return nullptr;
+    return &(*live_)[static_cast<std::size_t>(machine)];
+}
+
+std::int32_t LineModel::LanguageId() { return line("LanguageId").languageId; }
+bool LineModel::MachineEnabled(std::int16_t m) { return machine(m, "MachineEnabled").enabled; }
+std::string LineModel::MachineName(std::int16_t m) { return machine(m, "MachineName").name; }
+std::string LineModel::MachineCoName(std::int16_t m) { return machine(m, "MachineCoName").coName; }
+std::int16_t LineModel::MachineNumber(std::int16_t m) { return machine(m, "MachineNumber").number; }
+bool LineModel::MachineRemote(std::int16_t m) { return machine(m, "MachineRemote").remote; }
+bool LineModel::MachineTextFlag(std::int16_t m) { return machine(m, "MachineTextFlag").textFlag; }
+std::int16_t LineModel::MachineSymbol(std::int16_t m) { return machine(m, "MachineSymbol").symbol; }
+bool LineModel::MachineForeign(std::int16_t m) { return machine(m, "MachineForeign").foreign; }
+std::int16_t LineModel::MachineGroup(std::int16_t m) { return machine(m, "MachineGroup").group; }
+
+std::int16_t LineModel::MachineGroupSlot(std::int16_t slot, std::int16_t m) {
+    checkIndex(slot, kLineSlotCount, 1, "MachineGroupSlot", "slot");
+    return machine(m, "MachineGroupSlot").groupSlots[static_cast<std::size_t>(slot - 1)];
+}
+
+std::string LineModel::GroupName(std::int16_t group) {
+    checkIndex(group, kLineGroupCount, 0, "GroupName", "group");
+    return line("GroupName").groups[static_cast<std::size_t>(group)];
+}
+
+std::int32_t LineModel::MachineLanguageId(std::int16_t m) {
+    const LineMachine& described = machine(m, "MachineLanguageId");
+    const MachineValues* live = liveValues(m);
+    return live != nullptr ? live->languageId : described.languageId;
+}
+
+std::int16_t LineModel::MachineStatus(std::int16_t m) {
+    const LineMachine& described = machine(m, "MachineStatus");
+    const MachineValues* live = liveValues(m);
+    return live != nullptr ? live->status : described.status;
+}
+
+std::string LineModel::MachineMessage(std::int16_t m) {
+    const LineMachine& described = machine(m, "MachineMessage");
+    const MachineValues* live = liveValues(m);
+    return live != nullptr ? live->message : described.message;
+}
+
+void LineModel::PutMachineText(std::int16_t m, const std::string& text) {
+    checkIndex(m, kLineMachineCount, 0, "PutMachineText", "machine");
+    slots_[static_cast<std::size_t>(m)].text = text;
+}
+
+void LineModel::PutMachineLanguage(std::int16_t m, double language) {
+    checkIndex(m, kLineMachineCount, 0, "PutMachineLanguage", "machine");
+    slots_[static_cast<std::size_t>(m)].language = language;
+}
+
+void LineModel::PutMachineStatus(std::int16_t m, std::int16_t status) {
+    checkIndex(m, kLineMachineCount, 0, "PutMachineStatus", "machine");
+    slots_[static_cast<std::size_t>(m)].status = status;
+}
+
+const SlotDisplay& LineModel::slotDisplay(int m) const {
+    checkIndex(m, kLineMachineCount, 0, "slotDisplay", "machine");
+    return slots_[static_cast<std::size_t>(m)];
+}
+
+void LineModel::LogPath(const std::string& path) { logPath_ = path; }
+void LineModel::LogSize(std::int32_t sizeKiB) { logSizeKiB_ = sizeKiB; }
+void LineModel::LogDataOn(bool on) { logDataOn_ = on; }
+void LineModel::LogSystemOn(bool on) { logSystemOn_ = on; }
+
+void LineModel::Active(bool active) {
+    active_ = active;
+    updateConnection();
+}
+
+void LineModel::DataUpdated(bool updated) {
+    dataUpdated_ = updated;
+    if (!updated) return;
+    ++dataUpdatedCount_;
+    notifyObserver();
+}
+
+void LineModel::lineOnline(bool online) {
+    sourceOnline_ = online;
+    updateConnection();
+}
+
+void LineModel::lineDescription(const LineDescription& description) {
+    const bool wasConnected = connected_;
+    description_ = description;
+    updateConnection();  // connecting now raises both events anyway
+    if (wasConnected) {
+        post([](LineDisplayEvents& events) { events.NewLineParameter(); });
+        post([](LineDisplayEvents& events) { events.NewLineData(); });
+    }
+    notifyObserver();
+}
+
+void LineModel::lineValues(const LineValues& values) {
+    live_ = values;
+    if (connected_) post([](LineDisplayEvents& events) { events.NewLineData(); });
+    notifyObserver();
+}
+
+void LineModel::updateConnection() {
+    const bool wanted = active_ && description_.has_value() && sourceOnline_;
+    if (wanted == connected_) return;
+    connected_ = wanted;
+    if (wanted) {
+        post([](LineDisplayEvents& events) { events.Connect(kTrue); });
+        post([](LineDisplayEvents& events) { events.NewLineParameter(); });
+        post([](LineDisplayEvents& events) { events.NewLineData(); });
+    } else {
+        post([](LineDisplayEvents& events) { events.Connect(kFalse); });
+    }
+}
+
+void LineModel::post(std::function<void(LineDisplayEvents&)> event) {
+    loop_.post([outbox = outbox_, event = std::move(event)] {
+        if (outbox->listener != nullptr) event(*outbox->listener);
+    });
+}
+
+void LineModel::notifyObserver() {
+    // A copy, so that an observer may replace itself while it runs.
+    if (auto observer = observer_) observer();
+}
+
+}  // namespace orvanta
