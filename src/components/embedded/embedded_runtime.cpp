@@ -1,0 +1,166 @@
+#include "components/embedded/embedded_runtime.h"
+
+#include <utility>
+
+#include "components/embedded/catalogue_file.h"
+#include "components/vb_error.h"
+
+namespace orvanta {
+namespace {
+
+VbError notInCatalogue(std::string_view name) {
+    return VbError(kInvalidCall, "Process variable '" + std::string(name) + "' is not in the catalogue",
+                   kEmbeddedRuntimeSource);
+}
+
+}  // namespace
+
+EmbeddedRuntime::EmbeddedRuntime(EventLoop& loop, const std::vector<CatalogueEntry>& catalogue)
+    : loop_(loop) {
+    slots_.reserve(catalogue.size());
+    ids_.reserve(catalogue.size());
+    for (const CatalogueEntry& entry : catalogue) {
+        if (ids_.contains(entry.name))
+            throw VbError(kInvalidCall,
+                          "Process variable '" + entry.name + "' is declared twice in the catalogue",
+                          kEmbeddedRuntimeSource);
+        const Variant initial =
+            entry.initialValue.isEmpty() ? zeroValue(entry.type, entry.elementCount) : entry.initialValue;
+        Slot slot;
+        slot.name = entry.name;
+        slot.known = true;
+        slot.type = entry.type;
+        slot.elementCount = entry.elementCount;
+        slot.value = convertToDeclaredType(entry.name, entry.type, entry.elementCount, initial);
+        ids_.emplace(entry.name, static_cast<VariableId>(slots_.size()));
+        slots_.push_back(std::move(slot));
+    }
+}
+
+EmbeddedRuntime::EmbeddedRuntime(EventLoop& loop, StartFailure failure, ErrorReporter reportError)
+    : loop_(loop), failure_(std::move(failure)), reportError_(std::move(reportError)) {}
+
+const EmbeddedRuntime::Slot* EmbeddedRuntime::find(std::string_view name) const {
+    const auto found = ids_.find(name);
+    if (found == ids_.end()) return nullptr;
+    const Slot& slot = slots_[found->second];
+    return slot.known ? &slot : nullptr;
+}
+
+bool EmbeddedRuntime::knows(std::string_view name) const { return find(name) != nullptr; }
+
+EmbeddedRuntime::Slot& EmbeddedRuntime::knownSlot(VariableId id) {
+    if (id >= slots_.size())
+        throw VbError(kInvalidCall,
+                      "Process variable id " + std::to_string(id) + " was not issued by this runtime",
+                      kEmbeddedRuntimeSource);
+    Slot& slot = slots_[id];
+    if (!slot.known) throw notInCatalogue(slot.name);
+    return slot;
+}
+
+Variant EmbeddedRuntime::ReadVariable(std::string_view name) {
+    const Slot* slot = find(name);
+    if (slot == nullptr) throw notInCatalogue(name);
+    return slot->value;
+}
+
+std::int16_t EmbeddedRuntime::WriteVariable(std::string_view name, const Variant& value) {
+    const auto found = ids_.find(name);
+    if (found == ids_.end()) throw notInCatalogue(name);
+    return store(knownSlot(found->second), value);
+}
+
+ProcessVariables::VariableId EmbeddedRuntime::resolve(std::string_view name) {
+    if (const auto found = ids_.find(name); found != ids_.end()) return found->second;
+    // Remembered, so that a later read by this id names the variable in its error.
+    const auto id = static_cast<VariableId>(slots_.size());
+    Slot slot;
+    slot.name = std::string(name);
+    slots_.push_back(std::move(slot));
+    ids_.emplace(std::string(name), id);
+    return id;
+}
+
+Variant EmbeddedRuntime::read(VariableId id) { return knownSlot(id).value; }
+
+std::int16_t EmbeddedRuntime::write(VariableId id, const Variant& value) {
+    return store(knownSlot(id), value);
+}
+
+std::int16_t EmbeddedRuntime::store(Slot& slot, const Variant& value) {
+    Variant converted = convertToDeclaredType(slot.name, slot.type, slot.elementCount, value);
+    if (converted == slot.value) return 0;
+    slot.value = std::move(converted);
+    if (!slot.watches.empty()) {
+        auto changed = std::make_shared<const Variant>(slot.value);
+        for (WatchId watchId : slot.watches) post([this, watchId, changed] { deliver(watchId, *changed); });
+    }
+    return 0;
+}
+
+ProcessVariables::WatchId EmbeddedRuntime::watch(std::string_view name, ChangeHandler handler) {
+    const auto found = ids_.find(name);
+    if (found == ids_.end() || !slots_[found->second].known)
+        throw VbError(kInvalidCall,
+                      "Cannot watch process variable '" + std::string(name) + "': it is not in the catalogue",
+                      kEmbeddedRuntimeSource);
+    const WatchId id = nextWatch_++;
+    watches_.emplace(id, Watch{found->second, std::make_shared<const ChangeHandler>(std::move(handler))});
+    slots_[found->second].watches.push_back(id);
+    return id;
+}
+
+void EmbeddedRuntime::unwatch(WatchId id) {
+    const auto found = watches_.find(id);
+    if (found == watches_.end()) return;
+    std::erase(slots_[found->second.variable].watches, id);
+    watches_.erase(found);
+}
+
+void EmbeddedRuntime::deliver(WatchId id, const Variant& value) {
+    const auto found = watches_.find(id);
+    if (found == watches_.end()) return;
+    // Held here, so that a handler that removes its own watch does not destroy itself while it runs.
+    const std::shared_ptr<const ChangeHandler> handler = found->second.handler;
+    if (*handler) (*handler)(value);
+}
+
+void EmbeddedRuntime::post(std::function<void()> task) {
+    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
+        if (!alive.expired()) task();
+    });
+}
+
+void EmbeddedRuntime::start(RuntimeEvents& events) {
+    if (events_ != nullptr) return;
+    events_ = &events;
+    if (failure_) {
+        post([this] {
+            if (reportError_) reportError_("The process-variable runtime cannot start: " + failure_->reason);
+            events_->StartCompleted(kFalse);
+        });
+        return;
+    }
+    post([this] { events_->StartCompleted(kTrue); });
+}
+
+void EmbeddedRuntime::StopRuntime() {
+    if (events_ == nullptr || stopped_) return;
+    stopped_ = true;
+    post([this] { events_->RuntimeStopped(); });
+}
+
+std::unique_ptr<EmbeddedRuntime> openEmbeddedRuntime(EventLoop& loop, const std::string& baseFolder,
+                                                     EmbeddedRuntime::ErrorReporter reportError) {
+    try {
+        const std::string path = baseFolder + std::string(kCatalogueFileName);
+        return std::make_unique<EmbeddedRuntime>(
+            loop, mergeCatalogues(builtinVariables(), loadCatalogueFile(path), path));
+    } catch (const VbError& error) {
+        return std::make_unique<EmbeddedRuntime>(loop, EmbeddedRuntime::StartFailure{error.description()},
+                                                 std::move(reportError));
+    }
+}
+
+}  // namespace orvanta
