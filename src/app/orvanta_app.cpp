@@ -12,7 +12,6 @@
 #include "app/command_line.h"
 #include "central/orvanta_central.h"
 #include "components/clock.h"
-#include "components/embedded/catalogue_file.h"
 #include "components/embedded/embedded_runtime.h"
 #include "components/headless/headless_views.h"
 #include "components/linemodel/line_description_file.h"
@@ -95,30 +94,9 @@ private:
     std::thread thread_;
 };
 
-std::vector<CatalogueEntry> plantCatalogue(const std::string& base, std::ostream& err, std::string& failure) {
-    const std::string path = base + "/Program/Orvanta/Variables.json";
-    std::vector<CatalogueEntry> plant;
-    try {
-        plant = loadCatalogueFile(path);
-    } catch (const VbError& error) {
-        if (error.number() == kFileNotFound) {
-            err << "Orvanta: no plant variables: " << error.description()
-                << "; the runtime holds the panel's own variables only" << std::endl;
-        } else {
-            failure = error.description();
-        }
-    }
-    try {
-        return mergeCatalogues(builtinVariables(), std::move(plant));
-    } catch (const VbError& error) {
-        failure = error.description();
-        return builtinVariables();
-    }
-}
-
 std::optional<LineDescription> lineDescription(const std::string& base, std::ostream& err) {
     try {
-        return loadLineDescription(base + "/Program/Orvanta/Line.json");
+        return loadLineDescription(base + std::string(kLineDescriptionFile));
     } catch (const VbError& error) {
         err << "Orvanta: error: " << error.description() << "; the line stays disconnected" << std::endl;
         return std::nullopt;
@@ -159,9 +137,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         err << "Orvanta: error: " << message << std::endl;
     };
 
-    std::string runtimeFailure;
-    EmbeddedRuntime runtime(loop, plantCatalogue(base, err, runtimeFailure), report);
-    if (!runtimeFailure.empty()) runtime.failStart(runtimeFailure);
+    const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
     LineModel line(loop, lineDescription(base, err), nullptr);
 
     HeadlessMessageBoxes messages(err);
@@ -173,11 +149,11 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     auto showCentral = [&] {
         if (!central) {
             central = std::make_unique<OrvantaCentral>(
-                CentralComponents{loop, runtime, line, centralView, clock, appPath});
+                CentralComponents{loop, *runtime, line, centralView, clock, appPath});
         }
         central->show();
     };
-    OrvantaStart start(ini, startView, messages, runtime, application, showCentral, report);
+    OrvantaStart start(ini, startView, messages, *runtime, application, showCentral, report);
 
     SignalWatcher signals(loop, [&] {
         if (central) central->unload();

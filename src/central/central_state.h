@@ -33,12 +33,12 @@ struct JumpFlags {
 struct MachineRecord {
     std::string name;
     std::string coName;
-    std::int16_t number = 0;    // own machine 1..5 this slot stands for
+    std::int16_t number = 0;  // own machine 1..5 this slot stands for
     std::int16_t remote = 0;
     std::int16_t symbol = 0;
     std::int16_t textFlag = 0;  // status from the status variable instead of the alarm tables
     std::int16_t enabled = 0;
-    std::int16_t group = 0;     // -1 when not enabled
+    std::int16_t group = 0;  // -1 when not enabled
     std::int16_t foreign = 0;
     std::array<std::int16_t, kLineSlotCount + 1> slots{};  // index 1..6; negative = none
     std::int16_t inDisplay = 0;
@@ -67,7 +67,7 @@ struct ChangeFlags {
 };
 
 struct LineRecords {
-    MachineRecords machines;   // MachineRecord
+    MachineRecords machines;      // MachineRecord
     MachineRecords sentMachines;  // what was last sent to the runtime
     std::array<GroupRecord, kLineSlotCount + 1> groups;
     std::array<SentGroupRecord, kLineSlotCount + 1> sentGroups;

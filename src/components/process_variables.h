@@ -62,7 +62,8 @@ public:
 class VarServer {
 public:
     VarServer(ProcessVariables& variables, std::string VariableName, ProcessVariables::ChangeHandler onChange)
-        : variables_(variables), VariableName_(std::move(VariableName)),
+        : variables_(variables),
+          VariableName_(std::move(VariableName)),
           id_(variables_.watch(VariableName_, std::move(onChange))) {}
     ~VarServer() { variables_.unwatch(id_); }
     VarServer(const VarServer&) = delete;

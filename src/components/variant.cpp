@@ -31,8 +31,7 @@ std::string_view trimBlanks(std::string_view text) {
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;
@@ -58,8 +57,10 @@ std::optional<ParsedNumber> parseLeadingNumber(std::string_view text) {
         while (i < text.size()) {
             const int c = std::toupper(static_cast<unsigned char>(text[i]));
             int digit = -1;
-            if (c >= '0' && c <= '9') digit = c - '0';
-            else if (radix == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (radix == 16 && c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
             if (digit < 0 || digit >= radix) break;
             value = value * static_cast<std::uint32_t>(radix) + static_cast<std::uint32_t>(digit);
             ++i;
@@ -108,19 +109,20 @@ double checkedFinite(double value) {
 }
 
 double numberOf(const Variant& value) {
-    return visitVariant(value, Overloaded{
-        [](std::monostate) { return 0.0; },
-        [](Variant::NullTag) -> double { throw VbError::standard(kInvalidUseOfNull, kSource); },
-        [](std::int16_t v) { return static_cast<double>(v); },
-        [](std::int32_t v) { return static_cast<double>(v); },
-        [](double v) { return v; },
-        [](bool v) { return v ? -1.0 : 0.0; },
-        [](const std::string& v) -> double {
-            if (auto number = parseWholeNumber(v)) return checkedFinite(*number);
-            throw VbError::standard(kTypeMismatch, kSource);
-        },
-        [](const Variant::Array&) -> double { throw VbError::standard(kTypeMismatch, kSource); },
-    });
+    return visitVariant(
+        value, Overloaded{
+                   [](std::monostate) { return 0.0; },
+                   [](Variant::NullTag) -> double { throw VbError::standard(kInvalidUseOfNull, kSource); },
+                   [](std::int16_t v) { return static_cast<double>(v); },
+                   [](std::int32_t v) { return static_cast<double>(v); },
+                   [](double v) { return v; },
+                   [](bool v) { return v ? -1.0 : 0.0; },
+                   [](const std::string& v) -> double {
+                       if (auto number = parseWholeNumber(v)) return checkedFinite(*number);
+                       throw VbError::standard(kTypeMismatch, kSource);
+                   },
+                   [](const Variant::Array&) -> double { throw VbError::standard(kTypeMismatch, kSource); },
+               });
 }
 
 }  // namespace
@@ -151,14 +153,22 @@ Variant::Array& Variant::asArray() {
 
 std::string Variant::kindName() const {
     switch (kind()) {
-        case Kind::Empty: return "Empty";
-        case Kind::Null: return "Null";
-        case Kind::Integer: return "Integer";
-        case Kind::Long: return "Long";
-        case Kind::Double: return "Double";
-        case Kind::Boolean: return "Boolean";
-        case Kind::String: return "String";
-        case Kind::Array: return "Array";
+        case Kind::Empty:
+            return "Empty";
+        case Kind::Null:
+            return "Null";
+        case Kind::Integer:
+            return "Integer";
+        case Kind::Long:
+            return "Long";
+        case Kind::Double:
+            return "Double";
+        case Kind::Boolean:
+            return "Boolean";
+        case Kind::String:
+            return "String";
+        case Kind::Array:
+            return "Array";
     }
     return "Unknown";
 }
@@ -191,16 +201,18 @@ bool toBoolean(const Variant& value) {
 }
 
 std::string toText(const Variant& value) {
-    return visitVariant(value, Overloaded{
-        [](std::monostate) { return std::string(); },
-        [](Variant::NullTag) -> std::string { throw VbError::standard(kInvalidUseOfNull, kSource); },
-        [](std::int16_t v) { return std::to_string(v); },
-        [](std::int32_t v) { return std::to_string(v); },
-        [](double v) { return numberText(v); },
-        [](bool v) { return std::string(v ? "True" : "False"); },
-        [](const std::string& v) { return v; },
-        [](const Variant::Array&) -> std::string { throw VbError::standard(kTypeMismatch, kSource); },
-    });
+    return visitVariant(
+        value,
+        Overloaded{
+            [](std::monostate) { return std::string(); },
+            [](Variant::NullTag) -> std::string { throw VbError::standard(kInvalidUseOfNull, kSource); },
+            [](std::int16_t v) { return std::to_string(v); },
+            [](std::int32_t v) { return std::to_string(v); },
+            [](double v) { return numberText(v); },
+            [](bool v) { return std::string(v ? "True" : "False"); },
+            [](const std::string& v) { return v; },
+            [](const Variant::Array&) -> std::string { throw VbError::standard(kTypeMismatch, kSource); },
+        });
 }
 
 std::string numberText(double value) {

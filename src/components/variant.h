@@ -62,8 +62,8 @@ public:
     };
 
 private:
-    using Holder = std::variant<std::monostate, NullTag, std::int16_t, std::int32_t, double, bool,
-                                std::string, Array>;
+    using Holder =
+        std::variant<std::monostate, NullTag, std::int16_t, std::int32_t, double, bool, std::string, Array>;
     explicit Variant(Holder value) : value_(std::move(value)) {}
 
     Holder value_;

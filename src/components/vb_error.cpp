@@ -12,19 +12,32 @@ VbError::VbError(std::int32_t number, std::string description, std::string sourc
 
 std::string VbError::standardDescription(std::int32_t number) {
     switch (number) {
-        case kInvalidCall: return "Invalid procedure call or argument";
-        case kOverflow: return "Overflow";
-        case kOutOfMemory: return "Out of memory";
-        case kSubscriptOutOfRange: return "Subscript out of range";
-        case kDivisionByZero: return "Division by zero";
-        case kTypeMismatch: return "Type mismatch";
-        case kBadFileNameOrNumber: return "Bad file name or number";
-        case kFileNotFound: return "File not found";
-        case kPathFileAccessError: return "Path/File access error";
-        case kObjectNotSet: return "Object variable or With block variable not set";
-        case kInvalidUseOfNull: return "Invalid use of Null";
-        case kAutomationError: return "Automation error";
-        default: return "Application-defined or object-defined error";
+        case kInvalidCall:
+            return "Invalid procedure call or argument";
+        case kOverflow:
+            return "Overflow";
+        case kOutOfMemory:
+            return "Out of memory";
+        case kSubscriptOutOfRange:
+            return "Subscript out of range";
+        case kDivisionByZero:
+            return "Division by zero";
+        case kTypeMismatch:
+            return "Type mismatch";
+        case kBadFileNameOrNumber:
+            return "Bad file name or number";
+        case kFileNotFound:
+            return "File not found";
+        case kPathFileAccessError:
+            return "Path/File access error";
+        case kObjectNotSet:
+            return "Object variable or With block variable not set";
+        case kInvalidUseOfNull:
+            return "Invalid use of Null";
+        case kAutomationError:
+            return "Automation error";
+        default:
+            return "Application-defined or object-defined error";
     }
 }
 

@@ -8,7 +8,8 @@ std::string baseFolderOf(const std::string& programFolder) {
     std::string folder = programFolder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     const auto last = folder.rfind('/');
-    const auto secondLast = last == std::string::npos || last == 0 ? std::string::npos : folder.rfind('/', last - 1);
+    const auto secondLast =
+        last == std::string::npos || last == 0 ? std::string::npos : folder.rfind('/', last - 1);
     if (secondLast == std::string::npos || secondLast == 0)
         throw VbError(kInvalidCall,
                       "The program folder '" + programFolder +

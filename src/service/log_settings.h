@@ -8,10 +8,10 @@
 namespace orvanta {
 
 struct LogSettings {
-    std::string LogDateiName;           // full path of the program's log; empty until initialised
-    std::int32_t LogDateiGroesse = 0;   // size limit in KiB
-    std::int16_t LogSystem = 0;         // 16-bit Boolean: system lines are written
-    std::int16_t Logdaten = 0;          // 16-bit Boolean: data lines are written
+    std::string LogDateiName;          // full path of the program's log; empty until initialised
+    std::int32_t LogDateiGroesse = 0;  // size limit in KiB
+    std::int16_t LogSystem = 0;        // 16-bit Boolean: system lines are written
+    std::int16_t Logdaten = 0;         // 16-bit Boolean: data lines are written
     std::int32_t LogDateiOCXGroesse = 0;
     std::string LogDateiOCXName;
 };

@@ -28,15 +28,18 @@ OrvantaStart::OrvantaStart(IniAccess& ini, StartFormView& view, MessageBoxes& me
 
 void OrvantaStart::Form_Load(const std::string& appPath) {
     const std::string parameterFile = baseFolderOf(appPath) + "/Parameter/Program.ini";
-    const std::int16_t withDataInterface = ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, 0);
+    const std::int16_t withDataInterface =
+        ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, 0);
     const std::int16_t resolution = ini_.LoadIniInteger("Project", "Resolution", parameterFile, 0);
 
     try {
-        const StartScreen screen = configuredScreen(resolution, view_.TwipsPerPixelX(), view_.TwipsPerPixelY());
+        const StartScreen screen =
+            configuredScreen(resolution, view_.TwipsPerPixelX(), view_.TwipsPerPixelY());
         view_.move(placeStartForm(withDataInterface, screen, view_.Width(), view_.Height()));
     } catch (const VbError& error) {
-        report_("Start form: the screen of \"Resolution\" " + std::to_string(resolution) + " in " + parameterFile +
-                " cannot be placed in 16-bit twips (" + error.description() + "); the form stays where it is");
+        report_("Start form: the screen of \"Resolution\" " + std::to_string(resolution) + " in " +
+                parameterFile + " cannot be placed in 16-bit twips (" + error.description() +
+                "); the form stays where it is");
     }
     view_.show();
     VWSStart1_.start(*this);

@@ -20,7 +20,8 @@ FormPosition placeStartForm(std::int16_t withDataInterface, const StartScreen& s
                             float height) {
     const double w = screen.width;
     const double h = screen.height;
-    if (withDataInterface != kTrue) return {static_cast<float>((w - width) / 2), static_cast<float>((h - height) / 2)};
+    if (withDataInterface != kTrue)
+        return {static_cast<float>((w - width) / 2), static_cast<float>((h - height) / 2)};
 
     // An integer divided by an integer is a Double, a Single divided by an integer a Single.
     std::int16_t left = roundToTwips(w / 2 - static_cast<double>(width / 7.0f));

@@ -1,12 +1,11 @@
 // The program as a person starts it: the real binary on a copy of the demo plant, headless.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -117,9 +116,8 @@ private:
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        plant = fs::temp_directory_path() /
-                ("orvanta-program-" + std::to_string(getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        plant = fs::temp_directory_path() / ("orvanta-program-" + std::to_string(getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(plant);
         fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
     }
@@ -131,7 +129,8 @@ protected:
 TEST_F(ProgramTest, StartsOnThePlantShowsTheMainFormAndEndsInOrderOnCtrlC) {
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
     ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
-    EXPECT_NE(program.stderrText.find("start form at 6566, 5083 twips"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("start form at 6566, 5083 twips"), std::string::npos)
+        << program.stderrText;
     program.signal(SIGINT);
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
     EXPECT_NE(program.stderrText.find("start form unloaded"), std::string::npos) << program.stderrText;
@@ -143,7 +142,8 @@ TEST_F(ProgramTest, ARuntimeThatCannotStartIsReportedAndEndsTheProgram) {
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 1) << program.stderrText;
     EXPECT_NE(program.stderrText.find("Variables.json"), std::string::npos) << program.stderrText;
-    EXPECT_NE(program.stderrText.find("Initialisierung fehlgeschlagen!"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("Initialisierung fehlgeschlagen!"), std::string::npos)
+        << program.stderrText;
     EXPECT_EQ(program.stderrText.find("main form shown"), std::string::npos);
 }
 

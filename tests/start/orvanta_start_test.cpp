@@ -1,11 +1,10 @@
 #include "start/orvanta_start.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 #include "components/vb_error.h"
 #include "service/base_folder.h"
@@ -108,7 +107,12 @@ protected:
     std::vector<std::string> reports;
     int centralShown = 0;
     IniAccess ini{messages};
-    OrvantaStart start{ini, view, messages, runtime, application, [this] { ++centralShown; },
+    OrvantaStart start{ini,
+                       view,
+                       messages,
+                       runtime,
+                       application,
+                       [this] { ++centralShown; },
                        [this](const std::string& message) { reports.push_back(message); }};
 };
 

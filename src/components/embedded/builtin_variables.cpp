@@ -25,17 +25,19 @@ std::vector<CatalogueEntry> builtinVariables() {
     using namespace vars;
     std::vector<CatalogueEntry> entries;
     for (std::string_view name :
-         {kLiABits, kLiBSprung, kLiStatus, kLiClientOk, kLiHStatus, kLiHMasch, kLiHNummer, kLiLFault,
-          kLiLAlarmNo, kLiLAlarmT, kLiLSensor1, kLiLSensor2, kLiLNeu, kLiNeuG, kLiNeuP, kLiNeuS,
-          kLiLebenHi, kLiLebenZu, kLiGFontCh, kLiBildSprung})
+         {kLiABits,  kLiBSprung,  kLiStatus,  kLiClientOk, kLiHStatus,  kLiHMasch,    kLiHNummer,
+          kLiLFault, kLiLAlarmNo, kLiLAlarmT, kLiLSensor1, kLiLSensor2, kLiLNeu,      kLiNeuG,
+          kLiNeuP,   kLiNeuS,     kLiLebenHi, kLiLebenZu,  kLiGFontCh,  kLiBildSprung})
         entries.push_back(integerVariable(name));
     entries.push_back(stringVariable(std::string(kLiGFontNa)));
-    for (std::int32_t k = 0; k < kGroupNameCount; ++k) entries.push_back(stringVariable(indexed(kLiGGrupNaBase, k)));
+    for (std::int32_t k = 0; k < kGroupNameCount; ++k)
+        entries.push_back(stringVariable(indexed(kLiGGrupNaBase, k)));
     for (std::string_view name : {kLiPEnable, kLiPSymbol, kLiPFremd, kLiPFern, kLiSCharset, kLiSStatus})
         entries.push_back(integerArray(name, kMachineArrayLength));
     entries.push_back(integerArray(kLiGStatus, kGroupStatusLength));
     for (std::string_view base : {kLiPMaNameBase, kLiPCoNameBase, kLiSMessageBase, kLiSFontBase}) {
-        for (std::int32_t m = 0; m < kMachineArrayLength; ++m) entries.push_back(stringVariable(indexed(base, m)));
+        for (std::int32_t m = 0; m < kMachineArrayLength; ++m)
+            entries.push_back(stringVariable(indexed(base, m)));
     }
     // Language identifiers reach beyond 16 bits in principle, so the language variable is a Long.
     entries.push_back({std::string(kSprache), VariableType::Long, 0, Variant::longInt(0)});

@@ -152,7 +152,7 @@ void EmbeddedRuntime::StopRuntime() {
 }
 
 std::unique_ptr<EmbeddedRuntime> openEmbeddedRuntime(EventLoop& loop, const std::string& baseFolder,
-                                                     EmbeddedRuntime::ErrorReporter reportError) {
+                                                     ErrorReporter reportError) {
     try {
         const std::string path = baseFolder + std::string(kCatalogueFileName);
         return std::make_unique<EmbeddedRuntime>(

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "components/embedded/variable_catalogue.h"
+#include "components/error_reporter.h"
 #include "components/event_loop.h"
 #include "components/process_variables.h"
 
@@ -31,9 +32,6 @@ namespace orvanta {
 
 class EmbeddedRuntime final : public ProcessVariables, public RuntimeControl {
 public:
-    // Where the reason of a failed start goes, so that the program can show or log it.
-    using ErrorReporter = std::function<void(const std::string& message)>;
-
     // Why the runtime cannot run, for example a catalogue file that could not be loaded.
     struct StartFailure {
         std::string reason;
@@ -111,6 +109,6 @@ private:
 // catalogue cannot be loaded the runtime is made in the failed state, with the loader's message as the
 // reason, so that the start reports it and fails instead of running with variables missing.
 std::unique_ptr<EmbeddedRuntime> openEmbeddedRuntime(EventLoop& loop, const std::string& baseFolder,
-                                                     EmbeddedRuntime::ErrorReporter reportError);
+                                                     ErrorReporter reportError);
 
 }  // namespace orvanta

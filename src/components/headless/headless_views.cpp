@@ -10,7 +10,7 @@ void HeadlessStartForm::move(const FormPosition& position) {
     out_ << "Orvanta: start form at " << position.left << ", " << position.top << " twips" << std::endl;
 }
 
-void HeadlessStartForm::show() { out_ << "Orvanta: start form shown, waiting for the runtime" << std::endl; }
+void HeadlessStartForm::show() { out_ << "Orvanta: start form shown" << std::endl; }
 void HeadlessStartForm::hide() { out_ << "Orvanta: start form hidden" << std::endl; }
 void HeadlessStartForm::unload() { out_ << "Orvanta: start form unloaded" << std::endl; }
 
