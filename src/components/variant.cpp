@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "components/text.h"
 #include "components/vb_error.h"
 
 namespace orvanta {
@@ -19,23 +20,6 @@ struct Overloaded : Ts... {
 };
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 // Reads a number at the start of text: optional sign, digits with an optional decimal point, an optional
 // exponent, or the dialect's &H (hexadecimal) and &O (octal) forms. Returns the value and the number of
@@ -194,8 +178,8 @@ double toDouble(const Variant& value) { return numberOf(value); }
 bool toBoolean(const Variant& value) {
     if (value.kind() == Variant::Kind::String) {
         const std::string_view text = trimBlanks(value.asText());
-        if (equalsIgnoringCase(text, "True")) return true;
-        if (equalsIgnoringCase(text, "False")) return false;
+        if (equalsIgnoringAsciiCase(text, "True")) return true;
+        if (equalsIgnoringAsciiCase(text, "False")) return false;
     }
     return numberOf(value) != 0.0;
 }

@@ -8,20 +8,12 @@
 #include <string_view>
 #include <system_error>
 
+#include "components/text.h"
+
 namespace orvanta {
 namespace {
 
 namespace fs = std::filesystem;
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-    }
-    return true;
-}
 
 bool isPresent(const fs::path& path) {
     std::error_code error;
@@ -36,7 +28,7 @@ std::optional<std::string> matchInFolder(const fs::path& folder, const std::stri
     for (; it != fs::directory_iterator(); it.increment(error)) {
         if (error) return std::nullopt;
         std::string candidate = it->path().filename().string();
-        if (equalIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
+        if (equalsIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
             best = std::move(candidate);
     }
     if (error) return std::nullopt;

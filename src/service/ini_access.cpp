@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "components/text.h"
 #include "components/variant.h"
 #include "components/vb_error.h"
 #include "service/ini_file.h"
@@ -50,13 +51,6 @@ std::uint32_t profileInt(const std::string& section, const std::string& entry, c
         number = number * 10u + static_cast<std::uint32_t>((*value)[i] - '0');
     }
     return negative ? 0u - number : number;
-}
-
-std::string asciiUpper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <system_error>
 
+#include "components/text.h"
 #include "service/file_names.h"
 
 namespace orvanta {
@@ -23,24 +24,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-    }
-    return true;
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 std::string_view unquote(std::string_view value) {
     if (value.size() >= 2 && value.front() == value.back() &&
@@ -57,20 +40,20 @@ public:
 
     // Takes one complete line; false once the answer is known and no further line can change it.
     bool line(std::string_view text) {
-        text = trim(text);
+        text = trimBlanks(text);
         if (text.empty() || text.front() == ';') return true;
         if (text.front() == '[') {
             const std::size_t close = text.rfind(']');
             if (close == std::string_view::npos) return true;
             if (inSection_) return false;  // the first section of that name has ended
-            inSection_ = equalIgnoringAsciiCase(trim(text.substr(1, close - 1)), section_);
+            inSection_ = equalsIgnoringAsciiCase(trimBlanks(text.substr(1, close - 1)), section_);
             return true;
         }
         if (!inSection_) return true;
         const std::size_t equals = text.find('=');
         if (equals == std::string_view::npos) return true;
-        if (!equalIgnoringAsciiCase(trim(text.substr(0, equals)), entry_)) return true;
-        value_ = std::string(unquote(trim(text.substr(equals + 1))));
+        if (!equalsIgnoringAsciiCase(trimBlanks(text.substr(0, equals)), entry_)) return true;
+        value_ = std::string(unquote(trimBlanks(text.substr(equals + 1))));
         return false;
     }
 
