@@ -1,5 +1,6 @@
 #include "components/vb_error.h"
 
+#include <new>
 #include <utility>
 
 namespace orvanta {
@@ -38,6 +39,20 @@ std::string VbError::standardDescription(std::int32_t number) {
             return "Automation error";
         default:
             return "Application-defined or object-defined error";
+    }
+}
+
+VbError VbError::current(const std::string& source) {
+    try {
+        throw;
+    } catch (const VbError& error) {
+        return error;
+    } catch (const std::bad_alloc&) {
+        return standard(kOutOfMemory, source);
+    } catch (const std::exception& error) {
+        return VbError(kInvalidCall, error.what(), source);
+    } catch (...) {
+        return standard(kInvalidCall, source);
     }
 }
 

@@ -38,6 +38,10 @@ public:
     // An error with the standard text of its number.
     static VbError standard(std::int32_t number, std::string source);
 
+    // The error in flight inside a catch block, as a VbError: a foreign exception becomes 7 (out of memory)
+    // or 5 with its text, so that no exception of another kind leaves a component.
+    static VbError current(const std::string& source);
+
 private:
     std::int32_t number_;
     std::string description_;

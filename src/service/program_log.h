@@ -30,6 +30,8 @@ public:
     void LogKuerzen();
 
     // Appends "hh:mm:ss text" to Log.log in the program's folder; errors go to FehlerMelden.
+    const Clock& clock() const { return clock_; }
+
     void LogFile(const std::string& text, const std::string& source);
 
 private:

@@ -16,7 +16,8 @@ class InMemoryDatabaseEngine : public DatabaseEngine {
 public:
     // Adds (or replaces) a table of the file at path.
     void add(const std::string& path, Table table) {
-        files_[path][asciiUpper(table.name)] = std::make_shared<const Table>(std::move(table));
+        const std::string key = asciiUpper(table.name);
+        files_[path][key] = std::make_shared<const Table>(std::move(table));
     }
 
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
