@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo format clean test-asan
+.PHONY: all deps configure build test demo bench format clean test-asan
 
 all: build
 
@@ -25,6 +25,12 @@ test: build
 demo: build
 	$(BUILD_DIR)/orvanta --base demo/plant --headless
 
+# Benchmarks run on an optimised build of their own.
+bench: deps
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build-release --target orvanta_bench orvanta-mdb-reader
+	build-release/orvanta_bench
+
 test-asan:
 	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
 
@@ -32,4 +38,4 @@ format:
 	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-release

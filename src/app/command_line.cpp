@@ -16,6 +16,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
             result.options.baseFolder = argument.substr(7);
         } else if (argument == "--headless") {
             result.options.headless = true;
+        } else if (argument == "--dump-refdata") {
+            result.options.dumpRefdata = true;
         } else if (argument == "--help" || argument == "-h") {
             result.options.help = true;
         } else if (argument == "--version") {
@@ -29,18 +31,20 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "Usage: orvanta [--base DIR] [--headless] [--help] [--version]\n"
+    return "Usage: orvanta [--base DIR] [--headless] [--dump-refdata] [--help] [--version]\n"
            "\n"
            "The operator panel of a production line of up to five machines.\n"
            "\n"
-           "  --base DIR   the plant folder (Parameter/, Program/ ...). Without it the plant folder is\n"
-           "               the program's own folder with its last two path elements removed, so a\n"
-           "               program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
-           "  --headless   run without windows; what the windows would show goes to standard error.\n"
-           "  --help       show this text and exit.\n"
-           "  --version    show the program's version and exit.\n"
+           "  --base DIR       the plant folder (Parameter/, Program/ ...). Without it the plant folder\n"
+           "                   is the program's own folder with its last two path elements removed, so\n"
+           "                   a program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
+           "  --headless       run without windows; what they would show goes to standard error.\n"
+           "  --dump-refdata   print the plant's alarm definitions and languages as the panel reads\n"
+           "                   them, as one JSON document, and exit; problems go to standard error.\n"
+           "  --help           show this text and exit.\n"
+           "  --version        show the program's version and exit.\n"
            "\n"
-           "Ctrl-C (SIGINT) or SIGTERM ends the program in order.\n";
+           "Ctrl-C (SIGINT) or SIGTERM ends the program in order; a second one ends it at once.\n";
 }
 
 }  // namespace orvanta

@@ -1,4 +1,4 @@
-// orvanta [--base DIR] [--headless] [--help] [--version]
+// orvanta [--base DIR] [--headless] [--dump-refdata] [--help] [--version]
 #pragma once
 
 #include <optional>
@@ -10,6 +10,7 @@ namespace orvanta {
 struct CommandLine {
     std::optional<std::string> baseFolder;  // --base DIR
     bool headless = false;
+    bool dumpRefdata = false;
     bool help = false;
     bool version = false;
 };

@@ -1,0 +1,95 @@
+// Loading the reference data of a plant at full capacity (10 000 alarm definitions) beside the time
+// mdb-export takes to print the same table: reading through the bounded child process must cost no more
+// than the plain tool.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "components/access/mdb_database.h"
+#include "components/clock.h"
+#include "components/headless/headless_views.h"
+#include "refdata/alarm_definitions.h"
+#include "refdata/languages.h"
+#include "service/program_log.h"
+
+extern char** environ;
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kData = fs::path(ORVANTA_SOURCE_DIR) / "tests" / "data";
+
+// A plant folder whose project database is the full-capacity fixture.
+class FullPlant {
+public:
+    FullPlant() : base_(fs::temp_directory_path() / ("orvanta-bench-" + std::to_string(getpid()))) {
+        fs::create_directories(base_ / "Program" / "Tools");
+        fs::copy_file(kData / "alarmdefs-full.vws", base_ / "Program" / "Pelmar.vws",
+                      fs::copy_options::overwrite_existing);
+        fs::copy_file(kData / "demo" / "Languages.mdb", base_ / "Program" / "Tools" / "Languages.mdb",
+                      fs::copy_options::overwrite_existing);
+    }
+    ~FullPlant() { fs::remove_all(base_); }
+    std::string base() const { return base_.string(); }
+
+private:
+    fs::path base_;
+};
+
+void BM_LoadRefdataFull(benchmark::State& state) {
+    FullPlant plant;
+    MdbDatabaseEngine engine(ORVANTA_MDB_READER);
+    LogSettings settings;  // no log file: the load itself is measured
+    SystemClock clock;
+    std::ostringstream discarded;
+    HeadlessCentralForm form(discarded);
+    ProgramLog log(settings, clock, form, plant.base());
+    for (auto _ : state) {
+        AlarmDefinitions alarms;
+        LanguageTable languages;
+        AlarmDefsEinlesen(alarms, engine, log, plant.base(), 5);
+        LanguageEinlesen(languages, engine, log, plant.base());
+        if (alarms.AlarmTabelle1.count(5) != kAlarmCapacity || languages.LanguageCount == 0)
+            state.SkipWithError("the full plant did not load");
+        benchmark::DoNotOptimize(alarms);
+    }
+}
+BENCHMARK(BM_LoadRefdataFull)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The reference: mdb-export printing the same table to /dev/null.
+void BM_MdbExportAlarmdefsFull(benchmark::State& state) {
+    const std::string file = (kData / "alarmdefs-full.vws").string();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        char program[] = "mdb-export";
+        char table[] = "Alarmdefs";
+        std::string path = file;
+        char* argv[] = {program, path.data(), table, nullptr};
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0) {
+            state.SkipWithError("mdb-export is not installed");
+            break;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("mdb-export failed");
+    }
+}
+BENCHMARK(BM_MdbExportAlarmdefsFull)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace orvanta
+
+BENCHMARK_MAIN();
