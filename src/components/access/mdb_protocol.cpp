@@ -17,8 +17,8 @@ public:
     explicit Cursor(std::string_view bytes) : rest_(bytes) {}
 
     bool atEnd() const { return rest_.empty(); }
+    char peek() const { return rest_.empty() ? '\0' : rest_.front(); }
     std::size_t remaining() const { return rest_.size(); }
-    std::size_t offset(std::string_view whole) const { return whole.size() - rest_.size(); }
 
     char tag(const char* what) { return take(1, what)[0]; }
 
@@ -129,11 +129,16 @@ Decoded decodeOrThrow(std::string_view bytes, const std::string& tableName, std:
         if (next == tag::kEnd) break;
         if (next != tag::kRow) throw Malformed{"a record has an unknown kind"};
         budget.spend(kRowCost);
-        // Every cell takes at least its tag byte, so a row of more cells than bytes left is cut short.
-        if (in.remaining() < columns) throw Malformed{"a row is cut short"};
         std::vector<Variant> row;
         row.reserve(columns);
-        for (std::uint32_t i = 0; i < columns; ++i) row.push_back(cell(in, budget));
+        for (std::uint32_t i = 0; i < columns; ++i) {
+            // The reader may find a row damaged half-way through writing it.
+            if (in.peek() == tag::kError) {
+                in.tag("an error record");
+                return readerError(in);
+            }
+            row.push_back(cell(in, budget));
+        }
         result.table.rows.push_back(std::move(row));
     }
     const auto rows = in.number<std::uint64_t>("the row count");

@@ -10,7 +10,7 @@
 // All integers are little-endian.
 //
 //   stream := magic header row* end
-//           | magic [header row*] error
+//           | magic [header row* ['R' cell*]] error
 //   magic  := "ORVMDB1\n"
 //   header := 'H' u32 columnCount name{columnCount}          columnCount <= kMaxColumns
 //   name   := u32 byteLength utf8{byteLength}
@@ -23,6 +23,8 @@
 //           | 'S' u32 byteLength utf8{byteLength}
 //   end    := 'E' u64 rowCount
 //   error  := 'X' u8 code u32 byteLength utf8{byteLength}    code: ReaderErrorCode
+//
+// An error record may also stand in place of a cell: the reader finds a damaged row while writing it.
 #pragma once
 
 #include <cstddef>

@@ -142,6 +142,15 @@ public:
                 ++rows;
             }
         }
+        // libmdb ends the walk quietly where a page of the table cannot be read (beyond the end of the
+        // file, say); the rest of the table would be missing without a word.
+        if (table_->usage_map != nullptr) {
+            const gint32 unread = mdb_map_find_next(mdb_, table_->usage_map,
+                                                    static_cast<unsigned>(table_->map_sz), table_->cur_phys_pg);
+            if (unread > 0)
+                fail(out_, ReaderErrorCode::kDamaged,
+                     "Page " + std::to_string(unread) + " of " + where_ + " cannot be read");
+        }
         return rows;
     }
 
@@ -166,27 +175,24 @@ private:
             out_.byte(tag::kNull);
             return;
         }
+        // Each value is fetched (and checked) before its tag is written: a damaged value ends the stream
+        // with an error record in its place.
         switch (column.col_type) {
             case MDB_BYTE:
-                out_.byte(tag::kInteger);
-                out_.number(static_cast<std::int16_t>(*bytes(field, 1)));
+                put(tag::kInteger, static_cast<std::int16_t>(*bytes(field, 1)));
                 break;
             case MDB_INT:
-                out_.byte(tag::kInteger);
-                out_.number(load<std::int16_t>(field));
+                put(tag::kInteger, load<std::int16_t>(field));
                 break;
             case MDB_LONGINT:
             case MDB_COMPLEX:
-                out_.byte(tag::kLong);
-                out_.number(load<std::int32_t>(field));
+                put(tag::kLong, load<std::int32_t>(field));
                 break;
             case MDB_FLOAT:
-                out_.byte(tag::kDouble);
-                out_.number(static_cast<double>(load<float>(field)));
+                put(tag::kDouble, static_cast<double>(load<float>(field)));
                 break;
             case MDB_DOUBLE:
-                out_.byte(tag::kDouble);
-                out_.number(load<double>(field));
+                put(tag::kDouble, load<double>(field));
                 break;
             case MDB_TEXT:
                 writeText(field);
@@ -212,6 +218,12 @@ private:
                 out_.byte(tag::kNull);
                 break;
         }
+    }
+
+    template <typename T>
+    void put(char kind, T value) {
+        out_.byte(kind);
+        out_.number(value);
     }
 
     // The field's first `need` bytes, checked to lie inside the page.
@@ -333,6 +345,11 @@ int run(int argc, char** argv, ProtocolWriter& out) {
     mdb_set_date_fmt(mdb, "%Y-%m-%d %H:%M:%S");
     mdb_set_bind_size(mdb, MDB_BIND_SIZE);
 
+    // Jet and ACE files consist of whole pages; anything else has been cut short or padded.
+    if (status.st_size % mdb->fmt->pg_size != 0)
+        fail(out, ReaderErrorCode::kDamaged,
+             quoted(path) + " is cut short: " + std::to_string(status.st_size) + " bytes are not whole pages of " +
+                 std::to_string(mdb->fmt->pg_size));
     if (mdb_read_catalog(mdb, MDB_TABLE) == nullptr)
         fail(out, ReaderErrorCode::kDamaged, "The list of tables of " + quoted(path) + " cannot be read");
     MdbCatalogEntry* found = nullptr;

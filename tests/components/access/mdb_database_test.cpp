@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -170,6 +171,67 @@ TEST(MdbDatabase, ValuesFollowTheColumnTypes) {
     EXPECT_EQ(numeric.rows[0][2].kind(), Variant::Kind::Long);
 }
 
+TEST(MdbDatabase, OtherColumnTypesOfTheSystemTables) {
+    MdbDatabaseEngine engine = realEngine();
+    // Access's own tables hold the kinds the plant's tables lack: Boolean, Date/Time, Binary and OLE.
+    const Table aces = readAll(engine, fixture("languages-edge.mdb"), "MSysACEs");
+    ASSERT_EQ(aces.columns, (std::vector<std::string>{"ObjectId", "SID", "ACM", "FInheritable"}));
+    ASSERT_FALSE(aces.rows.empty());
+    EXPECT_EQ(aces.rows[0][3], Variant::boolean(true));
+    EXPECT_TRUE(aces.rows[0][1].isNull());  // Binary
+
+    const Table objects = readAll(engine, fixture("languages-edge.mdb"), "MSysObjects");
+    ASSERT_EQ(objects.columns[4], "DateCreate");
+    EXPECT_EQ(objects.rows[0][2], Variant::text("Tables"));
+    EXPECT_EQ(objects.rows[0][3].kind(), Variant::Kind::Integer);
+    EXPECT_EQ(objects.rows[0][4], Variant::text("2003-10-30 13:19:46"));
+    EXPECT_TRUE(objects.rows[0][6].isNull());  // Binary
+}
+
+// A copy of languages-edge.mdb whose TidxFontClasses columns are relabelled to other types: the bytes
+// of the rows stay, the reader reads them as the new type says.
+class RelabelledColumns : public ::testing::Test {
+protected:
+    // TidxFontClasses is defined on page 28 and has no index; its 25-byte column entries begin at byte 63
+    // of that page and start with the type.
+    static constexpr std::size_t kFirstColumn = 28 * 4096 + 63;
+
+    std::string relabel(std::initializer_list<std::pair<int, char>> changes) {
+        std::ifstream in(fixture("languages-edge.mdb"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes[kFirstColumn], 0x04);           // ID: Long Integer
+        EXPECT_EQ(bytes[kFirstColumn + 2 * 25], 0x03);  // L1031: Integer
+        for (const auto& [column, type] : changes) bytes[kFirstColumn + static_cast<std::size_t>(column) * 25] = type;
+        return dir_.file("relabelled" + std::to_string(++files_) + ".mdb", bytes);
+    }
+
+    TempDir dir_;
+    int files_ = 0;
+};
+
+TEST_F(RelabelledColumns, ByteSingleAndBooleanCellsKeepTheirKind) {
+    MdbDatabaseEngine engine = realEngine();
+    // First row: ID 1, Name "Standard", L1031 51, L1033 1, X9 7.
+    const Table table = readAll(engine, relabel({{0, 0x06}, {2, 0x02}, {3, 0x01}}), "TidxFontClasses");
+    EXPECT_EQ(table.rows[0][2], Variant::integer(51));      // Byte
+    EXPECT_EQ(table.rows[0][3], Variant::boolean(true));    // Boolean, from the Null bit
+    const std::uint32_t one = 1;
+    float single;
+    std::memcpy(&single, &one, sizeof(single));
+    EXPECT_EQ(table.rows[0][0], Variant::real(single));     // Single: the Long's bytes as a float
+    EXPECT_EQ(table.rows[0][4], Variant::integer(7));
+}
+
+TEST_F(RelabelledColumns, AValueLongerThanItsColumnIsADamagedRow) {
+    MdbDatabaseEngine engine = realEngine();
+    // A Double needs eight bytes; the column holds two.
+    const std::string path = relabel({{2, 0x07}});
+    const VbError damaged = failureOf([&] { readAll(engine, path, "TidxFontClasses"); });
+    EXPECT_EQ(damaged.number(), database_error::kCannotOpenDatabase);
+    EXPECT_TRUE(mentions(damaged, "'TidxFontClasses'"));
+    EXPECT_TRUE(mentions(damaged, "is damaged")) << damaged.description();
+}
+
 TEST(MdbDatabase, EmptyCellsAreNull) {
     MdbDatabaseEngine engine = realEngine();
     const Table edge = readAll(engine, fixture("alarmdefs-edge.vws"), "Alarmdefs");
@@ -239,7 +301,7 @@ TEST(MdbDatabase, ReportsMissingFilesForeignFilesAndTables) {
               database_error::kCouldNotFindFile);
 
     database->Close();
-    EXPECT_NE(failureOf([&] { database->OpenRecordset("SELECT Other.* FROM Other"); }).number(), 0);
+    EXPECT_EQ(failureOf([&] { database->OpenRecordset("SELECT Other.* FROM Other"); }).number(), 3420);
 }
 
 // Stand-in readers, each a shell script, against a real database file.

@@ -88,6 +88,14 @@ TEST(MdbProtocol, PassesOnTheReadersErrorRecord) {
     late.put(tag::kError).number(static_cast<std::uint8_t>(ReaderErrorCode::kDamaged)).text("row 2");
     EXPECT_EQ(decode(late.bytes(), "T", kBudget).code, ReaderErrorCode::kDamaged);
 
+    // And in the middle of a row whose next value turned out damaged.
+    Stream midRow;
+    midRow.header({"a", "b", "c"}).put(tag::kRow).put(tag::kNull);
+    midRow.put(tag::kError).number(static_cast<std::uint8_t>(ReaderErrorCode::kDamaged)).text("x");
+    const Decoded broken = decode(midRow.bytes(), "T", kBudget);
+    EXPECT_EQ(broken.kind, Kind::ReaderError);
+    EXPECT_EQ(broken.message, "x");
+
     Stream unknown;
     unknown.put(tag::kError).number<std::uint8_t>(200).text("?");
     EXPECT_EQ(decode(unknown.bytes(), "T", kBudget).kind, Kind::Malformed);
