@@ -150,7 +150,8 @@ bool drain(int fd, std::string& into, std::size_t keep) {
     const bool keeping = into.size() < keep;
     const std::size_t before = into.size();
     if (keeping) into.resize(before + kChunk);
-    const ssize_t n = keeping ? ::read(fd, into.data() + before, kChunk) : ::read(fd, scratch, sizeof(scratch));
+    const ssize_t n =
+        keeping ? ::read(fd, into.data() + before, kChunk) : ::read(fd, scratch, sizeof(scratch));
     if (keeping) into.resize(before + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     if (n > 0) return true;
     return n < 0 && (errno == EINTR || errno == EAGAIN);

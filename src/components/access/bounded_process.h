@@ -17,7 +17,7 @@ namespace orvanta {
 struct BoundedRunLimits {
     std::chrono::milliseconds wallTime{20000};
     std::size_t maxOutputBytes = std::size_t{256} << 20;  // stdout beyond this kills the child
-    std::size_t maxErrorBytes = 4096;                      // stderr beyond this is read and dropped
+    std::size_t maxErrorBytes = 4096;                     // stderr beyond this is read and dropped
 };
 
 struct BoundedRunResult {

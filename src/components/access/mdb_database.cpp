@@ -66,11 +66,11 @@ std::string signalName(int signal) {
 
 class MdbDatabase : public Database {
 public:
-    MdbDatabase(MdbDatabaseEngine engine, std::string path) : engine_(std::move(engine)), path_(std::move(path)) {}
+    MdbDatabase(MdbDatabaseEngine engine, std::string path)
+        : engine_(std::move(engine)), path_(std::move(path)) {}
 
     std::unique_ptr<Recordset> OpenRecordset(const std::string& statement) override {
-        if (closed_)
-            throw VbError(kObjectInvalid, "The database " + quoted(path_) + " is closed", kSource);
+        if (closed_) throw VbError(kObjectInvalid, "The database " + quoted(path_) + " is closed", kSource);
         const std::string table = tableOfStatement(statement);
         return recordsetOver(engine_.readTable(path_, table), quoted(path_));
     }
@@ -120,7 +120,8 @@ std::unique_ptr<Database> MdbDatabaseEngine::OpenDatabase(const std::string& pat
     return std::make_unique<MdbDatabase>(*this, path);
 }
 
-std::shared_ptr<const Table> MdbDatabaseEngine::readTable(const std::string& path, const std::string& table) const {
+std::shared_ptr<const Table> MdbDatabaseEngine::readTable(const std::string& path,
+                                                          const std::string& table) const {
     const std::vector<std::string> argv{readerPath_,
                                         "--max-memory",
                                         std::to_string(limits_.addressSpaceBytes),
@@ -151,13 +152,15 @@ std::shared_ptr<const Table> MdbDatabaseEngine::readTable(const std::string& pat
             throw failed("the reader " + quoted(readerPath_) +
                          " could not be started: " + std::strerror(run.spawnError));
         case End::TimedOut:
-            throw failed("the reader took longer than " + amountOfTime(limits_.wallTime) + " and was stopped");
+            throw failed("the reader took longer than " + amountOfTime(limits_.wallTime) +
+                         " and was stopped");
         case End::OutputTooLarge:
             throw failed("the reader's output passed " + amountOfBytes(limits_.outputBytes) +
                          " and it was stopped");
         case End::Signaled:
             if (run.signal == SIGXCPU)
-                throw failed("the reader used more than " + std::to_string(wholeSecondsAbove(limits_.wallTime)) +
+                throw failed("the reader used more than " +
+                             std::to_string(wholeSecondsAbove(limits_.wallTime)) +
                              " s of processor time and was stopped");
             throw failed(outOfMemory ? memoryLimit + signalName(run.signal)
                                      : "the reader crashed with " + signalName(run.signal));

@@ -104,7 +104,8 @@ Decoded readerError(Cursor& in) {
 Decoded decodeOrThrow(std::string_view bytes, const std::string& tableName, std::size_t memoryBudget) {
     Cursor in(bytes);
     if (in.take(std::min(bytes.size(), kMagic.size()), "the stream's start") != kMagic)
-        throw Malformed{bytes.empty() ? "there is no output at all" : "the output does not start as expected"};
+        throw Malformed{bytes.empty() ? "there is no output at all"
+                                      : "the output does not start as expected"};
     Budget budget(memoryBudget);
 
     char next = in.tag("the header");

@@ -54,14 +54,14 @@ inline constexpr char kString = 'S';
 
 // Why the reader gave up; also its exit status.
 enum class ReaderErrorCode : std::uint8_t {
-    kUsage = 2,            // called with wrong arguments
-    kFileNotFound = 3,     // no such file, or not a regular file
-    kCannotRead = 4,       // the file exists but cannot be opened for reading
-    kNotAccessFile = 5,    // no Jet/ACE signature, or libmdb does not recognise the format
-    kTableNotFound = 6,    // no table of that name (the message lists the tables)
-    kDamaged = 7,          // the table list, the table's definition or a row cannot be read
-    kOutOfMemory = 8,      // an allocation of the reader failed
-    kWriteFailed = 9,      // the output could not be written (no error record then)
+    kUsage = 2,          // called with wrong arguments
+    kFileNotFound = 3,   // no such file, or not a regular file
+    kCannotRead = 4,     // the file exists but cannot be opened for reading
+    kNotAccessFile = 5,  // no Jet/ACE signature, or libmdb does not recognise the format
+    kTableNotFound = 6,  // no table of that name (the message lists the tables)
+    kDamaged = 7,        // the table list, the table's definition or a row cannot be read
+    kOutOfMemory = 8,    // an allocation of the reader failed
+    kWriteFailed = 9,    // the output could not be written (no error record then)
 };
 
 // A row, a cell and a string cost at least this much of the memory budget, whatever their wire size.
@@ -71,9 +71,9 @@ inline constexpr std::size_t kCellCost = sizeof(Variant);
 struct Decoded {
     enum class Kind { Table, ReaderError, Malformed };
     Kind kind = Kind::Malformed;
-    Table table;                                   // Kind::Table
+    Table table;                                     // Kind::Table
     ReaderErrorCode code = ReaderErrorCode::kUsage;  // Kind::ReaderError
-    std::string message;                           // the reader's message, or what is wrong with the stream
+    std::string message;                             // the reader's message, or what is wrong with the stream
 };
 
 // Decodes a complete stream. The table is named tableName; building it may cost at most memoryBudget

@@ -15,21 +15,23 @@
 // UTF-8 strings. Currency, Numeric, Date/Time ("YYYY-MM-DD hh:mm:ss") and Replication ID come as libmdb's
 // text of them; Binary and OLE as Null, since nothing in the panel reads bytes. Rows libmdb itself skips
 // (deleted, or with unusable row metadata) are skipped; a value lying outside its page is a damaged row.
-// mdbtools.h includes glib.h inside extern "C", where glib's C++ templates cannot stand: include it first.
+//
+// glib.h comes before mdbtools.h, which includes it inside extern "C" where glib's C++ parts cannot stand.
+#include <fcntl.h>
 #include <glib.h>
 #include <mdbtools.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
 
 #include "components/access/mdb_protocol.h"
@@ -145,8 +147,8 @@ public:
         // libmdb ends the walk quietly where a page of the table cannot be read (beyond the end of the
         // file, say); the rest of the table would be missing without a word.
         if (table_->usage_map != nullptr) {
-            const gint32 unread = mdb_map_find_next(mdb_, table_->usage_map,
-                                                    static_cast<unsigned>(table_->map_sz), table_->cur_phys_pg);
+            const gint32 unread = mdb_map_find_next(
+                mdb_, table_->usage_map, static_cast<unsigned>(table_->map_sz), table_->cur_phys_pg);
             if (unread > 0)
                 fail(out_, ReaderErrorCode::kDamaged,
                      "Page " + std::to_string(unread) + " of " + where_ + " cannot be read");
@@ -228,9 +230,11 @@ private:
 
     // The field's first `need` bytes, checked to lie inside the page.
     const unsigned char* bytes(const MdbField& field, int need) {
-        const long pageSize = static_cast<long>(mdb_->fmt->pg_size);
-        if (field.start < 0 || field.siz < need || static_cast<long>(field.start) + field.siz > pageSize ||
-            pageSize > MDB_PGSIZE)
+        const long pageSize = std::min<long>(mdb_->fmt->pg_size, MDB_PGSIZE);
+        if (field.siz < need)
+            damaged("a value of " + std::to_string(field.siz) + " bytes where its type needs " +
+                    std::to_string(need));
+        if (field.start < 0 || static_cast<long>(field.start) + field.siz > pageSize)
             damaged("a value outside its page");
         return mdb_->pg_buf + field.start;
     }
@@ -333,8 +337,7 @@ int run(int argc, char** argv, ProtocolWriter& out) {
         fail(out, ReaderErrorCode::kCannotRead, "Cannot open " + quoted(path) + ": " + std::strerror(errno));
     const bool signed_ = hasAccessSignature(fd);
     ::close(fd);
-    if (!signed_)
-        fail(out, ReaderErrorCode::kNotAccessFile, "Unrecognized database format " + quoted(path));
+    if (!signed_) fail(out, ReaderErrorCode::kNotAccessFile, "Unrecognized database format " + quoted(path));
 
     // Text as UTF-8 whatever the caller's environment says, and no debug output of libmdb.
     ::setenv("MDB_ICONV", "UTF-8", 1);
@@ -348,8 +351,8 @@ int run(int argc, char** argv, ProtocolWriter& out) {
     // Jet and ACE files consist of whole pages; anything else has been cut short or padded.
     if (status.st_size % mdb->fmt->pg_size != 0)
         fail(out, ReaderErrorCode::kDamaged,
-             quoted(path) + " is cut short: " + std::to_string(status.st_size) + " bytes are not whole pages of " +
-                 std::to_string(mdb->fmt->pg_size));
+             quoted(path) + " is cut short: " + std::to_string(status.st_size) +
+                 " bytes are not whole pages of " + std::to_string(mdb->fmt->pg_size));
     if (mdb_read_catalog(mdb, MDB_TABLE) == nullptr)
         fail(out, ReaderErrorCode::kDamaged, "The list of tables of " + quoted(path) + " cannot be read");
     MdbCatalogEntry* found = nullptr;
@@ -363,8 +366,8 @@ int run(int argc, char** argv, ProtocolWriter& out) {
     }
     if (found == nullptr)
         fail(out, ReaderErrorCode::kTableNotFound,
-             "Cannot find the input table " + quoted(tableName) + " in " + quoted(path) + " (its tables: " +
-                 (names.empty() ? "none" : names) + ")");
+             "Cannot find the input table " + quoted(tableName) + " in " + quoted(path) +
+                 " (its tables: " + (names.empty() ? "none" : names) + ")");
 
     const std::string where = "table " + quoted(tableName) + " of " + quoted(path);
     MdbTableDef* table = mdb_read_table(found);

@@ -23,7 +23,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-std::string fixture(const std::string& name) { return std::string(ORVANTA_SOURCE_DIR) + "/tests/data/" + name; }
+std::string fixture(const std::string& name) {
+    return std::string(ORVANTA_SOURCE_DIR) + "/tests/data/" + name;
+}
 
 class TempDir {
 public:
@@ -77,8 +79,8 @@ bool mentions(const VbError& error, const std::string& text) {
 MdbDatabaseEngine realEngine() { return MdbDatabaseEngine(ORVANTA_MDB_READER); }
 
 TEST(MdbDatabase, ReadsEveryTableOfTheFixtures) {
-    const std::vector<std::string> alarmdefs{"ID",       "Ident",     "Type",  "VarName", "BitNo",  "Priority",
-                                             "AlarmText", "Fault",    "Sensor1", "Sensor2", "Comment"};
+    const std::vector<std::string> alarmdefs{"ID",        "Ident", "Type",    "VarName", "BitNo",  "Priority",
+                                             "AlarmText", "Fault", "Sensor1", "Sensor2", "Comment"};
     const std::vector<std::string> texts{"TextKey", "LanguageId", "Text"};
     const std::vector<std::string> fonts{"ID", "FontName", "CharSet", "Remark"};
     const std::vector<std::string> languages{"Language", "Name", "CodePage", "KBLayout"};
@@ -100,8 +102,10 @@ TEST(MdbDatabase, ReadsEveryTableOfTheFixtures) {
         {"demo/Pelmar.vws", "Alarmdefs", alarmdefs, 107},
         {"demo/Pelmar.vws", "Texts", texts, 315},
         {"languages-edge.mdb", "TidxFonts", {"ID", "FontName", "CharSet"}, 7},
-        {"languages-edge.mdb", "TidxFontClasses",
-         {"ID", "Name", "L1031", "L1033", "X9", "l1036", "L1040", "L1040b", "L1045", "L2052", "L1041", "LX"}, 2},
+        {"languages-edge.mdb",
+         "TidxFontClasses",
+         {"ID", "Name", "L1031", "L1033", "X9", "l1036", "L1040", "L1040b", "L1045", "L2052", "L1041", "LX"},
+         2},
         {"languages-edge.mdb", "LookupLanguages", languages, 9},
         {"languages-numeric-codepage.mdb", "TidxFonts", fonts, 8},
         {"languages-numeric-codepage.mdb", "TidxFontClasses", classes, 2},
@@ -142,7 +146,8 @@ TEST(MdbDatabase, ValuesFollowTheColumnTypes) {
     // Integer columns are 16-bit; Long stays 32-bit.
     const Table full = readAll(engine, fixture("alarmdefs-full.vws"), "Alarmdefs");
     for (const int column : {2, 4, 5, 7, 8, 9}) {
-        EXPECT_EQ(full.rows.back()[static_cast<std::size_t>(column)].kind(), Variant::Kind::Integer) << column;
+        EXPECT_EQ(full.rows.back()[static_cast<std::size_t>(column)].kind(), Variant::Kind::Integer)
+            << column;
     }
     EXPECT_EQ(full.rows.back()[0].kind(), Variant::Kind::Long);
     EXPECT_EQ(full.rows.back()[0], Variant::longInt(10000));
@@ -201,7 +206,8 @@ protected:
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(bytes[kFirstColumn], 0x04);           // ID: Long Integer
         EXPECT_EQ(bytes[kFirstColumn + 2 * 25], 0x03);  // L1031: Integer
-        for (const auto& [column, type] : changes) bytes[kFirstColumn + static_cast<std::size_t>(column) * 25] = type;
+        for (const auto& [column, type] : changes)
+            bytes[kFirstColumn + static_cast<std::size_t>(column) * 25] = type;
         return dir_.file("relabelled" + std::to_string(++files_) + ".mdb", bytes);
     }
 
@@ -213,12 +219,12 @@ TEST_F(RelabelledColumns, ByteSingleAndBooleanCellsKeepTheirKind) {
     MdbDatabaseEngine engine = realEngine();
     // First row: ID 1, Name "Standard", L1031 51, L1033 1, X9 7.
     const Table table = readAll(engine, relabel({{0, 0x06}, {2, 0x02}, {3, 0x01}}), "TidxFontClasses");
-    EXPECT_EQ(table.rows[0][2], Variant::integer(51));      // Byte
-    EXPECT_EQ(table.rows[0][3], Variant::boolean(true));    // Boolean, from the Null bit
+    EXPECT_EQ(table.rows[0][2], Variant::integer(51));    // Byte
+    EXPECT_EQ(table.rows[0][3], Variant::boolean(true));  // Boolean, from the Null bit
     const std::uint32_t one = 1;
     float single;
     std::memcpy(&single, &one, sizeof(single));
-    EXPECT_EQ(table.rows[0][0], Variant::real(single));     // Single: the Long's bytes as a float
+    EXPECT_EQ(table.rows[0][0], Variant::real(single));  // Single: the Long's bytes as a float
     EXPECT_EQ(table.rows[0][4], Variant::integer(7));
 }
 
@@ -229,7 +235,8 @@ TEST_F(RelabelledColumns, AValueLongerThanItsColumnIsADamagedRow) {
     const VbError damaged = failureOf([&] { readAll(engine, path, "TidxFontClasses"); });
     EXPECT_EQ(damaged.number(), database_error::kCannotOpenDatabase);
     EXPECT_TRUE(mentions(damaged, "'TidxFontClasses'"));
-    EXPECT_TRUE(mentions(damaged, "is damaged")) << damaged.description();
+    EXPECT_TRUE(mentions(damaged, "is damaged: a value of 2 bytes where its type needs 8"))
+        << damaged.description();
 }
 
 TEST(MdbDatabase, EmptyCellsAreNull) {
@@ -273,7 +280,8 @@ TEST(MdbDatabase, ReportsMissingFilesForeignFilesAndTables) {
     const VbError missing = failureOf([&] { engine.OpenDatabase(dir.path("absent.mdb")); });
     EXPECT_EQ(missing.number(), database_error::kCouldNotFindFile);
     EXPECT_TRUE(mentions(missing, "absent.mdb"));
-    EXPECT_EQ(failureOf([&] { engine.OpenDatabase(dir.path("")); }).number(), database_error::kCouldNotFindFile);
+    EXPECT_EQ(failureOf([&] { engine.OpenDatabase(dir.path("")); }).number(),
+              database_error::kCouldNotFindFile);
 
     const std::string text = dir.file("notes.mdb", "These are not the tables you are looking for.\n");
     const VbError foreign = failureOf([&] { engine.OpenDatabase(text); });
@@ -308,7 +316,8 @@ TEST(MdbDatabase, ReportsMissingFilesForeignFilesAndTables) {
 class MdbReaderFailure : public ::testing::Test {
 protected:
     VbError readWith(const std::string& script, MdbReaderLimits limits = {}) {
-        const std::string reader = dir_.file("reader" + std::to_string(++scripts_), "#!/bin/sh\n" + script, true);
+        const std::string reader =
+            dir_.file("reader" + std::to_string(++scripts_), "#!/bin/sh\n" + script, true);
         MdbDatabaseEngine engine(reader, limits);
         auto database = engine.OpenDatabase(fixture("no-tables.mdb"));
         return failureOf([&] { database->OpenRecordset("SELECT Other.* FROM Other"); });
@@ -334,7 +343,7 @@ TEST_F(MdbReaderFailure, AHangIsStoppedAtTheWallTimeLimit) {
     MdbReaderLimits limits;
     limits.wallTime = milliseconds(300);
     for (const char* script : {"exec sleep 30\n",
-                               "sleep 30\n",                       // the shell waits, its child holds the pipe
+                               "sleep 30\n",  // the shell waits, its child holds the pipe
                                "exec >&- 2>&-\nexec sleep 30\n"}) {  // closes its output, then hangs
         const auto start = Clock::now();
         const VbError hang = readWith(script, limits);
@@ -380,14 +389,16 @@ TEST_F(MdbReaderFailure, NonsenseAndSilenceAreErrors) {
 TEST_F(MdbReaderFailure, ReaderGetsOnlyItsPipesAndLeavesNothingBehind) {
     const auto openDescriptors = [] {
         int count = 0;
-        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) count += entry.path().empty() ? 0 : 1;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+            count += entry.path().empty() ? 0 : 1;
         return count;
     };
     const int before = openDescriptors();
     // A descriptor of the panel's opened without close-on-exec must still not reach the reader.
     const int leaky = ::open(dir_.file("panel-marker", "").c_str(), O_RDONLY);
     ASSERT_GE(leaky, 0);
-    const VbError listing = readWith("echo $(ls -l /proc/$$/fd/ | grep -c panel-marker) inherited >&2\nexit 1\n");
+    const VbError listing =
+        readWith("echo $(ls -l /proc/$$/fd/ | grep -c panel-marker) inherited >&2\nexit 1\n");
     ::close(leaky);
     EXPECT_TRUE(mentions(listing, "(it said: 0 inherited)")) << listing.description();
     for (int i = 0; i < 3; ++i) {

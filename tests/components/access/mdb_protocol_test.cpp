@@ -118,17 +118,20 @@ TEST(MdbProtocol, RejectsWhatTheReaderNeverWrites) {
     };
     EXPECT_NE(malformed("").find("no output"), std::string::npos);
     EXPECT_NE(malformed("hello, world").find("start"), std::string::npos);
-    malformed(Stream().put(tag::kRow).bytes());                                       // rows before a header
-    malformed(Stream().header({"a"}).put(tag::kRow).put('Q').end(1).bytes());         // unknown cell kind
-    malformed(Stream().header({"a"}).put('Z').end(0).bytes());                        // unknown record
-    malformed(Stream().header({"a"}).put(tag::kRow).put(tag::kBoolean).number<std::uint8_t>(2).end(1).bytes());
+    malformed(Stream().put(tag::kRow).bytes());                                // rows before a header
+    malformed(Stream().header({"a"}).put(tag::kRow).put('Q').end(1).bytes());  // unknown cell kind
+    malformed(Stream().header({"a"}).put('Z').end(0).bytes());                 // unknown record
+    malformed(
+        Stream().header({"a"}).put(tag::kRow).put(tag::kBoolean).number<std::uint8_t>(2).end(1).bytes());
     malformed(Stream().header({"a"}).put(tag::kRow).put(tag::kString).text("\xc3(").end(1).bytes());
-    malformed(Stream().header({"\xff"}).end(0).bytes());                              // name not UTF-8
+    malformed(Stream().header({"\xff"}).end(0).bytes());  // name not UTF-8
     EXPECT_NE(malformed(Stream().header({"a"}).end(3).bytes()).find("3 rows"), std::string::npos);
     // A length that points past the end, and a column count no stream of that size can hold.
-    malformed(Stream().header({"a"}).put(tag::kRow).put(tag::kString).number<std::uint32_t>(0xffffffff).bytes());
-    EXPECT_NE(malformed(Stream().put(tag::kHeader).number<std::uint32_t>(1000000).end(0).bytes()).find("1000000"),
-              std::string::npos);
+    malformed(
+        Stream().header({"a"}).put(tag::kRow).put(tag::kString).number<std::uint32_t>(0xffffffff).bytes());
+    EXPECT_NE(
+        malformed(Stream().put(tag::kHeader).number<std::uint32_t>(1000000).end(0).bytes()).find("1000000"),
+        std::string::npos);
 }
 
 TEST(MdbProtocol, ChargesTheTablesMemoryAgainstTheBudget) {
