@@ -312,6 +312,16 @@ TEST(MdbDatabase, ReportsMissingFilesForeignFilesAndTables) {
     EXPECT_EQ(failureOf([&] { database->OpenRecordset("SELECT Other.* FROM Other"); }).number(), 3420);
 }
 
+TEST(MdbDatabase, TheReaderRunsUnderTheMemoryLimit) {
+    MdbReaderLimits limits;
+    limits.addressSpaceBytes = std::size_t{1} << 20;  // far too little for libmdb's first steps
+    MdbDatabaseEngine engine(ORVANTA_MDB_READER, limits);
+    const VbError starved = failureOf([&] { readAll(engine, fixture("alarmdefs-edge.vws"), "Alarmdefs"); });
+    EXPECT_EQ(starved.number(), database_error::kCannotOpenDatabase);
+    EXPECT_TRUE(mentions(starved, "ran out of memory")) << starved.description();
+    EXPECT_TRUE(mentions(starved, "'Alarmdefs'"));
+}
+
 // Stand-in readers, each a shell script, against a real database file.
 class MdbReaderFailure : public ::testing::Test {
 protected:
@@ -401,11 +411,18 @@ TEST_F(MdbReaderFailure, ReaderGetsOnlyItsPipesAndLeavesNothingBehind) {
         readWith("echo $(ls -l /proc/$$/fd/ | grep -c panel-marker) inherited >&2\nexit 1\n");
     ::close(leaky);
     EXPECT_TRUE(mentions(listing, "(it said: 0 inherited)")) << listing.description();
+    // Every way a reader can end: killed, silent, timed out, never started, and a real table.
+    MdbReaderLimits shortWait;
+    shortWait.wallTime = milliseconds(100);
     for (int i = 0; i < 3; ++i) {
         readWith("kill -KILL $$\n");
         readWith("exit 0\n");
+        readWith("exec sleep 10\n", shortWait);
     }
-    readAll(*std::make_unique<MdbDatabaseEngine>(realEngine()), fixture("no-tables.mdb"), "Other");
+    MdbDatabaseEngine absent(dir_.path("no-such-reader"));
+    EXPECT_NE(failureOf([&] { readAll(absent, fixture("no-tables.mdb"), "Other"); }).number(), 0);
+    MdbDatabaseEngine engine = realEngine();
+    readAll(engine, fixture("no-tables.mdb"), "Other");
     EXPECT_EQ(openDescriptors(), before);
     int status = 0;
     EXPECT_LE(::waitpid(-1, &status, WNOHANG), 0) << "a reader was left unreaped";
