@@ -15,6 +15,8 @@
 // UTF-8 strings. Currency, Numeric, Date/Time ("YYYY-MM-DD hh:mm:ss") and Replication ID come as libmdb's
 // text of them; Binary and OLE as Null, since nothing in the panel reads bytes. Rows libmdb itself skips
 // (deleted, or with unusable row metadata) are skipped; a value lying outside its page is a damaged row.
+// Where libmdb quietly reads less than the whole table (a file that is not whole pages, a page map that
+// names pages past the end, a page of the map it cannot read) the reader says so instead.
 //
 // glib.h comes before mdbtools.h, which includes it inside extern "C" where glib's C++ parts cannot stand.
 #include <fcntl.h>
@@ -124,6 +126,34 @@ class TableReader {
 public:
     TableReader(MdbHandle* mdb, MdbTableDef* table, ProtocolWriter& out, const std::string& where)
         : mdb_(mdb), table_(table), out_(out), where_(where), fields_(table->num_cols) {}
+
+    // A file cut on a page boundary passes libmdb without a word: its map still names pages past the
+    // end, which libmdb skips (or, for a lost map page, replaces by a scan of what is left).
+    void checkPageMap(unsigned long filePages) {
+        const unsigned char* map = table_->usage_map;
+        const std::size_t size = table_->map_sz;
+        if (map == nullptr || size < 5) return;
+        const auto word = [&](std::size_t at) {
+            std::uint32_t value;
+            std::memcpy(&value, map + at, sizeof(value));
+            return value;
+        };
+        unsigned long beyond = 0;
+        if (map[0] == 0) {  // a first page and a bitmap of the pages after it
+            const unsigned long first = word(1);
+            for (std::size_t bit = 0; bit < (size - 5) * 8 && beyond == 0; ++bit) {
+                if ((map[5 + bit / 8] & (1U << (bit % 8))) != 0 && first + bit >= filePages)
+                    beyond = first + bit;
+            }
+        } else if (map[0] == 1) {  // the pages that hold the bitmaps
+            for (std::size_t at = 1; at + 4 <= size && beyond == 0; at += 4) {
+                if (word(at) >= filePages) beyond = word(at);
+            }
+        }
+        if (beyond != 0)
+            fail(out_, ReaderErrorCode::kDamaged,
+                 "Page " + std::to_string(beyond) + " of " + where_ + " lies past the end of the file");
+    }
 
     std::uint64_t readAll() {
         mdb_rewind_table(table_);
@@ -381,7 +411,9 @@ int run(int argc, char** argv, ProtocolWriter& out) {
         const auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
         out.text(std::string_view(column->name, ::strnlen(column->name, MDB_MAX_OBJ_NAME)));
     }
-    const std::uint64_t rows = TableReader(mdb, table, out, where).readAll();
+    TableReader reader(mdb, table, out, where);
+    reader.checkPageMap(static_cast<unsigned long>(status.st_size / mdb->fmt->pg_size));
+    const std::uint64_t rows = reader.readAll();
     out.byte(tag::kEnd);
     out.number(rows);
     out.flush();
