@@ -312,6 +312,24 @@ TEST(MdbDatabase, ReportsMissingFilesForeignFilesAndTables) {
     EXPECT_EQ(failureOf([&] { database->OpenRecordset("SELECT Other.* FROM Other"); }).number(), 3420);
 }
 
+TEST(MdbDatabase, ACutFileIsDamagedNotShorter) {
+    // libmdb alone hands back the rows of the pages that are left, or none, without a word.
+    MdbDatabaseEngine engine = realEngine();
+    TempDir dir;
+    std::ifstream in(fixture("alarmdefs-full.vws"), std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string half = dir.file("half.vws", whole.substr(0, whole.size() / 2));
+    const std::string short1 = dir.file("short.vws", whole.substr(0, whole.size() - 1));
+    for (const std::string table : {"Alarmdefs", "Texts"}) {
+        const VbError cut = failureOf([&] { readAll(engine, half, table); });
+        EXPECT_EQ(cut.number(), database_error::kCannotOpenDatabase) << table;
+        EXPECT_TRUE(mentions(cut, "'" + table + "'")) << cut.description();
+        EXPECT_TRUE(mentions(cut, "half.vws")) << cut.description();
+    }
+    const VbError byOne = failureOf([&] { readAll(engine, short1, "Texts"); });
+    EXPECT_TRUE(mentions(byOne, "is cut short")) << byOne.description();
+}
+
 TEST(MdbDatabase, TheReaderRunsUnderTheMemoryLimit) {
     MdbReaderLimits limits;
     limits.addressSpaceBytes = std::size_t{1} << 20;  // far too little for libmdb's first steps
