@@ -2,11 +2,10 @@
 // mdb-export takes to print the same table: reading through the bounded child process must cost no more
 // than the plain tool.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <filesystem>
 #include <sstream>

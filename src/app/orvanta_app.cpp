@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/refdata_dump.h"
 #include "central/orvanta_central.h"
+#include "components/access/mdb_database.h"
 #include "components/clock.h"
 #include "components/embedded/embedded_runtime.h"
 #include "components/headless/headless_views.h"
@@ -128,6 +130,11 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     } catch (const VbError& error) {
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;
+    }
+
+    if (options.dumpRefdata) {
+        MdbDatabaseEngine engine(defaultMdbReaderPath());
+        return dumpRefdata(base, engine, out, err);
     }
 
     SystemEventLoop loop;

@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "components/headless/headless_views.h"
 #include "components/clock.h"
+#include "components/headless/headless_views.h"
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
 #include "service/ini_access.h"
@@ -15,14 +15,27 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string compact(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+// A flat object on one line, spaced as a person would write it: {"Ident": 1, "Type": 2, ...}.
+std::string compact(const Json& object) {
+    std::string text = "{";
+    for (const auto& [key, value] : object.items()) {
+        if (text.size() > 1) text += ", ";
+        text += Json(key).dump() + ": " + value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    return text + "}";
+}
 
 Json entryJson(const AlarmDef& entry) {
-    return Json{{"Ident", entry.Ident},       {"Type", entry.Type},
-                {"VarName", entry.VarName},   {"BitNo", entry.BitNo},
-                {"Priority", entry.Priority}, {"AlarmText", entry.AlarmText},
-                {"AnzeigeStatus", entry.AnzeigeStatus}, {"Fault", entry.Fault},
-                {"Sensor1", entry.Sensor1},   {"Sensor2", entry.Sensor2}};
+    return Json{{"Ident", entry.Ident},
+                {"Type", entry.Type},
+                {"VarName", entry.VarName},
+                {"BitNo", entry.BitNo},
+                {"Priority", entry.Priority},
+                {"AlarmText", entry.AlarmText},
+                {"AnzeigeStatus", entry.AnzeigeStatus},
+                {"Fault", entry.Fault},
+                {"Sensor1", entry.Sensor1},
+                {"Sensor2", entry.Sensor2}};
 }
 
 Json languageJson(const LanguageRecord& language) {
@@ -38,7 +51,8 @@ void writeAlarmTables(const AlarmDefinitions& tables, std::ostream& out) {
     for (int number = 1; number <= 3; ++number) {
         const AlarmTable& table = *numbered[number - 1];
         for (int machine = 1; machine <= kAlarmMachines; ++machine) {
-            out << tableSeparator << "  {\"table\": " << number << ", \"machine\": " << machine << ", \"entries\": [";
+            out << tableSeparator << "  {\"table\": " << number << ", \"machine\": " << machine
+                << ", \"entries\": [";
             const char* entrySeparator = "\n";
             for (int position = 1; position <= table.count(machine); ++position) {
                 out << entrySeparator << "   " << compact(entryJson(table.at(machine, position)));
@@ -56,7 +70,8 @@ void writeAlarmTables(const AlarmDefinitions& tables, std::ostream& out) {
 int dumpRefdata(const std::string& base, DatabaseEngine& engine, std::ostream& out, std::ostream& err) {
     HeadlessMessageBoxes messages(err);
     IniAccess ini(messages);
-    std::int16_t machines = ini.LoadIniInteger("Project", "NumberOfMachines", base + "/Parameter/Program.ini", 0);
+    std::int16_t machines =
+        ini.LoadIniInteger("Project", "NumberOfMachines", base + "/Parameter/Program.ini", 0);
     if (machines < 1 || machines > kAlarmMachines) machines = 1;
 
     // No log file: what the readers would show in the fault label goes to standard error.

@@ -1,5 +1,7 @@
 #include "components/database.h"
 
+#include <array>
+#include <cstdint>
 #include <utility>
 
 #include "components/text.h"
@@ -44,19 +46,39 @@ public:
                           kSource);
         return table_->columns[static_cast<std::size_t>(index)];
     }
-    Variant FieldValue(std::string_view name) const override {
+    const Variant& FieldValue(std::string_view name) const override {
+        const std::size_t column = columnIndex(name);
+        if (isEof()) throw VbError(kNoCurrentRecord, "No current record in " + where(), kSource);
+        const std::vector<Variant>& row = table_->rows[row_];
+        static const Variant null = Variant::null();
+        return column < row.size() ? row[column] : null;
+    }
+
+private:
+    std::string where() const { return "table '" + table_->name + "' of " + origin_; }
+
+    // Readers ask for the same few columns on every row, by the same names: the column found for a name
+    // is remembered by where the name lies, and a hit only has to be confirmed.
+    std::size_t columnIndex(std::string_view name) const {
+        const std::uint64_t address = reinterpret_cast<std::uintptr_t>(name.data());
+        CacheSlot& slot = cache_[(address * 0x9E3779B97F4A7C15u) >> 59];
+        if (slot.name == name.data() && slot.column < table_->columns.size() &&
+            table_->columns[slot.column] == name)
+            return slot.column;
         for (std::size_t i = 0; i < table_->columns.size(); ++i) {
             if (!equalsIgnoringAsciiCase(table_->columns[i], name)) continue;
-            if (isEof()) throw VbError(kNoCurrentRecord, "No current record in " + where(), kSource);
-            const std::vector<Variant>& row = table_->rows[row_];
-            return i < row.size() ? row[i] : Variant::null();
+            if (table_->columns[i] == name) slot = {name.data(), i};
+            return i;
         }
         throw VbError(database_error::kItemNotFound,
                       "Column '" + std::string(name) + "' not found in " + where(), kSource);
     }
 
-private:
-    std::string where() const { return "table '" + table_->name + "' of " + origin_; }
+    struct CacheSlot {
+        const char* name = nullptr;
+        std::size_t column = 0;
+    };
+    mutable std::array<CacheSlot, 32> cache_{};
 
     std::shared_ptr<const Table> table_;
     std::string origin_;

@@ -34,8 +34,9 @@ public:
     virtual int FieldCount() const = 0;
     // VbError 9 outside 0..FieldCount()-1.
     virtual std::string FieldName(int index) const = 0;
-    // The current row's value of the column; VbError 3265 for an unknown column, 3021 past the end.
-    virtual Variant FieldValue(std::string_view name) const = 0;
+    // The current row's value of the column, valid until the next MoveNext; VbError 3265 for an unknown
+    // column, 3021 past the end.
+    virtual const Variant& FieldValue(std::string_view name) const = 0;
 };
 
 class Database {
@@ -44,6 +45,9 @@ public:
     // Only "SELECT T.* FROM T" (keywords in any case, T the same table twice); anything else is 3129.
     virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& statement) = 0;
     virtual void Close() = 0;
+    // A hint: these tables will be opened next. An engine may read them ahead, side by side; what it
+    // finds (a table or an error) is what their OpenRecordset gives later.
+    virtual void prepare(const std::vector<std::string>& /*tables*/) {}
 };
 
 class DatabaseEngine {

@@ -149,6 +149,7 @@ void LanguageEinlesen(LanguageTable& table, DatabaseEngine& engine, ProgramLog& 
         frame.report(VbError::current("Database"));
         return;
     }
+    database->prepare({"TidxFonts", "TidxFontClasses", "LookupLanguages"});
     readTable(*database, "TidxFonts", frame, [&](Recordset& rs) { loader.fonts(rs); });
     readTable(*database, "TidxFontClasses", frame, [&](Recordset& rs) { loader.fontClasses(rs); });
     readTable(*database, "LookupLanguages", frame, [&](Recordset& rs) { loader.languages(rs); });

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,41 @@ TEST_F(ProgramTest, AProgramFolderWithoutBaseIsAClearErrorAndExitStatus) {
     EXPECT_EQ(status, 2) << program.stderrText;
     EXPECT_NE(program.stderrText.find("fewer than two folders below the root"), std::string::npos)
         << program.stderrText;
+}
+
+TEST_F(ProgramTest, DumpsThePlantsReferenceDataAsOneJsonDocument) {
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--dump-refdata"});
+    ASSERT_EQ(program.waitForExit(std::chrono::seconds(20)), 0) << program.stderrText;
+    const auto document = nlohmann::json::parse(program.stdoutText);
+    EXPECT_EQ(document["numberOfMachines"], 5);
+    ASSERT_EQ(document["alarmTables"].size(), 15u);
+    std::size_t entries = 0;
+    for (std::size_t i = 0; i < 15; ++i) {
+        const auto& table = document["alarmTables"][i];
+        EXPECT_EQ(table["table"], i / 5 + 1);
+        EXPECT_EQ(table["machine"], i % 5 + 1);
+        entries += table["entries"].size();
+    }
+    EXPECT_EQ(entries, 130u);
+    const auto& first = document["alarmTables"][0]["entries"][0];
+    EXPECT_EQ(first["AnzeigeStatus"], 4);
+    EXPECT_EQ(document["languages"].size(), 9u);
+    EXPECT_EQ(document["languages"][0]["Language"], 1031);
+    EXPECT_EQ(document["languages"][0]["FontName"], "Arial");
+    EXPECT_NE(program.stdoutText.find("{\"Ident\": "), std::string::npos) << "one entry a line, spaced";
+    EXPECT_TRUE(program.stderrText.empty()) << program.stderrText;
+}
+
+TEST_F(ProgramTest, DumpingAPlantWithoutDatabasesGivesEmptyTablesAndTheReasons) {
+    fs::remove(plant / "Program" / "Pelmar.vws");
+    fs::remove(plant / "Program" / "Tools" / "Languages.mdb");
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--dump-refdata"});
+    ASSERT_EQ(program.waitForExit(std::chrono::seconds(20)), 0) << program.stderrText;
+    const auto document = nlohmann::json::parse(program.stdoutText);
+    for (const auto& table : document["alarmTables"]) EXPECT_TRUE(table["entries"].empty());
+    EXPECT_TRUE(document["languages"].empty());
+    EXPECT_NE(program.stderrText.find("Pelmar.vws"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("Languages.mdb"), std::string::npos) << program.stderrText;
 }
 
 TEST_F(ProgramTest, HelpVersionAndBadArguments) {

@@ -23,10 +23,12 @@ class Plant {
 public:
     Plant(const std::string& alarmdefs, const std::string& languages) {
         static int counter = 0;
-        base_ = fs::temp_directory_path() / ("orvanta-refdata-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        base_ = fs::temp_directory_path() /
+                ("orvanta-refdata-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(base_ / "Program" / "Tools");
         if (!alarmdefs.empty()) fs::copy_file(kData / alarmdefs, base_ / "Program" / "Pelmar.vws");
-        if (!languages.empty()) fs::copy_file(kData / languages, base_ / "Program" / "Tools" / "Languages.mdb");
+        if (!languages.empty())
+            fs::copy_file(kData / languages, base_ / "Program" / "Tools" / "Languages.mdb");
     }
     ~Plant() { fs::remove_all(base_); }
     std::string base() const { return base_.string(); }
@@ -59,7 +61,8 @@ TEST_F(RefdataFixtures, EveryEdgeRowLandsWhereItsCommentSays) {
     AlarmDefsEinlesen(tables, engine, capture.log, plant.base(), 5);
 
     // Machine 1: sorted by VarName, "" first, rows of one name in load order.
-    EXPECT_EQ(idents(tables.AlarmTabelle1, 1), (std::vector<int>{25, 12, 14, 11, 24, 26, 27, 28, 29, 33, 34, 35, 13}));
+    EXPECT_EQ(idents(tables.AlarmTabelle1, 1),
+              (std::vector<int>{25, 12, 14, 11, 24, 26, 27, 28, 29, 33, 34, 35, 13}));
     EXPECT_EQ(idents(tables.AlarmTabelle1, 2), (std::vector<int>{16, 15, 17, 18})) << "B B together, b after";
     EXPECT_EQ(idents(tables.AlarmTabelle1, 3), std::vector<int>{});
     EXPECT_EQ(idents(tables.AlarmTabelle1, 4), (std::vector<int>{20, 21, 19}));
@@ -124,7 +127,8 @@ TEST_F(RefdataFixtures, TheCapacityFileKeeps1000RowsAndReportsTheRest) {
     EXPECT_EQ(total, 1010);
     const auto dropped = capture.linesStartingWith("S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle");
     ASSERT_EQ(dropped.size(), 1u);
-    EXPECT_NE(dropped[0].find(": 5 rows beyond the capacity of 1000 dropped"), std::string::npos) << dropped[0];
+    EXPECT_NE(dropped[0].find(": 5 rows beyond the capacity of 1000 dropped"), std::string::npos)
+        << dropped[0];
 }
 
 TEST_F(RefdataFixtures, TheFullPlantFillsEveryTableOfEveryMachine) {
@@ -136,7 +140,8 @@ TEST_F(RefdataFixtures, TheFullPlantFillsEveryTableOfEveryMachine) {
         EXPECT_EQ(tables.AlarmTabelle2.count(machine), kAlarmCapacity);
         EXPECT_EQ(tables.AlarmTabelle3.count(machine), kAlarmCapacity);
         for (int i = 2; i <= kAlarmCapacity; ++i)
-            ASSERT_LE(tables.AlarmTabelle1.at(machine, i - 1).VarName, tables.AlarmTabelle1.at(machine, i).VarName);
+            ASSERT_LE(tables.AlarmTabelle1.at(machine, i - 1).VarName,
+                      tables.AlarmTabelle1.at(machine, i).VarName);
     }
 }
 
@@ -156,13 +161,13 @@ TEST_F(RefdataFixtures, EdgeLanguagesTakeTheirFontsFromTheirFirstClassColumn) {
     const Expected expected[] = {
         {1031, "Deutsch", 1252, 1031, 238, "Tahoma"},
         {1033, "English", 1252, 1033, 0, "Arial"},
-        {1036, "Français", 1252, 0, 0, kDefaultFontName},   // "1252 (Western)", "0000040C", no class
-        {1040, "Italiano", 1252, 1040, 0, kDefaultFontName}, // its first class names font 77
+        {1036, "Français", 1252, 0, 0, kDefaultFontName},     // "1252 (Western)", "0000040C", no class
+        {1040, "Italiano", 1252, 1040, 0, kDefaultFontName},  // its first class names font 77
         {1049, "Русский", 1251, 1049, 0, kDefaultFontName},
-        {1045, "Polski", 0, 0, 0, kDefaultFontName},         // Null cells; font 2 is no display font
-        {2052, "中文", 936, 2052, 134, ""},                  // the font's name is Null
-        {1041, "日本語", 932, 1041, 0, "MS Gothic"},         // the font's CharSet is Null
-        {0, "Null language", 1252, 0, 0, "Arial"},           // column LX reads as language 0
+        {1045, "Polski", 0, 0, 0, kDefaultFontName},  // Null cells; font 2 is no display font
+        {2052, "中文", 936, 2052, 134, ""},           // the font's name is Null
+        {1041, "日本語", 932, 1041, 0, "MS Gothic"},  // the font's CharSet is Null
+        {0, "Null language", 1252, 0, 0, "Arial"},    // column LX reads as language 0
     };
     for (int i = 1; i <= 9; ++i) {
         const Expected& want = expected[i - 1];
@@ -224,7 +229,8 @@ TEST_F(RefdataFixtures, AFileWithoutTablesLeavesEmptyTablesAndSaysWhy) {
     ASSERT_EQ(faults.size(), 4u);
     for (const char* table : {"Alarmdefs", "TidxFonts", "TidxFontClasses", "LookupLanguages"}) {
         bool named = false;
-        for (const std::string& line : faults) named = named || line.find(std::string("'") + table + "'") != std::string::npos;
+        for (const std::string& line : faults)
+            named = named || line.find(std::string("'") + table + "'") != std::string::npos;
         EXPECT_TRUE(named) << table;
     }
     EXPECT_NE(faults[0].find("Fault 3078;"), std::string::npos) << faults[0];
