@@ -6,18 +6,22 @@ namespace orvanta {
 
 HandlerFrame::HandlerFrame(ProgramLog& log, std::string procedure, Trace category, FrameOptions options)
     : log_(log), procedure_(std::move(procedure)), category_(category), options_(options) {
-    if (options_.entryTrace) trace(procedure_ + " An ");
+    if (options_.entryTrace) trace(procedure_, " An ");
 }
 
 HandlerFrame::~HandlerFrame() {
-    if (options_.exitTrace) trace(procedure_ + " En ");
+    if (options_.exitTrace) trace(procedure_, " En ");
 }
 
-void HandlerFrame::trace(std::string_view text) {
+void HandlerFrame::trace(std::string_view text, std::string_view suffix) {
+    const std::int16_t system = vbBool(category_ == Trace::System);
+    const std::int16_t data = vbBool(category_ == Trace::Data);
+    if (!log_.writes(system, data, 0)) return;
     const Clock& clock = log_.clock();
-    const std::string line = clock.longTime() + " " + clock.shortDate() + " " + std::string(text);
-    const bool system = category_ == Trace::System;
-    log_.LogEintrag(line, 0, vbBool(system), vbBool(!system), 0);
+    std::string line = clock.longTime() + " " + clock.shortDate() + " ";
+    line += text;
+    line += suffix;
+    log_.LogEintrag(line, 0, system, data, 0);
 }
 
 std::string HandlerFrame::faultText(const VbError& error) const {
@@ -31,5 +35,17 @@ void HandlerFrame::fault(const VbError& error) {
 }
 
 void HandlerFrame::report(const VbError& error) { log_.LogEintrag(faultText(error), kTrue, 0, 0, kTrue); }
+
+}  // namespace orvanta
+
+namespace orvanta {
+
+void HandlerFrame::reportTextDatabaseFault(const VbError& error, std::string_view call) {
+    log_.LogEintrag(faultText(error), 0, 0, 0, kTrue);
+    const Clock& clock = log_.clock();
+    log_.LogEintrag(clock.longTime() + " " + clock.shortDate() + " Fault " + std::to_string(error.number()) +
+                        "; Zervmdb.dll " + std::string(call) + " ; " + error.source() + "; " + procedure_,
+                    kTrue, 0, 0, kTrue);
+}
 
 }  // namespace orvanta

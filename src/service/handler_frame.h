@@ -63,10 +63,14 @@ public:
     void fault(const VbError& error);
     // The fault line of error, shown, whether the frame clears faults or not.
     void report(const VbError& error);
+    // A failed call of the text database: the fault line with the fault category only, not shown, then
+    // "<time> <date> Fault <number>; Zervmdb.dll <call> ; <source>; <procedure>", shown.
+    void reportTextDatabaseFault(const VbError& error, std::string_view call);
     // The fault line's text, for handlers with fault handling of their own.
     std::string faultText(const VbError& error) const;
-    // A trace line "<time> <date> <text>" in the frame's category.
-    void trace(std::string_view text);
+    // A trace line "<time> <date> <text><suffix>" in the frame's category; nothing is built for a
+    // category that is not written.
+    void trace(std::string_view text, std::string_view suffix = {});
 
     const std::string& procedure() const { return procedure_; }
     ProgramLog& log() { return log_; }

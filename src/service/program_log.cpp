@@ -195,9 +195,7 @@ ProgramLog::ProgramLog(const LogSettings& settings, const Clock& clock, CentralF
 
 void ProgramLog::LogEintrag(const std::string& text, std::int16_t show, std::int16_t system,
                             std::int16_t data, std::int16_t fault) {
-    const bool wanted = fault == kTrue || (system == kTrue && settings_.LogSystem == kTrue) ||
-                        (data == kTrue && settings_.Logdaten == kTrue);
-    if (!wanted) return;
+    if (!writes(system, data, fault)) return;
 
     quietly([&] {
         const std::string& logName = settings_.LogDateiName;
@@ -215,6 +213,11 @@ void ProgramLog::LogEintrag(const std::string& text, std::int16_t show, std::int
         quietly([&] { form_.setLabelFehlerCaption(text); });
         quietly([&] { form_.setLabelFehlerVisible(true); });
     }
+}
+
+bool ProgramLog::writes(std::int16_t system, std::int16_t data, std::int16_t fault) const {
+    return fault == kTrue || (system == kTrue && settings_.LogSystem == kTrue) ||
+           (data == kTrue && settings_.Logdaten == kTrue);
 }
 
 void ProgramLog::LogKuerzen() {

@@ -1,0 +1,246 @@
+#include "central/cyclic_pass.h"
+
+#include <algorithm>
+
+#include "components/variable_names.h"
+#include "components/vb_error.h"
+
+namespace orvanta {
+namespace {
+
+constexpr const char* kProcedure = "TimerDaten_Timer";
+
+// A machine without alarm shows status 0; the line without alarm is marked -2 while it is chosen.
+const AlarmDef kNoAlarm{};
+const AlarmDef kNoLineAlarm = [] {
+    AlarmDef none;
+    none.AnzeigeStatus = -2;
+    return none;
+}();
+
+// Bit bitNo of a 16-bit value. A bit number outside 0..15 names no bit of it: never set.
+bool bitSet(std::int16_t value, std::int16_t bitNo) {
+    return bitNo >= 0 && bitNo <= 15 && ((static_cast<std::uint16_t>(value) >> bitNo) & 1u) != 0;
+}
+
+}  // namespace
+
+CyclicPass::CyclicPass(CentralState& state, const AlarmDefinitions& alarms, ProcessVariables& variables,
+                       LineDisplay& BrenkoLineOCX, TextDatabaseHandle& VisuText, ProgramLog& log,
+                       Timer& TimerDaten)
+    : state_(state),
+      alarms_(alarms),
+      variables_(variables),
+      line_(BrenkoLineOCX),
+      VisuText_(VisuText),
+      log_(log),
+      TimerDaten_(TimerDaten) {}
+
+void CyclicPass::prepare() {
+    noVariable_ = variables_.resolve("-1");
+    hStatus_ = variables_.resolve(vars::kLiHStatus);
+    hNummer_ = variables_.resolve(vars::kLiHNummer);
+    hMasch_ = variables_.resolve(vars::kLiHMasch);
+    published_ = {variables_.resolve(vars::kLiLFault),   variables_.resolve(vars::kLiLAlarmNo),
+                  variables_.resolve(vars::kLiLAlarmT),  variables_.resolve(vars::kLiLSensor1),
+                  variables_.resolve(vars::kLiLSensor2), variables_.resolve(vars::kLiLNeu)};
+    for (int machine = 1; machine <= kAlarmMachines; ++machine)
+        machineStatus_[static_cast<std::size_t>(machine)] =
+            variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, machine));
+
+    const AlarmTable* tables[] = {nullptr, &alarms_.AlarmTabelle1, &alarms_.AlarmTabelle2,
+                                  &alarms_.AlarmTabelle3};
+    for (int number = 1; number <= 3; ++number) {
+        ResolvedTable& resolved = tables_[static_cast<std::size_t>(number)];
+        resolved.table = tables[number];
+        for (int machine = 1; machine <= kAlarmMachines; ++machine) {
+            std::vector<ScanEntry>& entries = resolved.entries[static_cast<std::size_t>(machine)];
+            entries.clear();
+            for (int position = 1; position <= resolved.table->count(machine); ++position) {
+                const AlarmDef& entry = resolved.table->at(machine, position);
+                entries.push_back({variables_.resolve(entry.VarName), entry.BitNo, entry.Priority});
+            }
+        }
+    }
+    prepared_ = true;
+}
+
+std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
+    return toInteger(variables_.read(variable));
+}
+
+void CyclicPass::TimerDaten_Timer() {
+    HandlerFrame frame(log_, kProcedure, Trace::Data);
+    frame.step([&] { TimerDaten_.setEnabled(false); });
+    if (!prepared_) frame.step([&] { prepare(); });
+
+    // The visualisation's current alarm seeds the selection, so that among equal priorities the alarm it
+    // already shows stays chosen.
+    std::int16_t hStatus = 0;
+    std::int16_t hNummer = 0;
+    std::int16_t hMasch = 0;
+    frame.step([&] { hStatus = readInteger(hStatus_); });
+    frame.step([&] { hNummer = readInteger(hNummer_); });
+    frame.step([&] { hMasch = readInteger(hMasch_); });
+    Selection auswahl1{};
+    Selection auswahl2{};
+    Selection auswahl3{};
+    if (hMasch != 0) {
+        if (hStatus == 4) {
+            frame.step([&] { seed(alarms_.AlarmTabelle1, auswahl1, hMasch, hNummer); });
+        } else if (hStatus == 3) {
+            frame.step([&] { seed(alarms_.AlarmTabelle2, auswahl2, hMasch, hNummer); });
+            frame.step([&] { seed(alarms_.AlarmTabelle3, auswahl3, hMasch, hNummer); });
+        }
+    }
+
+    scan(frame, tables_[1], auswahl1, auswahl1, false);
+    scan(frame, tables_[2], auswahl2, auswahl1, true);
+    scan(frame, tables_[3], auswahl3, auswahl1, true);
+
+    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+    std::array<const AlarmDef*, kAlarmMachines + 1> maschinenAlarm;
+    maschinenAlarm.fill(&kNoAlarm);
+    for (int m = 1; m <= machines; ++m) {
+        const auto at = static_cast<std::size_t>(m);
+        if (auswahl1[at] != 0)
+            maschinenAlarm[at] = &alarms_.AlarmTabelle1.at(m, auswahl1[at]);
+        else if (auswahl2[at] != 0)
+            maschinenAlarm[at] = &alarms_.AlarmTabelle2.at(m, auswahl2[at]);
+    }
+    // The line's alarm: the fault of highest priority, the lowest machine on a tie; without a fault the
+    // same among the table 3 selections. Table 2 never supplies it.
+    const AlarmDef* linienAlarm = &kNoLineAlarm;
+    for (int m = 1; m <= machines; ++m) {
+        const auto at = static_cast<std::size_t>(m);
+        if (auswahl1[at] == 0) continue;
+        const AlarmDef& candidate = alarms_.AlarmTabelle1.at(m, auswahl1[at]);
+        if (candidate.Priority > linienAlarm->Priority) linienAlarm = &candidate;
+    }
+    if (linienAlarm->AnzeigeStatus == -2) {
+        for (int m = 1; m <= machines; ++m) {
+            const auto at = static_cast<std::size_t>(m);
+            if (auswahl3[at] == 0) continue;
+            const AlarmDef& candidate = alarms_.AlarmTabelle3.at(m, auswahl3[at]);
+            if (candidate.Priority > linienAlarm->Priority) linienAlarm = &candidate;
+        }
+    }
+
+    const bool echoed = hNummer == linienAlarm->Fault && linienAlarm->Fault == LetzterLinienAlarm_.Fault &&
+                        linienAlarm->Type == LetzterLinienAlarm_.Type &&
+                        linienAlarm->Sensor2 == LetzterLinienAlarm_.Sensor2;
+    if (!echoed) publish(frame, *linienAlarm);
+
+    const double language = val(state_.Sprache);
+    for (int slot = 0; slot < kLineMachineCount; ++slot) {
+        const MachineRecord& machine = state_.line.machines[static_cast<std::size_t>(slot)];
+        if (machine.foreign == 0 && machine.enabled == kTrue) feedSlot(frame, slot, maschinenAlarm, language);
+    }
+
+    frame.step([&] { line_.DataUpdated(true); });
+    frame.step([&] { TimerDaten_.setEnabled(true); });
+}
+
+void CyclicPass::seed(const AlarmTable& table, Selection& selection, std::int16_t machine,
+                      std::int16_t fault) {
+    const int count = table.count(machine);  // error 9 for a machine outside 1..5
+    for (int position = 1; position <= count; ++position) {
+        if (table.at(machine, position).Fault == fault) {
+            selection[static_cast<std::size_t>(machine)] = static_cast<std::int16_t>(position);
+            return;
+        }
+    }
+}
+
+void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
+                      const Selection& tableOne, bool onlyWithoutTableOne) {
+    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+    // One read per run of entries of the same variable: a failed read leaves the value read before it.
+    ProcessVariables::VariableId lastVariable = noVariable_;
+    std::int16_t value = 0;
+    for (int m = 1; m <= machines; ++m) {
+        const auto at = static_cast<std::size_t>(m);
+        if (onlyWithoutTableOne && tableOne[at] != 0) continue;
+        const std::vector<ScanEntry>& entries = table.entries[at];
+        std::int16_t& chosen = selection[at];
+        if (chosen > 0) {
+            const ScanEntry& current = entries[static_cast<std::size_t>(chosen - 1)];
+            // A read that fails clears the selection as a bit that went off does.
+            if (frame.condition([&] { return !bitSet(readInteger(current.variable), current.bitNo); }))
+                chosen = 0;
+        }
+        std::int16_t chosenPriority = chosen > 0 ? entries[static_cast<std::size_t>(chosen - 1)].priority : 0;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const ScanEntry& entry = entries[i];
+            if (entry.variable != lastVariable) {
+                frame.step([&] { value = readInteger(entry.variable); });
+                lastVariable = entry.variable;
+            }
+            if (bitSet(value, entry.bitNo) && entry.priority > chosenPriority) {
+                chosen = static_cast<std::int16_t>(i + 1);
+                chosenPriority = entry.priority;
+            }
+        }
+    }
+}
+
+void CyclicPass::publish(HandlerFrame& frame, const AlarmDef& linienAlarm) {
+    LetzterLinienAlarm_ = linienAlarm;
+    const bool none = linienAlarm.AnzeigeStatus == -2;
+    const std::int16_t values[] = {linienAlarm.Fault, linienAlarm.Ident, linienAlarm.Type,
+                                   linienAlarm.Sensor1, linienAlarm.Sensor2};
+    for (std::size_t i = 0; i < 5; ++i)
+        frame.step([&] { variables_.write(published_[i], Variant::integer(none ? 0 : values[i])); });
+    frame.step([&] { variables_.write(published_[5], Variant::integer(1)); });
+}
+
+void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
+                          const std::array<const AlarmDef*, kAlarmMachines + 1>& shown, double language) {
+    const MachineRecord& machine = state_.line.machines[static_cast<std::size_t>(slot)];
+    const auto index = static_cast<std::int16_t>(slot);
+    const std::int16_t number = machine.number;
+    if (machine.textFlag != 0) {
+        frame.step([&] { line_.PutMachineText(index, ""); });
+        frame.step([&] { line_.PutMachineLanguage(index, language); });
+        frame.step([&] {
+            const auto status = number >= 1 && number <= kAlarmMachines
+                                    ? machineStatus_[static_cast<std::size_t>(number)]
+                                    : variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number));
+            line_.PutMachineStatus(index, readInteger(status));
+        });
+        return;
+    }
+    if (number < 1 || number > kAlarmMachines) {
+        frame.fault(VbError(kSubscriptOutOfRange,
+                            "Machine slot " + std::to_string(slot) + " stands for machine " +
+                                std::to_string(number) + ", outside 1..5",
+                            "Orvanta"));
+        return;
+    }
+    const AlarmDef& alarm = *shown[static_cast<std::size_t>(number)];
+    if (alarm.AnzeigeStatus == 0) {
+        frame.step([&] { line_.PutMachineText(index, ""); });
+        frame.step([&] { line_.PutMachineLanguage(index, language); });
+        frame.step([&] { line_.PutMachineStatus(index, 1); });
+        return;
+    }
+    if (state_.VisuTextFehler == 0) fetchText(frame, slot, alarm, language);
+    if (state_.VisuTextFehler == kTrue) frame.step([&] { line_.PutMachineText(index, "Error"); });
+    frame.step([&] { line_.PutMachineLanguage(index, language); });
+    frame.step([&] { line_.PutMachineStatus(index, alarm.AnzeigeStatus); });
+}
+
+// Fetching the text and handing it on is one statement with a fault handling of its own: once the text
+// database has failed it is not asked again, and every alarmed slot shows "Error".
+void CyclicPass::fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language) {
+    try {
+        const std::int32_t languageId = narrowToLong(roundHalfEven(language));
+        line_.PutMachineText(static_cast<std::int16_t>(slot),
+                             VisuText_.use().GetText(languageId, alarm.AlarmText, 0));
+    } catch (...) {
+        state_.VisuTextFehler = kTrue;
+        frame.reportTextDatabaseFault(VbError::current("Orvanta"), "GetText");
+    }
+}
+
+}  // namespace orvanta

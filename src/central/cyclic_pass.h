@@ -1,0 +1,81 @@
+// The heart of the panel: once a second TimerDaten_Timer finds each machine's most important active
+// alarm in the three alarm tables, publishes the line's alarm to the "li_l_" variables until the
+// visualisation echoes its fault number, and hands every own machine slot of the line display its alarm
+// text, language and status code.
+//
+// A pass reads an alarm variable once per run of entries that name it (tables 1 and 2 are ordered by
+// name for this) and once more per still-active check, nothing else. Names are resolved to variable ids
+// once, before the first pass, so the scan compares ids, not strings; the machines' alarms are pointers
+// into the tables, so a pass allocates nothing but the texts it hands on.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "central/central_state.h"
+#include "components/event_loop.h"
+#include "components/line_display.h"
+#include "components/process_variables.h"
+#include "components/text_database.h"
+#include "refdata/alarm_definitions.h"
+#include "service/handler_frame.h"
+
+namespace orvanta {
+
+class CyclicPass {
+public:
+    CyclicPass(CentralState& state, const AlarmDefinitions& alarms, ProcessVariables& variables,
+               LineDisplay& BrenkoLineOCX, TextDatabaseHandle& VisuText, ProgramLog& log, Timer& TimerDaten);
+
+    // Resolves the variables the pass reads. Runs by itself before the first pass; call it again when
+    // the alarm definitions change.
+    void prepare();
+
+    void TimerDaten_Timer();
+
+    const AlarmDef& LetzterLinienAlarm() const { return LetzterLinienAlarm_; }
+
+private:
+    // What the scan needs of an entry, without its texts.
+    struct ScanEntry {
+        ProcessVariables::VariableId variable;
+        std::int16_t bitNo;
+        std::int16_t priority;
+    };
+    using Selection = std::array<std::int16_t, kAlarmMachines + 1>;  // position per machine 1..5
+    struct ResolvedTable {
+        const AlarmTable* table = nullptr;
+        std::array<std::vector<ScanEntry>, kAlarmMachines + 1> entries;  // index 1..5, position - 1
+    };
+
+    static void seed(const AlarmTable& table, Selection& selection, std::int16_t machine, std::int16_t fault);
+    void scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
+              const Selection& tableOne, bool onlyWithoutTableOne);
+    void publish(HandlerFrame& frame, const AlarmDef& linienAlarm);
+    void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,
+                  double language);
+    void fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language);
+    std::int16_t readInteger(ProcessVariables::VariableId variable);
+
+    CentralState& state_;
+    const AlarmDefinitions& alarms_;
+    ProcessVariables& variables_;
+    LineDisplay& line_;
+    TextDatabaseHandle& VisuText_;
+    ProgramLog& log_;
+    Timer& TimerDaten_;
+
+    bool prepared_ = false;
+    std::array<ResolvedTable, 4> tables_;          // 1..3
+    ProcessVariables::VariableId noVariable_ = 0;  // the name "-1" a scan starts from
+    ProcessVariables::VariableId hStatus_ = 0;
+    ProcessVariables::VariableId hNummer_ = 0;
+    ProcessVariables::VariableId hMasch_ = 0;
+    std::array<ProcessVariables::VariableId, 6> published_{};  // li_l_fault .. li_l_neu
+    std::array<ProcessVariables::VariableId, kAlarmMachines + 1> machineStatus_{};
+
+    AlarmDef LetzterLinienAlarm_;
+};
+
+}  // namespace orvanta

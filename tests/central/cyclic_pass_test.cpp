@@ -1,0 +1,343 @@
+#include "central/cyclic_pass.h"
+
+#include <gtest/gtest.h>
+
+#include "components/variable_names.h"
+#include "support/log_capture.h"
+#include "support/manual_event_loop.h"
+#include "support/recording_variables.h"
+#include "support/scripted_line_display.h"
+
+namespace orvanta {
+namespace {
+
+using namespace orvanta::testing;
+using Access = RecordingVariables::Access;
+
+// Texts as "<key>/<language>", or a failure of the component once asked to.
+struct FakeTexts : TextDatabase {
+    void Init(const std::string&) override {}
+    void Open() override {}
+    std::string GetText(std::int32_t language, const std::string& key, std::int32_t) override {
+        ++calls;
+        if (failing) throw VbError(440, "Texts unreadable", "Zervmdb");
+        return key + "/" + std::to_string(language);
+    }
+    void Close() override {}
+    int calls = 0;
+    bool failing = false;
+};
+
+struct Alarm {
+    int table;
+    int machine;
+    const char* varName;
+    int bitNo;
+    int priority;
+    int fault;
+    int type = 2;
+    int sensor1 = 0;
+    std::int16_t anzeigeStatus = -1;  // -1: the table's usual status
+};
+
+class CyclicPassTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state.plant.AnzahlMaschinen = 5;
+        state.Sprache = "1031";
+        for (auto name :
+             {vars::kLiHStatus, vars::kLiHNummer, vars::kLiHMasch, vars::kLiLFault, vars::kLiLAlarmNo,
+              vars::kLiLAlarmT, vars::kLiLSensor1, vars::kLiLSensor2, vars::kLiLNeu})
+            variables.set(name, Variant::integer(0));
+        for (int m = 1; m <= 5; ++m)
+            variables.set(vars::indexed(vars::kLiStatusPlcBase, m), Variant::integer(m * 10));
+        capture.settings.Logdaten = 0;
+    }
+
+    void add(const Alarm& alarm) {
+        AlarmTable& table = alarm.table == 1   ? alarms.AlarmTabelle1
+                            : alarm.table == 2 ? alarms.AlarmTabelle2
+                                               : alarms.AlarmTabelle3;
+        AlarmDef& entry = table.at(alarm.machine, table.append(alarm.machine));
+        entry.Type = static_cast<std::int16_t>(alarm.type);
+        entry.VarName = alarm.varName;
+        entry.BitNo = static_cast<std::int16_t>(alarm.bitNo);
+        entry.Priority = static_cast<std::int16_t>(alarm.priority);
+        entry.AlarmText = "T" + std::to_string(alarm.fault);
+        entry.Fault = static_cast<std::int16_t>(alarm.fault);
+        entry.Ident = static_cast<std::int16_t>(alarm.fault + 1000);
+        entry.Sensor1 = static_cast<std::int16_t>(alarm.sensor1);
+        entry.Sensor2 = static_cast<std::int16_t>(alarm.machine);
+        entry.AnzeigeStatus = alarm.anzeigeStatus >= 0 ? alarm.anzeigeStatus
+                              : alarm.table == 1       ? 4
+                              : alarm.table == 2       ? 2
+                                                       : 0;
+        if (!variables.has(alarm.varName)) variables.set(alarm.varName, Variant::integer(0));
+    }
+
+    void slot(int index, int number, bool textFlag = false, bool enabled = true, bool foreign = false) {
+        MachineRecord& machine = state.line.machines[static_cast<std::size_t>(index)];
+        machine.number = static_cast<std::int16_t>(number);
+        machine.textFlag = vbBool(textFlag);
+        machine.enabled = vbBool(enabled);
+        machine.foreign = vbBool(foreign);
+    }
+
+    void setBits(const char* name, int value) {
+        variables.set(name, Variant::integer(static_cast<std::int16_t>(value)));
+    }
+    void visualisation(int status, int fault, int machine) {
+        variables.set(vars::kLiHStatus, Variant::integer(static_cast<std::int16_t>(status)));
+        variables.set(vars::kLiHNummer, Variant::integer(static_cast<std::int16_t>(fault)));
+        variables.set(vars::kLiHMasch, Variant::integer(static_cast<std::int16_t>(machine)));
+    }
+
+    void runPass() {
+        variables.clear();
+        display.clearCalls();
+        pass.TimerDaten_Timer();
+    }
+
+    // The six line-alarm writes of the pass, as (last part of the name, value).
+    std::vector<std::string> published() const {
+        std::vector<std::string> result;
+        for (const Access& write : variables.writes())
+            result.push_back(write.name.substr(write.name.find("<.") + 2) + "=" + toText(write.value));
+        return result;
+    }
+
+    std::vector<std::string> slotCalls(int index) const {
+        std::vector<std::string> result;
+        const std::string prefix = "(" + std::to_string(index) + ",";
+        for (const std::string& call : display.writes())
+            if (call.find(prefix) != std::string::npos) result.push_back(call);
+        return result;
+    }
+
+    RecordingVariables variables;
+    ScriptedLineDisplay display;
+    LogCapture capture;
+    ManualEventLoop loop;
+    CentralState state;
+    AlarmDefinitions alarms;
+    FakeTexts* texts = nullptr;
+    TextDatabaseHandle VisuText{[this] {
+        auto made = std::make_unique<FakeTexts>();
+        texts = made.get();
+        return made;
+    }};
+    Timer TimerDaten{loop, "TimerDaten", 1000, [this] { pass.TimerDaten_Timer(); }};
+    CyclicPass pass{state, alarms, variables, display, VisuText, capture.log, TimerDaten};
+};
+
+TEST_F(CyclicPassTest, WithoutAlarmsTheFirstPassPublishesNothingAndShowsEveryOwnSlotIdle) {
+    slot(0, 1);
+    slot(5, 2);
+    runPass();
+    EXPECT_TRUE(variables.writes().empty());
+    EXPECT_EQ(display.writes(),
+              (std::vector<std::string>{"PutMachineText(0, \"\")", "PutMachineLanguage(0, 1031)",
+                                        "PutMachineStatus(0, 1)", "PutMachineText(5, \"\")",
+                                        "PutMachineLanguage(5, 1031)", "PutMachineStatus(5, 1)",
+                                        "DataUpdated(True)"}));
+    EXPECT_TRUE(TimerDaten.enabled());
+    EXPECT_TRUE(capture.lines().empty()) << "data traces are off";
+
+    capture.settings.Logdaten = -1;
+    runPass();
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"D 14:03:07 07.12.2026 TimerDaten_Timer An ",
+                                                         "D 14:03:07 07.12.2026 TimerDaten_Timer En "}));
+}
+
+TEST_F(CyclicPassTest, TheHighestPriorityWinsAndTheLowestMachineOnATie) {
+    add({1, 1, "M1", 0, 5, 11});
+    add({1, 2, "M2", 0, 5, 21});
+    add({1, 2, "M2", 1, 9, 22});
+    slot(0, 1);
+    slot(1, 2);
+    setBits("M1", 1);
+    setBits("M2", 1);
+    runPass();
+    EXPECT_EQ(published(), (std::vector<std::string>{"li_l_fault>=11", "li_l_alarmno>=1011", "li_l_alarmt>=2",
+                                                     "li_l_sensor1>=0", "li_l_sensor2>=1", "li_l_neu>=1"}));
+    EXPECT_EQ(slotCalls(0)[0], "PutMachineText(0, \"T11/1031\")");
+    EXPECT_EQ(slotCalls(1)[0], "PutMachineText(1, \"T21/1031\")");
+    EXPECT_EQ(slotCalls(1)[2], "PutMachineStatus(1, 4)");
+
+    setBits("M2", 3);  // machine 2's priority 9 now beats machine 1's 5
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=22");
+    EXPECT_EQ(slotCalls(1)[0], "PutMachineText(1, \"T22/1031\")");
+}
+
+TEST_F(CyclicPassTest, AmongEqualPrioritiesTheLowerPositionWinsUnlessTheVisualisationShowsTheOther) {
+    add({1, 3, "A", 0, 0, 30});  // priority 0: chosen only through the visualisation
+    add({1, 3, "A", 1, 7, 31});
+    add({1, 3, "A", 2, 7, 32});
+    slot(4, 3);
+    setBits("A", 7);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=31");
+
+    visualisation(4, 32, 3);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=32");
+
+    setBits("A", 1);
+    visualisation(4, 30, 3);
+    runPass();
+    EXPECT_EQ(slotCalls(4)[0], "PutMachineText(4, \"T30/1031\")") << "seeded, though of priority 0";
+    EXPECT_EQ(published().front(), "li_l_fault>=0") << "priority 0 never wins the line";
+}
+
+TEST_F(CyclicPassTest, ALineAlarmIsWrittenEverySecondUntilTheVisualisationEchoesIt) {
+    add({1, 1, "M1", 4, 5, 11});
+    slot(0, 1);
+    setBits("M1", 16);
+    for (int pass = 0; pass < 3; ++pass) {
+        runPass();
+        EXPECT_EQ(published().size(), 6u) << pass;
+    }
+    visualisation(4, 11, 1);
+    runPass();
+    EXPECT_TRUE(published().empty());
+
+    setBits("M1", 0);  // the alarm goes
+    runPass();
+    EXPECT_EQ(published(), (std::vector<std::string>{"li_l_fault>=0", "li_l_alarmno>=0", "li_l_alarmt>=0",
+                                                     "li_l_sensor1>=0", "li_l_sensor2>=0", "li_l_neu>=1"}));
+    runPass();
+    EXPECT_EQ(published().size(), 6u) << "until li_h_nummer reads 0";
+    visualisation(0, 0, 0);
+    runPass();
+    EXPECT_TRUE(published().empty());
+}
+
+TEST_F(CyclicPassTest, WarningsShowOnTheirMachineWhileTheLineAlarmComesFromTableThree) {
+    add({2, 2, "W", 3, 8, 40, 8, 2});
+    add({3, 2, "W", 3, 8, 40, 8, 2});
+    add({2, 3, "W3", 0, 8, 50, 18, 4, 3});
+    slot(1, 2);
+    slot(2, 3);
+    setBits("W", 8);
+    setBits("W3", 1);
+    runPass();
+    EXPECT_EQ(slotCalls(1),
+              (std::vector<std::string>{"PutMachineText(1, \"T40/1031\")", "PutMachineLanguage(1, 1031)",
+                                        "PutMachineStatus(1, 2)"}));
+    EXPECT_EQ(slotCalls(2).back(), "PutMachineStatus(2, 3)");
+    EXPECT_EQ(published().front(), "li_l_fault>=40") << "table 3, machine 2";
+
+    add({1, 2, "F", 0, 1, 60});
+    setBits("F", 1);
+    pass.prepare();
+    runPass();
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"T60/1031\")") << "a fault hides the warning";
+}
+
+TEST_F(CyclicPassTest, TextFlagForeignDisabledAndUnconfiguredSlots) {
+    state.plant.AnzahlMaschinen = 2;
+    add({1, 4, "M4", 0, 5, 44});
+    setBits("M4", 1);
+    visualisation(4, 44, 4);
+    slot(0, 3, true);
+    slot(1, 1, false, true, true);  // foreign
+    slot(2, 1, false, false);       // not enabled
+    slot(3, 4);                     // a machine above AnzahlMaschinen
+    runPass();
+    EXPECT_EQ(slotCalls(0),
+              (std::vector<std::string>{"PutMachineText(0, \"\")", "PutMachineLanguage(0, 1031)",
+                                        "PutMachineStatus(0, 30)"}));
+    EXPECT_TRUE(slotCalls(1).empty());
+    EXPECT_TRUE(slotCalls(2).empty());
+    EXPECT_EQ(slotCalls(3).back(), "PutMachineStatus(3, 1)");
+    EXPECT_EQ(published().front(), "li_l_fault>=0") << "machine 4 is not scanned and its seed has no effect";
+
+    state.Sprache.clear();
+    runPass();
+    EXPECT_EQ(slotCalls(3)[1], "PutMachineLanguage(3, 0)");
+}
+
+TEST_F(CyclicPassTest, AFailingTextDatabaseIsAskedOnceAndEveryAlarmedSlotShowsError) {
+    add({1, 1, "M1", 0, 5, 11});
+    add({1, 2, "M2", 0, 5, 21});
+    slot(0, 1);
+    slot(1, 2);
+    setBits("M1", 1);
+    setBits("M2", 1);
+    VisuText.use();
+    texts->failing = true;
+    runPass();
+    EXPECT_EQ(texts->calls, 1);
+    EXPECT_EQ(state.VisuTextFehler, kTrue);
+    EXPECT_EQ(slotCalls(0)[0], "PutMachineText(0, \"Error\")");
+    EXPECT_EQ(slotCalls(1)[0], "PutMachineText(1, \"Error\")");
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  "F 14:03:07 07.12.2026 Fault 440; Texts unreadable; Zervmdb; TimerDaten_Timer",
+                  "F 14:03:07 07.12.2026 Fault 440; Zervmdb.dll GetText ; Zervmdb; TimerDaten_Timer"}));
+    EXPECT_EQ(capture.form.labelCaption,
+              "14:03:07 07.12.2026 Fault 440; Zervmdb.dll GetText ; Zervmdb; TimerDaten_Timer");
+    runPass();
+    EXPECT_EQ(texts->calls, 1);
+}
+
+TEST_F(CyclicPassTest, BadNumbersAreLoggedErrorsAndThePassGoesOn) {
+    add({1, 1, "M1", 20, 9, 11});  // bit numbers outside 0..15 are never active
+    add({1, 1, "M1", -1, 9, 12});
+    add({1, 1, "Big", 0, 5, 13});
+    add({1, 1, "M1b", 0, 3, 14});
+    slot(0, 1);
+    slot(1, 9);  // no machine 9
+    setBits("M1", -1);
+    variables.set("Big", Variant::longInt(70001));  // does not fit 16 bits: the value read before stands
+    setBits("M1b", 1);
+    visualisation(4, 11, 7);  // no machine 7
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=13")
+        << "Big's entry is tested against the value of M1, read last";
+    const auto faults = capture.linesStartingWith("F ");
+    ASSERT_EQ(faults.size(), 3u);
+    EXPECT_EQ(faults[0],
+              "F 14:03:07 07.12.2026 Fault 9; Machine 7 is outside 1..5; Orvanta; TimerDaten_Timer");
+    EXPECT_EQ(faults[1], "F 14:03:07 07.12.2026 Fault 6; Overflow; Orvanta; TimerDaten_Timer");
+    EXPECT_NE(faults[2].find("Fault 9; Machine slot 1 stands for machine 9, outside 1..5"),
+              std::string::npos);
+    EXPECT_TRUE(slotCalls(1).empty());
+    EXPECT_TRUE(TimerDaten.enabled());
+}
+
+TEST_F(CyclicPassTest, AStillActiveCheckThatCannotReadClearsTheSelection) {
+    add({1, 1, "M1", 0, 5, 11});
+    add({1, 1, "M1", 1, 5, 12});
+    slot(0, 1);
+    setBits("M1", 3);
+    visualisation(4, 12, 1);
+    runPass();
+    EXPECT_EQ(slotCalls(0)[0], "PutMachineText(0, \"T12/1031\")");
+    variables.failReadsOf("M1", VbError(5, "gone", "Runtime"));
+    runPass();
+    EXPECT_EQ(slotCalls(0)[0], "PutMachineText(0, \"\")") << "no value read: nothing active";
+    EXPECT_EQ(capture.linesStartingWith("F ").size(), 2u);
+}
+
+TEST_F(CyclicPassTest, EachRunOfEntriesOfOneVariableIsReadOnceAndEachStillActiveCheckOnce) {
+    add({1, 1, "A", 0, 5, 1});
+    add({1, 1, "A", 1, 5, 2});
+    add({1, 1, "B", 0, 5, 3});
+    add({1, 2, "B", 2, 5, 4});  // a new machine continues the run of B
+    add({1, 2, "C", 0, 5, 5});
+    add({2, 3, "C", 0, 5, 6});
+    add({3, 3, "D", 0, 5, 7});
+    add({3, 3, "D", 1, 5, 8});
+    setBits("A", 2);
+    visualisation(4, 2, 1);
+    runPass();
+    std::vector<std::string> names;
+    for (const Access& read : variables.reads()) names.push_back(read.name);
+    EXPECT_EQ(names, (std::vector<std::string>{vars::kLiHStatus.data(), vars::kLiHNummer.data(),
+                                               vars::kLiHMasch.data(), "A", "A", "B", "C", "C", "D"}));
+}
+
+}  // namespace
+}  // namespace orvanta
