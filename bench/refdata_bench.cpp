@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_plant.h"
 #include "components/access/mdb_database.h"
 #include "components/clock.h"
 #include "components/headless/headless_views.h"
@@ -25,27 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kData = fs::path(ORVANTA_SOURCE_DIR) / "tests" / "data";
-
-// A plant folder whose project database is the full-capacity fixture.
-class FullPlant {
-public:
-    FullPlant() : base_(fs::temp_directory_path() / ("orvanta-bench-" + std::to_string(getpid()))) {
-        fs::create_directories(base_ / "Program" / "Tools");
-        fs::copy_file(kData / "alarmdefs-full.vws", base_ / "Program" / "Pelmar.vws",
-                      fs::copy_options::overwrite_existing);
-        fs::copy_file(kData / "demo" / "Languages.mdb", base_ / "Program" / "Tools" / "Languages.mdb",
-                      fs::copy_options::overwrite_existing);
-    }
-    ~FullPlant() { fs::remove_all(base_); }
-    std::string base() const { return base_.string(); }
-
-private:
-    fs::path base_;
-};
-
 void BM_LoadRefdataFull(benchmark::State& state) {
-    FullPlant plant;
+    bench::FullPlant plant;
     MdbDatabaseEngine engine(ORVANTA_MDB_READER);
     LogSettings settings;  // no log file: the load itself is measured
     SystemClock clock;
@@ -66,7 +48,7 @@ BENCHMARK(BM_LoadRefdataFull)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The reference: mdb-export printing the same table to /dev/null.
 void BM_MdbExportAlarmdefsFull(benchmark::State& state) {
-    const std::string file = (kData / "alarmdefs-full.vws").string();
+    const std::string file = (bench::kData / "alarmdefs-full.vws").string();
     for (auto _ : state) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -90,5 +72,3 @@ BENCHMARK(BM_MdbExportAlarmdefsFull)->Unit(benchmark::kMillisecond)->UseRealTime
 
 }  // namespace
 }  // namespace orvanta
-
-BENCHMARK_MAIN();

@@ -18,9 +18,13 @@ const AlarmDef kNoLineAlarm = [] {
     return none;
 }();
 
-// Bit bitNo of a 16-bit value. A bit number outside 0..15 names no bit of it: never set.
-bool bitSet(std::int16_t value, std::int16_t bitNo) {
-    return bitNo >= 0 && bitNo <= 15 && ((static_cast<std::uint16_t>(value) >> bitNo) & 1u) != 0;
+// The mask of bit bitNo of a 16-bit value. A bit number outside 0..15 names no bit of it: never set.
+std::uint16_t bitMask(std::int16_t bitNo) {
+    return bitNo >= 0 && bitNo <= 15 ? static_cast<std::uint16_t>(1u << bitNo) : std::uint16_t{0};
+}
+
+bool bitSet(std::int16_t value, std::uint16_t mask) {
+    return (static_cast<std::uint16_t>(value) & mask) != 0;
 }
 
 }  // namespace
@@ -58,7 +62,7 @@ void CyclicPass::prepare() {
             entries.clear();
             for (int position = 1; position <= resolved.table->count(machine); ++position) {
                 const AlarmDef& entry = resolved.table->at(machine, position);
-                entries.push_back({variables_.resolve(entry.VarName), entry.BitNo, entry.Priority});
+                entries.push_back({variables_.resolve(entry.VarName), bitMask(entry.BitNo), entry.Priority});
             }
         }
     }
@@ -66,7 +70,7 @@ void CyclicPass::prepare() {
 }
 
 std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
-    return toInteger(variables_.read(variable));
+    return variables_.readInteger(variable);
 }
 
 void CyclicPass::TimerDaten_Timer() {
@@ -166,7 +170,7 @@ void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection
         if (chosen > 0) {
             const ScanEntry& current = entries[static_cast<std::size_t>(chosen - 1)];
             // A read that fails clears the selection as a bit that went off does.
-            if (frame.condition([&] { return !bitSet(readInteger(current.variable), current.bitNo); }))
+            if (frame.condition([&] { return !bitSet(readInteger(current.variable), current.mask); }))
                 chosen = 0;
         }
         std::int16_t chosenPriority = chosen > 0 ? entries[static_cast<std::size_t>(chosen - 1)].priority : 0;
@@ -176,7 +180,7 @@ void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection
                 frame.step([&] { value = readInteger(entry.variable); });
                 lastVariable = entry.variable;
             }
-            if (bitSet(value, entry.bitNo) && entry.priority > chosenPriority) {
+            if (entry.priority > chosenPriority && bitSet(value, entry.mask)) {
                 chosen = static_cast<std::int16_t>(i + 1);
                 chosenPriority = entry.priority;
             }

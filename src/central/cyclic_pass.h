@@ -37,10 +37,11 @@ public:
     const AlarmDef& LetzterLinienAlarm() const { return LetzterLinienAlarm_; }
 
 private:
-    // What the scan needs of an entry, without its texts.
+    // What the scan needs of an entry, without its texts. The mask has the entry's bit set, or none for a
+    // bit number outside 0..15.
     struct ScanEntry {
         ProcessVariables::VariableId variable;
-        std::int16_t bitNo;
+        std::uint16_t mask;
         std::int16_t priority;
     };
     using Selection = std::array<std::int16_t, kAlarmMachines + 1>;  // position per machine 1..5

@@ -32,6 +32,9 @@ public:
     virtual VariableId resolve(std::string_view name) = 0;
     virtual Variant read(VariableId id) = 0;
     virtual std::int16_t write(VariableId id, const Variant& value) = 0;
+    // The value as a 16-bit integer, converted as toInteger() does: the cyclic pass's read, thousands of
+    // times a second, which a runtime can answer without making a Variant.
+    virtual std::int16_t readInteger(VariableId id) { return toInteger(read(id)); }
 
     // The Change event of a VWSVarServer: the handler runs on the loop with the new value whenever the
     // value changes, whoever changed it.

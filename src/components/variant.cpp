@@ -169,7 +169,10 @@ std::int32_t narrowToLong(double value) {
     return static_cast<std::int32_t>(value);
 }
 
-std::int16_t toInteger(const Variant& value) { return narrowToInteger(roundHalfEven(numberOf(value))); }
+std::int16_t toInteger(const Variant& value) {
+    if (const std::int16_t* integer = value.ifInteger()) return *integer;
+    return narrowToInteger(roundHalfEven(numberOf(value)));
+}
 
 std::int32_t toLong(const Variant& value) { return narrowToLong(roundHalfEven(numberOf(value))); }
 

@@ -46,6 +46,9 @@ public:
     bool isNull() const { return kind() == Kind::Null; }
     bool isArray() const { return kind() == Kind::Array; }
 
+    // The value of an Integer variant, or nothing for any other kind.
+    const std::int16_t* ifInteger() const { return std::get_if<std::int16_t>(&value_); }
+
     // Direct access for callers that know the kind; a wrong kind is error 13.
     const std::string& asText() const;
     const Array& asArray() const;

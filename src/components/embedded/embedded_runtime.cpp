@@ -34,7 +34,15 @@ EmbeddedRuntime::EmbeddedRuntime(EventLoop& loop, const std::vector<CatalogueEnt
         slot.value = convertToDeclaredType(entry.name, entry.type, entry.elementCount, initial);
         ids_.emplace(entry.name, static_cast<VariableId>(slots_.size()));
         slots_.push_back(std::move(slot));
+        mirror(static_cast<VariableId>(slots_.size() - 1));
     }
+}
+
+void EmbeddedRuntime::mirror(VariableId id) {
+    if (integers_.size() < slots_.size()) integers_.resize(slots_.size());
+    const Slot& slot = slots_[id];
+    const std::int16_t* value = slot.value.ifInteger();
+    integers_[id] = {value != nullptr ? *value : std::int16_t{0}, slot.known && value != nullptr};
 }
 
 EmbeddedRuntime::EmbeddedRuntime(EventLoop& loop, StartFailure failure, ErrorReporter reportError)
@@ -84,6 +92,14 @@ ProcessVariables::VariableId EmbeddedRuntime::resolve(std::string_view name) {
 
 Variant EmbeddedRuntime::read(VariableId id) { return knownSlot(id).value; }
 
+std::int16_t EmbeddedRuntime::readInteger(VariableId id) {
+    if (id < integers_.size() && integers_[id].valid) [[likely]]
+        return integers_[id].value;
+    return read16BitSlowly(id);
+}
+
+std::int16_t EmbeddedRuntime::read16BitSlowly(VariableId id) { return toInteger(knownSlot(id).value); }
+
 std::int16_t EmbeddedRuntime::write(VariableId id, const Variant& value) {
     return store(knownSlot(id), value);
 }
@@ -92,6 +108,7 @@ std::int16_t EmbeddedRuntime::store(Slot& slot, const Variant& value) {
     Variant converted = convertToDeclaredType(slot.name, slot.type, slot.elementCount, value);
     if (converted == slot.value) return 0;
     slot.value = std::move(converted);
+    mirror(static_cast<VariableId>(&slot - slots_.data()));
     if (!slot.watches.empty()) {
         auto changed = std::make_shared<const Variant>(slot.value);
         for (WatchId watchId : slot.watches) post([this, watchId, changed] { deliver(watchId, *changed); });
