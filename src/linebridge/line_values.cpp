@@ -1,0 +1,210 @@
+// The value preparation: from the foreign machines' languages, status codes and messages it derives
+// their character sets and fonts, the status of the six display groups and of the line, and a screen
+// jump, and tells the visualisation through the new-data flags what changed.
+#include <algorithm>
+
+#include "components/variable_names.h"
+#include "components/vb_error.h"
+#include "linebridge/line_bridge.h"
+#include "service/handler_frame.h"
+
+namespace orvanta {
+namespace {
+
+// One whole integer array of the runtime, read once, changed element by element and written back once.
+class WholeArray {
+public:
+    WholeArray(ProcessVariables& variables, std::string_view name) : variables_(variables), name_(name) {}
+
+    void read() { array_ = variables_.ReadVariable(name_); }
+    void set(int index, std::int16_t value) {
+        Variant::Array& elements = array_.asArray();
+        if (index < 0 || static_cast<std::size_t>(index) >= elements.size())
+            throw VbError(
+                kSubscriptOutOfRange,
+                "Element " + std::to_string(index) + " of '" + std::string(name_) + "' does not exist",
+                "Orvanta");
+        elements[static_cast<std::size_t>(index)] = Variant::integer(value);
+    }
+    void write() { variables_.WriteVariable(name_, array_); }
+
+private:
+    ProcessVariables& variables_;
+    std::string_view name_;
+    Variant array_;
+};
+
+bool isSet(std::int16_t flag) { return flag == kTrue; }
+
+}  // namespace
+
+void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
+    const std::string traceName = callerName + ".LinienWerteAufbereiten";
+    HandlerFrame frame(log_, traceName, Trace::Data);
+    MachineRecords& machines = records_.machines;
+    MachineValueRecords& values = records_.values;
+    MachineValueRecords& sent = records_.sentValues;
+    ChangeFlags& changes = records_.changes;
+    const auto foreign = [&](int m) { return isSet(machines[static_cast<std::size_t>(m)].foreign); };
+    const auto foreignAndEnabled = [&](int m) {
+        return foreign(m) && isSet(machines[static_cast<std::size_t>(m)].enabled);
+    };
+
+    // Character sets and fonts of the foreign machines' languages.
+    WholeArray charsets(variables_, vars::kLiSCharset);
+    frame.step([&] { charsets.read(); });
+    std::int32_t language = 0;
+    std::int16_t index = 0;
+    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+        if (!foreign(m)) continue;
+        MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        frame.step([&] { language = line_.MachineLanguageId(m); });
+        frame.step([&] { index = SucheFont(languages_, language, traceName, log_); });
+        frame.step([&] { record.charset = narrowToInteger(languages_.at(index).CharSet); });
+        frame.step([&] { record.fontName = languages_.at(index).FontName; });
+        frame.step([&] { charsets.set(m, record.charset); });
+        if (record.charset != sent[static_cast<std::size_t>(m)].charset) {
+            sent[static_cast<std::size_t>(m)].charset = record.charset;
+            changes.valuesChanged = kTrue;
+        }
+    }
+    frame.step([&] { charsets.write(); });
+
+    // Status and message of the foreign machines in use.
+    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+        if (!foreignAndEnabled(m)) continue;
+        MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        frame.step([&] { record.rawStatus = line_.MachineStatus(m); });
+        record.priority = StatusPriority(record.rawStatus, record.priority);
+        frame.step([&] { record.message = line_.MachineMessage(m); });
+    }
+    WholeArray statuses(variables_, vars::kLiSStatus);
+    frame.step([&] { statuses.read(); });
+    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+        if (!foreignAndEnabled(m)) continue;
+        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        frame.step([&] { statuses.set(m, record.rawStatus); });
+        if (record.rawStatus != sent[static_cast<std::size_t>(m)].rawStatus) {
+            sent[static_cast<std::size_t>(m)].rawStatus = record.rawStatus;
+            changes.valuesChanged = kTrue;
+        }
+    }
+    frame.step([&] { statuses.write(); });
+
+    // Messages and font names, element by element and only when changed.
+    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+        if (!foreign(m)) continue;
+        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
+        if (record.message != last.message) {
+            frame.step([&] {
+                variables_.WriteVariable(vars::indexed(vars::kLiSMessageBase, m),
+                                         Variant::text(record.message));
+            });
+            last.message = record.message;
+            changes.valuesChanged = kTrue;
+        }
+    }
+    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+        if (!foreign(m)) continue;
+        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
+        if (record.fontName != last.fontName) {
+            frame.step([&] {
+                variables_.WriteVariable(vars::indexed(vars::kLiSFontBase, m),
+                                         Variant::text(record.fontName));
+            });
+            last.fontName = record.fontName;
+            changes.valuesChanged = kTrue;
+        }
+    }
+
+    // Group status: the foreign machine of highest priority in each displayed group decides, the lowest
+    // machine on a tie. A line that is not connected shows every group as 5.
+    std::array<std::int16_t, kLineSlotCount + 1> candidateStatus{};
+    std::array<std::int16_t, kLineSlotCount + 1> candidatePriority{};
+    for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+        candidateStatus[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 5 : 0;
+        candidatePriority[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 6 : 0;
+    }
+    for (int m = 0; m < kLineMachineCount; ++m) {
+        if (!foreignAndEnabled(m)) continue;
+        const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
+        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+        for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+            const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
+            const auto at = static_cast<std::size_t>(slot);
+            if (machine.group == group.number && isSet(group.valid) &&
+                record.priority > candidatePriority[at]) {
+                candidatePriority[at] = record.priority;
+                candidateStatus[at] = record.rawStatus;
+            }
+        }
+    }
+    WholeArray groupStatuses(variables_, vars::kLiGStatus);
+    frame.step([&] { groupStatuses.read(); });
+    for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+        const auto at = static_cast<std::size_t>(slot);
+        GroupRecord& group = records_.groups[at];
+        if (candidateStatus[at] == group.status) continue;
+        group.status = candidateStatus[at];
+        group.priority = StatusPriority(group.status, group.priority);
+        records_.sentGroups[at].status = group.status;
+        frame.step([&] { groupStatuses.set(slot - 1, group.status); });
+        changes.groupsChanged = kTrue;
+    }
+    frame.step([&] { groupStatuses.write(); });
+
+    // Line status: the group of highest priority, the lower slot on a tie.
+    std::int16_t lineStatus = 0;
+    std::int16_t linePriority = 0;
+    for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+        const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
+        if (group.priority > linePriority) {
+            linePriority = group.priority;
+            lineStatus = group.status;
+        }
+    }
+    if (lineStatus != records_.lastLineStatus) changes.groupsChanged = kTrue;
+    records_.lastLineStatus = lineStatus;
+    records_.lineStatus = lineStatus;
+    records_.linePriority = linePriority;
+    frame.step([&] { variables_.WriteVariable(vars::kLiStatus, Variant::integer(lineStatus)); });
+
+    // The screen jump the line status asks for, unless jumps are suppressed.
+    const bool jumpsAllowed = !isSet(jumps_.KeinSprungAktiv);
+    const auto jump = [&](std::int16_t bits) {
+        frame.step([&] { variables_.WriteVariable(vars::kLiABits, Variant::integer(bits)); });
+    };
+    switch (lineStatus) {
+        case 2:
+        case 6:
+            if (isSet(jumps_.SprungWarnungen) && jumpsAllowed) jump(4);
+            break;
+        case 3:
+            if (isSet(jumps_.SprungWarnungen) && jumpsAllowed) jump(2);
+            break;
+        case 4:
+            if (isSet(jumps_.SprungAlarme) && jumpsAllowed) jump(1);
+            break;
+        default:
+            jump(0);
+            break;
+    }
+
+    if (changes.parametersChanged != 0) {
+        frame.step([&] { variables_.WriteVariable(vars::kLiNeuP, Variant::integer(1)); });
+        changes.parametersChanged = 0;
+    }
+    if (changes.fontChanged != 0 || changes.groupsChanged != 0) {
+        frame.step([&] { variables_.WriteVariable(vars::kLiNeuG, Variant::integer(1)); });
+        changes.fontChanged = 0;
+        changes.groupsChanged = 0;
+    }
+    if (changes.valuesChanged != 0) {
+        frame.step([&] { variables_.WriteVariable(vars::kLiNeuS, Variant::integer(1)); });
+        changes.valuesChanged = 0;
+    }
+}
+
+}  // namespace orvanta
