@@ -152,11 +152,12 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     HeadlessCentralForm centralView(err);
     IniAccess ini(messages);
 
+    MdbDatabaseEngine databases(defaultMdbReaderPath());
     std::unique_ptr<OrvantaCentral> central;
     auto showCentral = [&] {
         if (!central) {
             central = std::make_unique<OrvantaCentral>(
-                CentralComponents{loop, *runtime, line, centralView, clock, appPath});
+                CentralComponents{loop, *runtime, line, centralView, clock, databases, appPath});
         }
         central->show();
     };
