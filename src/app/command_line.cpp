@@ -16,6 +16,21 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
             result.options.baseFolder = argument.substr(7);
         } else if (argument == "--headless") {
             result.options.headless = true;
+        } else if (argument == "--simulate") {
+            result.options.simulate = true;
+        } else if (argument == "--run-for") {
+            int seconds = -1;
+            if (i + 1 < arguments.size()) {
+                const std::string& text = arguments[++i];
+                if (!text.empty() && text.size() <= 7 &&
+                    text.find_first_not_of("0123456789") == std::string::npos)
+                    seconds = std::stoi(text);
+            }
+            if (seconds <= 0) {
+                result.error = "--run-for needs a number of seconds from 1 to 9999999";
+                return result;
+            }
+            result.options.runForSeconds = seconds;
         } else if (argument == "--dump-refdata") {
             result.options.dumpRefdata = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -31,14 +46,21 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "Usage: orvanta [--base DIR] [--headless] [--dump-refdata] [--help] [--version]\n"
+    return "Usage: orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--dump-refdata]\n"
+           "               [--help] [--version]\n"
            "\n"
            "The operator panel of a production line of up to five machines.\n"
            "\n"
            "  --base DIR       the plant folder (Parameter/, Program/ ...). Without it the plant folder\n"
            "                   is the program's own folder with its last two path elements removed, so\n"
            "                   a program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
-           "  --headless       run without windows; what they would show goes to standard error.\n"
+           "  --headless       run without windows; what they would show goes to standard error, and\n"
+           "                   a status line a second (line status, connection, each own machine's\n"
+           "                   alarm or ok) to standard output.\n"
+           "  --simulate       play the demo world around the panel: the visualisation, alarms coming\n"
+           "                   and going on the own machines, the foreign machines, the line's\n"
+           "                   connection. For demonstrations only, never on a real line.\n"
+           "  --run-for SECONDS  end the program in order after this time.\n"
            "  --dump-refdata   print the plant's alarm definitions and languages as the panel reads\n"
            "                   them, as one JSON document, and exit; problems go to standard error.\n"
            "  --help           show this text and exit.\n"

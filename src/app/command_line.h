@@ -1,4 +1,4 @@
-// orvanta [--base DIR] [--headless] [--dump-refdata] [--help] [--version]
+// orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--dump-refdata] [--help] [--version]
 #pragma once
 
 #include <optional>
@@ -11,6 +11,8 @@ struct CommandLine {
     std::optional<std::string> baseFolder;  // --base DIR
     bool headless = false;
     bool dumpRefdata = false;
+    bool simulate = false;
+    std::optional<int> runForSeconds;  // --run-for SECONDS
     bool help = false;
     bool version = false;
 };

@@ -10,8 +10,9 @@
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/panel.h"
 #include "app/refdata_dump.h"
-#include "central/orvanta_central.h"
+#include "app/status_line.h"
 #include "components/access/mdb_database.h"
 #include "components/clock.h"
 #include "components/embedded/embedded_runtime.h"
@@ -20,9 +21,8 @@
 #include "components/linemodel/line_model.h"
 #include "components/system_event_loop.h"
 #include "components/vb_error.h"
+#include "components/window_system.h"
 #include "service/base_folder.h"
-#include "service/ini_access.h"
-#include "start/orvanta_start.h"
 
 #ifndef ORVANTA_VERSION
 #define ORVANTA_VERSION "0"
@@ -146,31 +146,33 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
 
     const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
     LineModel line(loop, lineDescription(base, err), nullptr);
-
+    MdbDatabaseEngine databases(defaultMdbReaderPath());
     HeadlessMessageBoxes messages(err);
     HeadlessStartForm startView(err);
     HeadlessCentralForm centralView(err);
-    IniAccess ini(messages);
+    HeadlessWindowSystem windows;
 
-    MdbDatabaseEngine databases(defaultMdbReaderPath());
-    std::unique_ptr<OrvantaCentral> central;
-    auto showCentral = [&] {
-        if (!central) {
-            central = std::make_unique<OrvantaCentral>(
-                CentralComponents{loop, *runtime, line, centralView, clock, databases, appPath});
-        }
-        central->show();
-    };
-    OrvantaStart start(ini, startView, messages, *runtime, application, showCentral, report);
+    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application,
+                           windows, databases, clock, report, appPath});
 
-    SignalWatcher signals(loop, [&] {
-        if (central) central->unload();
-        start.show();
-        start.VWSStart1().StopRuntime();
+    // What a person on a terminal sees of the line, once a second.
+    Timer statusLines(loop, "StatusLine", 1000, [&] {
+        if (panel.central() != nullptr && panel.central()->loaded())
+            out << statusLine(*panel.central(), line) << std::endl;
     });
+    statusLines.setEnabled(true);
+    std::unique_ptr<Timer> runFor;
+    if (options.runForSeconds) {
+        runFor = std::make_unique<Timer>(loop, "RunFor", *options.runForSeconds * 1000, [&] {
+            runFor->setEnabled(false);
+            panel.ProgrammEnde();
+        });
+        runFor->setEnabled(true);
+    }
+    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); });
 
     try {
-        start.Form_Load(appPath);
+        panel.start();
     } catch (const VbError& error) {
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;

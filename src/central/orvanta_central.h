@@ -1,22 +1,32 @@
 // The main form: owner of the shared state, the reference data, the program log and the timers, and the
-// place where the handlers of the running panel live. Created when the start form first shows it.
+// place where the handlers of the running panel live. Created when the start form first shows it; its
+// initialisation runs once, when it is first shown.
+//
+// Unloading it stops everything it started (timers, watches, the line display's events) but keeps the
+// object: a handler may be on the stack when the program end unloads the form, and the object goes with
+// the program.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "central/central_state.h"
 #include "central/cyclic_pass.h"
 #include "components/clock.h"
 #include "components/database.h"
+#include "components/error_reporter.h"
 #include "components/event_loop.h"
 #include "components/forms.h"
 #include "components/line_display.h"
 #include "components/process_variables.h"
 #include "components/text_database.h"
+#include "components/window_system.h"
 #include "linebridge/line_bridge.h"
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
+#include "service/ini_access.h"
 #include "service/program_log.h"
 
 namespace orvanta {
@@ -28,7 +38,11 @@ struct CentralComponents {
     CentralFormView& view;
     const Clock& clock;
     DatabaseEngine& databases;
-    std::string appPath;  // the program's own folder
+    IniAccess& ini;
+    WindowSystem& windows;
+    std::string appPath;                 // the program's own folder
+    std::function<void()> ProgrammEnde;  // the orderly end of the program
+    ErrorReporter report;                // problems before the log is known
 };
 
 class OrvantaCentral : public LineDisplayEvents {
@@ -38,19 +52,35 @@ public:
     OrvantaCentral(const OrvantaCentral&) = delete;
     OrvantaCentral& operator=(const OrvantaCentral&) = delete;
 
-    // Shown modeless by the start form, with the focus.
+    // Shown modeless by the start form, with the focus; the first showing initialises the form.
     void show();
     void unload();
+    bool loaded() const { return loaded_; }
+
+    void Form_Activate();
+
+    // Timer ticks.
+    void TimerErstemal_Timer();
+    void TimerLeben_Timer();
+    void TimerWebBrowser_Timer();
+
+    // Changes of the watched variables, and the End button.
+    void KeinSprung_Change(const Variant& value);
+    void BildSprung_Change(const Variant& value);
+    void NeuerFehlerInVisu_Change(const Variant& value);
+    void SpracheGeandert_Change(const Variant& value);
+    void cmdEnd_Click();
 
     // The line display's events.
     void BrenkoLineOCX_Connect(std::int16_t connected);
     void BrenkoLineOCX_NewLineParameter();
     void BrenkoLineOCX_NewLineData();
-    void Connect(std::int16_t connected) override { BrenkoLineOCX_Connect(connected); }
-    void NewLineParameter() override { BrenkoLineOCX_NewLineParameter(); }
-    void NewLineData() override { BrenkoLineOCX_NewLineData(); }
+    void Connect(std::int16_t connected) override;
+    void NewLineParameter() override;
+    void NewLineData() override;
 
     CentralState& state() { return state_; }
+    const CentralState& state() const { return state_; }
     ProgramLog& log() { return log_; }
     AlarmDefinitions& alarms() { return alarms_; }
     LanguageTable& languages() { return languages_; }
@@ -58,9 +88,15 @@ public:
     CyclicPass& cyclicPass() { return pass_; }
     TextDatabaseHandle& VisuText() { return VisuText_; }
 
+    Timer TimerErstemal;
     Timer TimerDaten;
+    Timer TimerLeben;
+    Timer TimerWebBrowser;
 
 private:
+    void watchVariables();
+    void checkpoint(class HandlerFrame& frame, const std::string& text);
+
     CentralComponents components_;
     CentralState state_;
     ProgramLog log_;
@@ -69,6 +105,10 @@ private:
     TextDatabaseHandle VisuText_;
     LineBridge bridge_;
     CyclicPass pass_;
+    std::vector<std::unique_ptr<VarServer>>
+        watches_;  // NeuerFehlerInVisu, KeinSprung, BildSprung, SpracheGeandert
+    bool initialised_ = false;
+    bool loaded_ = true;
 };
 
 }  // namespace orvanta

@@ -15,10 +15,11 @@ namespace {
 constexpr int kExitRuntimeFailed = 1;
 }  // namespace
 
-OrvantaStart::OrvantaStart(IniAccess& ini, StartFormView& view, MessageBoxes& messages,
+OrvantaStart::OrvantaStart(EventLoop& loop, IniAccess& ini, StartFormView& view, MessageBoxes& messages,
                            RuntimeControl& VWSStart1, Application& application,
                            std::function<void()> showCentral, ErrorReporter report)
-    : ini_(ini),
+    : loop_(loop),
+      ini_(ini),
       view_(view),
       messages_(messages),
       VWSStart1_(VWSStart1),
@@ -56,7 +57,21 @@ void OrvantaStart::VWSStart1_StartCompleted(std::int16_t Success) {
     application_.end(kExitRuntimeFailed);
 }
 
+void OrvantaStart::stopRuntime() {
+    if (!stopWatchdog_) {
+        stopWatchdog_ = std::make_unique<Timer>(loop_, "StopWatchdog", kStopTimeoutMs, [this] {
+            stopWatchdog_->setEnabled(false);
+            report_("The runtime did not report its stop within " + std::to_string(kStopTimeoutMs / 1000) +
+                    " s; the program ends without it");
+            VWSStart1_RuntimeStopped();
+        });
+    }
+    stopWatchdog_->setEnabled(true);
+    VWSStart1_.StopRuntime();
+}
+
 void OrvantaStart::VWSStart1_RuntimeStopped() {
+    if (stopWatchdog_) stopWatchdog_->setEnabled(false);
     view_.unload();
     application_.end(0);
 }

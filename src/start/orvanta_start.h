@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "components/error_reporter.h"
+#include "components/event_loop.h"
 #include "components/forms.h"
 #include "components/process_variables.h"
 
@@ -17,8 +19,9 @@ class IniAccess;
 
 class OrvantaStart : public RuntimeEvents {
 public:
-    OrvantaStart(IniAccess& ini, StartFormView& view, MessageBoxes& messages, RuntimeControl& VWSStart1,
-                 Application& application, std::function<void()> showCentral, ErrorReporter report);
+    OrvantaStart(EventLoop& loop, IniAccess& ini, StartFormView& view, MessageBoxes& messages,
+                 RuntimeControl& VWSStart1, Application& application, std::function<void()> showCentral,
+                 ErrorReporter report);
 
     // appPath: the program's own folder, without a trailing "/". Throws VbError when it has no base
     // folder. A configured screen too large for 16-bit twips is reported and leaves the form where the
@@ -29,12 +32,17 @@ public:
 
     void show() { view_.show(); }
     RuntimeControl& VWSStart1() { return VWSStart1_; }
+    // Asks the runtime to stop. A runtime that does not report its stop within kStopTimeoutMs is given
+    // up on, so that a program asked to end always ends.
+    void stopRuntime();
+    static constexpr std::int32_t kStopTimeoutMs = 10000;
 
     // The runtime control reports here.
     void StartCompleted(std::int16_t Success) override { VWSStart1_StartCompleted(Success); }
     void RuntimeStopped() override { VWSStart1_RuntimeStopped(); }
 
 private:
+    EventLoop& loop_;
     IniAccess& ini_;
     StartFormView& view_;
     MessageBoxes& messages_;
@@ -42,6 +50,7 @@ private:
     Application& application_;
     std::function<void()> showCentral_;
     ErrorReporter report_;
+    std::unique_ptr<Timer> stopWatchdog_;
 };
 
 }  // namespace orvanta

@@ -9,6 +9,7 @@
 #include "support/recording_forms.h"
 #include "support/recording_variables.h"
 #include "support/scripted_line_display.h"
+#include "support/scripted_window_system.h"
 
 namespace orvanta {
 namespace {
@@ -22,8 +23,8 @@ protected:
                           vars::kLiNeuS, vars::kLiGFontCh})
             variables.set(name, Variant::integer(0));
         variables.set(vars::kLiGFontNa, Variant::text(""));
-        for (auto name : {vars::kLiPEnable, vars::kLiPSymbol, vars::kLiPFremd, vars::kLiPFern, vars::kLiSCharset,
-                          vars::kLiSStatus})
+        for (auto name : {vars::kLiPEnable, vars::kLiPSymbol, vars::kLiPFremd, vars::kLiPFern,
+                          vars::kLiSCharset, vars::kLiSStatus})
             variables.set(name, Variant::integerArray(std::vector<std::int16_t>(64, 0)));
         variables.set(vars::kLiGStatus, Variant::integerArray(std::vector<std::int16_t>(6, 0)));
         for (int k = 0; k < 6; ++k) variables.set(vars::indexed(vars::kLiGGrupNaBase, k), Variant::text(""));
@@ -39,7 +40,11 @@ protected:
     FixedClock clock;
     InMemoryDatabaseEngine databases;
     LogCapture logFile;
-    OrvantaCentral central{CentralComponents{loop, variables, display, form, clock, databases, "/nowhere"}};
+    RecordingMessageBoxes messages;
+    IniAccess ini{messages};
+    ScriptedWindowSystem windows;
+    OrvantaCentral central{CentralComponents{loop, variables, display, form, clock, databases, ini, windows,
+                                             "/nowhere/Program/Orvanta", [] {}, [](const std::string&) {}}};
 };
 
 TEST_F(LineEventsTest, ConnectingShowsGreenStartsThePassAndTellsTheRuntime) {
@@ -74,10 +79,19 @@ TEST_F(LineEventsTest, AConnectOfOneIsNoConnectionHereButCountsAsConnectedForThe
 TEST_F(LineEventsTest, NewParametersAndNewDataRunTheirPreparations) {
     display.raiseNewLineData();
     EXPECT_EQ(display.texts({line_member::kLanguageId}).size(), 0u);
-    EXPECT_EQ(logFile.linesStartingWith("D 14:03:07 07.12.2026 BrenkoLineOCX_NewLineData.LinienWerteAufbereiten An ").size(), 1u);
+    EXPECT_EQ(
+        logFile
+            .linesStartingWith("D 14:03:07 07.12.2026 BrenkoLineOCX_NewLineData.LinienWerteAufbereiten An ")
+            .size(),
+        1u);
     display.raiseNewLineParameter();
     EXPECT_EQ(display.texts({line_member::kLanguageId}).size(), 1u);
-    EXPECT_EQ(logFile.linesStartingWith("D 14:03:07 07.12.2026 BrenkoLineOCX_NewLineParameter.LinienParaAufbereiten.LinienWerteAufbereiten An ").size(), 1u);
+    EXPECT_EQ(logFile
+                  .linesStartingWith(
+                      "D 14:03:07 07.12.2026 "
+                      "BrenkoLineOCX_NewLineParameter.LinienParaAufbereiten.LinienWerteAufbereiten An ")
+                  .size(),
+              1u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "service/base_folder.h"
 #include "service/ini_access.h"
 #include "start/start_placement.h"
+#include "support/manual_event_loop.h"
 #include "support/recording_forms.h"
 
 namespace orvanta {
@@ -106,8 +107,10 @@ protected:
     RecordingApplication application;
     std::vector<std::string> reports;
     int centralShown = 0;
+    ManualEventLoop loop;
     IniAccess ini{messages};
-    OrvantaStart start{ini,
+    OrvantaStart start{loop,
+                       ini,
                        view,
                        messages,
                        runtime,
@@ -172,6 +175,19 @@ TEST_F(StartFormTest, TheRuntimeStoppingUnloadsTheFormAndEndsTheProgram) {
     runtime.started->RuntimeStopped();
     EXPECT_EQ(view.calls, std::vector<std::string>{"unload"});
     EXPECT_EQ(application.endedWith, std::vector<int>{0});
+}
+
+TEST_F(StartFormTest, ARuntimeThatNeverReportsItsStopIsGivenUpOnAfterTenSeconds) {
+    start.Form_Load(appPath());
+    runtime.started->StartCompleted(kTrue);
+    start.stopRuntime();
+    EXPECT_EQ(runtime.stops, 1);
+    loop.advance(OrvantaStart::kStopTimeoutMs - 1);
+    EXPECT_TRUE(application.endedWith.empty());
+    loop.advance(1);
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("did not report its stop"), std::string::npos);
 }
 
 TEST_F(StartFormTest, AProgramFolderWithoutBaseIsAnErrorBeforeAnythingStarts) {

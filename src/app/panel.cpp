@@ -1,0 +1,65 @@
+#include "app/panel.h"
+
+#include <utility>
+
+#include "components/vb_error.h"
+#include "service/handler_frame.h"
+
+namespace orvanta {
+
+Panel::Panel(PanelParts parts)
+    : parts_(std::move(parts)),
+      ini_(parts_.messages),
+      start_(
+          parts_.loop, ini_, parts_.startView, parts_.messages, parts_.runtime, parts_.application,
+          [this] { showCentral(); }, parts_.report) {}
+
+void Panel::start() { start_.Form_Load(parts_.appPath); }
+
+void Panel::showCentral() {
+    if (!central_) {
+        central_ = std::make_unique<OrvantaCentral>(CentralComponents{
+            parts_.loop, parts_.variables, parts_.line, parts_.centralView, parts_.clock, parts_.databases,
+            ini_, parts_.windows, parts_.appPath, [this] { ProgrammEnde(); }, parts_.report});
+    }
+    central_->show();
+}
+
+// A failing step is written to the log (and reported) and the end goes on with the next one.
+template <typename Step>
+void Panel::endStep(const char* what, Step&& step) {
+    try {
+        step();
+    } catch (...) {
+        const VbError error = VbError::current("Orvanta");
+        if (parts_.report) parts_.report(std::string("Program end, ") + what + ": " + error.description());
+        if (central_) {
+            HandlerFrame frame(central_->log(), "ProgrammEnde", Trace::System,
+                               {.entryTrace = false, .exitTrace = false});
+            frame.fault(error);
+        }
+    }
+}
+
+void Panel::ProgrammEnde() {
+    if (central_) {
+        OrvantaCentral& central = *central_;
+        endStep("timers", [&] {
+            central.TimerWebBrowser.setEnabled(false);
+            central.TimerLeben.setEnabled(false);
+            central.TimerDaten.setEnabled(false);
+        });
+        // A text database that failed, or was never created, is not touched.
+        if (central.state().VisuTextFehler == 0 && central.VisuText().created())
+            endStep("closing the text database", [&] { central.VisuText().use().Close(); });
+    }
+    endStep("showing the start form", [&] { start_.show(); });
+    endStep("pending events", [&] { parts_.loop.processEvents(); });
+    if (central_) {
+        endStep("unloading the main form", [&] { central_->unload(); });
+        endStep("pending events", [&] { parts_.loop.processEvents(); });
+    }
+    endStep("stopping the runtime", [&] { start_.stopRuntime(); });
+}
+
+}  // namespace orvanta

@@ -1,0 +1,67 @@
+// The panel's two forms wired to the outside components, whatever they are: the running program gives
+// it the system loop, the embedded runtime and the line model; the end-to-end test gives it the manual
+// loop and doubles. It also owns the orderly end of the program, which reaches across both forms.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "central/orvanta_central.h"
+#include "components/database.h"
+#include "components/error_reporter.h"
+#include "components/event_loop.h"
+#include "components/forms.h"
+#include "components/line_display.h"
+#include "components/process_variables.h"
+#include "components/window_system.h"
+#include "service/ini_access.h"
+#include "start/orvanta_start.h"
+
+namespace orvanta {
+
+struct PanelParts {
+    EventLoop& loop;
+    ProcessVariables& variables;
+    RuntimeControl& runtime;
+    LineDisplay& line;
+    StartFormView& startView;
+    CentralFormView& centralView;
+    MessageBoxes& messages;
+    Application& application;
+    WindowSystem& windows;
+    DatabaseEngine& databases;
+    const Clock& clock;
+    ErrorReporter report;
+    std::string appPath;  // the program's own folder
+};
+
+class Panel {
+public:
+    explicit Panel(PanelParts parts);
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    // Loads the start form, which starts the runtime; VbError when the program folder has no base.
+    void start();
+
+    // The orderly end: timers off, text database closed, start form back, main form unloaded, runtime
+    // stopped; the process ends when the runtime reports its stop. Every step runs, whatever fails before
+    // it, so a program asked to end always ends.
+    void ProgrammEnde();
+
+    OrvantaStart& startForm() { return start_; }
+    // The main form, once the start form has shown it.
+    OrvantaCentral* central() { return central_.get(); }
+
+private:
+    void showCentral();
+    template <typename Step>
+    void endStep(const char* what, Step&& step);
+
+    PanelParts parts_;
+    IniAccess ini_;
+    OrvantaStart start_;
+    std::unique_ptr<OrvantaCentral> central_;
+};
+
+}  // namespace orvanta

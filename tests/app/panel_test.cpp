@@ -1,0 +1,171 @@
+// The whole panel on the demo plant, on the manual loop: the embedded runtime with the plant's variables,
+// the real alarm definitions, texts and languages, a scriptable line display and scripted windows.
+#include "app/panel.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "components/access/mdb_database.h"
+#include "components/embedded/embedded_runtime.h"
+#include "components/linemodel/line_description_file.h"
+#include "components/variable_names.h"
+#include "support/fixed_clock.h"
+#include "support/manual_event_loop.h"
+#include "support/recording_forms.h"
+#include "support/scripted_line_display.h"
+#include "support/scripted_window_system.h"
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvanta::testing;
+
+class PanelTest : public ::testing::Test {
+protected:
+    PanelTest() {
+        fs::remove_all(plant);
+        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
+        display.line = loadLineDescription((plant / "Program/Orvanta/Line.json").string());
+        runtime =
+            openEmbeddedRuntime(loop, plant.string(), [this](const std::string& m) { reports.push_back(m); });
+        panel = std::make_unique<Panel>(PanelParts{loop, *runtime, *runtime, display, startView, centralView,
+                                                   messages, application, windows, databases, clock,
+                                                   [this](const std::string& m) { reports.push_back(m); },
+                                                   (plant / "Program" / "Orvanta").string()});
+    }
+    ~PanelTest() override { fs::remove_all(plant); }
+
+    std::vector<std::string> logLines() const {
+        std::ifstream in(plant / "Program" / "Orvanta" / "Orvanta.log", std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    int count(const std::string& text) const {
+        int found = 0;
+        for (const std::string& line : logLines()) found += line.find(text) != std::string::npos ? 1 : 0;
+        return found;
+    }
+    std::int16_t value(std::string_view name) { return toInteger(runtime->ReadVariable(name)); }
+    void write(std::string_view name, std::int16_t value) {
+        runtime->WriteVariable(name, Variant::integer(value));
+    }
+
+    fs::path plant = fs::temp_directory_path() / ("orvanta-panel-" + std::to_string(getpid()));
+    ManualEventLoop loop;
+    std::vector<std::string> reports;
+    std::unique_ptr<EmbeddedRuntime> runtime;
+    ScriptedLineDisplay display;
+    RecordingStartForm startView;
+    RecordingCentralForm centralView;
+    RecordingMessageBoxes messages;
+    RecordingApplication application;
+    ScriptedWindowSystem windows;
+    MdbDatabaseEngine databases{ORVANTA_MDB_READER};
+    FixedClock clock;
+    std::unique_ptr<Panel> panel;
+};
+
+TEST_F(PanelTest, TheWholePanelRunsFromStartToEndOnTheDemoPlant) {
+    windows.open("DCWindow");  // the demo plant runs with VWStudio: its companion is "DCWindow"
+    panel->start();
+    loop.runPending();  // the runtime reports its start
+    OrvantaCentral* central = panel->central();
+    ASSERT_NE(central, nullptr);
+
+    // Initialisation, with its checkpoints in order.
+    std::vector<std::string> checkpoints;
+    for (const std::string& line : logLines())
+        if (line.find(" FormActivate") != std::string::npos)
+            checkpoints.push_back(line.substr(line.find("FormActivate")));
+    const std::string base = plant.string();
+    EXPECT_EQ(checkpoints,
+              (std::vector<std::string>{
+                  "FormActivate Start ", "FormActivate 1 ", "FormActivate 2 ", "FormActivate 3 ",
+                  "FormActivate 4 " + base + "/Parameter/Program.ini ", "FormActivate 5a True " + base,
+                  "FormActivate 5c ", "FormActivate 5d ", "FormActivate 6 ", "FormActivate 7 ",
+                  "FormActivate 8 ", "FormActivate 9 ", "FormActivate 10 ", "FormActivate 11 ",
+                  "FormActivate 12 ", "FormActivate 13 ", "FormActivate En "}));
+    EXPECT_EQ(count("F "), 0) << logLines().back();
+    EXPECT_TRUE(display.active);
+    EXPECT_EQ(value(vars::kLiBSprung), 3);
+    EXPECT_EQ(central->state().jumps.SprungAlarme, kTrue);
+    EXPECT_TRUE(central->TimerWebBrowser.enabled());
+    EXPECT_EQ(windows.calls.back(), "minimiseMainWindow()");
+    EXPECT_EQ(startView.calls.back(), "hide");
+
+    // The line connects and reports its parameters, as a line display does; a pass runs every second.
+    display.raiseConnect(kTrue);
+    display.raiseNewLineParameter();
+    EXPECT_EQ(value(vars::kLiClientOk), 1);
+    loop.advance(1000);
+    EXPECT_EQ(display.dataUpdatedCount, 1);
+    EXPECT_EQ(display.texts({line_member::kPutMachineStatus}).front(), "PutMachineStatus(2, 1)")
+        << "the Rinser idles";
+
+    // An emergency stop on the Rinser is published, then echoed: the echo runs a pass at once.
+    write("Ch1.T_zyk_m1<.faults0>", 1);
+    loop.advance(1000);
+    EXPECT_EQ(value(vars::kLiLFault), 101);
+    EXPECT_EQ(value(vars::kLiLNeu), 1);
+    write(vars::kLiLNeu, 0);
+    write(vars::kLiHNummer, 101);
+    write(vars::kLiHMasch, 1);
+    write(vars::kLiHStatus, 4);
+    loop.runPending();
+    EXPECT_EQ(display.dataUpdatedCount, 3) << "the echo's own pass";
+    loop.advance(2000);
+    EXPECT_EQ(value(vars::kLiLNeu), 0) << "echoed: not published again";
+
+    // The heartbeat is echoed.
+    write(vars::kLiLebenHi, 37);
+    loop.advance(1000);
+    EXPECT_EQ(value(vars::kLiLebenZu), 37);
+
+    // TimerErstemal ran once, ten seconds after the initialisation.
+    loop.advance(20000);
+    EXPECT_EQ(count("TimerErstemal_Timer An "), 1);
+    EXPECT_FALSE(central->TimerErstemal.enabled());
+
+    // A language change reaches the slots at the next pass.
+    runtime->WriteVariable(vars::kSprache, Variant::longInt(1036));
+    loop.advance(1000);
+    EXPECT_EQ(central->state().Sprache, "1036");
+    const auto texts = display.texts({line_member::kPutMachineText});
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "PutMachineText(2, \"Arrêt d'urgence activé\")"),
+              texts.end());
+
+    // The companion window closes: the program ends in order within two seconds.
+    windows.close("DCWindow");
+    loop.advance(2000);
+    EXPECT_FALSE(central->loaded());
+    EXPECT_EQ(centralView.calls.back(), "unload");
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+    EXPECT_EQ(startView.calls.back(), "unload");
+    EXPECT_TRUE(reports.empty()) << reports.front();
+}
+
+TEST_F(PanelTest, TheEndButtonEndsTheProgramEvenWhenTheTextDatabaseFailed) {
+    fs::remove(plant / "Program" / "Pelmar.vws");
+    panel->start();
+    loop.runPending();
+    OrvantaCentral* central = panel->central();
+    ASSERT_NE(central, nullptr);
+    EXPECT_EQ(central->state().VisuTextFehler, kTrue);
+    EXPECT_EQ(count("Zervmdb.dll Init ;"), 1);
+    EXPECT_EQ(count("FormActivate En "), 1) << "the initialisation still ran to its end";
+    central->cmdEnd_Click();
+    loop.runPending();
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+}
+
+}  // namespace
+}  // namespace orvanta
