@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <ostream>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "app/status_line.h"
 #include "components/access/mdb_database.h"
 #include "components/clock.h"
+#include "components/demo/demo_simulator.h"
 #include "components/embedded/embedded_runtime.h"
 #include "components/headless/headless_views.h"
 #include "components/linemodel/line_description_file.h"
@@ -22,6 +24,7 @@
 #include "components/system_event_loop.h"
 #include "components/vb_error.h"
 #include "components/window_system.h"
+#include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
 
 #ifndef ORVANTA_VERSION
@@ -105,6 +108,22 @@ std::optional<LineDescription> lineDescription(const std::string& base, std::ost
     }
 }
 
+// The demo world: its machines know their alarm bits from the plant's own alarm definitions.
+std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& variables,
+                                             const std::optional<LineDescription>& description,
+                                             DatabaseEngine& databases, const std::string& base, std::ostream& err,
+                                             const ErrorReporter& report) {
+    LogSettings noLog;
+    SystemClock clock;
+    HeadlessCentralForm faults(err);
+    ProgramLog log(noLog, clock, faults, base);
+    AlarmDefinitions alarms;
+    AlarmDefsEinlesen(alarms, databases, log, base, kAlarmMachines);
+    return std::make_unique<DemoSimulator>(loop, variables, description.value_or(LineDescription{}), alarms,
+                                           std::vector<std::int32_t>{1031, 1033, 1036}, std::random_device{}(), 1.0,
+                                           report);
+}
+
 }  // namespace
 
 int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -145,8 +164,11 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     };
 
     const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
-    LineModel line(loop, lineDescription(base, err), nullptr);
     MdbDatabaseEngine databases(defaultMdbReaderPath());
+    const std::optional<LineDescription> description = lineDescription(base, err);
+    const std::unique_ptr<DemoSimulator> simulator =
+        options.simulate ? demoSimulator(loop, *runtime, description, databases, base, err, report) : nullptr;
+    LineModel line(loop, description, simulator.get());
     HeadlessMessageBoxes messages(err);
     HeadlessStartForm startView(err);
     HeadlessCentralForm centralView(err);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -203,6 +204,26 @@ TEST_F(ProgramTest, DumpingAPlantWithoutDatabasesGivesEmptyTablesAndTheReasons) 
     EXPECT_TRUE(document["languages"].empty());
     EXPECT_NE(program.stderrText.find("Pelmar.vws"), std::string::npos) << program.stderrText;
     EXPECT_NE(program.stderrText.find("Languages.mdb"), std::string::npos) << program.stderrText;
+}
+
+TEST_F(ProgramTest, TheSimulatedDemoLineRunsForItsTimeAndLeavesAWellFormedLog) {
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless", "--simulate", "--run-for", "5"});
+    ASSERT_EQ(program.waitForExit(std::chrono::seconds(30)), 0) << program.stderrText;
+    EXPECT_NE(program.stdoutText.find("| connected | M1 "), std::string::npos) << program.stdoutText;
+    std::ifstream log(plant / "Program" / "Orvanta" / "Orvanta.log", std::ios::binary);
+    const std::regex trace(R"(S \d\d:\d\d:\d\d \S+ [A-Za-z_.]+ (An|En) )");
+    const std::regex checkpoint(R"(S \d\d:\d\d:\d\d \S+ FormActivate .*)");
+    const std::regex dropped(R"(S \d\d:\d\d:\d\d \S+ \w+ .*dropped)");
+    int lines = 0;
+    for (std::string line; std::getline(log, line); ++lines) {
+        ASSERT_FALSE(line.empty());
+        ASSERT_EQ(line.back(), '\r') << "lines end in CR LF";
+        line.pop_back();
+        EXPECT_TRUE(std::regex_match(line, trace) || std::regex_match(line, checkpoint) ||
+                    std::regex_match(line, dropped))
+            << line;
+    }
+    EXPECT_GT(lines, 20);
 }
 
 TEST_F(ProgramTest, HelpVersionAndBadArguments) {
