@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <random>
 #include <ostream>
+#include <random>
 #include <thread>
 
 #include "app/command_line.h"
@@ -111,8 +111,8 @@ std::optional<LineDescription> lineDescription(const std::string& base, std::ost
 // The demo world: its machines know their alarm bits from the plant's own alarm definitions.
 std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& variables,
                                              const std::optional<LineDescription>& description,
-                                             DatabaseEngine& databases, const std::string& base, std::ostream& err,
-                                             const ErrorReporter& report) {
+                                             DatabaseEngine& databases, const std::string& base,
+                                             std::ostream& err, const ErrorReporter& report) {
     LogSettings noLog;
     SystemClock clock;
     HeadlessCentralForm faults(err);
@@ -120,8 +120,8 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
     AlarmDefinitions alarms;
     AlarmDefsEinlesen(alarms, databases, log, base, kAlarmMachines);
     return std::make_unique<DemoSimulator>(loop, variables, description.value_or(LineDescription{}), alarms,
-                                           std::vector<std::int32_t>{1031, 1033, 1036}, std::random_device{}(), 1.0,
-                                           report);
+                                           std::vector<std::int32_t>{1031, 1033, 1036},
+                                           std::random_device{}(), 1.0, report);
 }
 
 }  // namespace

@@ -50,9 +50,10 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         return foreign(m) && isSet(machines[static_cast<std::size_t>(m)].enabled);
     };
 
-    // Character sets and fonts of the foreign machines' languages.
+    // Character sets and fonts of the foreign machines' languages. A value counts as sent only once the
+    // array that carries it has been written.
     WholeArray charsets(variables_, vars::kLiSCharset);
-    frame.step([&] { charsets.read(); });
+    const bool charsetsRead = frame.step([&] { charsets.read(); });
     std::int32_t language = 0;
     std::int16_t index = 0;
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
@@ -62,13 +63,16 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         frame.step([&] { index = SucheFont(languages_, language, traceName, log_); });
         frame.step([&] { record.charset = narrowToInteger(languages_.at(index).CharSet); });
         frame.step([&] { record.fontName = languages_.at(index).FontName; });
-        frame.step([&] { charsets.set(m, record.charset); });
-        if (record.charset != sent[static_cast<std::size_t>(m)].charset) {
-            sent[static_cast<std::size_t>(m)].charset = record.charset;
+        if (charsetsRead) frame.step([&] { charsets.set(m, record.charset); });
+    }
+    if (charsetsRead && frame.step([&] { charsets.write(); })) {
+        for (int m = 0; m < kLineMachineCount; ++m) {
+            const auto at = static_cast<std::size_t>(m);
+            if (!foreign(m) || values[at].charset == sent[at].charset) continue;
+            sent[at].charset = values[at].charset;
             changes.valuesChanged = kTrue;
         }
     }
-    frame.step([&] { charsets.write(); });
 
     // Status and message of the foreign machines in use.
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
@@ -79,28 +83,31 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         frame.step([&] { record.message = line_.MachineMessage(m); });
     }
     WholeArray statuses(variables_, vars::kLiSStatus);
-    frame.step([&] { statuses.read(); });
-    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-        if (!foreignAndEnabled(m)) continue;
-        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        frame.step([&] { statuses.set(m, record.rawStatus); });
-        if (record.rawStatus != sent[static_cast<std::size_t>(m)].rawStatus) {
-            sent[static_cast<std::size_t>(m)].rawStatus = record.rawStatus;
+    const bool statusesRead = frame.step([&] { statuses.read(); });
+    if (statusesRead) {
+        for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+            if (foreignAndEnabled(m))
+                frame.step([&] { statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus); });
+        }
+    }
+    if (statusesRead && frame.step([&] { statuses.write(); })) {
+        for (int m = 0; m < kLineMachineCount; ++m) {
+            const auto at = static_cast<std::size_t>(m);
+            if (!foreignAndEnabled(m) || values[at].rawStatus == sent[at].rawStatus) continue;
+            sent[at].rawStatus = values[at].rawStatus;
             changes.valuesChanged = kTrue;
         }
     }
-    frame.step([&] { statuses.write(); });
 
     // Messages and font names, element by element and only when changed.
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
         if (!foreign(m)) continue;
         const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
         MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
-        if (record.message != last.message) {
-            frame.step([&] {
-                variables_.WriteVariable(vars::indexed(vars::kLiSMessageBase, m),
-                                         Variant::text(record.message));
-            });
+        const auto write = [&] {
+            variables_.WriteVariable(vars::indexed(vars::kLiSMessageBase, m), Variant::text(record.message));
+        };
+        if (record.message != last.message && frame.step(write)) {
             last.message = record.message;
             changes.valuesChanged = kTrue;
         }
@@ -109,11 +116,10 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         if (!foreign(m)) continue;
         const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
         MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
-        if (record.fontName != last.fontName) {
-            frame.step([&] {
-                variables_.WriteVariable(vars::indexed(vars::kLiSFontBase, m),
-                                         Variant::text(record.fontName));
-            });
+        const auto write = [&] {
+            variables_.WriteVariable(vars::indexed(vars::kLiSFontBase, m), Variant::text(record.fontName));
+        };
+        if (record.fontName != last.fontName && frame.step(write)) {
             last.fontName = record.fontName;
             changes.valuesChanged = kTrue;
         }

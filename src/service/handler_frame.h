@@ -37,13 +37,16 @@ public:
     HandlerFrame(const HandlerFrame&) = delete;
     HandlerFrame& operator=(const HandlerFrame&) = delete;
 
-    // Runs one statement; a failure is logged (or cleared) and the handler goes on.
+    // Runs one statement; a failure is logged (or cleared) and the handler goes on. Returns whether the
+    // statement succeeded, for the few places that must not record as sent what never arrived.
     template <typename Statement>
-    void step(Statement&& statement) {
+    bool step(Statement&& statement) {
         try {
             std::forward<Statement>(statement)();
+            return true;
         } catch (...) {
             fault(VbError::current("Orvanta"));
+            return false;
         }
     }
 

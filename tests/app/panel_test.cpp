@@ -30,6 +30,7 @@ protected:
     PanelTest() {
         fs::remove_all(plant);
         fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
+        fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");  // of a demo run in the source tree
         display.line = loadLineDescription((plant / "Program/Orvanta/Line.json").string());
         runtime =
             openEmbeddedRuntime(loop, plant.string(), [this](const std::string& m) { reports.push_back(m); });

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -122,6 +122,7 @@ protected:
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(plant);
         fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
+        fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");  // of a demo run in the source tree
     }
     void TearDown() override { fs::remove_all(plant); }
 
@@ -207,7 +208,8 @@ TEST_F(ProgramTest, DumpingAPlantWithoutDatabasesGivesEmptyTablesAndTheReasons) 
 }
 
 TEST_F(ProgramTest, TheSimulatedDemoLineRunsForItsTimeAndLeavesAWellFormedLog) {
-    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless", "--simulate", "--run-for", "5"});
+    RunningProgram program(ORVANTA_BINARY,
+                           {"--base", plant.string(), "--headless", "--simulate", "--run-for", "5"});
     ASSERT_EQ(program.waitForExit(std::chrono::seconds(30)), 0) << program.stderrText;
     EXPECT_NE(program.stdoutText.find("| connected | M1 "), std::string::npos) << program.stdoutText;
     std::ifstream log(plant / "Program" / "Orvanta" / "Orvanta.log", std::ios::binary);

@@ -175,6 +175,16 @@ TEST_F(LineValuesTest, StatusPriorityRanksFiveHighestAndSixJustAboveIdle) {
     EXPECT_EQ(StatusPriority(-1, 3), 3);
 }
 
+TEST_F(LineValuesTest, AValueWhoseWriteFailedIsNotCountedAsSent) {
+    foreignMachine(3, 1, 1045, 3, "Film low");
+    variables.failWritesOf(vars::indexed(vars::kLiSMessageBase, 3), VbError(5, "busy", "Runtime"));
+    variables.failWritesOf(vars::kLiSStatus, VbError(5, "busy", "Runtime"));
+    runPass();
+    EXPECT_EQ(records.sentValues[3].message, "");
+    EXPECT_EQ(records.sentValues[3].rawStatus, 0);
+    EXPECT_EQ(records.sentValues[3].charset, 238) << "its array was written";
+}
+
 TEST_F(LineValuesTest, AFailingCallIsLoggedAndThePassGoesOn) {
     foreignMachine(2, 0, 1033, 4, "");
     foreignMachine(3, 1, 1033, 3, "");
