@@ -13,13 +13,16 @@ Timer::Timer(EventLoop& loop, std::string name, std::int32_t intervalMs, std::fu
 Timer::~Timer() { loop_.detach(*this); }
 
 void Timer::setEnabled(bool enabled) {
-    if (enabled && !enabled_) dueMs_ = loop_.nowMs() + std::max<std::int32_t>(intervalMs_, 1);
+    if (enabled == enabled_) return;
+    if (enabled) dueMs_ = loop_.nowMs() + std::max<std::int32_t>(intervalMs_, 1);
     enabled_ = enabled;
+    loop_.timersChanged();
 }
 
 void Timer::setInterval(std::int32_t intervalMs) {
     intervalMs_ = intervalMs;
     if (enabled_) dueMs_ = loop_.nowMs() + std::max<std::int32_t>(intervalMs_, 1);
+    loop_.timersChanged();
 }
 
 void EventLoop::attach(Timer& timer) {

@@ -74,6 +74,9 @@ protected:
     bool hasPosted();
     // Called after post() queued work, from the posting thread: a waiting loop wakes up here.
     virtual void wake() {}
+    // Called on the loop's thread when a timer was switched on or off or got a new interval, so that a
+    // loop driven by a toolkit can reschedule its own wake-up.
+    virtual void timersChanged() {}
 
 private:
     friend class Timer;
@@ -86,6 +89,15 @@ private:
     std::uint64_t nextOrder_ = 0;
     std::mutex postedMutex_;
     std::deque<Task> posted_;
+};
+
+// A loop that runs the program: until quit(), on its own clock.
+class RunLoop : public EventLoop {
+public:
+    // Runs handlers until quit(); returns the code given to quit().
+    virtual int run() = 0;
+    // Any thread: ends run() after the handler that is running now.
+    virtual void quit(int exitCode) = 0;
 };
 
 }  // namespace orvanta

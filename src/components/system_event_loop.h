@@ -10,14 +10,12 @@
 
 namespace orvanta {
 
-class SystemEventLoop : public EventLoop {
+class SystemEventLoop : public RunLoop {
 public:
     SystemEventLoop();
 
-    // Runs handlers until quit(); returns the code given to quit().
-    int run();
-    // Any thread: ends run() after the handler that is running now.
-    void quit(int exitCode = 0);
+    int run() override;
+    void quit(int exitCode = 0) override;
 
     std::int64_t nowMs() const override;
 

@@ -1,0 +1,49 @@
+#include "components/qt/qt_event_loop.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+
+namespace orvanta {
+
+QtEventLoop::QtEventLoop() {
+    clock_.start();
+    wakeUp_.setSingleShot(true);
+    QObject::connect(&wakeUp_, &QTimer::timeout, &context_, [this] { dispatch(); });
+}
+
+int QtEventLoop::run() {
+    schedule();
+    return QCoreApplication::exec();
+}
+
+void QtEventLoop::quit(int exitCode) {
+    QMetaObject::invokeMethod(&context_, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+}
+
+// Any thread: the dispatch is queued to the loop's thread.
+void QtEventLoop::wake() {
+    QMetaObject::invokeMethod(&context_, [this] { dispatch(); }, Qt::QueuedConnection);
+}
+
+void QtEventLoop::timersChanged() {
+    if (!dispatching_) schedule();
+}
+
+void QtEventLoop::dispatch() {
+    dispatching_ = true;
+    runPosted();
+    while (fireNextDue(nowMs())) runPosted();
+    dispatching_ = false;
+    schedule();
+}
+
+void QtEventLoop::schedule() {
+    const std::int64_t due = nextDueMs();
+    if (due < 0) {
+        wakeUp_.stop();
+        return;
+    }
+    wakeUp_.start(static_cast<int>(std::clamp<std::int64_t>(due - nowMs(), 0, 1 << 30)));
+}
+
+}  // namespace orvanta
