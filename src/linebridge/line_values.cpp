@@ -100,30 +100,20 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     }
 
     // Messages and font names, element by element and only when changed.
-    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-        if (!foreign(m)) continue;
-        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
-        const auto write = [&] {
-            variables_.WriteVariable(vars::indexed(vars::kLiSMessageBase, m), Variant::text(record.message));
-        };
-        if (record.message != last.message && frame.step(write)) {
-            last.message = record.message;
-            changes.valuesChanged = kTrue;
+    const auto sendChanged = [&](std::string_view base, std::string MachineValueRecord::*field) {
+        for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
+            if (!foreign(m)) continue;
+            const std::string& now = values[static_cast<std::size_t>(m)].*field;
+            std::string& last = sent[static_cast<std::size_t>(m)].*field;
+            const auto write = [&] { variables_.WriteVariable(vars::indexed(base, m), Variant::text(now)); };
+            if (now != last && frame.step(write)) {
+                last = now;
+                changes.valuesChanged = kTrue;
+            }
         }
-    }
-    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-        if (!foreign(m)) continue;
-        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        MachineValueRecord& last = sent[static_cast<std::size_t>(m)];
-        const auto write = [&] {
-            variables_.WriteVariable(vars::indexed(vars::kLiSFontBase, m), Variant::text(record.fontName));
-        };
-        if (record.fontName != last.fontName && frame.step(write)) {
-            last.fontName = record.fontName;
-            changes.valuesChanged = kTrue;
-        }
-    }
+    };
+    sendChanged(vars::kLiSMessageBase, &MachineValueRecord::message);
+    sendChanged(vars::kLiSFontBase, &MachineValueRecord::fontName);
 
     // Group status: the foreign machine of highest priority in each displayed group decides, the lowest
     // machine on a tie. A line that is not connected shows every group as 5.

@@ -3,25 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "components/vb_error.h"
+#include "support/vb_errors.h"
 
 namespace orvanta {
 namespace {
 
-int errorOf(auto&& call) {
-    try {
-        call();
-    } catch (const VbError& error) {
-        return error.number();
-    }
-    return 0;
-}
+using testing::errorNumberOf;
 
 TEST(DatabaseStatement, OnlyTheSelectAllFromOneTableFormIsRead) {
     EXPECT_EQ(tableOfStatement("SELECT Alarmdefs.* FROM Alarmdefs"), "Alarmdefs");
     EXPECT_EQ(tableOfStatement("  select TidxFonts.*   from  TIDXFONTS "), "TidxFonts");
     for (const char* other : {"SELECT * FROM Alarmdefs", "SELECT A.* FROM B", "SELECT A.* FROM A WHERE 1",
                               "DELETE FROM A", "", "SELECT A.*", "SELECT .* FROM "}) {
-        EXPECT_EQ(errorOf([&] { tableOfStatement(other); }), database_error::kInvalidStatement) << other;
+        EXPECT_EQ(errorNumberOf([&] { tableOfStatement(other); }), database_error::kInvalidStatement)
+            << other;
     }
 }
 
@@ -33,7 +28,7 @@ TEST(TableRecordset, WalksForwardAndReadsColumnsByNameInAnyCase) {
     auto recordset = recordsetOver(table, "'x.mdb'");
     ASSERT_EQ(recordset->FieldCount(), 2);
     EXPECT_EQ(recordset->FieldName(1), "Name");
-    EXPECT_EQ(errorOf([&] { recordset->FieldName(2); }), kSubscriptOutOfRange);
+    EXPECT_EQ(errorNumberOf([&] { recordset->FieldName(2); }), kSubscriptOutOfRange);
     EXPECT_EQ(recordset->FieldValue("id"), Variant::integer(1));
     recordset->MoveNext();
     EXPECT_TRUE(recordset->FieldValue("NAME").isNull());
@@ -48,8 +43,8 @@ TEST(TableRecordset, WalksForwardAndReadsColumnsByNameInAnyCase) {
     }
     recordset->MoveNext();
     EXPECT_TRUE(recordset->isEof());
-    EXPECT_NE(errorOf([&] { recordset->FieldValue("ID"); }), 0);
-    EXPECT_NE(errorOf([&] { recordset->MoveNext(); }), 0);
+    EXPECT_NE(errorNumberOf([&] { recordset->FieldValue("ID"); }), 0);
+    EXPECT_NE(errorNumberOf([&] { recordset->MoveNext(); }), 0);
 }
 
 }  // namespace

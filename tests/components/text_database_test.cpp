@@ -5,20 +5,14 @@
 #include "components/access/mdb_database.h"
 #include "components/vb_error.h"
 #include "support/in_memory_database.h"
+#include "support/vb_errors.h"
 
 namespace orvanta {
 namespace {
 
-using testing::InMemoryDatabaseEngine;
+using testing::errorNumberOf;
 
-int errorOf(auto&& call) {
-    try {
-        call();
-    } catch (const VbError& error) {
-        return error.number();
-    }
-    return 0;
-}
+using testing::InMemoryDatabaseEngine;
 
 TEST(AccessTextDatabase, AnswersInTheLanguageThenIn1033ThenWithTheKey) {
     InMemoryDatabaseEngine engine;
@@ -30,8 +24,8 @@ TEST(AccessTextDatabase, AnswersInTheLanguageThenIn1033ThenWithTheKey) {
                                 {Variant::text("K3"), Variant::null(), Variant::text("lost")},
                                 {Variant::text("K4"), Variant::longInt(1031), Variant::null()}}});
     AccessTextDatabase texts(engine);
-    EXPECT_EQ(errorOf([&] { texts.GetText(1031, "K1", 0); }), kObjectNotSet) << "before Open";
-    EXPECT_EQ(errorOf([&] { texts.Open(); }), kObjectNotSet) << "Open before Init";
+    EXPECT_EQ(errorNumberOf([&] { texts.GetText(1031, "K1", 0); }), kObjectNotSet) << "before Open";
+    EXPECT_EQ(errorNumberOf([&] { texts.Open(); }), kObjectNotSet) << "Open before Init";
     texts.Init("/p.vws");
     texts.Open();
     EXPECT_EQ(texts.GetText(1031, "K1", 0), "Halt");
@@ -41,16 +35,16 @@ TEST(AccessTextDatabase, AnswersInTheLanguageThenIn1033ThenWithTheKey) {
     EXPECT_EQ(texts.GetText(1031, "K4", 0), "K4");
     EXPECT_EQ(texts.GetText(1031, "unknown", 0), "unknown");
     texts.Close();
-    EXPECT_EQ(errorOf([&] { texts.GetText(1031, "K1", 0); }), kObjectNotSet);
+    EXPECT_EQ(errorNumberOf([&] { texts.GetText(1031, "K1", 0); }), kObjectNotSet);
 }
 
 TEST(AccessTextDatabase, FailsOnAMissingFileOrTable) {
     InMemoryDatabaseEngine engine;
     engine.add("/other.vws", Table{"Alarmdefs", {"ID"}, {}});
     AccessTextDatabase texts(engine);
-    EXPECT_EQ(errorOf([&] { texts.Init("/missing.vws"); }), database_error::kCouldNotFindFile);
+    EXPECT_EQ(errorNumberOf([&] { texts.Init("/missing.vws"); }), database_error::kCouldNotFindFile);
     texts.Init("/other.vws");
-    EXPECT_EQ(errorOf([&] { texts.Open(); }), database_error::kTableNotFound);
+    EXPECT_EQ(errorNumberOf([&] { texts.Open(); }), database_error::kTableNotFound);
 }
 
 TEST(AccessTextDatabase, ReadsTheDemoProjectsTexts) {

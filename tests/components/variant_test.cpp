@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "components/vb_error.h"
+#include "support/vb_errors.h"
 
 namespace orvanta {
 namespace {
 
-int errorOf(auto&& conversion) {
-    try {
-        conversion();
-    } catch (const VbError& error) {
-        return error.number();
-    }
-    return 0;
-}
+using testing::errorNumberOf;
 
 TEST(Variant, IntegerConversionRoundsHalfToEvenAndChecksTheRange) {
     EXPECT_EQ(toInteger(Variant::real(2.5)), 2);
@@ -24,10 +18,10 @@ TEST(Variant, IntegerConversionRoundsHalfToEvenAndChecksTheRange) {
     EXPECT_EQ(toInteger(Variant::real(32767.4)), 32767);
     EXPECT_EQ(toInteger(Variant::real(-32768.5)), -32768);
     EXPECT_EQ(toInteger(Variant::longInt(-32768)), -32768);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::real(32767.5)); }), kOverflow);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::longInt(70000)); }), kOverflow);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::real(1e300 * 1e300)); }), kOverflow);
-    EXPECT_EQ(errorOf([] { toLong(Variant::real(2147483647.5)); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::real(32767.5)); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::longInt(70000)); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::real(1e300 * 1e300)); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toLong(Variant::real(2147483647.5)); }), kOverflow);
     EXPECT_EQ(toLong(Variant::real(2147483646.5)), 2147483646);
 }
 
@@ -38,23 +32,23 @@ TEST(Variant, TextsConvertToNumbersOnlyWhenTheWholeTextIsANumber) {
     EXPECT_EQ(toInteger(Variant::text("1E3")), 1000);
     EXPECT_EQ(toInteger(Variant::text("&HFFFF")), -1);
     EXPECT_EQ(toLong(Variant::text("&H10000")), 65536);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::text("12abc")); }), kTypeMismatch);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::text("")); }), kTypeMismatch);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::text("True")); }), kTypeMismatch);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::text("40000")); }), kOverflow);
-    EXPECT_EQ(errorOf([] { toDouble(Variant::text("1e999")); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::text("12abc")); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::text("")); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::text("True")); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::text("40000")); }), kOverflow);
+    EXPECT_EQ(errorNumberOf([] { toDouble(Variant::text("1e999")); }), kOverflow);
 }
 
 TEST(Variant, NullEmptyBooleanAndArraysFollowTheDialect) {
-    EXPECT_EQ(errorOf([] { toInteger(Variant::null()); }), kInvalidUseOfNull);
-    EXPECT_EQ(errorOf([] { toText(Variant::null()); }), kInvalidUseOfNull);
-    EXPECT_EQ(errorOf([] { toBoolean(Variant::null()); }), kInvalidUseOfNull);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::null()); }), kInvalidUseOfNull);
+    EXPECT_EQ(errorNumberOf([] { toText(Variant::null()); }), kInvalidUseOfNull);
+    EXPECT_EQ(errorNumberOf([] { toBoolean(Variant::null()); }), kInvalidUseOfNull);
     EXPECT_EQ(toInteger(Variant()), 0);
     EXPECT_EQ(toText(Variant()), "");
     EXPECT_EQ(toInteger(Variant::boolean(true)), -1);
     EXPECT_EQ(toInteger(Variant::boolean(false)), 0);
-    EXPECT_EQ(errorOf([] { toInteger(Variant::integerArray({1, 2})); }), kTypeMismatch);
-    EXPECT_EQ(errorOf([] { toText(Variant::integerArray({1})); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toInteger(Variant::integerArray({1, 2})); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toText(Variant::integerArray({1})); }), kTypeMismatch);
 }
 
 TEST(Variant, BooleanConversion) {
@@ -66,7 +60,7 @@ TEST(Variant, BooleanConversion) {
     EXPECT_FALSE(toBoolean(Variant::text("FALSE")));
     EXPECT_TRUE(toBoolean(Variant::text("5")));
     EXPECT_FALSE(toBoolean(Variant::text("0")));
-    EXPECT_EQ(errorOf([] { toBoolean(Variant::text("yes")); }), kTypeMismatch);
+    EXPECT_EQ(errorNumberOf([] { toBoolean(Variant::text("yes")); }), kTypeMismatch);
     EXPECT_EQ(vbBool(true), -1);
     EXPECT_EQ(vbBool(false), 0);
 }

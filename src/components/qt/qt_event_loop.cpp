@@ -17,12 +17,14 @@ int QtEventLoop::run() {
 }
 
 void QtEventLoop::quit(int exitCode) {
-    QMetaObject::invokeMethod(&context_, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &context_, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
 }
 
 // Any thread: the dispatch is queued to the loop's thread.
 void QtEventLoop::wake() {
-    QMetaObject::invokeMethod(&context_, [this] { dispatch(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &context_, [this] { dispatch(); }, Qt::QueuedConnection);
 }
 
 void QtEventLoop::timersChanged() {
