@@ -43,7 +43,8 @@ void setTitle(Display* display, Window window, const std::string& title) {
 
 // Until SIGTERM, end of input or a lost display; input other than its end is ignored.
 void waitForEnd(Display* display) {
-    pollfd watched[3] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {ConnectionNumber(display), POLLIN, 0}};
+    pollfd watched[3] = {
+        {STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}, {ConnectionNumber(display), POLLIN, 0}};
     for (;;) {
         if (poll(watched, 3, -1) < 0) {
             if (errno == EINTR) continue;

@@ -77,9 +77,9 @@ struct Property {
 std::optional<Property> readProperty(Display* display, Window window, Atom name, long maxLongs) {
     Property property;
     unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, window, name, 0, maxLongs, False, AnyPropertyType,
-                                          &property.type, &property.format, &property.items,
-                                          &property.bytesAfter, &data);
+    const int status =
+        XGetWindowProperty(display, window, name, 0, maxLongs, False, AnyPropertyType, &property.type,
+                           &property.format, &property.items, &property.bytesAfter, &data);
     property.data.reset(data);
     if (status != Success || property.type == None) return std::nullopt;
     return property;

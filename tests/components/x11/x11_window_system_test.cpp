@@ -3,8 +3,10 @@
 // once, and the next number is tried.
 #include "components/x11/x11_window_system.h"
 
-// Before Xlib, whose macros (None, Bool, Status ...) would otherwise rename parts of GoogleTest.
+// GoogleTest before Xlib, whose macros (None, Bool, Status ...) would otherwise rename parts of it.
+// clang-format off
 #include <gtest/gtest.h>
+// clang-format on
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -97,7 +99,8 @@ protected:
         server = spawn({xvfb, name, "-nolisten", "tcp", "-displayfd", "3"}, &actions, environ);
         posix_spawn_file_actions_destroy(&actions);
         close(ready[1]);
-        const std::string answer = server > 0 ? readLine(ready[0], Clock::now() + std::chrono::seconds(3)) : "";
+        const std::string answer =
+            server > 0 ? readLine(ready[0], Clock::now() + std::chrono::seconds(3)) : "";
         close(ready[0]);
         if (answer == std::to_string(number)) {
             displayName = name;
