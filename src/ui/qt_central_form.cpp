@@ -109,7 +109,8 @@ void QtCentralForm::setFocus() {
 void QtCentralForm::unload() {
     static_cast<CentralWindow&>(*window_).unloading = true;
     window_->close();
-    // A close requested from inside the window's own close handling does not hide it by itself.
+    // A close asked for while the window is handling a close request of its own (the End handler run
+    // from the title bar) is refused by Qt; hiding still takes the window off the screen.
     window_->hide();
 }
 

@@ -48,8 +48,7 @@ LineDescription smallLine() {
 
 class LinePictureTest : public ::testing::Test {
 protected:
-    LinePictureTest() { testing::qtApplication(); }
-
+    QApplication& app = testing::qtApplication();
     QColor fillOf(LinePictureWidget& widget, int machine) {
         const auto tile = widget.tileRect(machine);
         if (!tile) return {};

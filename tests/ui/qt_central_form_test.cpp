@@ -16,8 +16,8 @@ using testing::render;
 
 class CentralFormTest : public ::testing::Test {
 protected:
-    CentralFormTest() { testing::qtApplication(); }
-
+    // First, so that it stands before the form is built.
+    QApplication& app = testing::qtApplication();
     testing::ManualEventLoop loop;
     LineModel model{loop, LineDescription{}};
     int ends = 0;
