@@ -1,5 +1,6 @@
-// Writes a picture of the main window on the demo line, for a person to look at:
-//   ORVANTA_SCREENSHOT=/tmp/orvanta-main.png build/orvanta_tests --gtest_filter='MainWindowScreenshot.*'
+// Writes pictures of the windows, for a person to look at:
+//   ORVANTA_SCREENSHOT=/tmp/orvanta-main.png ORVANTA_SPLASH_SCREENSHOT=/tmp/orvanta-start.png
+//   build/orvanta_tests --gtest_filter='MainWindowScreenshot.*'
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "components/linemodel/line_description_file.h"
 #include "support/manual_event_loop.h"
 #include "ui/qt_central_form.h"
+#include "ui/qt_start_form.h"
 #include "ui/qt_test_support.h"
 #include "ui/screenshot.h"
 
@@ -48,6 +50,14 @@ TEST(MainWindowScreenshot, DemoLine) {
     ASSERT_TRUE(saveWidgetScreenshot(form.window(), path));
     EXPECT_TRUE(std::filesystem::exists(path));
     form.unload();
+}
+
+TEST(MainWindowScreenshot, StartSplash) {
+    const char* path = std::getenv("ORVANTA_SPLASH_SCREENSHOT");
+    if (path == nullptr || *path == '\0') GTEST_SKIP() << "set ORVANTA_SPLASH_SCREENSHOT to the PNG to write";
+    testing::qtApplication();
+    QtStartForm form("Version 0.1.0");
+    ASSERT_TRUE(saveWidgetScreenshot(form.window(), path));
 }
 
 TEST(Screenshot, AnUnwritablePathIsReportedAsFailure) {

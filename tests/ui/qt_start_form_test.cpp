@@ -24,7 +24,7 @@ TEST(QtStartForm, MeasuresAndPlacesItselfInTwipsOfItsScreen) {
     const double dpi = form.window().screen()->logicalDotsPerInchX();
     ASSERT_GT(dpi, 0);
     EXPECT_FLOAT_EQ(form.TwipsPerPixelX(), static_cast<float>(1440.0 / dpi));
-    if (dpi == 96) {
+    if (dpi == 96) {  // the offscreen platform's screen
         EXPECT_FLOAT_EQ(form.TwipsPerPixelX(), 15.0f);
         EXPECT_FLOAT_EQ(form.TwipsPerPixelY(), 15.0f);
         EXPECT_FLOAT_EQ(form.Width(), 7800.0f);
