@@ -23,7 +23,7 @@ test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure
 
 demo: build
-	$(BUILD_DIR)/orvanta --base demo/plant --headless --simulate
+	$(BUILD_DIR)/orvanta --base demo/plant --simulate
 
 # Benchmarks run on an optimised build of their own.
 bench: deps

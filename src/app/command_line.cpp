@@ -31,6 +31,12 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
                 return result;
             }
             result.options.runForSeconds = seconds;
+        } else if (argument == "--screenshot") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+                result.error = "--screenshot needs a file name";
+                return result;
+            }
+            result.options.screenshot = arguments[++i];
         } else if (argument == "--dump-refdata") {
             result.options.dumpRefdata = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -46,21 +52,24 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "Usage: orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--dump-refdata]\n"
-           "               [--help] [--version]\n"
+    return "Usage: orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS]\n"
+           "               [--screenshot FILE.png] [--dump-refdata] [--help] [--version]\n"
            "\n"
            "The operator panel of a production line of up to five machines.\n"
            "\n"
            "  --base DIR       the plant folder (Parameter/, Program/ ...). Without it the plant folder\n"
            "                   is the program's own folder with its last two path elements removed, so\n"
            "                   a program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
-           "  --headless       run without windows; what they would show goes to standard error, and\n"
+           "  --headless       run without windows (also the default without a display); what they\n"
+           "                   would show goes to standard error, and\n"
            "                   a status line a second (line status, connection, each own machine's\n"
            "                   alarm or ok) to standard output.\n"
            "  --simulate       play the demo world around the panel: the visualisation, alarms coming\n"
            "                   and going on the own machines, the foreign machines, the line's\n"
            "                   connection. For demonstrations only, never on a real line.\n"
            "  --run-for SECONDS  end the program in order after this time.\n"
+           "  --screenshot FILE.png  save a picture of the main window after --run-for seconds (3 if\n"
+           "                   not given) and end; without a display it is drawn offscreen.\n"
            "  --dump-refdata   print the plant's alarm definitions and languages as the panel reads\n"
            "                   them, as one JSON document, and exit; problems go to standard error.\n"
            "  --help           show this text and exit.\n"

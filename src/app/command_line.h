@@ -1,4 +1,5 @@
-// orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--dump-refdata] [--help] [--version]
+// orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--screenshot FILE.png] [--dump-refdata]
+// [--help] [--version]
 #pragma once
 
 #include <optional>
@@ -12,7 +13,8 @@ struct CommandLine {
     bool headless = false;
     bool dumpRefdata = false;
     bool simulate = false;
-    std::optional<int> runForSeconds;  // --run-for SECONDS
+    std::optional<int> runForSeconds;       // --run-for SECONDS
+    std::optional<std::string> screenshot;  // --screenshot FILE.png
     bool help = false;
     bool version = false;
 };

@@ -2,8 +2,11 @@
 
 #include <pthread.h>
 
+#include <QApplication>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -21,11 +24,18 @@
 #include "components/headless/headless_views.h"
 #include "components/linemodel/line_description_file.h"
 #include "components/linemodel/line_model.h"
+#include "components/qt/qt_event_loop.h"
 #include "components/system_event_loop.h"
 #include "components/vb_error.h"
 #include "components/window_system.h"
+#include "components/x11/x11_window_system.h"
 #include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
+#include "ui/line_picture_widget.h"
+#include "ui/qt_central_form.h"
+#include "ui/qt_message_boxes.h"
+#include "ui/qt_start_form.h"
+#include "ui/screenshot.h"
 
 #ifndef ORVANTA_VERSION
 #define ORVANTA_VERSION "0"
@@ -51,18 +61,18 @@ std::string programFolder(const CommandLine& options) {
 
 class LoopApplication : public Application {
 public:
-    explicit LoopApplication(SystemEventLoop& loop) : loop_(loop) {}
+    explicit LoopApplication(RunLoop& loop) : loop_(loop) {}
     void end(int exitCode) override { loop_.quit(exitCode); }
 
 private:
-    SystemEventLoop& loop_;
+    RunLoop& loop_;
 };
 
 // Ctrl-C and SIGTERM arrive on a thread of their own, which only posts to the loop: the first asks for
 // the orderly end, a second ends at once. SIGUSR2 (sent by the program itself) ends the watcher.
 class SignalWatcher {
 public:
-    SignalWatcher(SystemEventLoop& loop, std::function<void()> orderlyEnd)
+    SignalWatcher(RunLoop& loop, std::function<void()> orderlyEnd)
         : loop_(loop), orderlyEnd_(std::move(orderlyEnd)) {
         sigemptyset(&signals_);
         sigaddset(&signals_, SIGINT);
@@ -93,7 +103,7 @@ private:
         }
     }
 
-    SystemEventLoop& loop_;
+    RunLoop& loop_;
     std::function<void()> orderlyEnd_;
     sigset_t signals_{};
     std::thread thread_;
@@ -122,6 +132,82 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
     return std::make_unique<DemoSimulator>(loop, variables, description.value_or(LineDescription{}), alarms,
                                            std::vector<std::int32_t>{1031, 1033, 1036},
                                            std::random_device{}(), 1.0, report);
+}
+
+struct PanelViews {
+    StartFormView& start;
+    std::optional<std::reference_wrapper<CentralFormView>> central;  // none: the Qt main window is made here
+    MessageBoxes& messages;
+    QtStartForm* qtStart;  // the windowed program's start form
+};
+
+// Runs the panel on loop with the given views until the program ends; returns the exit status.
+int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const std::string& appPath,
+             const std::string& base, std::ostream& out, std::ostream& err) {
+    LoopApplication application(loop);
+    SystemClock clock;
+    const ErrorReporter report = [&err](const std::string& message) {
+        err << "Orvanta: error: " << message << std::endl;
+    };
+
+    const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
+    MdbDatabaseEngine databases(defaultMdbReaderPath());
+    const std::optional<LineDescription> description = lineDescription(base, err);
+    const std::unique_ptr<DemoSimulator> simulator =
+        options.simulate ? demoSimulator(loop, *runtime, description, databases, base, err, report) : nullptr;
+    LineModel line(loop, description, simulator.get());
+
+    // The window system of the display, when there is one: the companion window is looked for there.
+    const std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::open();
+    HeadlessWindowSystem noWindows;
+    WindowSystem& windows = x11 ? static_cast<WindowSystem&>(*x11) : noWindows;
+
+    Panel* panelForEnd = nullptr;
+    std::unique_ptr<QtCentralForm> qtCentral;
+    if (!views.central) {
+        qtCentral = std::make_unique<QtCentralForm>(line, [&panelForEnd] {
+            if (panelForEnd != nullptr && panelForEnd->central() != nullptr)
+                panelForEnd->central()->cmdEnd_Click();
+        });
+        if (x11) x11->setMainWindow(qtCentral->window().winId());
+    }
+    CentralFormView& centralView = views.central ? views.central->get() : *qtCentral;
+
+    Panel panel(PanelParts{loop, *runtime, *runtime, line, views.start, centralView, views.messages,
+                           application, windows, databases, clock, report, appPath});
+    panelForEnd = &panel;
+    if (qtCentral)
+        panel.onCentralCreated(
+            [&](OrvantaCentral& central) { qtCentral->linePicture().setLanguages(&central.languages()); });
+
+    // What a person on a terminal sees of the line, once a second.
+    Timer statusLines(loop, "StatusLine", 1000, [&] {
+        if (options.headless && panel.central() != nullptr && panel.central()->loaded())
+            out << statusLine(*panel.central(), line) << std::endl;
+    });
+    statusLines.setEnabled(options.headless);
+
+    // --run-for ends the program in order after its time; --screenshot first saves the main window.
+    std::unique_ptr<Timer> runFor;
+    if (options.runForSeconds || options.screenshot) {
+        runFor = std::make_unique<Timer>(loop, "RunFor", options.runForSeconds.value_or(3) * 1000, [&] {
+            runFor->setEnabled(false);
+            if (options.screenshot && qtCentral &&
+                !saveWidgetScreenshot(qtCentral->window(), *options.screenshot))
+                report("Cannot save the screenshot to " + *options.screenshot);
+            panel.ProgrammEnde();
+        });
+        runFor->setEnabled(true);
+    }
+    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); });
+
+    try {
+        panel.start();
+    } catch (const VbError& error) {
+        err << "orvanta: " << error.description() << std::endl;
+        return kExitUsage;
+    }
+    return loop.run();
 }
 
 }  // namespace
@@ -156,50 +242,31 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         return dumpRefdata(base, engine, out, err);
     }
 
-    SystemEventLoop loop;
-    LoopApplication application(loop);
-    SystemClock clock;
-    const ErrorReporter report = [&err](const std::string& message) {
-        err << "Orvanta: error: " << message << std::endl;
-    };
-
-    const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
-    MdbDatabaseEngine databases(defaultMdbReaderPath());
-    const std::optional<LineDescription> description = lineDescription(base, err);
-    const std::unique_ptr<DemoSimulator> simulator =
-        options.simulate ? demoSimulator(loop, *runtime, description, databases, base, err, report) : nullptr;
-    LineModel line(loop, description, simulator.get());
-    HeadlessMessageBoxes messages(err);
-    HeadlessStartForm startView(err);
-    HeadlessCentralForm centralView(err);
-    HeadlessWindowSystem windows;
-
-    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application,
-                           windows, databases, clock, report, appPath});
-
-    // What a person on a terminal sees of the line, once a second.
-    Timer statusLines(loop, "StatusLine", 1000, [&] {
-        if (panel.central() != nullptr && panel.central()->loaded())
-            out << statusLine(*panel.central(), line) << std::endl;
-    });
-    statusLines.setEnabled(true);
-    std::unique_ptr<Timer> runFor;
-    if (options.runForSeconds) {
-        runFor = std::make_unique<Timer>(loop, "RunFor", *options.runForSeconds * 1000, [&] {
-            runFor->setEnabled(false);
-            panel.ProgrammEnde();
-        });
-        runFor->setEnabled(true);
+    const char* display = std::getenv("DISPLAY");
+    const bool haveDisplay = display != nullptr && *display != '\0';
+    const bool windowed = options.screenshot.has_value() || (!options.headless && haveDisplay);
+    if (!windowed) {
+        SystemEventLoop loop;
+        HeadlessMessageBoxes messages(err);
+        HeadlessStartForm startView(err);
+        HeadlessCentralForm centralView(err);
+        return runPanel(loop, PanelViews{startView, centralView, messages, nullptr}, options, appPath, base,
+                        out, err);
     }
-    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); });
 
-    try {
-        panel.start();
-    } catch (const VbError& error) {
-        err << "orvanta: " << error.description() << std::endl;
-        return kExitUsage;
-    }
-    return loop.run();
+    // Without a display a screenshot is still taken: on Qt's offscreen platform.
+    if (!haveDisplay) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int qtArgc = 1;
+    static char qtProgram[] = "orvanta";
+    static char* qtArgv[] = {qtProgram, nullptr};
+    QApplication qtApplication(qtArgc, qtArgv);
+    // The start form hides while the main form runs; the program ends when the runtime has stopped.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QtEventLoop loop;
+    QtMessageBoxes messages;
+    QtStartForm startView("Version " ORVANTA_VERSION);
+    return runPanel(loop, PanelViews{startView, std::nullopt, messages, &startView}, options, appPath, base,
+                    out, err);
 }
 
 }  // namespace orvanta

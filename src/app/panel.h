@@ -3,6 +3,7 @@
 // loop and doubles. It also owns the orderly end of the program, which reaches across both forms.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -49,6 +50,11 @@ public:
     // it, so a program asked to end always ends.
     void ProgrammEnde();
 
+    // Called once the main form exists, before it initialises.
+    void onCentralCreated(std::function<void(OrvantaCentral&)> created) {
+        centralCreated_ = std::move(created);
+    }
+
     OrvantaStart& startForm() { return start_; }
     // The main form, once the start form has shown it.
     OrvantaCentral* central() { return central_.get(); }
@@ -62,6 +68,7 @@ private:
     IniAccess ini_;
     OrvantaStart start_;
     std::unique_ptr<OrvantaCentral> central_;
+    std::function<void(OrvantaCentral&)> centralCreated_;
 };
 
 }  // namespace orvanta

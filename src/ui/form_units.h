@@ -5,7 +5,6 @@
 
 #include <QColor>
 #include <QRect>
-
 #include <cmath>
 #include <cstdint>
 

@@ -4,7 +4,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -74,27 +73,43 @@ LinePictureWidget::~LinePictureWidget() { model_.setDisplayObserver({}); }
 
 QColor LinePictureWidget::statusColour(int status) {
     switch (status) {
-        case 0: return {0xA6, 0xA6, 0xA6};
-        case 1: return {0x2E, 0xA0, 0x44};
-        case 2: return {0xF2, 0xCB, 0x3A};
-        case 3: return {0x3A, 0xAE, 0xD8};
-        case 4: return {0xD9, 0x30, 0x25};
-        case 5: return {0x3C, 0x3C, 0x3C};
-        case 6: return {0xF2, 0x89, 0x2B};
-        default: return {0xC0, 0x3C, 0xC0};
+        case 0:
+            return {0xA6, 0xA6, 0xA6};
+        case 1:
+            return {0x2E, 0xA0, 0x44};
+        case 2:
+            return {0xF2, 0xCB, 0x3A};
+        case 3:
+            return {0x3A, 0xAE, 0xD8};
+        case 4:
+            return {0xD9, 0x30, 0x25};
+        case 5:
+            return {0x3C, 0x3C, 0x3C};
+        case 6:
+            return {0xF2, 0x89, 0x2B};
+        default:
+            return {0xC0, 0x3C, 0xC0};
     }
 }
 
 QString LinePictureWidget::statusName(int status) {
     switch (status) {
-        case 0: return QStringLiteral("no data");
-        case 1: return QStringLiteral("running");
-        case 2: return QStringLiteral("warning");
-        case 3: return QStringLiteral("message");
-        case 4: return QStringLiteral("fault");
-        case 5: return QStringLiteral("not connected");
-        case 6: return QStringLiteral("maintenance");
-        default: return QStringLiteral("unknown");
+        case 0:
+            return QStringLiteral("no data");
+        case 1:
+            return QStringLiteral("running");
+        case 2:
+            return QStringLiteral("warning");
+        case 3:
+            return QStringLiteral("message");
+        case 4:
+            return QStringLiteral("fault");
+        case 5:
+            return QStringLiteral("not connected");
+        case 6:
+            return QStringLiteral("maintenance");
+        default:
+            return QStringLiteral("unknown");
     }
 }
 
@@ -185,10 +200,9 @@ LinePictureWidget::Layout LinePictureWidget::layout() const {
                 }
             }
             for (int n = 0; n < shown; ++n) {
-                column.tiles.push_back(
-                    {members[static_cast<std::size_t>(n)],
-                     QRect(column.rect.left() + kTileGap, top + n * (height + kTileGap),
-                           columnWidth - 2 * kTileGap, height)});
+                column.tiles.push_back({members[static_cast<std::size_t>(n)],
+                                        QRect(column.rect.left() + kTileGap, top + n * (height + kTileGap),
+                                              columnWidth - 2 * kTileGap, height)});
             }
             column.hidden = count - shown;
         }
@@ -265,7 +279,8 @@ void LinePictureWidget::paintColumn(QPainter& p, const Column& column) const {
                name.isEmpty() ? QStringLiteral("group %1").arg(column.group) : name);
     p.restore();
     p.setPen(QPen(kColumnBorder, 1));
-    p.drawLine(column.header.left() + 1, column.header.bottom(), column.header.right() - 1, column.header.bottom());
+    p.drawLine(column.header.left() + 1, column.header.bottom(), column.header.right() - 1,
+               column.header.bottom());
 
     for (const Tile& tile : column.tiles) paintTile(p, tile);
     if (column.hidden > 0) {
@@ -304,10 +319,12 @@ void LinePictureWidget::paintTile(QPainter& p, const Tile& tile) const {
     QRect detailBox(inner.left(), nameBox.bottom() + 1, inner.width(), 13);
     int badgeRight = detailBox.right();
     const int badgeSize = 13;
-    for (const auto& [flag, letter, colour] : {std::tuple{described.foreign, QStringLiteral("F"), kForeignBadge},
-                                               std::tuple{described.remote, QStringLiteral("R"), kRemoteBadge}}) {
+    for (const auto& [flag, letter, colour] :
+         {std::tuple{described.foreign, QStringLiteral("F"), kForeignBadge},
+          std::tuple{described.remote, QStringLiteral("R"), kRemoteBadge}}) {
         if (!flag) continue;
-        paintBadge(p, QRect(badgeRight - badgeSize + 1, detailBox.top(), badgeSize, badgeSize), letter, colour);
+        paintBadge(p, QRect(badgeRight - badgeSize + 1, detailBox.top(), badgeSize, badgeSize), letter,
+                   colour);
         badgeRight -= badgeSize + 3;
     }
     detailBox.setRight(badgeRight - 2);
@@ -325,13 +342,14 @@ void LinePictureWidget::paintTile(QPainter& p, const Tile& tile) const {
         p.setFont(sized(font(), 10, true));
         p.drawText(lastBox, Qt::AlignLeft | Qt::AlignVCenter, statusName(state.status));
     } else {
-        const QString detail =
-            coName.isEmpty() ? statusName(state.status) : coName + QStringLiteral(" · ") + statusName(state.status);
+        const QString detail = coName.isEmpty() ? statusName(state.status)
+                                                : coName + QStringLiteral(" · ") + statusName(state.status);
         p.drawText(detailBox, Qt::AlignLeft | Qt::AlignVCenter,
                    detailMetrics.elidedText(detail, Qt::ElideRight, detailBox.width()));
     }
 
-    const QRect textBox(inner.left(), lastBox.bottom() + 3, inner.width(), inner.bottom() - lastBox.bottom() - 2);
+    const QRect textBox(inner.left(), lastBox.bottom() + 3, inner.width(),
+                        inner.bottom() - lastBox.bottom() - 2);
     if (!state.text.isEmpty() && textBox.height() >= 10) {
         p.save();
         p.setClipRect(textBox);
@@ -355,7 +373,8 @@ void LinePictureWidget::paintLegend(QPainter& p, const QRect& area) const {
         p.drawRoundedRect(QRectF(x + 0.5, y - 6 + 0.5, 12, 12), 2, 2);
         p.setPen(kInk);
         const int width = metrics.horizontalAdvance(label);
-        p.drawText(QRect(x + 16, area.top(), width + 2, area.height()), Qt::AlignLeft | Qt::AlignVCenter, label);
+        p.drawText(QRect(x + 16, area.top(), width + 2, area.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                   label);
         x += 16 + width + 12;
     }
     x += 8;

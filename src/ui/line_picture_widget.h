@@ -14,7 +14,6 @@
 #include <QRect>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -31,6 +30,11 @@ public:
     explicit LinePictureWidget(LineModel& model, const LanguageTable* languages = nullptr,
                                QWidget* parent = nullptr);
     ~LinePictureWidget() override;
+    // The language table once it is known (the main form reads it at its initialisation).
+    void setLanguages(const LanguageTable* languages) {
+        languages_ = languages;
+        update();
+    }
     LinePictureWidget(const LinePictureWidget&) = delete;
     LinePictureWidget& operator=(const LinePictureWidget&) = delete;
 

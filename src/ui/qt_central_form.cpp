@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPushButton>
-
 #include <utility>
 
 #include "ui/form_units.h"

@@ -9,7 +9,6 @@
 
 #include <QColor>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 

@@ -6,7 +6,6 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QWidget>
-
 #include <utility>
 
 #include "ui/form_units.h"
@@ -112,9 +111,13 @@ QtStartForm::QtStartForm(std::string versionText)
 
 QtStartForm::~QtStartForm() = default;
 
-float QtStartForm::TwipsPerPixelX() const { return static_cast<float>(kTwipsPerInch / logicalDpi(*window_, true)); }
+float QtStartForm::TwipsPerPixelX() const {
+    return static_cast<float>(kTwipsPerInch / logicalDpi(*window_, true));
+}
 
-float QtStartForm::TwipsPerPixelY() const { return static_cast<float>(kTwipsPerInch / logicalDpi(*window_, false)); }
+float QtStartForm::TwipsPerPixelY() const {
+    return static_cast<float>(kTwipsPerInch / logicalDpi(*window_, false));
+}
 
 float QtStartForm::Width() const {
     return static_cast<float>(window_->frameGeometry().width()) * TwipsPerPixelX();
@@ -125,7 +128,8 @@ float QtStartForm::Height() const {
 }
 
 void QtStartForm::move(const FormPosition& position) {
-    window_->move(twipsToPixels(position.left, TwipsPerPixelX()), twipsToPixels(position.top, TwipsPerPixelY()));
+    window_->move(twipsToPixels(position.left, TwipsPerPixelX()),
+                  twipsToPixels(position.top, TwipsPerPixelY()));
 }
 
 void QtStartForm::show() {

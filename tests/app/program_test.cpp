@@ -15,105 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "support/running_program.h"
+
 extern char** environ;
 
 namespace orvanta {
 namespace {
 
+using testing::RunningProgram;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class RunningProgram {
-public:
-    RunningProgram(const std::string& binary, const std::vector<std::string>& arguments) {
-        int outPipe[2];
-        int errPipe[2];
-        if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-        posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-        posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-        std::vector<std::string> all{binary};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : all) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("spawn " + binary);
-        posix_spawn_file_actions_destroy(&actions);
-        close(outPipe[1]);
-        close(errPipe[1]);
-        out_ = outPipe[0];
-        err_ = errPipe[0];
-    }
-    ~RunningProgram() {
-        if (pid_ > 0 && status_ < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-        close(err_);
-    }
-
-    // Reads output until standard error holds text or the time runs out.
-    bool waitForError(const std::string& text, std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (stderrText.find(text) == std::string::npos) {
-            if (Clock::now() >= end || !readSome(end)) return stderrText.find(text) != std::string::npos;
-        }
-        return true;
-    }
-
-    // Waits for the exit; -1 when it did not come in time.
-    int waitForExit(std::chrono::milliseconds limit) {
-        const auto end = Clock::now() + limit;
-        while (readSome(end)) {
-        }
-        while (Clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-
-    void signal(int number) { kill(pid_, number); }
-
-    std::string stdoutText;
-    std::string stderrText;
-
-private:
-    // One poll round; false once both streams are closed or the time is up.
-    bool readSome(Clock::time_point end) {
-        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0 || poll(fds, 2, static_cast<int>(left)) <= 0) return false;
-        bool open = false;
-        char buffer[4096];
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents == 0) {
-                open = true;
-                continue;
-            }
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (i == 0 ? stdoutText : stderrText).append(buffer, static_cast<std::size_t>(n));
-                open = true;
-            }
-        }
-        return open;
-    }
-
-    pid_t pid_ = -1;
-    int status_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-};
 
 class ProgramTest : public ::testing::Test {
 protected:

@@ -69,7 +69,8 @@ TEST_F(LinePictureTest, EachStatusCodeFillsItsMachineTileWithItsOwnColour) {
     std::set<QRgb> seen;
     for (int i = 0; i < 8; ++i) {
         ASSERT_TRUE(widget.tileRect(i)) << "machine " << i;
-        EXPECT_EQ(fillOf(widget, i).rgb(), LinePictureWidget::statusColour(codes[i]).rgb()) << "status " << codes[i];
+        EXPECT_EQ(fillOf(widget, i).rgb(), LinePictureWidget::statusColour(codes[i]).rgb())
+            << "status " << codes[i];
         seen.insert(LinePictureWidget::statusColour(codes[i]).rgb());
     }
     EXPECT_EQ(seen.size(), 8u) << "every status needs a colour of its own";

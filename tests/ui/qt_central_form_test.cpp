@@ -121,7 +121,8 @@ TEST_F(CentralFormTest, LinePictureRepaintsWhenTheModelSaysSo) {
     withLine.DataUpdated(true);
     const QRect tile = *shown.linePicture().tileRect(0);
     const QImage image = render(shown.window());
-    const QPoint inTile = shown.linePicture().mapTo(&shown.window(), QPoint(tile.left() + 3, tile.center().y()));
+    const QPoint inTile =
+        shown.linePicture().mapTo(&shown.window(), QPoint(tile.left() + 3, tile.center().y()));
     EXPECT_EQ(image.pixelColor(inTile), LinePictureWidget::statusColour(4));
     shown.unload();
 }

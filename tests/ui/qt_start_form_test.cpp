@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
-
 #include <cmath>
 #include <functional>
 #include <set>
@@ -77,7 +76,8 @@ TEST(QtMessageBoxes, ShowsAModalBoxWithTextTitleIconAndOnlyOk) {
             QTimer::singleShot(10, answer);
             return;
         }
-        seen.push_back({box->text(), box->windowTitle(), box->icon(), static_cast<int>(box->buttons().size())});
+        seen.push_back(
+            {box->text(), box->windowTitle(), box->icon(), static_cast<int>(box->buttons().size())});
         box->button(QMessageBox::Ok)->click();
     };
     QtMessageBoxes boxes;

@@ -20,13 +20,16 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/xvfb_server.h"
 
 namespace orvanta {
 namespace {
+
+using testing::XvfbServer;
 
 using Clock = std::chrono::steady_clock;
 
@@ -53,26 +56,13 @@ pid_t spawn(const std::vector<std::string>& arguments, const posix_spawn_file_ac
     return posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environment) == 0 ? pid : -1;
 }
 
-void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
-}
-
-std::string findXvfb() {
-    for (const char* candidate : {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"}) {
-        if (access(candidate, X_OK) == 0) return candidate;
-    }
-    return {};
-}
-
 class X11WindowSystemTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string xvfb = findXvfb();
-        if (xvfb.empty()) GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps installs it)";
-        for (int number = 91; number < 131 && displayName.empty(); ++number) startXvfb(xvfb, number);
+        if (!XvfbServer::installed())
+            GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps installs it)";
+        server = std::make_unique<XvfbServer>();
+        displayName = server->displayName();
         ASSERT_FALSE(displayName.empty()) << "no Xvfb came up on displays :91 to :130";
         client = XOpenDisplay(displayName.c_str());
         ASSERT_NE(client, nullptr);
@@ -84,29 +74,7 @@ protected:
     void TearDown() override {
         windows.reset();
         if (client != nullptr) XCloseDisplay(client);
-        stop(server);
-    }
-
-    void startXvfb(const std::string& xvfb, int number) {
-        int ready[2];
-        if (pipe2(ready, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::string name = ":" + std::to_string(number);
-        server = spawn({xvfb, name, "-nolisten", "tcp", "-displayfd", "3"}, &actions, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(ready[1]);
-        const std::string answer =
-            server > 0 ? readLine(ready[0], Clock::now() + std::chrono::seconds(3)) : "";
-        close(ready[0]);
-        if (answer == std::to_string(number)) {
-            displayName = name;
-        } else {
-            stop(server);
-        }
+        server.reset();
     }
 
     Window createWindow(const char* wmName = nullptr, Window parent = 0) {
@@ -150,7 +118,7 @@ protected:
 
     static std::int32_t handle(Window window) { return static_cast<std::int32_t>(window); }
 
-    pid_t server = -1;
+    std::unique_ptr<XvfbServer> server;
     std::string displayName;
     Display* client = nullptr;
     Window root = 0;
