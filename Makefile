@@ -32,7 +32,8 @@ bench: deps
 	build-release/orvanta_bench
 
 test-asan:
-	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  $(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
 
 format:
 	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i

@@ -72,13 +72,20 @@ private:
 // the orderly end, a second ends at once. SIGUSR2 (sent by the program itself) ends the watcher.
 class SignalWatcher {
 public:
+    // Blocks the signals in the calling thread and so in every thread started after it (toolkits and
+    // readers start their own): only the watcher's sigwait receives them. Call it first thing.
+    static sigset_t blockSignals() {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR2);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        return signals;
+    }
+
     SignalWatcher(RunLoop& loop, std::function<void()> orderlyEnd)
-        : loop_(loop), orderlyEnd_(std::move(orderlyEnd)) {
-        sigemptyset(&signals_);
-        sigaddset(&signals_, SIGINT);
-        sigaddset(&signals_, SIGTERM);
-        sigaddset(&signals_, SIGUSR2);
-        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        : loop_(loop), orderlyEnd_(std::move(orderlyEnd)), signals_(blockSignals()) {
         thread_ = std::thread([this] { watch(); });
     }
     ~SignalWatcher() {
@@ -138,7 +145,6 @@ struct PanelViews {
     StartFormView& start;
     std::optional<std::reference_wrapper<CentralFormView>> central;  // none: the Qt main window is made here
     MessageBoxes& messages;
-    QtStartForm* qtStart;  // the windowed program's start form
 };
 
 // Runs the panel on loop with the given views until the program ends; returns the exit status.
@@ -242,6 +248,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         return dumpRefdata(base, engine, out, err);
     }
 
+    SignalWatcher::blockSignals();
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display != nullptr && *display != '\0';
     const bool windowed = options.screenshot.has_value() || (!options.headless && haveDisplay);
@@ -250,8 +257,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         HeadlessMessageBoxes messages(err);
         HeadlessStartForm startView(err);
         HeadlessCentralForm centralView(err);
-        return runPanel(loop, PanelViews{startView, centralView, messages, nullptr}, options, appPath, base,
-                        out, err);
+        return runPanel(loop, PanelViews{startView, centralView, messages}, options, appPath, base, out, err);
     }
 
     // Without a display a screenshot is still taken: on Qt's offscreen platform.
@@ -265,8 +271,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     QtEventLoop loop;
     QtMessageBoxes messages;
     QtStartForm startView("Version " ORVANTA_VERSION);
-    return runPanel(loop, PanelViews{startView, std::nullopt, messages, &startView}, options, appPath, base,
-                    out, err);
+    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, appPath, base, out, err);
 }
 
 }  // namespace orvanta
