@@ -186,12 +186,12 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         panel.onCentralCreated(
             [&](OrvantaCentral& central) { qtCentral->linePicture().setLanguages(&central.languages()); });
 
-    // What a person on a terminal sees of the line, once a second.
+    // Without windows, what a person on a terminal sees of the line, once a second.
     Timer statusLines(loop, "StatusLine", 1000, [&] {
-        if (options.headless && panel.central() != nullptr && panel.central()->loaded())
+        if (panel.central() != nullptr && panel.central()->loaded())
             out << statusLine(*panel.central(), line) << std::endl;
     });
-    statusLines.setEnabled(options.headless);
+    statusLines.setEnabled(!qtCentral);
 
     // --run-for ends the program in order after its time; --screenshot first saves the main window.
     std::unique_ptr<Timer> runFor;
