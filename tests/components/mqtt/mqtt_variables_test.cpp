@@ -227,10 +227,71 @@ TEST_F(MqttVariablesTest, WritesArePublishedRetainedAndWatchesSeeEveryChangeOnce
     ASSERT_TRUE(runUntil([&] { return hasValue("Other"); }));
     EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(7), Variant::integer(8)}));
 
+    // The broker's echoes of earlier writes arrive after later writes: they must not bring old values back.
+    seen.clear();
+    for (std::int16_t value : {10, 11, 12}) variables().WriteVariable("Soll", Variant::integer(value));
+    EXPECT_TRUE(peer_->sees("test/vars/Soll", "12"));
+    ASSERT_TRUE(peer_->publish("test/vars/Other", "4"));
+    ASSERT_TRUE(runUntil([&] { return variables().ReadVariable("Other") == Variant::integer(4); }));
+    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(10), Variant::integer(11), Variant::integer(12)}));
+    EXPECT_EQ(variables().ReadVariable("Soll"), Variant::integer(12));
+
     variables().unwatch(watchId);
     variables().WriteVariable("Soll", Variant::text("neu"));
     EXPECT_TRUE(peer_->sees("test/vars/Soll", "\"neu\""));
-    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "5"));
+    ASSERT_TRUE(started());
+    int changes = 0;
+    variables().watch("Zahl", [&](const Variant&) { ++changes; });
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "{\"wert\": 6}"));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is a JSON object"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "sechs"));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is not JSON"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", std::string(kMaxVariablePayload + 10, '1')));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload of 1048586 bytes"));
+    EXPECT_EQ(variables().ReadVariable("Zahl"), Variant::integer(5));
+    EXPECT_EQ(changes, 0);
+}
+
+TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
+    broker_->stop();
+    settings_.startTimeout = 400ms;
+    const auto begin = Clock::now();
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_LT(Clock::now() - begin, 2s);
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("no connection to the broker 127.0.0.1:" + std::to_string(settings_.port)),
+              std::string::npos)
+        << errors_[0];
+    variables().StopRuntime();
+    EXPECT_TRUE(runUntil([&] { return events_.stops == 1; }));
+}
+
+TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
+    ASSERT_TRUE(started());
+    peer_.reset();
+    broker_->stop();
+    EXPECT_TRUE(reported("The connection to the MQTT broker was lost"));
+
+    variables().WriteVariable("Auftrag", Variant::integer(1));
+    variables().WriteVariable("Auftrag", Variant::integer(2));
+    EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
+
+    broker_->start();
+    ASSERT_TRUE(broker_->running());
+    EXPECT_TRUE(reported("The connection to the MQTT broker is back"));
+    peer_ = std::make_unique<Peer>(broker_->port());
+    ASSERT_TRUE(peer_->connected());
+    peer_->subscribe("test/#");
+    EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));
+    EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
+    EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
 }
 
 }  // namespace
