@@ -1,5 +1,6 @@
 // A mosquitto broker of a test's own on 127.0.0.1 and a free port, without persistence, so that retained
-// values never outlive the test. stop() and start() again on the same port make a broker restart.
+// values never outlive the test. stop() and start() again on the same port make a broker restart. Extra
+// configuration lines apply to the listener (a password file, TLS certificates).
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,12 +27,13 @@ class MosquittoBroker {
 public:
     static constexpr const char* kBinary = "/usr/sbin/mosquitto";
 
-    MosquittoBroker() : port_(freePort()) {
+    explicit MosquittoBroker(const std::string& extraConfig = {}) : port_(freePort()) {
         folder_ = std::filesystem::temp_directory_path() /
                   ("orvanta_mosquitto_" + std::to_string(getpid()) + "_" + std::to_string(port_));
         std::filesystem::create_directories(folder_);
         std::ofstream(folder_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
-                                                  << "allow_anonymous true\npersistence false\n";
+                                                  << "allow_anonymous true\npersistence false\n"
+                                                  << extraConfig;
         start();
     }
     ~MosquittoBroker() {

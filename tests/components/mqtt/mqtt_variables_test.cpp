@@ -4,7 +4,8 @@
 #include <mosquitto.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -102,7 +103,7 @@ class MqttVariablesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
-        broker_ = std::make_unique<MosquittoBroker>();
+        broker_ = std::make_unique<MosquittoBroker>(brokerConfig());
         ASSERT_TRUE(broker_->running());
         peer_ = std::make_unique<Peer>(broker_->port());
         ASSERT_TRUE(peer_->connected());
@@ -110,6 +111,8 @@ protected:
         settings_.port = broker_->port();
         settings_.topicPrefix = "test";
     }
+
+    virtual std::string brokerConfig() { return {}; }
 
     MqttVariables& variables() {
         if (!variables_)
@@ -292,6 +295,82 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));
     EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
     EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
+}
+
+// A broker that also knows a user and listens with TLS on a second port, with files of the test's own.
+class MqttVariablesSecuredTest : public MqttVariablesTest {
+protected:
+    std::string brokerConfig() override {
+        folder_ = std::filesystem::temp_directory_path() / ("orvanta_mqtt_secured_" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+        const std::string f = folder_.string();
+        const std::string commands =
+            "cd " + f + " && mosquitto_passwd -b -c passwords panel geheim" +
+            " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout ca.key -out ca.crt" +
+            " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr" +
+            " && printf 'subjectAltName=IP:127.0.0.1' > san.ext" +
+            " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1" +
+            " -extfile san.ext -out server.crt" + " && chmod 644 passwords server.key";
+        prepared_ = std::system(("(" + commands + ") > /dev/null 2>&1").c_str()) == 0;
+        tlsPort_ = MosquittoBroker::freePort();
+        return "password_file " + f + "/passwords\nlistener " + std::to_string(tlsPort_) + " 127.0.0.1\ncafile " + f +
+               "/ca.crt\ncertfile " + f + "/server.crt\nkeyfile " + f + "/server.key\n";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path folder_;
+    bool prepared_ = false;
+    int tlsPort_ = 0;
+};
+
+TEST_F(MqttVariablesSecuredTest, LogsInWithUserAndPassword) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_TRUE(peer_->publish("test/vars/Geheim", "42"));
+    settings_.username = "panel";
+    settings_.password = "geheim";
+    ASSERT_TRUE(started());
+    EXPECT_EQ(variables().ReadVariable("Geheim"), Variant::integer(42));
+}
+
+TEST_F(MqttVariablesSecuredTest, AWrongPasswordIsReportedAndTheStartFails) {
+    ASSERT_TRUE(prepared_);
+    settings_.username = "panel";
+    settings_.password = "falsch";
+    settings_.startTimeout = 500ms;
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
+    EXPECT_TRUE(reported("The MQTT broker refused the connection"));
+}
+
+TEST_F(MqttVariablesSecuredTest, ConnectsWithTlsCheckedAgainstTheCa) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_TRUE(peer_->publish("test/vars/Sicher", "\"ja\""));
+    settings_.port = tlsPort_;
+    settings_.caFile = (folder_ / "ca.crt").string();
+    ASSERT_TRUE(started());
+    EXPECT_EQ(variables().ReadVariable("Sicher"), Variant::text("ja"));
+    variables().WriteVariable("Sicher", Variant::text("auch"));
+    peer_->subscribe("test/vars/Sicher");
+    EXPECT_TRUE(peer_->sees("test/vars/Sicher", "\"auch\""));
+}
+
+TEST_F(MqttVariablesSecuredTest, TlsWithAnotherCaDoesNotStart) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_EQ(std::system(("cd " + folder_.string() +
+                           " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Other -keyout other.key"
+                           " -out other.crt > /dev/null 2>&1")
+                              .c_str()),
+              0);
+    settings_.port = tlsPort_;
+    settings_.caFile = (folder_ / "other.crt").string();
+    settings_.startTimeout = 500ms;
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
 }
 
 }  // namespace
