@@ -261,7 +261,15 @@ TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
 }
 
 TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
-    broker_->stop();
+    // A port bound but not listening: connections are refused, and no other test's broker can take it.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    settings_.port = ntohs(address.sin_port);
     settings_.startTimeout = 400ms;
     const auto begin = Clock::now();
     variables().start(events_);
@@ -274,6 +282,7 @@ TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
         << errors_[0];
     variables().StopRuntime();
     EXPECT_TRUE(runUntil([&] { return events_.stops == 1; }));
+    close(holder);
 }
 
 TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
