@@ -1,0 +1,386 @@
+#include "components/mqtt/mqtt_variables.h"
+
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "components/mqtt/mqtt_payload.h"
+#include "support/manual_event_loop.h"
+#include "support/mosquitto_broker.h"
+
+namespace orvanta {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ManualEventLoop;
+using testing::MosquittoBroker;
+using Clock = std::chrono::steady_clock;
+
+// Another client of the broker: publishes and waits for the broker's acknowledgement, and keeps the
+// newest payload of every topic it receives.
+class Peer {
+public:
+    explicit Peer(int port) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new(nullptr, true, this);
+        mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int) {
+            auto& me = *static_cast<Peer*>(self);
+            const std::lock_guard lock(me.mutex_);
+            ++me.acknowledged_;
+        });
+        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+            auto& me = *static_cast<Peer*>(self);
+            const std::lock_guard lock(me.mutex_);
+            me.received_[message->topic] =
+                std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+        });
+        connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
+                     mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+    }
+    ~Peer() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+
+    bool connected() const { return connected_; }
+
+    bool publish(const std::string& topic, const std::string& payload) {
+        int before = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            before = acknowledged_;
+        }
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, true);
+        return waitFor([&] { return acknowledged_ > before; });
+    }
+
+    void subscribe(const std::string& pattern) { mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1); }
+
+    // Whether topic carries payload within 3 s.
+    bool sees(const std::string& topic, const std::string& payload) {
+        return waitFor([&] {
+            const auto found = received_.find(topic);
+            return found != received_.end() && found->second == payload;
+        });
+    }
+
+private:
+    bool waitFor(const std::function<bool()>& condition) {
+        const auto deadline = Clock::now() + 3s;
+        for (;;) {
+            {
+                const std::lock_guard lock(mutex_);
+                if (condition()) return true;
+            }
+            if (Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+
+    mosquitto* client_;
+    bool connected_ = false;
+    std::mutex mutex_;
+    int acknowledged_ = 0;
+    std::map<std::string, std::string> received_;
+};
+
+struct RecordingEvents : RuntimeEvents {
+    std::vector<std::int16_t> starts;
+    int stops = 0;
+    void StartCompleted(std::int16_t Success) override { starts.push_back(Success); }
+    void RuntimeStopped() override { ++stops; }
+};
+
+class MqttVariablesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
+        broker_ = std::make_unique<MosquittoBroker>(brokerConfig());
+        ASSERT_TRUE(broker_->running());
+        peer_ = std::make_unique<Peer>(broker_->port());
+        ASSERT_TRUE(peer_->connected());
+        settings_.host = "127.0.0.1";
+        settings_.port = broker_->port();
+        settings_.topicPrefix = "test";
+    }
+
+    virtual std::string brokerConfig() { return {}; }
+
+    MqttVariables& variables() {
+        if (!variables_)
+            variables_ = std::make_unique<MqttVariables>(loop_, settings_,
+                                                         [this](const std::string& message) { errors_.push_back(message); });
+        return *variables_;
+    }
+
+    // Runs the loop (its clock following the real one) until condition holds, at most 4 s.
+    bool runUntil(const std::function<bool()>& condition) {
+        const auto deadline = Clock::now() + 4s;
+        auto last = Clock::now();
+        while (!condition()) {
+            if (Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(2ms);
+            const auto now = Clock::now();
+            loop_.advance(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+            last = now;
+        }
+        return true;
+    }
+
+    bool started() {
+        variables().start(events_);
+        return runUntil([&] { return !events_.starts.empty(); }) && events_.starts == std::vector<std::int16_t>{kTrue};
+    }
+
+    bool hasValue(const std::string& name) {
+        try {
+            variables().ReadVariable(name);
+            return true;
+        } catch (const VbError&) {
+            return false;
+        }
+    }
+
+    bool reported(const std::string& part) {
+        return runUntil([&] {
+            for (const std::string& error : errors_)
+                if (error.find(part) != std::string::npos) return true;
+            return false;
+        });
+    }
+
+    ManualEventLoop loop_;
+    std::unique_ptr<MosquittoBroker> broker_;
+    std::unique_ptr<Peer> peer_;
+    MqttSettings settings_;
+    std::vector<std::string> errors_;
+    RecordingEvents events_;
+    std::unique_ptr<MqttVariables> variables_;  // last: destroyed before the loop and the broker
+};
+
+std::string descriptionOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const VbError& error) {
+        return error.description();
+    }
+    return "(no error)";
+}
+
+TEST_F(MqttVariablesTest, StartCompletesWithTheRetainedValuesInTheCopy) {
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(peer_->publish("test/vars/V" + std::to_string(i), std::to_string(i)));
+    ASSERT_TRUE(peer_->publish("test/vars/Name", "\"Linie 1\""));
+    ASSERT_TRUE(peer_->publish("test/vars/Werte", "[1, 2.5, \"x\"]"));
+    peer_->subscribe("test/panel/online");
+
+    ASSERT_TRUE(started());
+    // Read at once, with nothing more run on the loop: the values came before the completion.
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(variables().ReadVariable("V" + std::to_string(i)), Variant::integer(static_cast<std::int16_t>(i)));
+    EXPECT_EQ(variables().ReadVariable("Name"), Variant::text("Linie 1"));
+    EXPECT_EQ(variables().read(variables().resolve("Werte")),
+              Variant::array({Variant::integer(1), Variant::real(2.5), Variant::text("x")}));
+    EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
+
+    variables().StopRuntime();
+    EXPECT_TRUE(runUntil([&] { return events_.stops == 1; }));
+    EXPECT_TRUE(peer_->sees("test/panel/online", "false"));
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(MqttVariablesTest, UnknownAndInvalidNamesAreErrorsNamingThem) {
+    ASSERT_TRUE(started());
+    EXPECT_EQ(descriptionOf([&] { variables().ReadVariable("Fehlt"); }),
+              "Process variable 'Fehlt' has no value on the broker");
+    const auto id = variables().resolve("Auch+nicht");
+    EXPECT_EQ(descriptionOf([&] { variables().read(id); }), "Process variable 'Auch+nicht' is not a valid MQTT topic name");
+    for (const std::string& name : {std::string("a/#"), std::string(), std::string("x\0y", 3)}) {
+        EXPECT_NE(descriptionOf([&] { variables().WriteVariable(name, Variant::integer(1)); })
+                      .find("'" + name + "' is not a valid MQTT topic name"),
+                  std::string::npos);
+        EXPECT_NE(descriptionOf([&] { variables().watch(name, nullptr); }).find("not a valid MQTT topic"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(MqttVariablesTest, WritesArePublishedRetainedAndWatchesSeeEveryChangeOnce) {
+    ASSERT_TRUE(peer_->publish("test/vars/Soll", "1"));
+    ASSERT_TRUE(started());
+    std::vector<Variant> seen;
+    const auto watchId = variables().watch("Soll", [&](const Variant& value) { seen.push_back(value); });
+
+    variables().WriteVariable("Soll", Variant::longInt(7));
+    EXPECT_EQ(variables().ReadVariable("Soll"), Variant::integer(7));  // at once, before any echo
+    peer_->subscribe("test/vars/#");
+    EXPECT_TRUE(peer_->sees("test/vars/Soll", "7"));  // retained: a subscription made afterwards gets it
+
+    variables().WriteVariable("Soll", Variant::integer(7));  // no change, no event
+    ASSERT_TRUE(peer_->publish("test/vars/Soll", "8"));
+    ASSERT_TRUE(runUntil([&] { return seen.size() >= 2; }));
+    ASSERT_TRUE(peer_->publish("test/vars/Soll", "8.0"));  // the same value again
+    ASSERT_TRUE(peer_->publish("test/vars/Other", "3"));   // a marker: everything before it has arrived
+    ASSERT_TRUE(runUntil([&] { return hasValue("Other"); }));
+    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(7), Variant::integer(8)}));
+
+    // The broker's echoes of earlier writes arrive after later writes: they must not bring old values back.
+    seen.clear();
+    for (std::int16_t value : {10, 11, 12}) variables().WriteVariable("Soll", Variant::integer(value));
+    EXPECT_TRUE(peer_->sees("test/vars/Soll", "12"));
+    ASSERT_TRUE(peer_->publish("test/vars/Other", "4"));
+    ASSERT_TRUE(runUntil([&] { return variables().ReadVariable("Other") == Variant::integer(4); }));
+    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(10), Variant::integer(11), Variant::integer(12)}));
+    EXPECT_EQ(variables().ReadVariable("Soll"), Variant::integer(12));
+
+    variables().unwatch(watchId);
+    variables().WriteVariable("Soll", Variant::text("neu"));
+    EXPECT_TRUE(peer_->sees("test/vars/Soll", "\"neu\""));
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "5"));
+    ASSERT_TRUE(started());
+    int changes = 0;
+    variables().watch("Zahl", [&](const Variant&) { ++changes; });
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "{\"wert\": 6}"));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is a JSON object"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "sechs"));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is not JSON"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", std::string(kMaxVariablePayload + 10, '1')));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload of 1048586 bytes"));
+    EXPECT_EQ(variables().ReadVariable("Zahl"), Variant::integer(5));
+    EXPECT_EQ(changes, 0);
+}
+
+TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
+    // A port bound but not listening: connections are refused, and no other test's broker can take it.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    settings_.port = ntohs(address.sin_port);
+    settings_.startTimeout = 400ms;
+    const auto begin = Clock::now();
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_LT(Clock::now() - begin, 2s);
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("no connection to the broker 127.0.0.1:" + std::to_string(settings_.port)),
+              std::string::npos)
+        << errors_[0];
+    variables().StopRuntime();
+    EXPECT_TRUE(runUntil([&] { return events_.stops == 1; }));
+    close(holder);
+}
+
+TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
+    ASSERT_TRUE(started());
+    peer_.reset();
+    broker_->stop();
+    EXPECT_TRUE(reported("The connection to the MQTT broker was lost"));
+
+    variables().WriteVariable("Auftrag", Variant::integer(1));
+    variables().WriteVariable("Auftrag", Variant::integer(2));
+    EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
+
+    broker_->start();
+    ASSERT_TRUE(broker_->running());
+    EXPECT_TRUE(reported("The connection to the MQTT broker is back"));
+    peer_ = std::make_unique<Peer>(broker_->port());
+    ASSERT_TRUE(peer_->connected());
+    peer_->subscribe("test/#");
+    EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));
+    EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
+    EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
+}
+
+// A broker that also knows a user and listens with TLS on a second port, with files of the test's own.
+class MqttVariablesSecuredTest : public MqttVariablesTest {
+protected:
+    std::string brokerConfig() override {
+        folder_ = std::filesystem::temp_directory_path() / ("orvanta_mqtt_secured_" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+        const std::string f = folder_.string();
+        const std::string commands =
+            "cd " + f + " && mosquitto_passwd -b -c passwords panel geheim" +
+            " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout ca.key -out ca.crt" +
+            " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr" +
+            " && printf 'subjectAltName=IP:127.0.0.1' > san.ext" +
+            " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1" +
+            " -extfile san.ext -out server.crt" + " && chmod 644 passwords server.key";
+        prepared_ = std::system(("(" + commands + ") > /dev/null 2>&1").c_str()) == 0;
+        tlsPort_ = MosquittoBroker::freePort();
+        return "password_file " + f + "/passwords\nlistener " + std::to_string(tlsPort_) + " 127.0.0.1\ncafile " + f +
+               "/ca.crt\ncertfile " + f + "/server.crt\nkeyfile " + f + "/server.key\n";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::filesystem::path folder_;
+    bool prepared_ = false;
+    int tlsPort_ = 0;
+};
+
+TEST_F(MqttVariablesSecuredTest, LogsInWithUserAndPassword) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_TRUE(peer_->publish("test/vars/Geheim", "42"));
+    settings_.username = "panel";
+    settings_.password = "geheim";
+    ASSERT_TRUE(started());
+    EXPECT_EQ(variables().ReadVariable("Geheim"), Variant::integer(42));
+}
+
+TEST_F(MqttVariablesSecuredTest, AWrongPasswordIsReportedAndTheStartFails) {
+    ASSERT_TRUE(prepared_);
+    settings_.username = "panel";
+    settings_.password = "falsch";
+    settings_.startTimeout = 500ms;
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
+    EXPECT_TRUE(reported("The MQTT broker refused the connection"));
+}
+
+TEST_F(MqttVariablesSecuredTest, ConnectsWithTlsCheckedAgainstTheCa) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_TRUE(peer_->publish("test/vars/Sicher", "\"ja\""));
+    settings_.port = tlsPort_;
+    settings_.caFile = (folder_ / "ca.crt").string();
+    ASSERT_TRUE(started());
+    EXPECT_EQ(variables().ReadVariable("Sicher"), Variant::text("ja"));
+    variables().WriteVariable("Sicher", Variant::text("auch"));
+    peer_->subscribe("test/vars/Sicher");
+    EXPECT_TRUE(peer_->sees("test/vars/Sicher", "\"auch\""));
+}
+
+TEST_F(MqttVariablesSecuredTest, TlsWithAnotherCaDoesNotStart) {
+    ASSERT_TRUE(prepared_);
+    ASSERT_EQ(std::system(("cd " + folder_.string() +
+                           " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Other -keyout other.key"
+                           " -out other.crt > /dev/null 2>&1")
+                              .c_str()),
+              0);
+    settings_.port = tlsPort_;
+    settings_.caFile = (folder_ / "other.crt").string();
+    settings_.startTimeout = 500ms;
+    variables().start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
+}
+
+}  // namespace
+}  // namespace orvanta
