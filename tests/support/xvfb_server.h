@@ -32,6 +32,21 @@ public:
     // ":N", or empty when no server came up.
     const std::string& displayName() const { return displayName_; }
 
+    // One line from fd within the deadline; empty when the writer closed it or time ran out.
+    static std::string readLine(int fd, std::chrono::steady_clock::time_point deadline) {
+        std::string line;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd watched{fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&watched, 1, static_cast<int>(left.count())) <= 0) return {};
+            char c = 0;
+            if (read(fd, &c, 1) != 1) return {};
+            if (c == '\n') return line;
+            line += c;
+        }
+    }
+
 private:
     using Clock = std::chrono::steady_clock;
 
@@ -40,20 +55,6 @@ private:
             if (access(candidate, X_OK) == 0) return candidate;
         }
         return {};
-    }
-
-    // One line from fd within the deadline; empty when the writer closed it or time ran out.
-    static std::string readLine(int fd, Clock::time_point deadline) {
-        std::string line;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd watched{fd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&watched, 1, static_cast<int>(left.count())) <= 0) return {};
-            char c = 0;
-            if (read(fd, &c, 1) != 1) return {};
-            if (c == '\n') return line;
-            line += c;
-        }
     }
 
     void start(const std::string& xvfb, int number) {

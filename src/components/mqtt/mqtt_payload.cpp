@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-
 #include <nlohmann/json.hpp>
 
 #include "components/vb_error.h"
@@ -14,9 +13,11 @@ namespace {
 using Json = nlohmann::json;
 
 Variant wholeNumber(double value) {
-    if (value >= std::numeric_limits<std::int16_t>::min() && value <= std::numeric_limits<std::int16_t>::max())
+    if (value >= std::numeric_limits<std::int16_t>::min() &&
+        value <= std::numeric_limits<std::int16_t>::max())
         return Variant::integer(static_cast<std::int16_t>(value));
-    if (value >= std::numeric_limits<std::int32_t>::min() && value <= std::numeric_limits<std::int32_t>::max())
+    if (value >= std::numeric_limits<std::int32_t>::min() &&
+        value <= std::numeric_limits<std::int32_t>::max())
         return Variant::longInt(static_cast<std::int32_t>(value));
     return Variant::real(value);
 }
@@ -31,7 +32,8 @@ std::optional<Variant> scalar(const Json& json) {
             return wholeNumber(static_cast<double>(value));
         }
         const auto value = json.get<std::int64_t>();
-        if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        if (value < std::numeric_limits<std::int32_t>::min() ||
+            value > std::numeric_limits<std::int32_t>::max())
             return Variant::real(static_cast<double>(value));
         return wholeNumber(static_cast<double>(value));
     }
@@ -44,7 +46,8 @@ std::optional<Variant> scalar(const Json& json) {
 }
 
 VbError unwritable(std::string_view name, const std::string& why) {
-    return VbError(kTypeMismatch, "Process variable '" + std::string(name) + "' cannot be sent to the broker: " + why,
+    return VbError(kTypeMismatch,
+                   "Process variable '" + std::string(name) + "' cannot be sent to the broker: " + why,
                    kMqttVariablesSource);
 }
 
@@ -65,7 +68,8 @@ Json scalarJson(std::string_view name, const Variant& value) {
             return value.asText();
         case Variant::Kind::Null:
             throw VbError(kInvalidUseOfNull,
-                          "Process variable '" + std::string(name) + "' cannot be set to Null", kMqttVariablesSource);
+                          "Process variable '" + std::string(name) + "' cannot be set to Null",
+                          kMqttVariablesSource);
         case Variant::Kind::Empty:
             throw unwritable(name, "the value is Empty");
         case Variant::Kind::Array:
@@ -92,7 +96,8 @@ std::optional<Variant> decodeVariablePayload(std::string_view payload, std::stri
         for (const Json& element : json) {
             std::optional<Variant> value = scalar(element);
             if (!value) {
-                problem = "an array element is " + std::string(element.type_name()) + ", not a number or string";
+                problem =
+                    "an array element is " + std::string(element.type_name()) + ", not a number or string";
                 return std::nullopt;
             }
             elements.push_back(std::move(*value));
@@ -100,7 +105,9 @@ std::optional<Variant> decodeVariablePayload(std::string_view payload, std::stri
         return Variant::array(std::move(elements));
     }
     std::optional<Variant> value = scalar(json);
-    if (!value) problem = "the payload is a JSON " + std::string(json.type_name()) + ", not a number, string or array";
+    if (!value)
+        problem =
+            "the payload is a JSON " + std::string(json.type_name()) + ", not a number, string or array";
     return value;
 }
 

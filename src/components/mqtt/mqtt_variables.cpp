@@ -43,14 +43,15 @@ MqttVariables::~MqttVariables() { endNetwork(); }
 
 bool MqttVariables::validName(std::string_view name) const {
     return !(name.empty() || name.find_first_of(std::string_view("+#\0", 3)) != std::string_view::npos ||
-                         mosquitto_pub_topic_check2(topicOf(name).c_str(), varsPrefix_.size() + name.size()) !=
-                             MOSQ_ERR_SUCCESS ||
-                         mosquitto_validate_utf8(name.data(), static_cast<int>(name.size())) != MOSQ_ERR_SUCCESS);
+             mosquitto_pub_topic_check2(topicOf(name).c_str(), varsPrefix_.size() + name.size()) !=
+                 MOSQ_ERR_SUCCESS ||
+             mosquitto_validate_utf8(name.data(), static_cast<int>(name.size())) != MOSQ_ERR_SUCCESS);
 }
 
 VbError MqttVariables::invalidName(std::string_view name) {
-    return VbError(kInvalidCall, "Process variable '" + std::string(name) + "' is not a valid MQTT topic name",
-                      kMqttVariablesSource);
+    return VbError(kInvalidCall,
+                   "Process variable '" + std::string(name) + "' is not a valid MQTT topic name",
+                   kMqttVariablesSource);
 }
 
 std::string MqttVariables::topicOf(std::string_view name) const { return varsPrefix_ + std::string(name); }
@@ -65,7 +66,8 @@ ProcessVariables::VariableId MqttVariables::idOf(std::string_view name) {
 
 MqttVariables::Slot& MqttVariables::slot(VariableId id) {
     if (id >= slots_.size())
-        throw VbError(kInvalidCall, "Process variable id " + std::to_string(id) + " was not issued by this runtime",
+        throw VbError(kInvalidCall,
+                      "Process variable id " + std::to_string(id) + " was not issued by this runtime",
                       kMqttVariablesSource);
     return slots_[id];
 }
@@ -103,7 +105,9 @@ std::int16_t MqttVariables::store(Slot& target, const Variant& value) {
     std::string problem;
     // As a message with this payload would bring it, so that the echo compares equal.
     std::optional<Variant> stored = decodeVariablePayload(payload, problem);
-    if (!stored) throw VbError(kInvalidCall, "Process variable '" + target.name + "': " + problem, kMqttVariablesSource);
+    if (!stored)
+        throw VbError(kInvalidCall, "Process variable '" + target.name + "': " + problem,
+                      kMqttVariablesSource);
     target.awaitedEcho = payload;
     {
         const std::lock_guard lock(mutex_);
@@ -161,8 +165,8 @@ void MqttVariables::report(std::string message) {
     });
 }
 
-void MqttVariables::received(const std::string& name, std::optional<Variant> value, const std::string& payload,
-                             const std::string& problem) {
+void MqttVariables::received(const std::string& name, std::optional<Variant> value,
+                             const std::string& payload, const std::string& problem) {
     Slot& target = slots_[idOf(name)];
     if (!value) {
         if (reportError_) reportError_("Process variable '" + name + "' on the broker ignored: " + problem);
@@ -188,7 +192,8 @@ void MqttVariables::start(RuntimeEvents& events) {
         post([this] { events_->StartCompleted(kFalse); });
     };
 
-    mosquitto* client = mosquitto_new(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true, this);
+    mosquitto* client =
+        mosquitto_new(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true, this);
     if (client == nullptr) return fail("the MQTT client could not be created");
     {
         const std::lock_guard lock(mutex_);
@@ -216,7 +221,8 @@ void MqttVariables::start(RuntimeEvents& events) {
     // A refused first attempt is retried by the network thread like a lost connection.
     rc = mosquitto_connect_async(client, settings_.host.c_str(), settings_.port,
                                  static_cast<int>(settings_.keepAlive.count()));
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI) return fail(mosquitto_strerror(rc));
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI)
+        return fail(mosquitto_strerror(rc));
     rc = mosquitto_loop_start(client);
     if (rc != MOSQ_ERR_SUCCESS) return fail(mosquitto_strerror(rc));
     networkRunning_ = true;
@@ -348,8 +354,9 @@ void MqttVariables::onMessage(mosquitto*, void* self, const mosquitto_message* m
         payload.assign(static_cast<const char*>(message->payload), length);
         value = decodeVariablePayload(payload, problem);
     }
-    me.post([&me, name = std::move(name), value = std::move(value), payload = std::move(payload),
-             problem = std::move(problem)]() mutable { me.received(name, std::move(value), payload, problem); });
+    me.post(
+        [&me, name = std::move(name), value = std::move(value), payload = std::move(payload),
+         problem = std::move(problem)]() mutable { me.received(name, std::move(value), payload, problem); });
 }
 
 }  // namespace orvanta

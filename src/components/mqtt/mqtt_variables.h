@@ -87,8 +87,8 @@ private:
     };
     struct Slot {
         std::string name;
-        bool validName = false;  // a name that cannot be a topic never reaches the broker
-        std::optional<Variant> value;  // nothing: never seen
+        bool validName = false;                  // a name that cannot be a topic never reaches the broker
+        std::optional<Variant> value;            // nothing: never seen
         std::optional<std::string> awaitedEcho;  // the payload of this client's latest write, until echoed
         std::vector<WatchId> watches;
     };

@@ -32,8 +32,8 @@ TEST(MqttPayload, NumbersBecomeTheNarrowestKindThatHoldsThem) {
     EXPECT_EQ(decoded("18446744073709551615"), Variant::real(18446744073709551615.0));
     EXPECT_EQ(decoded("2.5"), Variant::real(2.5));
     EXPECT_EQ(decoded("\"Linie 1\""), Variant::text("Linie 1"));
-    EXPECT_EQ(decoded("[1, 70000, \"a\", 0.5]"),
-              Variant::array({Variant::integer(1), Variant::longInt(70000), Variant::text("a"), Variant::real(0.5)}));
+    EXPECT_EQ(decoded("[1, 70000, \"a\", 0.5]"), Variant::array({Variant::integer(1), Variant::longInt(70000),
+                                                                 Variant::text("a"), Variant::real(0.5)}));
 }
 
 TEST(MqttPayload, OtherShapesAreRefusedWithAReason) {
@@ -42,7 +42,8 @@ TEST(MqttPayload, OtherShapesAreRefusedWithAReason) {
     EXPECT_EQ(problemOf("12abc"), "the payload is not JSON");
     EXPECT_EQ(problemOf(""), "the payload is not JSON");
     EXPECT_EQ(problemOf("[1, [2]]"), "an array element is array, not a number or string");
-    EXPECT_EQ(problemOf(std::string(kMaxVariablePayload + 1, ' ')), "the payload of 1048577 bytes is larger than 1 MiB");
+    EXPECT_EQ(problemOf(std::string(kMaxVariablePayload + 1, ' ')),
+              "the payload of 1048577 bytes is larger than 1 MiB");
 }
 
 TEST(MqttPayload, WrittenValuesReadBackAsTheyWereMeant) {
@@ -54,8 +55,9 @@ TEST(MqttPayload, WrittenValuesReadBackAsTheyWereMeant) {
 }
 
 TEST(MqttPayload, ValuesWithoutAFormAreErrorsNamingTheVariable) {
-    for (const Variant& value : {Variant(), Variant::null(), Variant::real(std::numeric_limits<double>::infinity()), Variant::text("\xff"),
-                                 Variant::array({Variant::integerArray({1})})}) {
+    for (const Variant& value :
+         {Variant(), Variant::null(), Variant::real(std::numeric_limits<double>::infinity()),
+          Variant::text("\xff"), Variant::array({Variant::integerArray({1})})}) {
         try {
             encodeVariablePayload("Drehzahl", value);
             ADD_FAILURE() << value.kindName();

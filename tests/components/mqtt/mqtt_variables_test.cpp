@@ -38,8 +38,8 @@ public:
         mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
             auto& me = *static_cast<Peer*>(self);
             const std::lock_guard lock(me.mutex_);
-            me.received_[message->topic] =
-                std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+            me.received_[message->topic] = std::string(static_cast<const char*>(message->payload),
+                                                       static_cast<std::size_t>(message->payloadlen));
         });
         connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
                      mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
@@ -58,7 +58,8 @@ public:
             const std::lock_guard lock(mutex_);
             before = acknowledged_;
         }
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, true);
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                          1, true);
         return waitFor([&] { return acknowledged_ > before; });
     }
 
@@ -116,8 +117,8 @@ protected:
 
     MqttVariables& variables() {
         if (!variables_)
-            variables_ = std::make_unique<MqttVariables>(loop_, settings_,
-                                                         [this](const std::string& message) { errors_.push_back(message); });
+            variables_ = std::make_unique<MqttVariables>(
+                loop_, settings_, [this](const std::string& message) { errors_.push_back(message); });
         return *variables_;
     }
 
@@ -137,7 +138,8 @@ protected:
 
     bool started() {
         variables().start(events_);
-        return runUntil([&] { return !events_.starts.empty(); }) && events_.starts == std::vector<std::int16_t>{kTrue};
+        return runUntil([&] { return !events_.starts.empty(); }) &&
+               events_.starts == std::vector<std::int16_t>{kTrue};
     }
 
     bool hasValue(const std::string& name) {
@@ -176,7 +178,8 @@ std::string descriptionOf(const std::function<void()>& call) {
 }
 
 TEST_F(MqttVariablesTest, StartCompletesWithTheRetainedValuesInTheCopy) {
-    for (int i = 0; i < 50; ++i) ASSERT_TRUE(peer_->publish("test/vars/V" + std::to_string(i), std::to_string(i)));
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(peer_->publish("test/vars/V" + std::to_string(i), std::to_string(i)));
     ASSERT_TRUE(peer_->publish("test/vars/Name", "\"Linie 1\""));
     ASSERT_TRUE(peer_->publish("test/vars/Werte", "[1, 2.5, \"x\"]"));
     peer_->subscribe("test/panel/online");
@@ -184,7 +187,8 @@ TEST_F(MqttVariablesTest, StartCompletesWithTheRetainedValuesInTheCopy) {
     ASSERT_TRUE(started());
     // Read at once, with nothing more run on the loop: the values came before the completion.
     for (int i = 0; i < 50; ++i)
-        EXPECT_EQ(variables().ReadVariable("V" + std::to_string(i)), Variant::integer(static_cast<std::int16_t>(i)));
+        EXPECT_EQ(variables().ReadVariable("V" + std::to_string(i)),
+                  Variant::integer(static_cast<std::int16_t>(i)));
     EXPECT_EQ(variables().ReadVariable("Name"), Variant::text("Linie 1"));
     EXPECT_EQ(variables().read(variables().resolve("Werte")),
               Variant::array({Variant::integer(1), Variant::real(2.5), Variant::text("x")}));
@@ -201,10 +205,12 @@ TEST_F(MqttVariablesTest, UnknownAndInvalidNamesAreErrorsNamingThem) {
     EXPECT_EQ(descriptionOf([&] { variables().ReadVariable("Fehlt"); }),
               "Process variable 'Fehlt' has no value on the broker");
     const auto id = variables().resolve("Auch+nicht");
-    EXPECT_EQ(descriptionOf([&] { variables().read(id); }), "Process variable 'Auch+nicht' is not a valid MQTT topic name");
+    EXPECT_EQ(descriptionOf([&] { variables().read(id); }),
+              "Process variable 'Auch+nicht' is not a valid MQTT topic name");
     for (const std::string& name : {std::string("a/#"), std::string(), std::string("x\0y", 3)}) {
-        EXPECT_NE(descriptionOf([&] { variables().WriteVariable(name, Variant::integer(1)); })
-                      .find("'" + name + "' is not a valid MQTT topic name"),
+        EXPECT_NE(descriptionOf([&] {
+                      variables().WriteVariable(name, Variant::integer(1));
+                  }).find("'" + name + "' is not a valid MQTT topic name"),
                   std::string::npos);
         EXPECT_NE(descriptionOf([&] { variables().watch(name, nullptr); }).find("not a valid MQTT topic"),
                   std::string::npos);
@@ -310,20 +316,23 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
 class MqttVariablesSecuredTest : public MqttVariablesTest {
 protected:
     std::string brokerConfig() override {
-        folder_ = std::filesystem::temp_directory_path() / ("orvanta_mqtt_secured_" + std::to_string(getpid()));
+        folder_ =
+            std::filesystem::temp_directory_path() / ("orvanta_mqtt_secured_" + std::to_string(getpid()));
         std::filesystem::create_directories(folder_);
         const std::string f = folder_.string();
         const std::string commands =
             "cd " + f + " && mosquitto_passwd -b -c passwords panel geheim" +
-            " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout ca.key -out ca.crt" +
+            " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout ca.key -out "
+            "ca.crt" +
             " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr" +
             " && printf 'subjectAltName=IP:127.0.0.1' > san.ext" +
             " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1" +
             " -extfile san.ext -out server.crt" + " && chmod 644 passwords server.key";
         prepared_ = std::system(("(" + commands + ") > /dev/null 2>&1").c_str()) == 0;
         tlsPort_ = MosquittoBroker::freePort();
-        return "password_file " + f + "/passwords\nlistener " + std::to_string(tlsPort_) + " 127.0.0.1\ncafile " + f +
-               "/ca.crt\ncertfile " + f + "/server.crt\nkeyfile " + f + "/server.key\n";
+        return "password_file " + f + "/passwords\nlistener " + std::to_string(tlsPort_) +
+               " 127.0.0.1\ncafile " + f + "/ca.crt\ncertfile " + f + "/server.crt\nkeyfile " + f +
+               "/server.key\n";
     }
     void TearDown() override {
         std::error_code ignored;
@@ -369,11 +378,12 @@ TEST_F(MqttVariablesSecuredTest, ConnectsWithTlsCheckedAgainstTheCa) {
 
 TEST_F(MqttVariablesSecuredTest, TlsWithAnotherCaDoesNotStart) {
     ASSERT_TRUE(prepared_);
-    ASSERT_EQ(std::system(("cd " + folder_.string() +
-                           " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Other -keyout other.key"
-                           " -out other.crt > /dev/null 2>&1")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("cd " + folder_.string() +
+                     " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=Other -keyout other.key"
+                     " -out other.crt > /dev/null 2>&1")
+                        .c_str()),
+        0);
     settings_.port = tlsPort_;
     settings_.caFile = (folder_ / "other.crt").string();
     settings_.startTimeout = 500ms;

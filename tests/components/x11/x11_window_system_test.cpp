@@ -33,20 +33,6 @@ using testing::XvfbServer;
 
 using Clock = std::chrono::steady_clock;
 
-// Reads one line from fd within the deadline; empty when the writer closed it or time ran out.
-std::string readLine(int fd, Clock::time_point deadline) {
-    std::string line;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd watched{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&watched, 1, static_cast<int>(left.count())) <= 0) return {};
-        char c = 0;
-        if (read(fd, &c, 1) != 1) return {};
-        if (c == '\n') return line;
-        line += c;
-    }
-}
-
 pid_t spawn(const std::vector<std::string>& arguments, const posix_spawn_file_actions_t* actions,
             char** environment) {
     std::vector<char*> argv;
@@ -261,7 +247,7 @@ TEST_F(X11WindowSystemTest, TheTitleWindowHelperLivesUntilItsInputClosesOrItIsTe
         close(output[1]);
         ASSERT_GT(helper, 0);
 
-        EXPECT_EQ(readLine(output[0], Clock::now() + std::chrono::seconds(3)), "ready");
+        EXPECT_EQ(XvfbServer::readLine(output[0], Clock::now() + std::chrono::seconds(3)), "ready");
         EXPECT_NE(windows->FindWindowA("Vwwebbrowser"), 0);
         if (byClosingInput) {
             close(input[1]);
