@@ -31,7 +31,6 @@ public:
     void VWSStart1_RuntimeStopped();
 
     void show() { view_.show(); }
-    RuntimeControl& VWSStart1() { return VWSStart1_; }
     // Asks the runtime to stop. A runtime that does not report its stop within kStopTimeoutMs is given
     // up on, so that a program asked to end always ends.
     void stopRuntime();
