@@ -92,26 +92,20 @@ void OrvantaCentral::Form_Activate() {
     plant.ProgrammIni = plant.BasisVerzeichnis + "/Parameter/Program.ini";
     const std::string ownIni = plant.BasisVerzeichnis + "/Program/Orvanta/Orvanta.ini";
 
-    frame.step([&] {
-        logSettings.LogDateiName = ini.LoadIniString(kSection, "LogFileName", ownIni, 0);
-        if (logSettings.LogDateiName.empty())
-            logSettings.LogDateiName = plant.BasisVerzeichnis + "/Program/Orvanta/Orvanta.log";
-    });
-    frame.step([&] {
-        logSettings.LogDateiGroesse =
-            logSizeOrDefault(ini.LoadIniInteger(kSection, "LogFileSize", ownIni, 0));
-    });
+    // A log's name from the own INI, or its default file in the program's folder.
+    const auto logName = [&](const char* entry, const char* defaultFile) {
+        const std::string name = ini.LoadIniString(kSection, entry, ownIni, 0);
+        return name.empty() ? plant.BasisVerzeichnis + "/Program/Orvanta/" + defaultFile : name;
+    };
+    const auto logSize = [&](const char* entry) {
+        return logSizeOrDefault(ini.LoadIniInteger(kSection, entry, ownIni, 0));
+    };
+    frame.step([&] { logSettings.LogDateiName = logName("LogFileName", "Orvanta.log"); });
+    frame.step([&] { logSettings.LogDateiGroesse = logSize("LogFileSize"); });
     frame.step([&] { logSettings.LogSystem = ini.LoadIniBoolean(kSection, "LogFileSystem", ownIni, 0); });
     frame.step([&] { logSettings.Logdaten = ini.LoadIniBoolean(kSection, "LogFileData", ownIni, 0); });
-    frame.step([&] {
-        logSettings.LogDateiOCXName = ini.LoadIniString(kSection, "LogFileOCXName", ownIni, 0);
-        if (logSettings.LogDateiOCXName.empty())
-            logSettings.LogDateiOCXName = plant.BasisVerzeichnis + "/Program/Orvanta/OrvantaOCX.log";
-    });
-    frame.step([&] {
-        logSettings.LogDateiOCXGroesse =
-            logSizeOrDefault(ini.LoadIniInteger(kSection, "LogFileOCXSize", ownIni, 0));
-    });
+    frame.step([&] { logSettings.LogDateiOCXName = logName("LogFileOCXName", "OrvantaOCX.log"); });
+    frame.step([&] { logSettings.LogDateiOCXGroesse = logSize("LogFileOCXSize"); });
     checkpoint(frame, " Start ");
 
     LineDisplay& line = components_.BrenkoLineOCX;
