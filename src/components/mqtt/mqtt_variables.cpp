@@ -2,7 +2,7 @@
 
 #include <mosquitto.h>
 
-#include <random>
+#include <algorithm>
 #include <utility>
 
 #include "components/mqtt/mqtt_payload.h"
@@ -11,35 +11,47 @@
 namespace orvanta {
 namespace {
 
-void initialiseLibrary() {
-    static const int once = mosquitto_lib_init();
-    (void)once;
-}
-
-std::string uniqueSuffix() {
-    std::random_device random;
-    std::uniform_int_distribution<std::uint64_t> any;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(any(random)));
-    return text;
-}
-
 VbError noValue(std::string_view name) {
     return VbError(kInvalidCall, "Process variable '" + std::string(name) + "' has no value on the broker",
                    kMqttVariablesSource);
 }
 
+// What a message on PREFIX/vars/NAME says, decoded on the network thread.
+MqttVariables::VariableMessage decodeMessage(const std::string& prefix, const std::string& topic,
+                                             std::string_view payload) {
+    MqttVariables::VariableMessage message;
+    message.name = topic.substr(std::min(prefix.size(), topic.size()));
+    if (payload.size() > kMaxVariablePayload) {
+        message.problem = "the payload of " + std::to_string(payload.size()) + " bytes is larger than 1 MiB";
+    } else {
+        message.payload.assign(payload);
+        message.value = decodeVariablePayload(message.payload, message.problem);
+    }
+    return message;
+}
+
 }  // namespace
 
-MqttVariables::MqttVariables(EventLoop& loop, MqttSettings settings, ErrorReporter reportError)
+MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorReporter reportError)
     : loop_(loop),
-      settings_(std::move(settings)),
+      connection_(connection),
       reportError_(std::move(reportError)),
-      varsPrefix_(settings_.topicPrefix + "/vars/"),
-      onlineTopic_(settings_.topicPrefix + "/panel/online"),
-      syncTopic_(settings_.topicPrefix + "/panel/sync/" + uniqueSuffix()) {}
+      varsPrefix_(connection.topic("vars/")) {
+    // The decoder runs on the network thread: it touches nothing of this object but through its work,
+    // which runs on the loop only while this object lives.
+    connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, alive = std::weak_ptr<int>(alive_)](
+                                                  const std::string& topic, std::string_view payload) {
+        return std::function<void()>(
+            [this, alive, message = decodeMessage(prefix, topic, payload)]() mutable {
+                if (!alive.expired()) received(message);
+            });
+    });
+    connection_.onSynchronised([this, alive = std::weak_ptr<int>(alive_)] {
+        if (!alive.expired()) synchronised();
+    });
+}
 
-MqttVariables::~MqttVariables() { endNetwork(); }
+MqttVariables::~MqttVariables() = default;
 
 bool MqttVariables::validName(std::string_view name) const {
     return !(name.empty() || name.find_first_of(std::string_view("+#\0", 3)) != std::string_view::npos ||
@@ -109,15 +121,7 @@ std::int16_t MqttVariables::store(Slot& target, const Variant& value) {
         throw VbError(kInvalidCall, "Process variable '" + target.name + "': " + problem,
                       kMqttVariablesSource);
     target.awaitedEcho = payload;
-    {
-        const std::lock_guard lock(mutex_);
-        const std::string topic = topicOf(target.name);
-        if (connected_) {
-            publishLocked(topic, payload, true);
-        } else {
-            pending_[topic] = std::move(payload);
-        }
-    }
+    connection_.publish(topicOf(target.name), std::move(payload));
     change(target, std::move(*stored));
     return 0;
 }
@@ -159,89 +163,54 @@ void MqttVariables::post(std::function<void()> task) {
     });
 }
 
-void MqttVariables::report(std::string message) {
-    post([this, message = std::move(message)] {
-        if (reportError_) reportError_(message);
-    });
-}
-
-void MqttVariables::received(const std::string& name, std::optional<Variant> value,
-                             const std::string& payload, const std::string& problem) {
-    Slot& target = slots_[idOf(name)];
-    if (!value) {
-        if (reportError_) reportError_("Process variable '" + name + "' on the broker ignored: " + problem);
+void MqttVariables::received(VariableMessage& message) {
+    Slot& target = slots_[idOf(message.name)];
+    if (!message.value) {
+        if (reportError_)
+            reportError_("Process variable '" + message.name + "' on the broker ignored: " + message.problem);
         return;
     }
     if (target.awaitedEcho) {
         // Whatever the broker ordered before this client's latest write is older than the local value.
-        if (payload != *target.awaitedEcho) return;
+        if (message.payload != *target.awaitedEcho) return;
         target.awaitedEcho.reset();
     }
-    change(target, std::move(*value));
+    change(target, std::move(*message.value));
 }
 
 void MqttVariables::start(RuntimeEvents& events) {
     if (events_ != nullptr) return;
     events_ = &events;
-    initialiseLibrary();
-
-    const std::string where = settings_.host + ":" + std::to_string(settings_.port);
-    auto fail = [this, where](const std::string& why) {
+    const MqttSettings& settings = connection_.settings();
+    if (std::optional<std::string> why = connection_.start()) {
         startDecided_ = true;
-        report("The MQTT runtime cannot start (broker " + where + "): " + why);
+        if (reportError_)
+            reportError_("The MQTT runtime cannot start (broker " + settings.host + ":" +
+                         std::to_string(settings.port) + "): " + *why);
         post([this] { events_->StartCompleted(kFalse); });
-    };
-
-    mosquitto* client =
-        mosquitto_new(settings_.clientId.empty() ? nullptr : settings_.clientId.c_str(), true, this);
-    if (client == nullptr) return fail("the MQTT client could not be created");
-    {
-        const std::lock_guard lock(mutex_);
-        client_ = client;
+        return;
     }
-    mosquitto_connect_callback_set(client, &MqttVariables::onConnect);
-    mosquitto_disconnect_callback_set(client, &MqttVariables::onDisconnect);
-    mosquitto_subscribe_callback_set(client, &MqttVariables::onSubscribe);
-    mosquitto_message_callback_set(client, &MqttVariables::onMessage);
-    mosquitto_reconnect_delay_set(client, static_cast<unsigned>(settings_.reconnectDelayMin.count()),
-                                  static_cast<unsigned>(settings_.reconnectDelayMax.count()), true);
-    int rc = mosquitto_will_set(client, onlineTopic_.c_str(), 5, "false", 1, true);
-    if (rc == MOSQ_ERR_SUCCESS && !settings_.username.empty())
-        rc = mosquitto_username_pw_set(client, settings_.username.c_str(),
-                                       settings_.password.empty() ? nullptr : settings_.password.c_str());
-    if (rc == MOSQ_ERR_SUCCESS && !settings_.caFile.empty())
-        rc = mosquitto_tls_set(client, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) return fail(mosquitto_strerror(rc));
-
     startTimer_ = std::make_unique<Timer>(loop_, "MqttStartTimeout",
-                                          static_cast<std::int32_t>(settings_.startTimeout.count()),
+                                          static_cast<std::int32_t>(settings.startTimeout.count()),
                                           [this] { startTimedOut(); });
     startTimer_->setEnabled(true);
-
-    // A refused first attempt is retried by the network thread like a lost connection.
-    rc = mosquitto_connect_async(client, settings_.host.c_str(), settings_.port,
-                                 static_cast<int>(settings_.keepAlive.count()));
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI)
-        return fail(mosquitto_strerror(rc));
-    rc = mosquitto_loop_start(client);
-    if (rc != MOSQ_ERR_SUCCESS) return fail(mosquitto_strerror(rc));
-    networkRunning_ = true;
 }
 
 void MqttVariables::startTimedOut() {
     startTimer_->setEnabled(false);
     if (startDecided_) return;
     startDecided_ = true;
-    endNetwork();
+    connection_.stop();
+    const MqttSettings& settings = connection_.settings();
     if (reportError_)
-        reportError_("The MQTT runtime cannot start: no connection to the broker " + settings_.host + ":" +
-                     std::to_string(settings_.port) + " with its retained variables within " +
-                     std::to_string(settings_.startTimeout.count()) + " ms");
+        reportError_("The MQTT runtime cannot start: no connection to the broker " + settings.host + ":" +
+                     std::to_string(settings.port) + " with its retained variables within " +
+                     std::to_string(settings.startTimeout.count()) + " ms");
     events_->StartCompleted(kFalse);
 }
 
 void MqttVariables::synchronised() {
-    if (startDecided_) return;
+    if (startDecided_ || events_ == nullptr) return;
     startDecided_ = true;
     startTimer_->setEnabled(false);
     events_->StartCompleted(kTrue);
@@ -250,113 +219,8 @@ void MqttVariables::synchronised() {
 void MqttVariables::StopRuntime() {
     if (events_ == nullptr || stopped_) return;
     stopped_ = true;
-    {
-        const std::lock_guard lock(mutex_);
-        if (connected_) publishLocked(onlineTopic_, "false", true);
-    }
-    endNetwork();
+    connection_.stop();
     post([this] { events_->RuntimeStopped(); });
-}
-
-void MqttVariables::endNetwork() {
-    mosquitto* client = nullptr;
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-        client = client_;
-    }
-    if (client == nullptr) return;
-    mosquitto_disconnect(client);
-    if (networkRunning_) mosquitto_loop_stop(client, false);
-    networkRunning_ = false;
-    {
-        const std::lock_guard lock(mutex_);
-        client_ = nullptr;
-        connected_ = false;
-    }
-    mosquitto_destroy(client);
-}
-
-void MqttVariables::publishLocked(const std::string& topic, const std::string& payload, bool retain) {
-    const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                                     payload.data(), 1, retain);
-    if (rc == MOSQ_ERR_NO_CONN) {
-        pending_[topic] = payload;
-    } else if (rc != MOSQ_ERR_SUCCESS) {
-        report("Publishing " + topic + " failed: " + mosquitto_strerror(rc));
-    }
-}
-
-void MqttVariables::onConnect(mosquitto* client, void* self, int rc) {
-    auto& me = *static_cast<MqttVariables*>(self);
-    const std::lock_guard lock(me.mutex_);
-    if (me.stopping_) return;
-    if (rc != 0) {
-        me.report("The MQTT broker refused the connection: " + std::string(mosquitto_connack_string(rc)));
-        return;
-    }
-    me.connected_ = true;
-    if (me.lost_) {
-        me.lost_ = false;
-        me.report("The connection to the MQTT broker is back");
-    }
-    me.publishLocked(me.onlineTopic_, "true", true);
-    // Before the subscription: the retained values it brings then already hold these writes.
-    std::map<std::string, std::string> pending;
-    pending.swap(me.pending_);
-    for (const auto& [topic, payload] : pending) me.publishLocked(topic, payload, true);
-
-    const std::string vars = me.varsPrefix_ + "#";
-    char* topics[] = {const_cast<char*>(vars.c_str()), const_cast<char*>(me.syncTopic_.c_str())};
-    int mid = 0;
-    const int subscribed = mosquitto_subscribe_multiple(client, &mid, 2, topics, 1, 0, nullptr);
-    if (subscribed != MOSQ_ERR_SUCCESS) {
-        me.report("Subscribing to " + vars + " failed: " + mosquitto_strerror(subscribed));
-        return;
-    }
-    me.subscribeMid_ = mid;
-}
-
-void MqttVariables::onDisconnect(mosquitto*, void* self, int rc) {
-    auto& me = *static_cast<MqttVariables*>(self);
-    const std::lock_guard lock(me.mutex_);
-    const bool wasConnected = me.connected_;
-    me.connected_ = false;
-    if (me.stopping_ || rc == 0 || !wasConnected) return;
-    me.lost_ = true;
-    me.report("The connection to the MQTT broker was lost (" + std::string(mosquitto_strerror(rc)) +
-              "); reconnecting");
-}
-
-void MqttVariables::onSubscribe(mosquitto*, void* self, int mid, int, const int*) {
-    auto& me = *static_cast<MqttVariables*>(self);
-    const std::lock_guard lock(me.mutex_);
-    if (mid != me.subscribeMid_ || me.stopping_) return;
-    me.publishLocked(me.syncTopic_, "sync", false);
-}
-
-void MqttVariables::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
-    auto& me = *static_cast<MqttVariables*>(self);
-    const std::string topic = message->topic;
-    if (topic == me.syncTopic_) {
-        me.post([&me] { me.synchronised(); });
-        return;
-    }
-    if (!topic.starts_with(me.varsPrefix_)) return;
-    std::string name = topic.substr(me.varsPrefix_.size());
-    const std::size_t length = message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen) : 0;
-    std::string problem;
-    std::optional<Variant> value;
-    std::string payload;
-    if (length > kMaxVariablePayload) {
-        problem = "the payload of " + std::to_string(length) + " bytes is larger than 1 MiB";
-    } else {
-        payload.assign(static_cast<const char*>(message->payload), length);
-        value = decodeVariablePayload(payload, problem);
-    }
-    me.post(
-        [&me, name = std::move(name), value = std::move(value), payload = std::move(payload),
-         problem = std::move(problem)]() mutable { me.received(name, std::move(value), payload, problem); });
 }
 
 }  // namespace orvanta

@@ -116,9 +116,11 @@ protected:
     virtual std::string brokerConfig() { return {}; }
 
     MqttVariables& variables() {
-        if (!variables_)
-            variables_ = std::make_unique<MqttVariables>(
-                loop_, settings_, [this](const std::string& message) { errors_.push_back(message); });
+        if (!variables_) {
+            const ErrorReporter report = [this](const std::string& message) { errors_.push_back(message); };
+            connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", report);
+            variables_ = std::make_unique<MqttVariables>(loop_, *connection_, report);
+        }
         return *variables_;
     }
 
@@ -165,7 +167,9 @@ protected:
     MqttSettings settings_;
     std::vector<std::string> errors_;
     RecordingEvents events_;
-    std::unique_ptr<MqttVariables> variables_;  // last: destroyed before the loop and the broker
+    // Last: destroyed before the loop and the broker.
+    std::unique_ptr<MqttConnection> connection_;
+    std::unique_ptr<MqttVariables> variables_;
 };
 
 std::string descriptionOf(const std::function<void()>& call) {

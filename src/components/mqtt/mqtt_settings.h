@@ -1,0 +1,24 @@
+// How the program reaches its MQTT broker; read from the plant's settings (see app/backend_settings.h).
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace orvanta {
+
+struct MqttSettings {
+    std::string host = "localhost";
+    int port = 1883;
+    std::string clientId;  // empty: the library makes one up
+    std::string username;  // empty: no login
+    std::string password;
+    std::string topicPrefix = "orvanta";
+    std::string caFile;  // non-empty: TLS, with the broker's certificate checked against this CA
+    std::chrono::seconds keepAlive{10};
+    std::chrono::milliseconds startTimeout{10000};
+    // Reconnection after a lost connection: the delay doubles from the first to the last.
+    std::chrono::seconds reconnectDelayMin{1};
+    std::chrono::seconds reconnectDelayMax{30};
+};
+
+}  // namespace orvanta
