@@ -1,6 +1,7 @@
 // The line's description and the live values of its foreign machines, as the embedded line-display
 // component keeps them. A line source (the demo simulator, the MQTT backend) feeds the component; it
-// delivers on the loop's thread.
+// delivers on the loop's thread. A source may also show the line elsewhere: it is handed what the
+// panel gave every machine slot each time the panel says its data is updated.
 #pragma once
 
 #include <array>
@@ -41,6 +42,15 @@ struct MachineValues {
 };
 using LineValues = std::array<MachineValues, kLineMachineCount>;
 
+// What the panel handed one machine slot last.
+struct SlotDisplay {
+    std::string text;
+    double language = 0;
+    std::int16_t status = 0;
+    friend bool operator==(const SlotDisplay&, const SlotDisplay&) = default;
+};
+using LineDisplayState = std::array<SlotDisplay, kLineMachineCount>;
+
 class LineSourceListener {
 public:
     virtual ~LineSourceListener() = default;
@@ -54,6 +64,8 @@ public:
     virtual ~LineSource() = default;
     virtual void start(LineSourceListener& listener) = 0;
     virtual void stop() = 0;
+    // After the panel's DataUpdated(True). Sources that show the line nowhere else ignore it.
+    virtual void displayUpdated(const LineDisplayState& display) { (void)display; }
 };
 
 }  // namespace orvanta

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "components/event_loop.h"
 
@@ -29,6 +31,23 @@ public:
 
     // Runs the posted work only; the clock stands still.
     void runPending() { runPosted(); }
+
+    // For tests with a real outside party (a broker): runs the loop, its clock following the real one,
+    // until condition holds; false when it did not within the timeout.
+    template <typename Condition>
+    bool runUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(4)) {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + timeout;
+        auto last = Clock::now();
+        while (!condition()) {
+            if (Clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const auto now = Clock::now();
+            advance(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+            last = now;
+        }
+        return true;
+    }
 
 private:
     std::int64_t nowMs_ = 0;

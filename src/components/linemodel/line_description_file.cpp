@@ -171,6 +171,40 @@ LineDescription readLine(const Json& document, const std::string& origin) {
     return line;
 }
 
+MachineValues readMachineValues(const Json& value, const Place& place) {
+    if (!value.is_object()) place.fail(kTypeMismatch, "expected an object, found " + typeName(value));
+    MachineValues machine;
+    for (const auto& [name, field] : value.items()) {
+        const Place at = place.field(name);
+        if (name == "languageId")
+            machine.languageId = readWhole<std::int32_t>(field, at);
+        else if (name == "status")
+            machine.status = readWhole<std::int16_t>(field, at);
+        else if (name == "message")
+            machine.message = readText(field, at);
+        else
+            at.fail(kNoSuchMember, "unknown field");
+    }
+    return machine;
+}
+
+LineValues readValues(const Json& document, const std::string& origin) {
+    const Place top(origin, "line values");
+    if (!document.is_object()) top.fail(kTypeMismatch, "expected an object, found " + typeName(document));
+    LineValues values{};
+    for (const auto& [name, field] : document.items()) {
+        const Place at = top.field(name);
+        if (name != "machines") at.fail(kNoSuchMember, "unknown field");
+        if (!field.is_array()) at.fail(kTypeMismatch, "expected a list of machines, found " + typeName(field));
+        if (field.size() > values.size())
+            at.fail(kSubscriptOutOfRange, std::to_string(field.size()) + " machines, at most " +
+                                              std::to_string(values.size()) + " are possible");
+        for (std::size_t m = 0; m < field.size(); ++m)
+            values[m] = readMachineValues(field[m], Place(origin, "machine " + std::to_string(m)));
+    }
+    return values;
+}
+
 // The library's messages start with a tag such as "[json.exception.parse_error.101] ".
 std::string withoutTag(const std::string& message) {
     if (message.starts_with("[json.exception.")) {
@@ -182,11 +216,11 @@ std::string withoutTag(const std::string& message) {
 
 std::string sizeLimitText() { return "larger than " + std::to_string(kMaxFileBytes / 1024) + " KiB"; }
 
-}  // namespace
-
-LineDescription parseLineDescription(std::string_view json, const std::string& origin) {
+// Parses json whole and walks it with read; no exception of the library leaves.
+template <typename Read>
+auto parseWith(std::string_view json, const std::string& origin, const char* what, Read read) {
     if (json.size() > kMaxFileBytes)
-        throw VbError(kOutOfMemory, origin + ": " + sizeLimitText() + ", not a line description", kSource);
+        throw VbError(kOutOfMemory, origin + ": " + sizeLimitText() + ", not " + what, kSource);
     Json document;
     try {
         document = Json::parse(json.begin(), json.end());
@@ -196,11 +230,63 @@ LineDescription parseLineDescription(std::string_view json, const std::string& o
         throw VbError(kOutOfMemory, origin + ": out of memory while reading", kSource);
     }
     try {
-        return readLine(document, origin);
+        return read(document, origin);
     } catch (const Json::exception& error) {
-        // Not expected after the checks above; kept so that no library exception can leave.
+        // Not expected after the checks while walking; kept so that no library exception can leave.
         throw VbError(kTypeMismatch, origin + ": " + withoutTag(error.what()), kSource);
     }
+}
+
+std::string dump(const Json& document) { return document.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+}  // namespace
+
+LineDescription parseLineDescription(std::string_view json, const std::string& origin) {
+    return parseWith(json, origin, "a line description", readLine);
+}
+
+LineValues parseLineValues(std::string_view json, const std::string& origin) {
+    return parseWith(json, origin, "line values", readValues);
+}
+
+std::string lineDescriptionJson(const LineDescription& description) {
+    Json machines = Json::array();
+    for (const LineMachine& machine : description.machines)
+        machines.push_back({{"enabled", machine.enabled},
+                            {"name", machine.name},
+                            {"coName", machine.coName},
+                            {"number", machine.number},
+                            {"remote", machine.remote},
+                            {"textFlag", machine.textFlag},
+                            {"symbol", machine.symbol},
+                            {"foreign", machine.foreign},
+                            {"group", machine.group},
+                            {"groupSlots", machine.groupSlots},
+                            {"languageId", machine.languageId},
+                            {"status", machine.status},
+                            {"message", machine.message}});
+    return dump({{"languageId", description.languageId}, {"groups", description.groups}, {"machines", machines}});
+}
+
+std::string lineValuesJson(const LineValues& values) {
+    Json machines = Json::array();
+    for (const MachineValues& machine : values)
+        machines.push_back(
+            {{"languageId", machine.languageId}, {"status", machine.status}, {"message", machine.message}});
+    return dump({{"machines", machines}});
+}
+
+std::string lineDisplayJson(const LineDisplayState& display) {
+    Json slots = Json::array();
+    for (const SlotDisplay& slot : display) {
+        // Languages are identifiers: a whole number is written as one (1031, not 1031.0).
+        const bool whole = std::isfinite(slot.language) && std::trunc(slot.language) == slot.language &&
+                           std::abs(slot.language) < 9.0e15;
+        Json language = whole ? Json(static_cast<std::int64_t>(slot.language)) : Json(slot.language);
+        if (!std::isfinite(slot.language)) language = nullptr;
+        slots.push_back({{"text", slot.text}, {"language", language}, {"status", slot.status}});
+    }
+    return dump(slots);
 }
 
 LineDescription loadLineDescription(const std::string& path) {

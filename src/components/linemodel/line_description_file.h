@@ -51,4 +51,20 @@ LineDescription parseLineDescription(std::string_view json, const std::string& o
 // Reads and parses the file at path.
 LineDescription loadLineDescription(const std::string& path);
 
+// The same description as JSON in the file's format, every field written out: what a line source
+// publishes for the panel.
+std::string lineDescriptionJson(const LineDescription& description);
+
+// The live values of the line's machines as a line source sends them:
+//   {"machines": [{"languageId": 1031, "status": 2, "message": "..."}, ...]}
+// at most 64 machines, every field optional (0, 0, ""); the machines not listed have those values.
+// As strict as the description, with the same errors.
+LineValues parseLineValues(std::string_view json, const std::string& origin);
+std::string lineValuesJson(const LineValues& values);
+
+// What the panel shows in every machine slot, for displays elsewhere: a list of 64
+//   {"text": "...", "language": 1031, "status": 2}
+// Text that is not UTF-8 has its bad bytes replaced, so that the display still gets the rest.
+std::string lineDisplayJson(const LineDisplayState& display);
+
 }  // namespace orvanta

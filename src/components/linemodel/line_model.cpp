@@ -129,6 +129,7 @@ void LineModel::DataUpdated(bool updated) {
     dataUpdated_ = updated;
     if (!updated) return;
     ++dataUpdatedCount_;
+    if (source_ != nullptr) source_->displayUpdated(slots_);
     notifyObserver();
 }
 

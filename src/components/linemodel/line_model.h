@@ -28,13 +28,6 @@
 
 namespace orvanta {
 
-// What the panel handed one machine slot last.
-struct SlotDisplay {
-    std::string text;
-    double language = 0;
-    std::int16_t status = 0;
-};
-
 class LineModel : public LineDisplay, public LineSourceListener {
 public:
     // description: the plant's description, absent when it could not be read (the caller reports why).
@@ -112,7 +105,7 @@ private:
     LineSource* source_;
     std::shared_ptr<Outbox> outbox_ = std::make_shared<Outbox>();
     std::optional<LineValues> live_;
-    std::array<SlotDisplay, kLineMachineCount> slots_{};
+    LineDisplayState slots_{};
     std::function<void()> observer_;
     bool sourceOnline_;
     bool connected_ = false;

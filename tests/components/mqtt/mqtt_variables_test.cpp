@@ -14,6 +14,7 @@
 #include "components/mqtt/mqtt_payload.h"
 #include "support/manual_event_loop.h"
 #include "support/mosquitto_broker.h"
+#include "support/mqtt_peer.h"
 
 namespace orvanta {
 namespace {
@@ -21,77 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ManualEventLoop;
 using testing::MosquittoBroker;
+using testing::MqttPeer;
 using Clock = std::chrono::steady_clock;
-
-// Another client of the broker: publishes and waits for the broker's acknowledgement, and keeps the
-// newest payload of every topic it receives.
-class Peer {
-public:
-    explicit Peer(int port) {
-        mosquitto_lib_init();
-        client_ = mosquitto_new(nullptr, true, this);
-        mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int) {
-            auto& me = *static_cast<Peer*>(self);
-            const std::lock_guard lock(me.mutex_);
-            ++me.acknowledged_;
-        });
-        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
-            auto& me = *static_cast<Peer*>(self);
-            const std::lock_guard lock(me.mutex_);
-            me.received_[message->topic] = std::string(static_cast<const char*>(message->payload),
-                                                       static_cast<std::size_t>(message->payloadlen));
-        });
-        connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
-                     mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
-    }
-    ~Peer() {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
-        mosquitto_destroy(client_);
-    }
-
-    bool connected() const { return connected_; }
-
-    bool publish(const std::string& topic, const std::string& payload) {
-        int before = 0;
-        {
-            const std::lock_guard lock(mutex_);
-            before = acknowledged_;
-        }
-        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                          1, true);
-        return waitFor([&] { return acknowledged_ > before; });
-    }
-
-    void subscribe(const std::string& pattern) { mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1); }
-
-    // Whether topic carries payload within 3 s.
-    bool sees(const std::string& topic, const std::string& payload) {
-        return waitFor([&] {
-            const auto found = received_.find(topic);
-            return found != received_.end() && found->second == payload;
-        });
-    }
-
-private:
-    bool waitFor(const std::function<bool()>& condition) {
-        const auto deadline = Clock::now() + 3s;
-        for (;;) {
-            {
-                const std::lock_guard lock(mutex_);
-                if (condition()) return true;
-            }
-            if (Clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-        }
-    }
-
-    mosquitto* client_;
-    bool connected_ = false;
-    std::mutex mutex_;
-    int acknowledged_ = 0;
-    std::map<std::string, std::string> received_;
-};
 
 struct RecordingEvents : RuntimeEvents {
     std::vector<std::int16_t> starts;
@@ -106,7 +38,7 @@ protected:
         if (!MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
         broker_ = std::make_unique<MosquittoBroker>(brokerConfig());
         ASSERT_TRUE(broker_->running());
-        peer_ = std::make_unique<Peer>(broker_->port());
+        peer_ = std::make_unique<MqttPeer>(broker_->port());
         ASSERT_TRUE(peer_->connected());
         settings_.host = "127.0.0.1";
         settings_.port = broker_->port();
@@ -124,19 +56,7 @@ protected:
         return *variables_;
     }
 
-    // Runs the loop (its clock following the real one) until condition holds, at most 4 s.
-    bool runUntil(const std::function<bool()>& condition) {
-        const auto deadline = Clock::now() + 4s;
-        auto last = Clock::now();
-        while (!condition()) {
-            if (Clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-            const auto now = Clock::now();
-            loop_.advance(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
-            last = now;
-        }
-        return true;
-    }
+    bool runUntil(const std::function<bool()>& condition) { return loop_.runUntil(condition); }
 
     bool started() {
         variables().start(events_);
@@ -163,7 +83,7 @@ protected:
 
     ManualEventLoop loop_;
     std::unique_ptr<MosquittoBroker> broker_;
-    std::unique_ptr<Peer> peer_;
+    std::unique_ptr<MqttPeer> peer_;
     MqttSettings settings_;
     std::vector<std::string> errors_;
     RecordingEvents events_;
@@ -308,7 +228,7 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     broker_->start();
     ASSERT_TRUE(broker_->running());
     EXPECT_TRUE(reported("The connection to the MQTT broker is back"));
-    peer_ = std::make_unique<Peer>(broker_->port());
+    peer_ = std::make_unique<MqttPeer>(broker_->port());
     ASSERT_TRUE(peer_->connected());
     peer_->subscribe("test/#");
     EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));

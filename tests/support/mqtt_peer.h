@@ -1,0 +1,91 @@
+// Another client of a test's broker: publishes and waits for the broker's acknowledgement, and keeps the
+// newest payload of every topic it receives.
+#pragma once
+
+#include <mosquitto.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace orvanta::testing {
+
+class MqttPeer {
+public:
+    explicit MqttPeer(int port) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new(nullptr, true, this);
+        mosquitto_publish_callback_set(client_, [](mosquitto*, void* self, int) {
+            auto& me = *static_cast<MqttPeer*>(self);
+            const std::lock_guard lock(me.mutex_);
+            ++me.acknowledged_;
+        });
+        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+            auto& me = *static_cast<MqttPeer*>(self);
+            const std::lock_guard lock(me.mutex_);
+            me.received_[message->topic] = std::string(static_cast<const char*>(message->payload),
+                                                       static_cast<std::size_t>(message->payloadlen));
+        });
+        connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
+                     mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
+    }
+    ~MqttPeer() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+
+    bool connected() const { return connected_; }
+
+    bool publish(const std::string& topic, const std::string& payload) {
+        int before = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            before = acknowledged_;
+        }
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                          1, true);
+        return waitFor([&] { return acknowledged_ > before; });
+    }
+
+    void subscribe(const std::string& pattern) { mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1); }
+
+    // The newest payload seen on topic, empty when none.
+    std::string last(const std::string& topic) {
+        const std::lock_guard lock(mutex_);
+        const auto found = received_.find(topic);
+        return found == received_.end() ? std::string() : found->second;
+    }
+
+    // Whether topic carries payload within 3 s.
+    bool sees(const std::string& topic, const std::string& payload) {
+        return waitFor([&] {
+            const auto found = received_.find(topic);
+            return found != received_.end() && found->second == payload;
+        });
+    }
+
+private:
+    bool waitFor(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (;;) {
+            {
+                const std::lock_guard lock(mutex_);
+                if (condition()) return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    mosquitto* client_;
+    bool connected_ = false;
+    std::mutex mutex_;
+    int acknowledged_ = 0;
+    std::map<std::string, std::string> received_;
+};
+
+}  // namespace orvanta::testing
