@@ -14,6 +14,19 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
             result.options.baseFolder = arguments[++i];
         } else if (argument.rfind("--base=", 0) == 0 && argument.size() > 7) {
             result.options.baseFolder = argument.substr(7);
+        } else if (argument == "--backend" || argument.rfind("--backend=", 0) == 0) {
+            std::string name;
+            if (argument.size() > 9) {
+                name = argument.substr(10);
+            } else if (i + 1 < arguments.size()) {
+                name = arguments[++i];
+            }
+            result.options.backend = backendKindNamed(name);
+            if (!result.options.backend) {
+                result.error = "--backend needs embedded or mqtt";
+                if (!name.empty()) result.error += ", not '" + name + "'";
+                return result;
+            }
         } else if (argument == "--headless") {
             result.options.headless = true;
         } else if (argument == "--simulate") {
@@ -52,14 +65,18 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "Usage: orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS]\n"
-           "               [--screenshot FILE.png] [--dump-refdata] [--help] [--version]\n"
+    return "Usage: orvanta [--base DIR] [--backend embedded|mqtt] [--headless] [--simulate]\n"
+           "               [--run-for SECONDS] [--screenshot FILE.png] [--dump-refdata] [--help]\n"
+           "               [--version]\n"
            "\n"
            "The operator panel of a production line of up to five machines.\n"
            "\n"
            "  --base DIR       the plant folder (Parameter/, Program/ ...). Without it the plant folder\n"
            "                   is the program's own folder with its last two path elements removed, so\n"
            "                   a program installed as DIR/Program/Orvanta/orvanta finds DIR.\n"
+           "  --backend embedded|mqtt  where the process variables and the line display live: in\n"
+           "                   the program itself, or on the MQTT broker set in section [Mqtt] of\n"
+           "                   Program/Orvanta/Orvanta.ini. Overrides [Runtime] Backend there.\n"
            "  --headless       run without windows (also the default without a display); what they\n"
            "                   would show goes to standard error, and\n"
            "                   a status line a second (line status, connection, each own machine's\n"

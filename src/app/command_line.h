@@ -1,15 +1,18 @@
-// orvanta [--base DIR] [--headless] [--simulate] [--run-for SECONDS] [--screenshot FILE.png] [--dump-refdata]
-// [--help] [--version]
+// orvanta [--base DIR] [--backend embedded|mqtt] [--headless] [--simulate] [--run-for SECONDS]
+// [--screenshot FILE.png] [--dump-refdata] [--help] [--version]
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/backend_settings.h"
+
 namespace orvanta {
 
 struct CommandLine {
     std::optional<std::string> baseFolder;  // --base DIR
+    std::optional<BackendKind> backend;     // --backend embedded|mqtt, over [Runtime] Backend
     bool headless = false;
     bool dumpRefdata = false;
     bool simulate = false;

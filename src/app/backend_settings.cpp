@@ -1,0 +1,118 @@
+// The backend settings are read once at start and every value is checked there: a plant engineer's typing
+// mistake in a port or a topic prefix must stop the start with a message that points at the line to fix,
+// not turn into a panel that quietly talks to the wrong broker or to no one. So the entries of [Mqtt] are
+// checked even when the embedded backend is chosen, and [Runtime] Backend even when the command line
+// overrides it.
+#include "app/backend_settings.h"
+
+#include <charconv>
+#include <filesystem>
+
+#include "components/text.h"
+#include "components/vb_error.h"
+#include "service/file_names.h"
+#include "service/ini_file.h"
+
+namespace orvanta {
+namespace {
+
+// A value as the error message shows it: in double quotes, a NUL byte written as \0 so the message stays
+// one readable line.
+std::string quoted(std::string_view value) {
+    std::string text = "\"";
+    for (const char c : value) {
+        if (c == '\0') {
+            text += "\\0";
+        } else {
+            text += c;
+        }
+    }
+    return text + "\"";
+}
+
+class SettingsReader {
+public:
+    explicit SettingsReader(std::string file) : file_(std::move(file)) {}
+
+    // The entry's value, or `fallback` when the entry is missing or empty.
+    std::string text(std::string_view section, std::string_view entry, std::string fallback) const {
+        std::optional<std::string> value = findIniValue(file_, section, entry);
+        return value && !value->empty() ? std::move(*value) : std::move(fallback);
+    }
+
+    int wholeNumber(std::string_view section, std::string_view entry, int fallback, int low, int high,
+                    std::string_view what) const {
+        const std::optional<std::string> value = findIniValue(file_, section, entry);
+        if (!value || value->empty()) return fallback;
+        long long number = 0;
+        const char* end = value->data() + value->size();
+        const auto [last, error] = std::from_chars(value->data(), end, number);
+        if (error != std::errc() || last != end || number < low || number > high)
+            fail(section, entry, *value,
+                 "is not " + std::string(what) + " (" + std::to_string(low) + ".." + std::to_string(high) +
+                     ")");
+        return static_cast<int>(number);
+    }
+
+    [[noreturn]] void fail(std::string_view section, std::string_view entry, std::string_view value,
+                           const std::string& problem) const {
+        throw VbError(kInvalidCall,
+                      file_ + " [" + std::string(section) + "] " + std::string(entry) + ": " + quoted(value) +
+                          " " + problem,
+                      "Orvanta");
+    }
+
+private:
+    std::string file_;
+};
+
+bool isValidTopicPrefix(std::string_view prefix) {
+    return prefix.find_first_of(std::string_view("+#\0", 3)) == std::string_view::npos &&
+           !prefix.starts_with('/') && !prefix.ends_with('/');
+}
+
+}  // namespace
+
+std::optional<BackendKind> backendKindNamed(std::string_view name) {
+    if (equalsIgnoringAsciiCase(name, "embedded")) return BackendKind::Embedded;
+    if (equalsIgnoringAsciiCase(name, "mqtt")) return BackendKind::Mqtt;
+    return std::nullopt;
+}
+
+BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<BackendKind> override) {
+    // The spelling found on disk, so that messages and the folder of a relative CaFile match what is there.
+    const std::string file = findFileIgnoringCase(iniFile);
+    const SettingsReader ini(file);
+    BackendSettings settings;
+
+    const std::string backend = ini.text("Runtime", "Backend", "embedded");
+    const std::optional<BackendKind> named = backendKindNamed(backend);
+    if (!named) ini.fail("Runtime", "Backend", backend, "is not a backend (embedded or mqtt)");
+    settings.kind = override.value_or(*named);
+
+    MqttSettings& mqtt = settings.mqtt;
+    mqtt.host = ini.text("Mqtt", "Host", mqtt.host);
+    mqtt.port = ini.wholeNumber("Mqtt", "Port", mqtt.port, 1, 65535, "a port number");
+    mqtt.clientId = ini.text("Mqtt", "ClientId", "");
+    mqtt.username = ini.text("Mqtt", "Username", "");
+    mqtt.password = ini.text("Mqtt", "Password", "");
+    mqtt.topicPrefix = ini.text("Mqtt", "TopicPrefix", mqtt.topicPrefix);
+    if (!isValidTopicPrefix(mqtt.topicPrefix))
+        ini.fail("Mqtt", "TopicPrefix", mqtt.topicPrefix,
+                 "is not a topic prefix (no '+', '#' or NUL, no '/' at the start or the end)");
+    mqtt.keepAlive =
+        std::chrono::seconds(ini.wholeNumber("Mqtt", "KeepAlive", 10, 5, 65535, "a whole number of seconds"));
+    mqtt.startTimeout = std::chrono::seconds(
+        ini.wholeNumber("Mqtt", "StartTimeout", 10, 1, 3600, "a whole number of seconds"));
+
+    const std::string caFile = ini.text("Mqtt", "CaFile", "");
+    if (!caFile.empty()) {
+        std::filesystem::path path(caFile);
+        if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
+        // Plants come from Windows, where the certificate's name may be spelt in another case.
+        mqtt.caFile = findFileIgnoringCase(path.string());
+    }
+    return settings;
+}
+
+}  // namespace orvanta

@@ -1,0 +1,30 @@
+// Which backend carries the panel's process variables and line display, and how to reach the MQTT broker
+// when that is the one: sections [Runtime] and [Mqtt] of the program's own Orvanta.ini, with the command
+// line able to override the backend.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "components/mqtt/mqtt_settings.h"
+
+namespace orvanta {
+
+enum class BackendKind { Embedded, Mqtt };
+
+struct BackendSettings {
+    BackendKind kind = BackendKind::Embedded;
+    MqttSettings mqtt;
+};
+
+// The backend named `name` ("embedded" or "mqtt", in any ASCII case), or nothing.
+std::optional<BackendKind> backendKindNamed(std::string_view name);
+
+// The settings in `iniFile` (looked up without regard to case); a missing file, section, entry or an empty
+// value gives the default. `override` (from the command line) takes the place of [Runtime] Backend.
+// Every entry is checked, whichever backend is chosen, and a wrong one throws VbError 5 whose description
+// names the file, the section, the entry and the value.
+BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<BackendKind> override);
+
+}  // namespace orvanta

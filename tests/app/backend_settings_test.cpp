@@ -1,0 +1,183 @@
+#include "app/backend_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "components/vb_error.h"
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class BackendSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("orvanta_backend_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "Program" / "Orvanta");
+        file_ = (dir_ / "Program" / "Orvanta" / "Orvanta.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void write(const std::string& content) { std::ofstream(file_, std::ios::binary) << content; }
+
+    // The description of the error that loading with `content` in the file throws; empty when none.
+    std::string errorFor(const std::string& content) {
+        write(content);
+        try {
+            loadBackendSettings(file_, std::nullopt);
+        } catch (const VbError& error) {
+            EXPECT_EQ(error.number(), kInvalidCall);
+            return error.description();
+        }
+        return "";
+    }
+
+    fs::path dir_;
+    std::string file_;
+};
+
+void expectDefaults(const BackendSettings& settings) {
+    EXPECT_EQ(settings.kind, BackendKind::Embedded);
+    const MqttSettings& mqtt = settings.mqtt;
+    EXPECT_EQ(mqtt.host, "localhost");
+    EXPECT_EQ(mqtt.port, 1883);
+    EXPECT_EQ(mqtt.clientId, "");
+    EXPECT_EQ(mqtt.username, "");
+    EXPECT_EQ(mqtt.password, "");
+    EXPECT_EQ(mqtt.topicPrefix, "orvanta");
+    EXPECT_EQ(mqtt.caFile, "");
+    EXPECT_EQ(mqtt.keepAlive, std::chrono::seconds(10));
+    EXPECT_EQ(mqtt.startTimeout, std::chrono::milliseconds(10000));
+}
+
+TEST_F(BackendSettingsTest, NoFileNoSectionsAndEmptyValuesGiveTheDefaults) {
+    SCOPED_TRACE("no file");
+    expectDefaults(loadBackendSettings(file_, std::nullopt));
+
+    write("[Project]\r\nLogFileSize=100\r\n");
+    expectDefaults(loadBackendSettings(file_, std::nullopt));
+
+    write(
+        "[Runtime]\nBackend=\n[Mqtt]\nHost=\nPort=\nClientId=\nUsername=\nPassword=\nTopicPrefix=\n"
+        "CaFile=\nKeepAlive=\nStartTimeout=\n");
+    expectDefaults(loadBackendSettings(file_, std::nullopt));
+}
+
+TEST(DemoPlantBackendSettings, ShowsTheDefaults) {
+    expectDefaults(
+        loadBackendSettings(ORVANTA_SOURCE_DIR "/demo/plant/Program/Orvanta/Orvanta.ini", std::nullopt));
+}
+
+TEST_F(BackendSettingsTest, ReadsEveryEntry) {
+    write(
+        "[Project]\r\nLogFileSize=100\r\n"
+        "[runtime]\r\nbackend = MQTT\r\n"
+        "[Mqtt]\r\nHost=broker.plant\r\nPort=8883\r\nClientId=panel-3\r\nUsername=line\r\n"
+        "Password=\"se cret\"\r\nTopicPrefix=plant/line1\r\nCaFile=/etc/ssl/plant-ca.pem\r\n"
+        "KeepAlive=30\r\nStartTimeout=3600\r\n");
+    const BackendSettings settings = loadBackendSettings(file_, std::nullopt);
+    EXPECT_EQ(settings.kind, BackendKind::Mqtt);
+    const MqttSettings& mqtt = settings.mqtt;
+    EXPECT_EQ(mqtt.host, "broker.plant");
+    EXPECT_EQ(mqtt.port, 8883);
+    EXPECT_EQ(mqtt.clientId, "panel-3");
+    EXPECT_EQ(mqtt.username, "line");
+    EXPECT_EQ(mqtt.password, "se cret");
+    EXPECT_EQ(mqtt.topicPrefix, "plant/line1");
+    EXPECT_EQ(mqtt.caFile, "/etc/ssl/plant-ca.pem");
+    EXPECT_EQ(mqtt.keepAlive, std::chrono::seconds(30));
+    EXPECT_EQ(mqtt.startTimeout, std::chrono::seconds(3600));
+
+    write("[Runtime]\nBackend=Embedded\n[Mqtt]\nPort=1\nKeepAlive=5\nStartTimeout=1\n");
+    const BackendSettings low = loadBackendSettings(file_, std::nullopt);
+    EXPECT_EQ(low.kind, BackendKind::Embedded);
+    EXPECT_EQ(low.mqtt.port, 1);
+    EXPECT_EQ(low.mqtt.keepAlive, std::chrono::seconds(5));
+    EXPECT_EQ(low.mqtt.startTimeout, std::chrono::seconds(1));
+}
+
+TEST_F(BackendSettingsTest, FileIsFoundWhateverTheCaseOfItsName) {
+    std::ofstream(dir_ / "Program" / "Orvanta" / "ORVANTA.INI") << "[Runtime]\nBackend=mqtt\n";
+    EXPECT_EQ(loadBackendSettings(file_, std::nullopt).kind, BackendKind::Mqtt);
+}
+
+TEST_F(BackendSettingsTest, CommandLineOverridesTheBackend) {
+    EXPECT_EQ(loadBackendSettings(file_, BackendKind::Mqtt).kind, BackendKind::Mqtt);
+    write("[Runtime]\nBackend=mqtt\n[Mqtt]\nPort=1884\n");
+    const BackendSettings settings = loadBackendSettings(file_, BackendKind::Embedded);
+    EXPECT_EQ(settings.kind, BackendKind::Embedded);
+    EXPECT_EQ(settings.mqtt.port, 1884);
+}
+
+TEST_F(BackendSettingsTest, WrongValuesAreErrorsNamingFileSectionEntryAndValue) {
+    EXPECT_EQ(errorFor("[Runtime]\nBackend=mqtt5\n"),
+              file_ + " [Runtime] Backend: \"mqtt5\" is not a backend (embedded or mqtt)");
+    EXPECT_EQ(errorFor("[Mqtt]\nPort=70000\n"),
+              file_ + " [Mqtt] Port: \"70000\" is not a port number (1..65535)");
+    for (const std::string port : {"0", "-1", "1883x", "18 83", "1883.0", "+1883", "99999999999999999999"})
+        EXPECT_EQ(errorFor("[Mqtt]\nPort=" + port + "\n"),
+                  file_ + " [Mqtt] Port: \"" + port + "\" is not a port number (1..65535)");
+    EXPECT_EQ(errorFor("[Mqtt]\nKeepAlive=4\n"),
+              file_ + " [Mqtt] KeepAlive: \"4\" is not a whole number of seconds (5..65535)");
+    EXPECT_EQ(errorFor("[Mqtt]\nKeepAlive=65536\n"),
+              file_ + " [Mqtt] KeepAlive: \"65536\" is not a whole number of seconds (5..65535)");
+    EXPECT_EQ(errorFor("[Mqtt]\nStartTimeout=0\n"),
+              file_ + " [Mqtt] StartTimeout: \"0\" is not a whole number of seconds (1..3600)");
+    EXPECT_EQ(errorFor("[Mqtt]\nStartTimeout=3601\n"),
+              file_ + " [Mqtt] StartTimeout: \"3601\" is not a whole number of seconds (1..3600)");
+    EXPECT_EQ(errorFor("[Mqtt]\nStartTimeout=ten\n"),
+              file_ + " [Mqtt] StartTimeout: \"ten\" is not a whole number of seconds (1..3600)");
+
+    const std::string notAPrefix =
+        "\" is not a topic prefix (no '+', '#' or NUL, no '/' at the start or the end)";
+    for (const std::string prefix : {"plant/+", "plant/#", "/plant", "plant/", "/"})
+        EXPECT_EQ(errorFor("[Mqtt]\nTopicPrefix=" + prefix + "\n"),
+                  file_ + " [Mqtt] TopicPrefix: \"" + prefix + notAPrefix);
+    EXPECT_EQ(errorFor("[Mqtt]\nTopicPrefix=pla\0nt\n"s),
+              file_ + " [Mqtt] TopicPrefix: \"pla\\0nt" + notAPrefix);
+}
+
+TEST_F(BackendSettingsTest, ATypingMistakeIsFoundWhicheverBackendIsChosen) {
+    write("[Runtime]\nBackend=embeded\n");
+    EXPECT_THROW(loadBackendSettings(file_, BackendKind::Embedded), VbError);
+    write("[Runtime]\nBackend=embedded\n[Mqtt]\nPort=188e\n");
+    EXPECT_THROW(loadBackendSettings(file_, std::nullopt), VbError);
+}
+
+TEST_F(BackendSettingsTest, RelativeCaFileLiesBesideTheIniFile) {
+    const fs::path folder = dir_ / "Program" / "Orvanta";
+    fs::create_directories(folder / "certs");
+    std::ofstream(folder / "certs" / "Plant-CA.pem") << "certificate";
+    write("[Mqtt]\nCaFile=certs/Plant-CA.pem\n");
+    EXPECT_EQ(loadBackendSettings(file_, std::nullopt).mqtt.caFile,
+              (folder / "certs" / "Plant-CA.pem").string());
+
+    SCOPED_TRACE("spelt in another case, as on the Windows panel it came from");
+    write("[Mqtt]\nCaFile=CERTS/plant-ca.PEM\n");
+    EXPECT_EQ(loadBackendSettings(file_, std::nullopt).mqtt.caFile,
+              (folder / "certs" / "Plant-CA.pem").string());
+
+    SCOPED_TRACE("a missing file keeps its name, for the connection to report");
+    write("[Mqtt]\nCaFile=../ca.pem\n");
+    EXPECT_EQ(loadBackendSettings(file_, std::nullopt).mqtt.caFile, (folder / ".." / "ca.pem").string());
+}
+
+TEST(BackendKindNamed, KnowsTheTwoBackendsInAnyCase) {
+    EXPECT_EQ(backendKindNamed("embedded"), BackendKind::Embedded);
+    EXPECT_EQ(backendKindNamed("MQTT"), BackendKind::Mqtt);
+    EXPECT_EQ(backendKindNamed("Mqtt"), BackendKind::Mqtt);
+    EXPECT_EQ(backendKindNamed(""), std::nullopt);
+    EXPECT_EQ(backendKindNamed(" mqtt"), std::nullopt);
+    EXPECT_EQ(backendKindNamed("mqtts"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace orvanta
