@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "app/backend_settings.h"
 #include "app/command_line.h"
 #include "app/panel.h"
 #include "app/refdata_dump.h"
@@ -24,6 +25,9 @@
 #include "components/headless/headless_views.h"
 #include "components/linemodel/line_description_file.h"
 #include "components/linemodel/line_model.h"
+#include "components/mqtt/mqtt_connection.h"
+#include "components/mqtt/mqtt_line_source.h"
+#include "components/mqtt/mqtt_variables.h"
 #include "components/qt/qt_event_loop.h"
 #include "components/system_event_loop.h"
 #include "components/vb_error.h"
@@ -141,6 +145,19 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
                                            std::random_device{}(), 1.0, report);
 }
 
+// The process variables and the line on an MQTT broker, over one connection whose presence is the panel's.
+// The connection is declared first: it is destroyed last, after its users, and its destruction ends the
+// network thread.
+struct MqttBackend {
+    MqttBackend(EventLoop& loop, const MqttSettings& settings, const ErrorReporter& report)
+        : connection(loop, settings, settings.topicPrefix + "/panel/online", report),
+          variables(loop, connection, report),
+          line(connection, report) {}
+    MqttConnection connection;
+    MqttVariables variables;
+    MqttLineSource line;
+};
+
 struct PanelViews {
     StartFormView& start;
     std::optional<std::reference_wrapper<CentralFormView>> central;  // none: the Qt main window is made here
@@ -148,20 +165,35 @@ struct PanelViews {
 };
 
 // Runs the panel on loop with the given views until the program ends; returns the exit status.
-int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const std::string& appPath,
-             const std::string& base, std::ostream& out, std::ostream& err) {
+int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const BackendSettings& backend,
+             const std::string& appPath, const std::string& base, std::ostream& out, std::ostream& err) {
     LoopApplication application(loop);
     SystemClock clock;
     const ErrorReporter report = [&err](const std::string& message) {
         err << "Orvanta: error: " << message << std::endl;
     };
 
-    const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, base, report);
     MdbDatabaseEngine databases(defaultMdbReaderPath());
-    const std::optional<LineDescription> description = lineDescription(base, err);
-    const std::unique_ptr<DemoSimulator> simulator =
-        options.simulate ? demoSimulator(loop, *runtime, description, databases, base, err, report) : nullptr;
-    LineModel line(loop, description, simulator.get());
+    // Embedded: the variables inside the program and the line from Line.json (played by the simulator on
+    // request). MQTT: both from the broker, the line's description too.
+    std::unique_ptr<EmbeddedRuntime> embedded;
+    std::unique_ptr<MqttBackend> mqtt;
+    std::unique_ptr<DemoSimulator> simulator;
+    std::optional<LineDescription> description;
+    LineSource* lineSource = nullptr;
+    if (backend.kind == BackendKind::Mqtt) {
+        mqtt = std::make_unique<MqttBackend>(loop, backend.mqtt, report);
+        lineSource = &mqtt->line;
+    } else {
+        embedded = openEmbeddedRuntime(loop, base, report);
+        description = lineDescription(base, err);
+        if (options.simulate)
+            simulator = demoSimulator(loop, *embedded, description, databases, base, err, report);
+        lineSource = simulator.get();
+    }
+    ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
+    RuntimeControl& runtime = mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded;
+    LineModel line(loop, description, lineSource);
 
     // The window system of the display, when there is one: the companion window is looked for there.
     const std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::open();
@@ -179,7 +211,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     }
     CentralFormView& centralView = views.central ? views.central->get() : *qtCentral;
 
-    Panel panel(PanelParts{loop, *runtime, *runtime, line, views.start, centralView, views.messages,
+    Panel panel(PanelParts{loop, variables, runtime, line, views.start, centralView, views.messages,
                            application, windows, databases, clock, report, appPath});
     panelForEnd = &panel;
     if (qtCentral)
@@ -236,8 +268,10 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
 
     const std::string appPath = programFolder(options);
     std::string base;
+    BackendSettings backend;
     try {
         base = baseFolderOf(appPath);
+        backend = loadBackendSettings(appPath + "/Orvanta.ini", options.backend);
     } catch (const VbError& error) {
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;
@@ -246,6 +280,11 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     if (options.dumpRefdata) {
         MdbDatabaseEngine engine(defaultMdbReaderPath());
         return dumpRefdata(base, engine, out, err);
+    }
+    if (options.simulate && backend.kind == BackendKind::Mqtt) {
+        err << "orvanta: --simulate plays the demo world inside the program, with the embedded backend; "
+               "over MQTT run orvanta-sim beside the program\n";
+        return kExitUsage;
     }
 
     SignalWatcher::blockSignals();
@@ -257,7 +296,8 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         HeadlessMessageBoxes messages(err);
         HeadlessStartForm startView(err);
         HeadlessCentralForm centralView(err);
-        return runPanel(loop, PanelViews{startView, centralView, messages}, options, appPath, base, out, err);
+        return runPanel(loop, PanelViews{startView, centralView, messages}, options, backend, appPath, base, out,
+                        err);
     }
 
     // Without a display a screenshot is still taken: on Qt's offscreen platform.
@@ -271,7 +311,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     QtEventLoop loop;
     QtMessageBoxes messages;
     QtStartForm startView("Version " ORVANTA_VERSION);
-    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, appPath, base, out, err);
+    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, backend, appPath, base, out, err);
 }
 
 }  // namespace orvanta
