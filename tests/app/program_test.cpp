@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/mosquitto_broker.h"
 #include "support/running_program.h"
 
 extern char** environ;
@@ -60,6 +61,35 @@ TEST_F(ProgramTest, ARuntimeThatCannotStartIsReportedAndEndsTheProgram) {
     EXPECT_NE(program.stderrText.find("Initialisierung fehlgeschlagen!"), std::string::npos)
         << program.stderrText;
     EXPECT_EQ(program.stderrText.find("main form shown"), std::string::npos);
+}
+
+TEST_F(ProgramTest, OnTheMqttBackendABrokerThatCannotBeReachedEndsTheStart) {
+    const int port = testing::MosquittoBroker::freePort();  // nothing listens there
+    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini") << "[Mqtt]\nPort=" << port << "\nStartTimeout=1\n";
+    const auto begin = Clock::now();
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--backend", "mqtt", "--headless"});
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 1) << program.stderrText;
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_NE(program.stderrText.find("no connection to the broker localhost:" + std::to_string(port)),
+              std::string::npos)
+        << program.stderrText;
+    EXPECT_NE(program.stderrText.find("Initialisierung fehlgeschlagen!"), std::string::npos)
+        << program.stderrText;
+}
+
+TEST_F(ProgramTest, AWrongBackendSettingIsAClearErrorAndExitStatus) {
+    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini") << "[Runtime]\nBackend=opc\n";
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 2) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("[Runtime] Backend: \"opc\" is not a backend"), std::string::npos)
+        << program.stderrText;
+
+    fs::copy_file(fs::path(ORVANTA_SOURCE_DIR) / "demo/plant/Program/Orvanta/Orvanta.ini",
+                  plant / "Program" / "Orvanta" / "Orvanta.ini", fs::copy_options::overwrite_existing);
+    RunningProgram simulated(ORVANTA_BINARY,
+                             {"--base", plant.string(), "--backend", "mqtt", "--simulate", "--headless"});
+    EXPECT_EQ(simulated.waitForExit(std::chrono::seconds(10)), 2) << simulated.stderrText;
+    EXPECT_NE(simulated.stderrText.find("orvanta-sim"), std::string::npos) << simulated.stderrText;
 }
 
 TEST_F(ProgramTest, AMissingLineDescriptionIsReportedAndTheProgramStillRuns) {
