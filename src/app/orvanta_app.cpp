@@ -169,8 +169,16 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
              const std::string& appPath, const std::string& base, std::ostream& out, std::ostream& err) {
     LoopApplication application(loop);
     SystemClock clock;
-    const ErrorReporter report = [&err](const std::string& message) {
+    Panel* panelOfProgram = nullptr;
+    const ErrorReporter report = [&err, &panelOfProgram](const std::string& message) {
         err << "Orvanta: error: " << message << std::endl;
+        // Once the main form runs, its log keeps the message too: that is where a plant engineer looks
+        // for what happened in the night (a broker that went away and came back).
+        OrvantaCentral* central = panelOfProgram != nullptr ? panelOfProgram->central() : nullptr;
+        if (central != nullptr && central->loaded()) {
+            ProgramLog& log = central->log();
+            log.LogEintrag(log.clock().longTime() + " " + log.clock().shortDate() + " " + message, 0, 0, 0, kTrue);
+        }
     };
 
     MdbDatabaseEngine databases(defaultMdbReaderPath());
@@ -200,12 +208,11 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     HeadlessWindowSystem noWindows;
     WindowSystem& windows = x11 ? static_cast<WindowSystem&>(*x11) : noWindows;
 
-    Panel* panelForEnd = nullptr;
     std::unique_ptr<QtCentralForm> qtCentral;
     if (!views.central) {
-        qtCentral = std::make_unique<QtCentralForm>(line, [&panelForEnd] {
-            if (panelForEnd != nullptr && panelForEnd->central() != nullptr)
-                panelForEnd->central()->cmdEnd_Click();
+        qtCentral = std::make_unique<QtCentralForm>(line, [&panelOfProgram] {
+            if (panelOfProgram != nullptr && panelOfProgram->central() != nullptr)
+                panelOfProgram->central()->cmdEnd_Click();
         });
         if (x11) x11->setMainWindow(qtCentral->window().winId());
     }
@@ -213,7 +220,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
 
     Panel panel(PanelParts{loop, variables, runtime, line, views.start, centralView, views.messages,
                            application, windows, databases, clock, report, appPath});
-    panelForEnd = &panel;
+    panelOfProgram = &panel;
     if (qtCentral)
         panel.onCentralCreated(
             [&](OrvantaCentral& central) { qtCentral->linePicture().setLanguages(&central.languages()); });

@@ -77,6 +77,32 @@ TEST_F(ProgramTest, OnTheMqttBackendABrokerThatCannotBeReachedEndsTheStart) {
         << program.stderrText;
 }
 
+TEST_F(ProgramTest, OnTheMqttBackendABrokerRestartIsLoggedAndThePanelRunsOn) {
+    if (!testing::MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
+    testing::MosquittoBroker broker;
+    ASSERT_TRUE(broker.running());
+    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini")
+        << "[Project]\nLogFileSystem=True\n[Mqtt]\nHost=127.0.0.1\nPort=" << broker.port() << "\n";
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--backend", "mqtt", "--headless"});
+    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    broker.stop();
+    ASSERT_TRUE(program.waitForError("The connection to the MQTT broker was lost", std::chrono::seconds(10)))
+        << program.stderrText;
+    broker.start();
+    ASSERT_TRUE(broker.running());
+    ASSERT_TRUE(program.waitForError("The connection to the MQTT broker is back", std::chrono::seconds(10)))
+        << program.stderrText;
+    program.signal(SIGINT);
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
+
+    std::ifstream logFile(plant / "Program" / "Orvanta" / "Orvanta.log");
+    const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(std::regex_search(log, std::regex("\nF \\d\\d:\\d\\d:\\d\\d \\S+ The connection to the MQTT broker "
+                                                  "was lost[^\r]*; reconnecting\r\n")))
+        << log;
+    EXPECT_NE(log.find(" The connection to the MQTT broker is back\r\n"), std::string::npos) << log;
+}
+
 TEST_F(ProgramTest, AWrongBackendSettingIsAClearErrorAndExitStatus) {
     std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini") << "[Runtime]\nBackend=opc\n";
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
