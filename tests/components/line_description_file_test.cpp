@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "components/vb_error.h"
 
@@ -198,6 +199,54 @@ TEST(LineDescriptionFile, GarbageNeverCrashesAndIsATypeMismatch) {
         parseError("{\"machines\": [{\"name\": \"" + std::string(2 * 1024 * 1024, 'x') + "\"}]}");
     EXPECT_EQ(huge.number(), kOutOfMemory);
     EXPECT_NE(huge.description().find(kOrigin), std::string::npos);
+}
+
+// The forms a line travels in over the network: what one end writes, the other reads back unchanged.
+TEST(LineWireForms, DescriptionAndValuesRoundTripAndValuesAreReadAsStrictly) {
+    LineDescription line;
+    line.languageId = 1036;
+    line.groups[31] = "Groupe «31»";
+    line.machines[63] = LineMachine{true, "Étiqueteuse", "ET-1", 5, true, true, -3, true, 31, {0, 1, 2, 3, 4, 31},
+                                    -1, -32768, "Bourrage"};
+    const LineDescription back = parseLineDescription(lineDescriptionJson(line), "config");
+    EXPECT_EQ(back.languageId, 1036);
+    EXPECT_EQ(back.groups, line.groups);
+    const LineMachine& m = back.machines[63];
+    EXPECT_EQ(std::tie(m.enabled, m.name, m.coName, m.number, m.remote, m.textFlag, m.symbol, m.foreign, m.group,
+                       m.groupSlots, m.languageId, m.status, m.message),
+              std::tie(line.machines[63].enabled, line.machines[63].name, line.machines[63].coName,
+                       line.machines[63].number, line.machines[63].remote, line.machines[63].textFlag,
+                       line.machines[63].symbol, line.machines[63].foreign, line.machines[63].group,
+                       line.machines[63].groupSlots, line.machines[63].languageId, line.machines[63].status,
+                       line.machines[63].message));
+
+    LineValues values{};
+    values[0] = MachineValues{1031, 6, "Störung"};
+    values[63] = MachineValues{2147483647, -1, ""};
+    const LineValues valuesBack = parseLineValues(lineValuesJson(values), "values");
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(std::tie(valuesBack[i].languageId, valuesBack[i].status, valuesBack[i].message),
+                  std::tie(values[i].languageId, values[i].status, values[i].message))
+            << "machine " << i;
+
+    const auto valuesError = [](const std::string& json) {
+        try {
+            parseLineValues(json, "values");
+        } catch (const VbError& error) {
+            return std::to_string(error.number()) + " " + error.description();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(parseLineValues("{}", "values")[5].status, 0);
+    EXPECT_EQ(valuesError(R"({"machines": [{"status": 1.5}]})"),
+              "13 values: machine 0, field \"status\": expected a whole number, found 1.5");
+    EXPECT_EQ(valuesError(R"({"machines": [{"name": "x"}]})"), "438 values: machine 0, field \"name\": unknown field");
+    EXPECT_EQ(valuesError(R"({"machine": []})"), "438 values: line values, field \"machine\": unknown field");
+    EXPECT_EQ(valuesError("[]"), "13 values: line values: expected an object, found a list");
+    std::string tooMany = R"({"machines": [{})";
+    for (int i = 0; i < 64; ++i) tooMany += ",{}";
+    EXPECT_EQ(valuesError(tooMany + "]}"),
+              "9 values: line values, field \"machines\": 65 machines, at most 64 are possible");
 }
 
 class LineDescriptionFileOnDisk : public ::testing::Test {

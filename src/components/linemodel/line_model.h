@@ -1,8 +1,9 @@
 // The embedded line-display component: the panel's line-display control without any outside program.
 // It answers the getters from a line description (the plant's Line.json, or one a line source sends),
 // answers the foreign machines' language, status and message from the live values a line source sends,
-// keeps what the panel hands each machine slot for the window that draws the line picture, and raises
-// the control's three events.
+// keeps what the panel hands each machine slot for the window that draws the line picture (and hands it
+// to the source at every DataUpdated, for a source that shows the line elsewhere), and raises the
+// control's three events.
 //
 // Connection: the line is connected while the panel has set Active, a description is present and the
 // source is online (no source counts as online). Becoming connected raises Connect(-1), NewLineParameter,
