@@ -13,7 +13,6 @@
 // broker ordered before it) do not overwrite the newer local value.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
