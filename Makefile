@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench format clean test-asan
+.PHONY: all deps configure build test demo bench format clean test-asan soak
 
 all: build
 
@@ -30,6 +30,10 @@ bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build-release --target orvanta_bench orvanta-mdb-reader
 	build-release/orvanta_bench
+
+# The long run: hours of simulated time on the manual loop, then minutes against a restarted broker.
+soak: build
+	$(BUILD_DIR)/orvanta_soak $(SOAK_ARGS)
 
 test-asan:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
