@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench format clean test-asan soak
+.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak
 
 all: build
 
@@ -24,6 +24,12 @@ test: build
 
 demo: build
 	$(BUILD_DIR)/orvanta --base demo/plant --simulate
+
+# The same line over MQTT: a private broker, orvanta-sim and the panel as three processes; all end with
+# the panel. DEMO_ARGS go to the panel (for example --headless).
+DEMO_ARGS ?=
+demo-mqtt: build
+	scripts/demo-mqtt $(BUILD_DIR) $(DEMO_ARGS)
 
 # Benchmarks run on an optimised build of their own.
 bench: deps

@@ -1,9 +1,6 @@
 #include "app/orvanta_app.h"
 
-#include <pthread.h>
-
 #include <QApplication>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -11,12 +8,12 @@
 #include <optional>
 #include <ostream>
 #include <random>
-#include <thread>
 
 #include "app/backend_settings.h"
 #include "app/command_line.h"
 #include "app/panel.h"
 #include "app/refdata_dump.h"
+#include "app/signal_watcher.h"
 #include "app/status_line.h"
 #include "components/access/mdb_database.h"
 #include "components/clock.h"
@@ -70,54 +67,6 @@ public:
 
 private:
     RunLoop& loop_;
-};
-
-// Ctrl-C and SIGTERM arrive on a thread of their own, which only posts to the loop: the first asks for
-// the orderly end, a second ends at once. SIGUSR2 (sent by the program itself) ends the watcher.
-class SignalWatcher {
-public:
-    // Blocks the signals in the calling thread and so in every thread started after it (toolkits and
-    // readers start their own): only the watcher's sigwait receives them. Call it first thing.
-    static sigset_t blockSignals() {
-        sigset_t signals;
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigaddset(&signals, SIGUSR2);
-        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-        return signals;
-    }
-
-    SignalWatcher(RunLoop& loop, std::function<void()> orderlyEnd)
-        : loop_(loop), orderlyEnd_(std::move(orderlyEnd)), signals_(blockSignals()) {
-        thread_ = std::thread([this] { watch(); });
-    }
-    ~SignalWatcher() {
-        pthread_kill(thread_.native_handle(), SIGUSR2);
-        thread_.join();
-        pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
-    }
-    SignalWatcher(const SignalWatcher&) = delete;
-    SignalWatcher& operator=(const SignalWatcher&) = delete;
-
-private:
-    void watch() {
-        int received = 0;
-        bool endRequested = false;
-        while (sigwait(&signals_, &received) == 0 && received != SIGUSR2) {
-            if (endRequested) {
-                loop_.quit(kExitInterrupted);
-            } else {
-                endRequested = true;
-                loop_.post(orderlyEnd_);
-            }
-        }
-    }
-
-    RunLoop& loop_;
-    std::function<void()> orderlyEnd_;
-    sigset_t signals_{};
-    std::thread thread_;
 };
 
 std::optional<LineDescription> lineDescription(const std::string& base, std::ostream& err) {
@@ -244,7 +193,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         });
         runFor->setEnabled(true);
     }
-    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); });
+    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted);
 
     try {
         panel.start();

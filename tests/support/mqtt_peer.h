@@ -1,5 +1,5 @@
-// Another client of a test's broker: publishes and waits for the broker's acknowledgement, and keeps the
-// newest payload of every topic it receives.
+// Another client of a test's broker: publishes and waits for the broker's acknowledgement, and keeps
+// every payload it receives, per topic, in the order of arrival.
 #pragma once
 
 #include <mosquitto.h>
@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace orvanta::testing {
 
@@ -26,8 +28,10 @@ public:
         mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
             auto& me = *static_cast<MqttPeer*>(self);
             const std::lock_guard lock(me.mutex_);
-            me.received_[message->topic] = std::string(static_cast<const char*>(message->payload),
-                                                       static_cast<std::size_t>(message->payloadlen));
+            std::string payload(static_cast<const char*>(message->payload),
+                                static_cast<std::size_t>(message->payloadlen));
+            me.history_[message->topic].push_back(payload);
+            me.received_[message->topic] = std::move(payload);
         });
         connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
                      mosquitto_loop_start(client_) == MOSQ_ERR_SUCCESS;
@@ -60,6 +64,13 @@ public:
         return found == received_.end() ? std::string() : found->second;
     }
 
+    // Every payload seen on topic, oldest first.
+    std::vector<std::string> history(const std::string& topic) {
+        const std::lock_guard lock(mutex_);
+        const auto found = history_.find(topic);
+        return found == history_.end() ? std::vector<std::string>() : found->second;
+    }
+
     // Whether topic carries payload within 3 s.
     bool sees(const std::string& topic, const std::string& payload) {
         return waitFor([&] {
@@ -86,6 +97,7 @@ private:
     std::mutex mutex_;
     int acknowledged_ = 0;
     std::map<std::string, std::string> received_;
+    std::map<std::string, std::vector<std::string>> history_;
 };
 
 }  // namespace orvanta::testing
