@@ -31,11 +31,19 @@ DEMO_ARGS ?=
 demo-mqtt: build
 	scripts/demo-mqtt $(BUILD_DIR) $(DEMO_ARGS)
 
-# Benchmarks run on an optimised build of their own.
+# Benchmarks run on an optimised build of their own, each BENCH_REPETITIONS times; the figures end up in
+# one Markdown table (median and range of the repetitions), the raw ones in build-release/bench.json.
+BENCH_REPETITIONS ?= 3
+
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-	cmake --build build-release --target orvanta_bench orvanta-mdb-reader
-	build-release/orvanta_bench
+	cmake --build build-release --target orvanta_bench orvanta orvanta-mdb-reader
+	@echo "Running the benchmarks, $(BENCH_REPETITIONS) times each (a few minutes; progress in build-release/bench.txt)"
+	build-release/orvanta_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
+	  --benchmark_out=build-release/bench.json --benchmark_out_format=json >build-release/bench.txt 2>&1 \
+	  || { cat build-release/bench.txt; exit 1; }
+	@echo
+	@scripts/bench-table build-release/bench.json
 
 # The long run: hours of simulated time on the manual loop, then minutes against a restarted broker.
 soak: build

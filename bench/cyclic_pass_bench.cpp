@@ -2,11 +2,17 @@
 // slots, the embedded runtime, data traces off; beside the floor, a bare loop over the same bits and
 // priorities with the values in a plain array. No table-1 alarm is active, so every table is scanned, and
 // on every machine a warning is shown, so every slot fetches a text.
+//
+// The growth with the number of definitions runs the same pass on the leading entries of the same 15
+// lists (3 tables x 5 machines), spread evenly: real names, bits and priorities in the same order, the
+// same warnings shown, only fewer of them. A generated plant would measure a different shape.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "bench_plant.h"
 #include "central/cyclic_pass.h"
@@ -22,10 +28,40 @@
 namespace orvanta {
 namespace {
 
+constexpr int kFullDefinitions = 3 * kAlarmMachines * kAlarmCapacity;
+
+// The first `definitions` entries of the full tables, as evenly spread over the 15 lists as the count
+// allows. The lists of tables 1 and 2 stay ordered by name, since they are leading parts of ordered lists.
+AlarmDefinitions leadingEntries(const AlarmDefinitions& full, int definitions) {
+    AlarmDefinitions part;
+    const std::pair<const AlarmTable*, AlarmTable*> tables[] = {{&full.AlarmTabelle1, &part.AlarmTabelle1},
+                                                                {&full.AlarmTabelle2, &part.AlarmTabelle2},
+                                                                {&full.AlarmTabelle3, &part.AlarmTabelle3}};
+    constexpr int kLists = 3 * kAlarmMachines;
+    int list = 0;
+    for (const auto& [from, to] : tables) {
+        for (int m = 1; m <= kAlarmMachines; ++m, ++list) {
+            const int wanted = definitions / kLists + (list < definitions % kLists ? 1 : 0);
+            for (int i = 1; i <= std::min<int>(wanted, from->count(m)); ++i)
+                to->at(m, to->append(m)) = from->at(m, i);
+        }
+    }
+    return part;
+}
+
+int definitionCount(const AlarmDefinitions& alarms) {
+    int total = 0;
+    for (const AlarmTable* table : {&alarms.AlarmTabelle1, &alarms.AlarmTabelle2, &alarms.AlarmTabelle3})
+        for (int m = 1; m <= kAlarmMachines; ++m) total += table->count(m);
+    return total;
+}
+
 struct FullCapacity {
-    FullCapacity() {
+    explicit FullCapacity(int definitions = kFullDefinitions) {
         ProgramLog loader(settings, clock, form, plant.base());
-        AlarmDefsEinlesen(alarms, engine, loader, plant.base(), 5);
+        AlarmDefinitions full;
+        AlarmDefsEinlesen(full, engine, loader, plant.base(), 5);
+        alarms = definitions == kFullDefinitions ? std::move(full) : leadingEntries(full, definitions);
 
         std::vector<CatalogueEntry> plantVariables;
         std::set<std::string> names;
@@ -86,6 +122,24 @@ void BM_CyclicPassFullCapacity(benchmark::State& state) {
     if (full.line->slotDisplay(0).status != 2) state.SkipWithError("the warnings were not shown");
 }
 BENCHMARK(BM_CyclicPassFullCapacity)->Unit(benchmark::kMicrosecond);
+
+// The pass over 100, 1000 and 15 000 definitions in all: how its time grows with a plant's size.
+void BM_CyclicPassDefinitions(benchmark::State& state) {
+    const auto definitions = static_cast<int>(state.range(0));
+    FullCapacity plant(definitions);
+    if (definitionCount(plant.alarms) != definitions) {
+        state.SkipWithError("the fixture holds fewer definitions than asked for");
+        return;
+    }
+    for (auto _ : state) plant.pass->TimerDaten_Timer();
+    if (plant.line->slotDisplay(0).status != 2) state.SkipWithError("the warnings were not shown");
+    state.counters["definitions"] = definitions;
+}
+BENCHMARK(BM_CyclicPassDefinitions)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(kFullDefinitions)
+    ->Unit(benchmark::kMicrosecond);
 
 // The same 15 000 bit tests and priority comparisons, on values in a plain array.
 void BM_CyclicPassFloor(benchmark::State& state) {
