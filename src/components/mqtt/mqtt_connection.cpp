@@ -46,6 +46,10 @@ void MqttConnection::onSynchronised(std::function<void()> handler) {
     synchronisedHandlers_.push_back(std::move(handler));
 }
 
+void MqttConnection::onConnected(std::function<void()> handler) {
+    connectedHandlers_.push_back(std::move(handler));
+}
+
 void MqttConnection::onLost(std::function<void()> handler) { lostHandlers_.push_back(std::move(handler)); }
 
 void MqttConnection::post(std::function<void()> task) {
@@ -156,6 +160,9 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
         return;
     }
     me.connected_ = true;
+    me.post([&me] {
+        for (const auto& handler : me.connectedHandlers_) handler();
+    });
     if (me.lost_) {
         me.lost_ = false;
         me.report("The connection to the MQTT broker is back");

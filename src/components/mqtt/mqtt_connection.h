@@ -51,6 +51,8 @@ public:
     void subscribe(std::string filter, Decoder decoder);
     // Loop: after every connect, once the retained messages of the subscriptions are in.
     void onSynchronised(std::function<void()> handler);
+    // Loop: at every connect, before anything the new connection brings.
+    void onConnected(std::function<void()> handler);
     // Loop: when a connection that was up is lost.
     void onLost(std::function<void()> handler);
 
@@ -87,6 +89,7 @@ private:
     const std::string syncTopic_;
     ErrorReporter reportError_;
     std::vector<Subscription> subscriptions_;  // fixed once started
+    std::vector<std::function<void()>> connectedHandlers_;
     std::vector<std::function<void()>> synchronisedHandlers_;
     std::vector<std::function<void()>> lostHandlers_;
     bool started_ = false;

@@ -46,6 +46,9 @@ MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorR
                 if (!alive.expired()) received(message);
             });
     });
+    connection_.onConnected([this, alive = std::weak_ptr<int>(alive_)] {
+        if (!alive.expired()) connected();
+    });
     connection_.onSynchronised([this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired()) synchronised();
     });
@@ -71,7 +74,10 @@ std::string MqttVariables::topicOf(std::string_view name) const { return varsPre
 ProcessVariables::VariableId MqttVariables::idOf(std::string_view name) {
     if (const auto found = ids_.find(name); found != ids_.end()) return found->second;
     const auto id = static_cast<VariableId>(slots_.size());
-    slots_.push_back(Slot{std::string(name), validName(name), std::nullopt, std::nullopt, {}});
+    Slot added;
+    added.name = std::string(name);
+    added.validName = validName(name);
+    slots_.push_back(std::move(added));
     ids_.emplace(std::string(name), id);
     return id;
 }
@@ -121,6 +127,7 @@ std::int16_t MqttVariables::store(Slot& target, const Variant& value) {
         throw VbError(kInvalidCall, "Process variable '" + target.name + "': " + problem,
                       kMqttVariablesSource);
     target.awaitedEcho = payload;
+    target.ownPayload = payload;
     connection_.publish(topicOf(target.name), std::move(payload));
     change(target, std::move(*stored));
     return 0;
@@ -165,6 +172,7 @@ void MqttVariables::post(std::function<void()> task) {
 
 void MqttVariables::received(VariableMessage& message) {
     Slot& target = slots_[idOf(message.name)];
+    target.seen = true;
     if (!message.value) {
         if (reportError_)
             reportError_("Process variable '" + message.name + "' on the broker ignored: " + message.problem);
@@ -175,6 +183,7 @@ void MqttVariables::received(VariableMessage& message) {
         if (message.payload != *target.awaitedEcho) return;
         target.awaitedEcho.reset();
     }
+    if (target.ownPayload && message.payload != *target.ownPayload) target.ownPayload.reset();
     change(target, std::move(*message.value));
 }
 
@@ -209,7 +218,20 @@ void MqttVariables::startTimedOut() {
     events_->StartCompleted(kFalse);
 }
 
+void MqttVariables::connected() {
+    for (Slot& each : slots_) each.seen = false;
+}
+
 void MqttVariables::synchronised() {
+    std::size_t republished = 0;
+    for (Slot& each : slots_) {
+        if (!each.ownPayload || each.seen) continue;
+        connection_.publish(topicOf(each.name), *each.ownPayload);
+        ++republished;
+    }
+    if (republished > 0 && reportError_)
+        reportError_("The MQTT broker had lost " + std::to_string(republished) +
+                     " values written by this program; they are published again");
     if (startDecided_ || events_ == nullptr) return;
     startDecided_ = true;
     startTimer_->setEnabled(false);

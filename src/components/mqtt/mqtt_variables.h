@@ -11,6 +11,10 @@
 // variable waits and goes out when the connection is back. Until the broker echoes this client's latest
 // write of a variable, older messages for it (its own earlier writes, or another client's that the
 // broker ordered before it) do not overwrite the newer local value.
+//
+// A broker that restarts without keeping its retained messages forgets every value. So after each
+// reconnection, a variable whose latest value was written here and that the broker no longer holds is
+// published again: the broker ends up holding the last value of every variable this client wrote.
 #pragma once
 
 #include <cstdint>
@@ -75,6 +79,8 @@ private:
         bool validName = false;                  // a name that cannot be a topic never reaches the broker
         std::optional<Variant> value;            // nothing: never seen
         std::optional<std::string> awaitedEcho;  // the payload of this client's latest write, until echoed
+        std::optional<std::string> ownPayload;   // the payload, while the latest value is this client's write
+        bool seen = false;                       // the broker sent it since the last connect
         std::vector<WatchId> watches;
     };
     struct Watch {
@@ -93,6 +99,7 @@ private:
 
     // Loop thread.
     void received(VariableMessage& message);
+    void connected();
     void synchronised();
     void startTimedOut();
 

@@ -236,6 +236,29 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
 }
 
+TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLatestWritesAgain) {
+    ASSERT_TRUE(started());
+    variables().WriteVariable("Rezept", Variant::integer(4));
+    variables().WriteVariable("Rezept", Variant::integer(5));
+    variables().WriteVariable("Fremd", Variant::integer(1));
+    peer_->subscribe("test/vars/#");
+    ASSERT_TRUE(peer_->sees("test/vars/Rezept", "5"));
+    ASSERT_TRUE(peer_->publish("test/vars/Fremd", "3"));  // someone else's value is the latest now
+    ASSERT_TRUE(runUntil([&] { return variables().ReadVariable("Fremd") == Variant::integer(3); }));
+
+    peer_.reset();
+    broker_->stop();  // without persistence: every retained value is gone
+    broker_->start();
+    ASSERT_TRUE(broker_->running());
+    EXPECT_TRUE(reported("The MQTT broker had lost 1 values written by this program"));
+    peer_ = std::make_unique<MqttPeer>(broker_->port());
+    ASSERT_TRUE(peer_->connected());
+    peer_->subscribe("test/vars/#");
+    EXPECT_TRUE(peer_->sees("test/vars/Rezept", "5"));
+    EXPECT_EQ(peer_->last("test/vars/Fremd"), "");  // not this client's to restore
+    EXPECT_EQ(variables().ReadVariable("Fremd"), Variant::integer(3));
+}
+
 // A broker that also knows a user and listens with TLS on a second port, with files of the test's own.
 class MqttVariablesSecuredTest : public MqttVariablesTest {
 protected:
