@@ -22,9 +22,7 @@
 #include "components/headless/headless_views.h"
 #include "components/linemodel/line_description_file.h"
 #include "components/linemodel/line_model.h"
-#include "components/mqtt/mqtt_connection.h"
-#include "components/mqtt/mqtt_line_source.h"
-#include "components/mqtt/mqtt_variables.h"
+#include "components/mqtt/mqtt_backend.h"
 #include "components/qt/qt_event_loop.h"
 #include "components/system_event_loop.h"
 #include "components/vb_error.h"
@@ -93,19 +91,6 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
                                            std::vector<std::int32_t>{1031, 1033, 1036},
                                            std::random_device{}(), 1.0, report);
 }
-
-// The process variables and the line on an MQTT broker, over one connection whose presence is the panel's.
-// The connection is declared first: it is destroyed last, after its users, and its destruction ends the
-// network thread.
-struct MqttBackend {
-    MqttBackend(EventLoop& loop, const MqttSettings& settings, const ErrorReporter& report)
-        : connection(loop, settings, settings.topicPrefix + "/panel/online", report),
-          variables(loop, connection, report),
-          line(connection, report) {}
-    MqttConnection connection;
-    MqttVariables variables;
-    MqttLineSource line;
-};
 
 struct PanelViews {
     StartFormView& start;
