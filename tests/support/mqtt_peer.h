@@ -55,6 +55,19 @@ public:
         return waitFor([&] { return acknowledged_ > before; });
     }
 
+    // All at once, as a busy publisher sends them, then waits for the broker's acknowledgements.
+    bool publishAll(const std::vector<std::pair<std::string, std::string>>& messages) {
+        int before = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            before = acknowledged_;
+        }
+        for (const auto& [topic, payload] : messages)
+            mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                              payload.data(), 1, true);
+        return waitFor([&] { return acknowledged_ >= before + static_cast<int>(messages.size()); });
+    }
+
     void subscribe(const std::string& pattern) { mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1); }
 
     // The newest payload seen on topic, empty when none.

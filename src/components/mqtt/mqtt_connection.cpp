@@ -176,9 +176,10 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
     std::vector<char*> filters;
     for (Subscription& subscription : me.subscriptions_) filters.push_back(subscription.filter.data());
     filters.push_back(const_cast<char*>(me.syncTopic_.c_str()));
+    // QoS 0, whatever the publishers use: see the top of the header.
     int mid = 0;
     const int subscribed = mosquitto_subscribe_multiple(client, &mid, static_cast<int>(filters.size()),
-                                                        filters.data(), 1, 0, nullptr);
+                                                        filters.data(), 0, 0, nullptr);
     if (subscribed != MOSQ_ERR_SUCCESS) {
         me.report("Subscribing to the MQTT broker's topics failed: " + std::string(mosquitto_strerror(subscribed)));
         return;

@@ -10,6 +10,12 @@
 // a topic of its own. The broker delivers that message after the retained messages of the subscriptions,
 // and the loop runs posted work in order, so when its echo is handled everything the broker held is in:
 // the synchronised handlers run then.
+//
+// The subscriptions are QoS 0. Every connect brings the newest value of every topic again as a retained
+// message, so acknowledgements on the way in would protect nothing, and they cost messages: a broker
+// holds only so many unacknowledged QoS 1 messages per subscriber (mosquitto: 20 in flight and 1000
+// queued) and drops the rest, so a burst from a fast QoS 1 publisher can leave the copy without the newest
+// values of its variables. QoS 0 messages to a connected subscriber are not dropped that way.
 #pragma once
 
 #include <functional>

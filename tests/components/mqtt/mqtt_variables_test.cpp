@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "components/mqtt/mqtt_payload.h"
 #include "support/manual_event_loop.h"
@@ -257,6 +258,33 @@ TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLates
     EXPECT_TRUE(peer_->sees("test/vars/Rezept", "5"));
     EXPECT_EQ(peer_->last("test/vars/Fremd"), "");  // not this client's to restore
     EXPECT_EQ(variables().ReadVariable("Fremd"), Variant::integer(3));
+}
+
+// A broker that holds back little for a client that has not acknowledged what it was sent.
+class MqttVariablesBusyBrokerTest : public MqttVariablesTest {
+protected:
+    std::string brokerConfig() override { return "max_inflight_messages 1\nmax_queued_messages 5\n"; }
+};
+
+TEST_F(MqttVariablesBusyBrokerTest, ABurstOfAcknowledgedUpdatesReachesTheCopyInFull) {
+    ASSERT_TRUE(started());
+    constexpr int kVariables = 3;
+    constexpr int kRounds = 100;
+    std::vector<int> changes(kVariables);
+    for (int v = 0; v < kVariables; ++v)
+        variables().watch("Burst" + std::to_string(v), [&changes, v](const Variant&) { ++changes[v]; });
+    std::vector<std::pair<std::string, std::string>> burst;
+    for (int round = 1; round <= kRounds; ++round)
+        for (int v = 0; v < kVariables; ++v)
+            burst.emplace_back("test/vars/Burst" + std::to_string(v), std::to_string(round * 10 + v));
+    ASSERT_TRUE(peer_->publishAll(burst));
+
+    // Every update is a new value: a watch that misses one missed an update the broker dropped.
+    EXPECT_TRUE(runUntil([&] { return changes == std::vector<int>(kVariables, kRounds); }))
+        << changes[0] << " " << changes[1] << " " << changes[2] << " changes of " << kRounds << " each";
+    for (int v = 0; v < kVariables; ++v)
+        EXPECT_EQ(variables().ReadVariable("Burst" + std::to_string(v)),
+                  Variant::integer(static_cast<std::int16_t>(kRounds * 10 + v)));
 }
 
 // A broker that also knows a user and listens with TLS on a second port, with files of the test's own.
