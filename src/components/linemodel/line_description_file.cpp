@@ -99,6 +99,21 @@ void readGroupSlots(const Json& value, const Place& place, LineMachine& machine)
         machine.groupSlots[i] = readWhole<std::int16_t>(value[i], place.element(i));
 }
 
+// The three live values of a machine, in a description (start values) and in the values a source sends;
+// false when name is none of them.
+template <typename Machine>
+bool readLiveValue(const std::string& name, const Json& field, const Place& at, Machine& machine) {
+    if (name == "languageId")
+        machine.languageId = readWhole<std::int32_t>(field, at);
+    else if (name == "status")
+        machine.status = readWhole<std::int16_t>(field, at);
+    else if (name == "message")
+        machine.message = readText(field, at);
+    else
+        return false;
+    return true;
+}
+
 LineMachine readMachine(const Json& value, const Place& place) {
     if (!value.is_object()) place.fail(kTypeMismatch, "expected an object, found " + typeName(value));
     LineMachine machine;
@@ -124,13 +139,7 @@ LineMachine readMachine(const Json& value, const Place& place) {
             machine.group = readWhole<std::int16_t>(field, at);
         else if (name == "groupSlots")
             readGroupSlots(field, at, machine);
-        else if (name == "languageId")
-            machine.languageId = readWhole<std::int32_t>(field, at);
-        else if (name == "status")
-            machine.status = readWhole<std::int16_t>(field, at);
-        else if (name == "message")
-            machine.message = readText(field, at);
-        else
+        else if (!readLiveValue(name, field, at, machine))
             at.fail(kNoSuchMember, "unknown field");
     }
     return machine;
@@ -176,14 +185,7 @@ MachineValues readMachineValues(const Json& value, const Place& place) {
     MachineValues machine;
     for (const auto& [name, field] : value.items()) {
         const Place at = place.field(name);
-        if (name == "languageId")
-            machine.languageId = readWhole<std::int32_t>(field, at);
-        else if (name == "status")
-            machine.status = readWhole<std::int16_t>(field, at);
-        else if (name == "message")
-            machine.message = readText(field, at);
-        else
-            at.fail(kNoSuchMember, "unknown field");
+        if (!readLiveValue(name, field, at, machine)) at.fail(kNoSuchMember, "unknown field");
     }
     return machine;
 }
