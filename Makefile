@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak
+.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak package
 
 all: build
 
@@ -53,8 +53,20 @@ test-asan:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  $(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
 
+# The Debian package, from an optimised build of its own that makes only what the package holds:
+# build-package/orvanta_VERSION-1_ARCH.deb, for `apt install ./build-package/orvanta_*.deb`.
+package:
+	@scripts/install-deps --package
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
+	cmake --build build-package --target orvanta_package_contents
+	rm -f build-package/orvanta_*.deb
+	cd build-package && cpack -G DEB
+	@echo
+	@echo "The package: $$(ls build-package/orvanta_*.deb)"
+
 format:
 	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-package
