@@ -217,10 +217,14 @@ bool runBrokerSoak(int realMinutes, double rate) {
     int missing = 0;
     std::string firstMissing;
     for (const std::string& name : variables.written()) {
+        const std::string payload = peer.last("soak/vars/" + name);
         std::string problem;
-        const std::optional<Variant> held = decodeVariablePayload(peer.last("soak/vars/" + name), problem);
-        if (!held || *held != mqtt.variables.ReadVariable(name)) {
-            if (missing++ == 0) firstMissing = name;
+        const std::optional<Variant> held = decodeVariablePayload(payload, problem);
+        const Variant copy = mqtt.variables.ReadVariable(name);
+        if (!held || *held != copy) {
+            if (missing++ < 5)
+                firstMissing += "\n    " + name + ": the panel has " + encodeVariablePayload(name, copy) +
+                                ", the broker " + (payload.empty() ? "nothing" : payload);
         }
     }
 
@@ -237,7 +241,7 @@ bool runBrokerSoak(int realMinutes, double rate) {
               << " connections, longest time without one " << longestWithoutPassMs << " ms\n"
               << "  the panel wrote " << variables.writes() << " times to " << variables.written().size()
               << " variables; the broker holds the last value of all but " << missing
-              << (missing ? " (first: " + firstMissing + ")" : "") << "\n"
+              << firstMissing << "\n"
               << "  largest log " << largestLog << " bytes (limit " << kLogLimitKiB * 1024 << ")\n"
               << "  resident after a minute " << residentWarm << " KiB, largest after it " << residentLargest
               << " KiB\n"

@@ -79,6 +79,7 @@ std::optional<std::string> MqttConnection::start() {
     mosquitto_connect_callback_set(client, &MqttConnection::onConnect);
     mosquitto_disconnect_callback_set(client, &MqttConnection::onDisconnect);
     mosquitto_subscribe_callback_set(client, &MqttConnection::onSubscribe);
+    mosquitto_publish_callback_set(client, &MqttConnection::onPublish);
     mosquitto_message_callback_set(client, &MqttConnection::onMessage);
     mosquitto_reconnect_delay_set(client, static_cast<unsigned>(settings_.reconnectDelayMin.count()),
                                   static_cast<unsigned>(settings_.reconnectDelayMax.count()), true);
@@ -122,11 +123,14 @@ void MqttConnection::setPresent(bool present) {
 void MqttConnection::stop() {
     mosquitto* client = nullptr;
     {
-        const std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (stopping_) return;
-        stopping_ = true;
         client = client_;
-        if (client != nullptr && connected_) publishLocked(presenceTopic_, "false");
+        if (client != nullptr && connected_) {
+            publishLocked(presenceTopic_, "false");
+            acknowledged_.wait_for(lock, kFlushLimit, [this] { return unacknowledged_ == 0 || !connected_; });
+        }
+        stopping_ = true;
     }
     if (client == nullptr) return;
     mosquitto_disconnect(client);
@@ -144,7 +148,9 @@ void MqttConnection::stop() {
 void MqttConnection::publishLocked(const std::string& topic, const std::string& payload) {
     const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                                      payload.data(), 1, true);
-    if (rc == MOSQ_ERR_NO_CONN) {
+    if (rc == MOSQ_ERR_SUCCESS) {
+        ++unacknowledged_;
+    } else if (rc == MOSQ_ERR_NO_CONN) {
         pending_[topic] = payload;
     } else if (rc != MOSQ_ERR_SUCCESS) {
         report("Publishing " + topic + " failed: " + mosquitto_strerror(rc));
@@ -192,6 +198,7 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int rc) {
     const std::lock_guard lock(me.mutex_);
     const bool wasConnected = me.connected_;
     me.connected_ = false;
+    me.acknowledged_.notify_all();
     if (me.stopping_ || rc == 0 || !wasConnected) return;
     me.lost_ = true;
     me.report("The connection to the MQTT broker was lost (" + std::string(mosquitto_strerror(rc)) +
@@ -201,11 +208,19 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int rc) {
     });
 }
 
+void MqttConnection::onPublish(mosquitto*, void* self, int) {
+    auto& me = *static_cast<MqttConnection*>(self);
+    const std::lock_guard lock(me.mutex_);
+    if (me.unacknowledged_ > 0) --me.unacknowledged_;
+    me.acknowledged_.notify_all();
+}
+
 void MqttConnection::onSubscribe(mosquitto*, void* self, int mid, int, const int*) {
     auto& me = *static_cast<MqttConnection*>(self);
     const std::lock_guard lock(me.mutex_);
     if (mid != me.subscribeMid_ || me.stopping_) return;
     const int rc = mosquitto_publish(me.client_, nullptr, me.syncTopic_.c_str(), 4, "sync", 1, false);
+    if (rc == MOSQ_ERR_SUCCESS) ++me.unacknowledged_;
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN)
         me.report("Publishing " + me.syncTopic_ + " failed: " + mosquitto_strerror(rc));
 }

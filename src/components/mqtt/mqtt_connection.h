@@ -18,6 +18,8 @@
 // values of its variables. QoS 0 messages to a connected subscriber are not dropped that way.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -70,8 +72,12 @@ public:
     // Retained, QoS 1. While the broker is away the newest payload per topic waits for the reconnection.
     void publish(const std::string& topic, std::string payload);
     void setPresent(bool present);
-    // Announces the absence, disconnects and ends the network thread; nothing is posted after it.
+    // Waits (at most kFlushLimit) until the broker has acknowledged everything published, so that the
+    // last writes before an orderly end are not lost; then announces the absence, disconnects and ends
+    // the network thread. Nothing is posted after it.
     void stop();
+
+    static constexpr std::chrono::milliseconds kFlushLimit{3000};
 
 private:
     struct Subscription {
@@ -86,6 +92,7 @@ private:
     // Network thread.
     static void onConnect(mosquitto* client, void* self, int rc);
     static void onDisconnect(mosquitto* client, void* self, int rc);
+    static void onPublish(mosquitto* client, void* self, int mid);
     static void onSubscribe(mosquitto* client, void* self, int mid, int count, const int* granted);
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
 
@@ -109,6 +116,10 @@ private:
     bool stopping_ = false;
     bool present_ = true;
     int subscribeMid_ = -1;
+    // Published and not yet acknowledged by the broker: the client library holds at most 20 in flight
+    // and queues the rest, which a disconnect would drop.
+    int unacknowledged_ = 0;
+    std::condition_variable acknowledged_;
     std::map<std::string, std::string> pending_;  // topic -> newest payload published while away
 
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

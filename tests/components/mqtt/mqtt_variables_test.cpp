@@ -237,6 +237,18 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
 }
 
+TEST_F(MqttVariablesTest, WritesJustBeforeTheStopStillReachTheBroker) {
+    ASSERT_TRUE(started());
+    peer_->subscribe("test/vars/#");
+    // Far more than the client library keeps in flight at once: the rest wait in its queue.
+    for (int i = 0; i < 300; ++i)
+        variables().WriteVariable("Letzte" + std::to_string(i), Variant::integer(static_cast<std::int16_t>(i)));
+    variables().StopRuntime();
+    EXPECT_TRUE(peer_->sees("test/vars/Letzte0", "0"));
+    EXPECT_TRUE(peer_->sees("test/vars/Letzte299", "299"));
+    for (int i = 0; i < 300; ++i) EXPECT_EQ(peer_->last("test/vars/Letzte" + std::to_string(i)), std::to_string(i));
+}
+
 TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLatestWritesAgain) {
     ASSERT_TRUE(started());
     variables().WriteVariable("Rezept", Variant::integer(4));
