@@ -19,9 +19,9 @@ namespace {
 
 bool sameMachine(const orvanta::LineMachine& a, const orvanta::LineMachine& b) {
     return a.enabled == b.enabled && a.name == b.name && a.coName == b.coName && a.number == b.number &&
-           a.remote == b.remote && a.textFlag == b.textFlag && a.symbol == b.symbol && a.foreign == b.foreign &&
-           a.group == b.group && a.groupSlots == b.groupSlots && a.languageId == b.languageId &&
-           a.status == b.status && a.message == b.message;
+           a.remote == b.remote && a.textFlag == b.textFlag && a.symbol == b.symbol &&
+           a.foreign == b.foreign && a.group == b.group && a.groupSlots == b.groupSlots &&
+           a.languageId == b.languageId && a.status == b.status && a.message == b.message;
 }
 
 bool sameDescription(const orvanta::LineDescription& a, const orvanta::LineDescription& b) {

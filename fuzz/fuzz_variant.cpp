@@ -28,15 +28,24 @@ using orvanta::Variant;
 
 double makeDouble(FuzzedDataProvider& input) {
     static constexpr double kSpecial[] = {
-        std::numeric_limits<double>::quiet_NaN(),  std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity(),  std::numeric_limits<double>::max(),
-        std::numeric_limits<double>::lowest(),     std::numeric_limits<double>::denorm_min(),
-        -0.0,                                      0.5,
-        2.5,                                       -2.5,
-        32767.5,                                   -32768.5,
-        32768.0,                                   2147483647.5,
-        -2147483648.5,                             1e15,
-        123456789012345678.0,                      9.999999999999999e22,
+        std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::max(),
+        std::numeric_limits<double>::lowest(),
+        std::numeric_limits<double>::denorm_min(),
+        -0.0,
+        0.5,
+        2.5,
+        -2.5,
+        32767.5,
+        -32768.5,
+        32768.0,
+        2147483647.5,
+        -2147483648.5,
+        1e15,
+        123456789012345678.0,
+        9.999999999999999e22,
     };
     if (input.ConsumeBool()) return input.PickValueInArray(kSpecial);
     return input.ConsumeFloatingPoint<double>();
@@ -44,8 +53,9 @@ double makeDouble(FuzzedDataProvider& input) {
 
 std::string makeText(FuzzedDataProvider& input) {
     static constexpr const char* kSpecial[] = {
-        "",      " 12 ", "12abc", "&HFFFF", "&H10000", "&O177777", "&h", "1e308", "1e309", "-1D2",
-        "true",  "FALSE", " True ", ".", "-.5e", "+", "&HFFFFFFFFF", "2147483647.5", "\t-32768.5\t",
+        "",      " 12 ",  "12abc",       "&HFFFF",       "&H10000",      "&O177777", "&h",
+        "1e308", "1e309", "-1D2",        "true",         "FALSE",        " True ",   ".",
+        "-.5e",  "+",     "&HFFFFFFFFF", "2147483647.5", "\t-32768.5\t",
     };
     if (input.ConsumeBool()) return input.PickValueInArray(kSpecial);
     return input.ConsumeRandomLengthString(64);
@@ -115,7 +125,8 @@ void checkConversions(const Variant& value) {
     if (integer && (!longInt || *longInt != *integer)) finding("an Integer conversion without the same Long");
     if (longInt) {
         if (!number) finding("a Long conversion without a Double one");
-        if (!(std::abs(*number - static_cast<double>(*longInt)) <= 0.5)) finding("toLong is not toDouble rounded");
+        if (!(std::abs(*number - static_cast<double>(*longInt)) <= 0.5))
+            finding("toLong is not toDouble rounded");
     }
     if (number && !flag && value.kind() != Variant::Kind::String) finding("a number without a Boolean");
     if (number && flag && value.kind() != Variant::Kind::String && *flag != (*number != 0.0))
@@ -135,7 +146,8 @@ void checkConversions(const Variant& value) {
         case Variant::Kind::Boolean: {
             if (!integer || !text) finding("a Boolean does not convert to Integer or text");
             if (*integer != orvanta::vbBool(*flag)) finding("a Boolean is not -1 or 0");
-            if (orvanta::toBoolean(Variant::text(*text)) != *flag) finding("a Boolean's text reads back wrong");
+            if (orvanta::toBoolean(Variant::text(*text)) != *flag)
+                finding("a Boolean's text reads back wrong");
             break;
         }
         case Variant::Kind::String:
