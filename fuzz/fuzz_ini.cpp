@@ -53,12 +53,13 @@ std::string_view unquoted(std::string_view value) {
 // The rules of the INI format applied to the whole text at once.
 std::optional<std::string> plainLookup(std::string_view text, std::string_view section,
                                        std::string_view entry) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     bool inSection = false;
     std::size_t position = 0;
     while (position < text.size()) {
         const std::size_t end = std::min(text.find_first_of("\r\n", position), text.size());
         std::string_view line = text.substr(position, end - position).substr(0, kLineBytes);
+        // The byte order mark is part of the first line's 64 KiB.
+        if (position == 0 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
         position = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
         line = orvanta::trimBlanks(line);
         if (line.empty() || line.front() == ';') continue;
