@@ -74,13 +74,13 @@ protected:
         const ErrorReporter report = [this](const std::string& message) { errors_.push_back(message); };
         connection_ = std::make_unique<MqttConnection>(loop_, settings_, "plant/panel/online", report);
         source_ = std::make_unique<MqttLineSource>(*connection_, report);
-        bool synchronised = false;
-        connection_->onSynchronised([&synchronised] { synchronised = true; });
+        // A member: the handler runs again after every reconnection, long after this function returned.
+        connection_->onSynchronised([this] { synchronised_ = true; });
         model_ = std::make_unique<LineModel>(loop_, std::nullopt, source_.get());
         model_->subscribe(events_);
         model_->Active(true);
         ASSERT_FALSE(connection_->start().has_value());
-        ASSERT_TRUE(loop_.runUntil([&] { return synchronised; }));
+        ASSERT_TRUE(loop_.runUntil([&] { return synchronised_; }));
     }
 
     bool eventsBecome(const Events& expected) {
@@ -102,6 +102,7 @@ protected:
     std::unique_ptr<MqttPeer> peer_;
     MqttSettings settings_;
     std::vector<std::string> errors_;
+    bool synchronised_ = false;
     RecordingEvents events_;
     std::unique_ptr<MqttConnection> connection_;
     std::unique_ptr<MqttLineSource> source_;
