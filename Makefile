@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak package
+.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak package fuzz
 
 all: build
 
@@ -65,8 +65,19 @@ package:
 	@echo
 	@echo "The package: $$(ls build-package/orvanta_*.deb)"
 
+# libFuzzer targets on a clang build of their own; each runs FUZZ_SECONDS in turn. Exits non-zero on a
+# finding; the inputs that caused it are in build-fuzz/artifacts/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= fuzz_ini fuzz_variant fuzz_line_description fuzz_mqtt_payload fuzz_mdb_protocol fuzz_access_file
+fuzz:
+	@scripts/install-deps --fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DBUILD_TESTING=OFF -DORVANTA_FUZZ=ON
+	cmake --build build-fuzz --target $(FUZZ_TARGETS)
+	scripts/run-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 format:
 	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-release build-package
+	rm -rf build build-asan build-release build-package build-fuzz

@@ -46,7 +46,7 @@ void OrvantaCentral::watchVariables() {
     for (const auto& [name, handler] : watched) {
         try {
             watches_.push_back(std::make_unique<VarServer>(components_.variables, std::string(name),
-                                                           [this, handler](const Variant& value) {
+                                                           [this, handler = handler](const Variant& value) {
                                                                if (loaded_) (this->*handler)(value);
                                                            }));
         } catch (...) {

@@ -46,7 +46,7 @@ MqttLineSource::MqttLineSource(MqttConnection& connection, ErrorReporter reportE
     for (const auto& [below, kind] : {std::pair{"line/config", Kind::Config}, std::pair{"line/values", Kind::Values},
                                       std::pair{"line/online", Kind::Online}}) {
         // Runs on the network thread; this object is touched only by the work, on the loop, while it lives.
-        connection_.subscribe(connection.topic(below), [this, kind, alive = std::weak_ptr<int>(alive_)](
+        connection_.subscribe(connection.topic(below), [this, kind = kind, alive = std::weak_ptr<int>(alive_)](
                                                            const std::string& topic, std::string_view payload) {
             return std::function<void()>([this, alive, message = decodeLineMessage(kind, topic, payload)]() mutable {
                 if (!alive.expired()) received(message);
