@@ -14,6 +14,7 @@
 
 #include "components/access/mdb_database.h"
 #include "components/vb_error.h"
+#include "fuzz_support.h"
 
 #ifndef ORVANTA_MDB_READER
 #error "ORVANTA_MDB_READER must name the reader program"
@@ -21,25 +22,9 @@
 
 namespace {
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_access_file: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_access_file", what); }
 
-const std::string& databasePath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("orvanta-fuzz-" + std::to_string(::getpid()) + ".mdb"))
-            .string();
-    static const bool removeAtExit = [] {
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        });
-        return true;
-    }();
-    (void)removeAtExit;
-    return path;
-}
+const std::string& databasePath() { return orvanta::fuzz::scratchFile("mdb"); }
 
 void readWhole(orvanta::Database& database, const std::string& table) {
     try {

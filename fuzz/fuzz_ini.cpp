@@ -18,29 +18,14 @@
 #include <string_view>
 
 #include "components/text.h"
+#include "fuzz_support.h"
 #include "service/ini_file.h"
 
 namespace {
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_ini: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_ini", what); }
 
-const std::string& iniPath() {
-    static const std::string path =
-        (std::filesystem::temp_directory_path() / ("orvanta-fuzz-ini-" + std::to_string(::getpid()) + ".ini"))
-            .string();
-    static const bool removeAtExit = [] {
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        });
-        return true;
-    }();
-    (void)removeAtExit;
-    return path;
-}
+const std::string& iniPath() { return orvanta::fuzz::scratchFile("ini"); }
 
 constexpr std::size_t kLineBytes = 64 * 1024;
 

@@ -9,13 +9,11 @@
 
 #include "components/linemodel/line_description_file.h"
 #include "components/vb_error.h"
+#include "fuzz_support.h"
 
 namespace {
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_line_description: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_line_description", what); }
 
 bool sameMachine(const orvanta::LineMachine& a, const orvanta::LineMachine& b) {
     return a.enabled == b.enabled && a.name == b.name && a.coName == b.coName && a.number == b.number &&

@@ -11,16 +11,14 @@
 
 #include "components/access/mdb_protocol.h"
 #include "components/variant.h"
+#include "fuzz_support.h"
 
 namespace {
 
 namespace protocol = orvanta::mdb_protocol;
 using orvanta::Variant;
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_mdb_protocol: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_mdb_protocol", what); }
 
 template <typename T>
 void put(std::string& out, T value) {

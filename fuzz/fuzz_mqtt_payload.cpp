@@ -10,13 +10,11 @@
 
 #include "components/mqtt/mqtt_payload.h"
 #include "components/vb_error.h"
+#include "fuzz_support.h"
 
 namespace {
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_mqtt_payload: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_mqtt_payload", what); }
 
 bool finiteScalar(const orvanta::Variant& value) {
     return value.kind() != orvanta::Variant::Kind::Double || std::isfinite(orvanta::toDouble(value));

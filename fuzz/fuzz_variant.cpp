@@ -16,15 +16,13 @@
 
 #include "components/variant.h"
 #include "components/vb_error.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using orvanta::Variant;
 
-[[noreturn]] void finding(const char* what) {
-    std::fprintf(stderr, "fuzz_variant: %s\n", what);
-    std::abort();
-}
+[[noreturn]] void finding(const char* what) { orvanta::fuzz::finding("fuzz_variant", what); }
 
 double makeDouble(FuzzedDataProvider& input) {
     static constexpr double kSpecial[] = {
