@@ -10,9 +10,7 @@
 
 #include "components/linemodel/line_description_file.h"
 #include "components/linemodel/line_model.h"
-#include "support/manual_event_loop.h"
-#include "support/mosquitto_broker.h"
-#include "support/mqtt_peer.h"
+#include "support/broker_test.h"
 
 namespace orvanta {
 namespace {
@@ -55,25 +53,18 @@ LineValues valuesWithForeignStatus(std::int16_t status) {
 }
 
 // The panel's end on its own connection, the line display on top of it, and a peer that plays the line.
-class MqttLineTest : public ::testing::Test {
+class MqttLineTest : public testing::BrokerTest {
 protected:
     void SetUp() override {
-        if (!MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
-        broker_ = std::make_unique<MosquittoBroker>();
-        ASSERT_TRUE(broker_->running());
-        peer_ = std::make_unique<MqttPeer>(broker_->port());
-        ASSERT_TRUE(peer_->connected());
-        settings_.host = "127.0.0.1";
-        settings_.port = broker_->port();
+        BrokerTest::SetUp();
         settings_.topicPrefix = "plant";
         settings_.reconnectDelayMin = std::chrono::seconds(1);
         settings_.reconnectDelayMax = std::chrono::seconds(1);
     }
 
     void startPanelEnd() {
-        const ErrorReporter report = [this](const std::string& message) { errors_.push_back(message); };
-        connection_ = std::make_unique<MqttConnection>(loop_, settings_, "plant/panel/online", report);
-        source_ = std::make_unique<MqttLineSource>(*connection_, report);
+        connection_ = std::make_unique<MqttConnection>(loop_, settings_, "plant/panel/online", reporter());
+        source_ = std::make_unique<MqttLineSource>(*connection_, reporter());
         // A member: the handler runs again after every reconnection, long after this function returned.
         connection_->onSynchronised([this] { synchronised_ = true; });
         model_ = std::make_unique<LineModel>(loop_, std::nullopt, source_.get());
@@ -89,19 +80,6 @@ protected:
         return std::exchange(events_.seen, {}) == expected;
     }
 
-    bool reported(const std::string& part) {
-        return loop_.runUntil([&] {
-            for (const std::string& error : errors_)
-                if (error.find(part) != std::string::npos) return true;
-            return false;
-        });
-    }
-
-    ManualEventLoop loop_;
-    std::unique_ptr<MosquittoBroker> broker_;
-    std::unique_ptr<MqttPeer> peer_;
-    MqttSettings settings_;
-    std::vector<std::string> errors_;
     bool synchronised_ = false;
     RecordingEvents events_;
     std::unique_ptr<MqttConnection> connection_;
@@ -210,9 +188,7 @@ TEST_F(MqttLineTest, EveryDataUpdatedPublishesWhatTheSlotsShow) {
 
 TEST_F(MqttLineTest, ThePublisherPlaysTheLineWithItsPresenceAsTheOnlineState) {
     startPanelEnd();
-    MqttSettings lineSettings = settings_;
-    const ErrorReporter report = [this](const std::string& message) { errors_.push_back(message); };
-    auto lineConnection = std::make_unique<MqttConnection>(loop_, lineSettings, "plant/line/online", report);
+    auto lineConnection = std::make_unique<MqttConnection>(loop_, settings_, "plant/line/online", reporter());
     MqttLinePublisher publisher(*lineConnection, twoMachineLine());
     ASSERT_FALSE(lineConnection->start().has_value());
     EXPECT_TRUE(eventsBecome({}));  // described, but not online yet

@@ -13,9 +13,7 @@
 #include <vector>
 
 #include "components/mqtt/mqtt_payload.h"
-#include "support/manual_event_loop.h"
-#include "support/mosquitto_broker.h"
-#include "support/mqtt_peer.h"
+#include "support/broker_test.h"
 
 namespace orvanta {
 namespace {
@@ -33,26 +31,17 @@ struct RecordingEvents : RuntimeEvents {
     void RuntimeStopped() override { ++stops; }
 };
 
-class MqttVariablesTest : public ::testing::Test {
+class MqttVariablesTest : public testing::BrokerTest {
 protected:
     void SetUp() override {
-        if (!MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
-        broker_ = std::make_unique<MosquittoBroker>(brokerConfig());
-        ASSERT_TRUE(broker_->running());
-        peer_ = std::make_unique<MqttPeer>(broker_->port());
-        ASSERT_TRUE(peer_->connected());
-        settings_.host = "127.0.0.1";
-        settings_.port = broker_->port();
+        BrokerTest::SetUp();
         settings_.topicPrefix = "test";
     }
 
-    virtual std::string brokerConfig() { return {}; }
-
     MqttVariables& variables() {
         if (!variables_) {
-            const ErrorReporter report = [this](const std::string& message) { errors_.push_back(message); };
-            connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", report);
-            variables_ = std::make_unique<MqttVariables>(loop_, *connection_, report);
+            connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", reporter());
+            variables_ = std::make_unique<MqttVariables>(loop_, *connection_, reporter());
         }
         return *variables_;
     }
@@ -74,19 +63,6 @@ protected:
         }
     }
 
-    bool reported(const std::string& part) {
-        return runUntil([&] {
-            for (const std::string& error : errors_)
-                if (error.find(part) != std::string::npos) return true;
-            return false;
-        });
-    }
-
-    ManualEventLoop loop_;
-    std::unique_ptr<MosquittoBroker> broker_;
-    std::unique_ptr<MqttPeer> peer_;
-    MqttSettings settings_;
-    std::vector<std::string> errors_;
     RecordingEvents events_;
     // Last: destroyed before the loop and the broker.
     std::unique_ptr<MqttConnection> connection_;
