@@ -21,6 +21,7 @@ void Panel::showCentral() {
         central_ = std::make_unique<OrvantaCentral>(CentralComponents{
             parts_.loop, parts_.variables, parts_.line, parts_.centralView, parts_.clock, parts_.databases,
             ini_, parts_.windows, parts_.appPath, [this] { ProgrammEnde(); }, parts_.report});
+        if (centralCreated_) centralCreated_(*central_);
     }
     central_->show();
 }

@@ -154,6 +154,22 @@ TEST_F(PanelTest, TheWholePanelRunsFromStartToEndOnTheDemoPlant) {
     EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
+// The window's line picture takes the language table (the fonts of the alarm texts) from here.
+TEST_F(PanelTest, WhoWaitsForTheMainFormGetsItOnceBeforeItsInitialisation) {
+    std::vector<std::pair<OrvantaCentral*, std::size_t>> created;  // the form and its log lines then
+    panel->onCentralCreated(
+        [&](OrvantaCentral& central) { created.emplace_back(&central, logLines().size()); });
+    panel->start();
+    EXPECT_TRUE(created.empty()) << "not before the runtime has started";
+    loop.runPending();
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created.front().first, panel->central());
+    EXPECT_EQ(created.front().second, 0u) << "before the initialisation wrote its first line";
+    EXPECT_GT(panel->central()->languages().LanguageCount, 3) << "the table it was handed is filled now";
+    panel->central()->show();
+    EXPECT_EQ(created.size(), 1u);
+}
+
 TEST_F(PanelTest, TheEndButtonEndsTheProgramEvenWhenTheTextDatabaseFailed) {
     fs::remove(plant / "Program" / "Pelmar.vws");
     panel->start();
