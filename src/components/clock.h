@@ -2,6 +2,8 @@
 // fix the texts and the program uses the user's locale.
 #pragma once
 
+#include <locale.h>
+
 #include <string>
 
 namespace orvanta {
@@ -17,12 +19,23 @@ public:
     virtual std::string time24() const = 0;
 };
 
-// The wall clock in the user's locale (LC_TIME).
+// The wall clock in the user's locale: LC_TIME of the environment (LC_ALL, LC_TIME, LANG), taken once at
+// construction, whatever the process's own locale is, so a windowed and a headless run write the same.
 class SystemClock : public Clock {
 public:
+    SystemClock();
+    ~SystemClock() override;
+    SystemClock(const SystemClock&) = delete;
+    SystemClock& operator=(const SystemClock&) = delete;
+
     std::string longTime() const override;
     std::string shortDate() const override;
     std::string time24() const override;
+
+private:
+    std::string now(const char* format) const;
+
+    locale_t userTime_;  // the C locale when the environment names one that is not installed
 };
 
 }  // namespace orvanta

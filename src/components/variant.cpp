@@ -1,8 +1,9 @@
 #include "components/variant.h"
 
 #include <cctype>
+#include <charconv>
+#include <clocale>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -13,6 +14,14 @@ namespace orvanta {
 namespace {
 
 const char* const kSource = "Orvanta";
+
+// The dialect's numbers have a decimal point whatever the user's locale. A windowed run has the C
+// library's numeric locale set to the user's (the toolkit does that), where a plain strtod stops at the
+// point of "2.7"; so numbers are read in the C locale explicitly, and written with to_chars.
+locale_t classicNumbers() {
+    static const locale_t classic = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    return classic;
+}
 
 template <class... Ts>
 struct Overloaded : Ts... {
@@ -84,7 +93,7 @@ std::optional<ParsedNumber> parseLeadingNumber(std::string_view text) {
     for (char& c : number) {
         if (c == 'd' || c == 'D') c = 'E';
     }
-    return ParsedNumber{std::strtod(number.c_str(), nullptr), end};
+    return ParsedNumber{strtod_l(number.c_str(), nullptr, classicNumbers()), end};
 }
 
 double checkedFinite(double value) {
@@ -204,9 +213,13 @@ std::string toText(const Variant& value) {
 
 std::string numberText(double value) {
     if (value == 0.0) return "0";
+    // printf's %.15G in the C locale: 15 significant digits, upper-case exponent.
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15G", value);
-    return buffer;
+    const auto written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    std::string text(buffer, written);
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 double val(std::string_view text) {
