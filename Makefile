@@ -3,8 +3,10 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
+# The project's own builds treat warnings as errors; a plain cmake configure (a user's build) does not.
+WERROR ?= ON
 
-.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan soak package fuzz
+.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan test-release soak package fuzz
 
 all: build
 
@@ -12,7 +14,7 @@ deps:
 	@scripts/install-deps
 
 $(BUILD_DIR)/build.ninja:
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORVANTA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 configure: deps $(BUILD_DIR)/build.ninja
 
@@ -52,6 +54,11 @@ soak: build
 test-asan:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  $(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS=-DORVANTA_SANITIZE=ON
+
+# The whole suite on the optimised build a plant would run: the optimiser's warnings and its view of the
+# code differ from the other builds'.
+test-release:
+	$(MAKE) test BUILD_DIR=build-release-tests BUILD_TYPE=Release
 
 # The Debian package, from an optimised build of its own that makes only what the package holds:
 # build-package/orvanta_VERSION-1_ARCH.deb, for `apt install ./build-package/orvanta_*.deb`.

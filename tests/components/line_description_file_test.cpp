@@ -89,10 +89,14 @@ TEST(LineDescriptionFile, EmptyDocumentsAndWholeNumbersWrittenAsFloats) {
     EXPECT_EQ(line.machines[0].status, 0);
 
     const std::string full = [] {
-        std::string machines;
-        for (int m = 0; m < 64; ++m)
-            machines += (m ? "," : "") + std::string(R"({"number": )") + std::to_string(m) + "}";
-        return R"({"machines": [)" + machines + "]}";
+        std::string text = R"({"machines": [)";
+        for (int m = 0; m < 64; ++m) {
+            if (m > 0) text += ",";
+            text += R"({"number": )";
+            text += std::to_string(m);
+            text += "}";
+        }
+        return text + "]}";
     }();
     EXPECT_EQ(parseLineDescription(full, kOrigin).machines[63].number, 63);
 }

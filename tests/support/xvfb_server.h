@@ -65,7 +65,8 @@ private:
         posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::string name = ":" + std::to_string(number);
+        std::string name = ":";
+        name += std::to_string(number);
         std::vector<std::string> arguments{xvfb, name, "-nolisten", "tcp", "-displayfd", "3"};
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());

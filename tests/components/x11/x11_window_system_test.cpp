@@ -221,7 +221,9 @@ TEST_F(X11WindowSystemTest, HandlesThatAreNoWindowsAreIgnoredAndTheErrorHandlerI
 TEST(X11WindowSystemOpenTest, AnUnreachableDisplayGivesNoWindowSystem) {
     int number = 4711;
     while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
-    EXPECT_EQ(X11WindowSystem::open((":" + std::to_string(number)).c_str()), nullptr);
+    std::string display = ":";
+    display += std::to_string(number);
+    EXPECT_EQ(X11WindowSystem::open(display.c_str()), nullptr);
     EXPECT_EQ(X11WindowSystem::open("no display name"), nullptr);
 }
 
