@@ -18,9 +18,11 @@ const AlarmDef kNoLineAlarm = [] {
     return none;
 }();
 
-// The mask of bit bitNo of a 16-bit value. A bit number outside 0..15 names no bit of it: never set.
+// The mask of bit bitNo of a 16-bit value. A bit number outside 0..15 (a negative one wraps above 15)
+// names no bit of it: never set.
 std::uint16_t bitMask(std::int16_t bitNo) {
-    return bitNo >= 0 && bitNo <= 15 ? static_cast<std::uint16_t>(1u << bitNo) : std::uint16_t{0};
+    return static_cast<std::uint16_t>(bitNo) <= 15u ? static_cast<std::uint16_t>(1u << bitNo)
+                                                    : std::uint16_t{0};
 }
 
 bool bitSet(std::int16_t value, std::uint16_t mask) {
@@ -38,7 +40,9 @@ CyclicPass::CyclicPass(CentralState& state, const AlarmDefinitions& alarms, Proc
       line_(BrenkoLineOCX),
       VisuText_(VisuText),
       log_(log),
-      TimerDaten_(TimerDaten) {}
+      TimerDaten_(TimerDaten) {
+    prepare();
+}
 
 void CyclicPass::prepare() {
     noVariable_ = variables_.resolve("-1");
@@ -66,7 +70,6 @@ void CyclicPass::prepare() {
             }
         }
     }
-    prepared_ = true;
 }
 
 std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
@@ -76,13 +79,12 @@ std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
 void CyclicPass::TimerDaten_Timer() {
     HandlerFrame frame(log_, kProcedure, Trace::Data);
     frame.step([&] { TimerDaten_.setEnabled(false); });
-    if (!prepared_) frame.step([&] { prepare(); });
 
     // The visualisation's current alarm seeds the selection, so that among equal priorities the alarm it
     // already shows stays chosen.
-    std::int16_t hStatus = 0;
-    std::int16_t hNummer = 0;
-    std::int16_t hMasch = 0;
+    std::int16_t hStatus{};
+    std::int16_t hNummer{};
+    std::int16_t hMasch{};
     frame.step([&] { hStatus = readInteger(hStatus_); });
     frame.step([&] { hNummer = readInteger(hNummer_); });
     frame.step([&] { hMasch = readInteger(hMasch_); });
@@ -98,11 +100,13 @@ void CyclicPass::TimerDaten_Timer() {
         }
     }
 
-    scan(frame, tables_[1], auswahl1, auswahl1, false);
-    scan(frame, tables_[2], auswahl2, auswahl1, true);
-    scan(frame, tables_[3], auswahl3, auswahl1, true);
+    // The value read last stands in for a variable that cannot be read, across the three tables.
+    std::int16_t varWert = 0;
+    scan(frame, tables_[1], auswahl1, auswahl1, false, varWert);
+    scan(frame, tables_[2], auswahl2, auswahl1, true, varWert);
+    scan(frame, tables_[3], auswahl3, auswahl1, true, varWert);
 
-    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+    const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     std::array<const AlarmDef*, kAlarmMachines + 1> maschinenAlarm;
     maschinenAlarm.fill(&kNoAlarm);
     for (int m = 1; m <= machines; ++m) {
@@ -157,11 +161,10 @@ void CyclicPass::seed(const AlarmTable& table, Selection& selection, std::int16_
 }
 
 void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-                      const Selection& tableOne, bool onlyWithoutTableOne) {
-    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+                      const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value) {
+    const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     // One read per run of entries of the same variable: a failed read leaves the value read before it.
     ProcessVariables::VariableId lastVariable = noVariable_;
-    std::int16_t value = 0;
     for (int m = 1; m <= machines; ++m) {
         const auto at = static_cast<std::size_t>(m);
         if (onlyWithoutTableOne && tableOne[at] != 0) continue;

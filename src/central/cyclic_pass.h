@@ -28,8 +28,8 @@ public:
     CyclicPass(CentralState& state, const AlarmDefinitions& alarms, ProcessVariables& variables,
                LineDisplay& BrenkoLineOCX, TextDatabaseHandle& VisuText, ProgramLog& log, Timer& TimerDaten);
 
-    // Resolves the variables the pass reads. Runs by itself before the first pass; call it again when
-    // the alarm definitions change.
+    // Resolves the variables the pass reads. Runs at construction; call it again when the alarm
+    // definitions change.
     void prepare();
 
     void TimerDaten_Timer();
@@ -52,7 +52,7 @@ private:
 
     static void seed(const AlarmTable& table, Selection& selection, std::int16_t machine, std::int16_t fault);
     void scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-              const Selection& tableOne, bool onlyWithoutTableOne);
+              const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value);
     void publish(HandlerFrame& frame, const AlarmDef& linienAlarm);
     void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,
                   double language);
@@ -67,7 +67,6 @@ private:
     ProgramLog& log_;
     Timer& TimerDaten_;
 
-    bool prepared_ = false;
     std::array<ResolvedTable, 4> tables_;          // 1..3
     ProcessVariables::VariableId noVariable_ = 0;  // the name "-1" a scan starts from
     ProcessVariables::VariableId hStatus_ = 0;

@@ -45,10 +45,9 @@ void OrvantaCentral::watchVariables() {
     };
     for (const auto& [name, handler] : watched) {
         try {
-            watches_.push_back(std::make_unique<VarServer>(components_.variables, std::string(name),
-                                                           [this, handler = handler](const Variant& value) {
-                                                               if (loaded_) (this->*handler)(value);
-                                                           }));
+            watches_.push_back(std::make_unique<VarServer>(
+                components_.variables, std::string(name),
+                [this, handler = handler](const Variant& value) { (this->*handler)(value); }));
         } catch (...) {
             const VbError error = VbError::current("Orvanta");
             if (components_.report)
