@@ -52,9 +52,6 @@ void CyclicPass::prepare() {
     published_ = {variables_.resolve(vars::kLiLFault),   variables_.resolve(vars::kLiLAlarmNo),
                   variables_.resolve(vars::kLiLAlarmT),  variables_.resolve(vars::kLiLSensor1),
                   variables_.resolve(vars::kLiLSensor2), variables_.resolve(vars::kLiLNeu)};
-    for (int machine = 1; machine <= kAlarmMachines; ++machine)
-        machineStatus_[static_cast<std::size_t>(machine)] =
-            variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, machine));
 
     const AlarmTable* tables[] = {nullptr, &alarms_.AlarmTabelle1, &alarms_.AlarmTabelle2,
                                   &alarms_.AlarmTabelle3};
@@ -140,9 +137,10 @@ void CyclicPass::TimerDaten_Timer() {
     if (!echoed) publish(frame, *linienAlarm);
 
     const double language = val(state_.Sprache);
-    for (int slot = 0; slot < kLineMachineCount; ++slot) {
-        const MachineRecord& machine = state_.line.machines[static_cast<std::size_t>(slot)];
+    int slot = 0;
+    for (const MachineRecord& machine : state_.line.machines) {
         if (machine.foreign == 0 && machine.enabled == kTrue) feedSlot(frame, slot, maschinenAlarm, language);
+        ++slot;
     }
 
     frame.step([&] { line_.DataUpdated(true); });
@@ -192,12 +190,12 @@ void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection
 }
 
 void CyclicPass::publish(HandlerFrame& frame, const AlarmDef& linienAlarm) {
+    // Without a line alarm the record is the empty one: its fields write 0.
     LetzterLinienAlarm_ = linienAlarm;
-    const bool none = linienAlarm.AnzeigeStatus == -2;
     const std::int16_t values[] = {linienAlarm.Fault, linienAlarm.Ident, linienAlarm.Type,
                                    linienAlarm.Sensor1, linienAlarm.Sensor2};
     for (std::size_t i = 0; i < 5; ++i)
-        frame.step([&] { variables_.write(published_[i], Variant::integer(none ? 0 : values[i])); });
+        frame.step([&] { variables_.write(published_[i], Variant::integer(values[i])); });
     frame.step([&] { variables_.write(published_[5], Variant::integer(1)); });
 }
 
@@ -210,10 +208,8 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
         frame.step([&] { line_.PutMachineText(index, ""); });
         frame.step([&] { line_.PutMachineLanguage(index, language); });
         frame.step([&] {
-            const auto status = number >= 1 && number <= kAlarmMachines
-                                    ? machineStatus_[static_cast<std::size_t>(number)]
-                                    : variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number));
-            line_.PutMachineStatus(index, readInteger(status));
+            line_.PutMachineStatus(
+                index, readInteger(variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number))));
         });
         return;
     }

@@ -73,7 +73,6 @@ private:
     ProcessVariables::VariableId hNummer_ = 0;
     ProcessVariables::VariableId hMasch_ = 0;
     std::array<ProcessVariables::VariableId, 6> published_{};  // li_l_fault .. li_l_neu
-    std::array<ProcessVariables::VariableId, kAlarmMachines + 1> machineStatus_{};
 
     AlarmDef LetzterLinienAlarm_;
 };

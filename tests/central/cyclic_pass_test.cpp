@@ -16,15 +16,16 @@ namespace {
 using namespace orvanta::testing;
 using Access = RecordingVariables::Access;
 
-// Texts as "<key>/<language>", or a failure of the component once asked to.
+// Texts as "<key>/<language>" (and "/<flags>" unless they are 0), or a failure of the component once
+// asked to.
 struct FakeTexts : TextDatabase {
     void Init(const std::string&) override {}
     void Open() override {}
-    std::string GetText(std::int32_t language, const std::string& key, std::int32_t) override {
+    std::string GetText(std::int32_t language, const std::string& key, std::int32_t flags) override {
         ++calls;
         if (onGetText) onGetText();
         if (failing) throw VbError(440, "Texts unreadable", "Zervmdb");
-        return key + "/" + std::to_string(language);
+        return key + "/" + std::to_string(language) + (flags != 0 ? "/" + std::to_string(flags) : "");
     }
     void Close() override {}
     int calls = 0;
@@ -209,6 +210,25 @@ TEST_F(CyclicPassTest, AmongEqualPrioritiesTheLowerPositionWinsUnlessTheVisualis
     EXPECT_EQ(published().front(), "li_l_fault>=0") << "priority 0 never wins the line";
 }
 
+TEST_F(CyclicPassTest, TheSeedIsBeatenOnlyByAStrictlyHigherPriority) {
+    add({1, 1, "S", 0, 9, 71});  // off
+    add({1, 1, "S", 1, 5, 72});
+    add({1, 1, "S", 2, 7, 73});
+    add({1, 2, "N", 0, -3, 81});
+    add({1, 2, "N", 1, 0, 82});
+    slot(0, 1);
+    slot(1, 2);
+    setBits("S", 6);
+    setBits("N", 3);
+    visualisation(4, 72, 1);
+    runPass();
+    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"T73/1031\")") << "7 beats the seed's 5";
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"\")") << "priorities of 0 or less only by a seed";
+    visualisation(4, 81, 2);
+    runPass();
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"T82/1031\")") << "0 beats the seed's -3";
+}
+
 TEST_F(CyclicPassTest, ALineAlarmIsWrittenEverySecondUntilTheVisualisationEchoesIt) {
     add({1, 1, "M1", 4, 5, 11});
     slot(0, 1);
@@ -267,6 +287,10 @@ TEST_F(CyclicPassTest, WarningsShowOnTheirMachineWhileTheLineAlarmComesFromTable
     setBits("W4", 0);
     runPass();
     EXPECT_EQ(published().front(), "li_l_fault>=56") << "the last machine";
+    add({3, 1, "W1", 0, 6, 16, 18, 1});
+    setBits("W1", 1);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=16") << "the first machine";
 
     // A fault hides the warning, even the one the visualisation still shows.
     add({1, 2, "F", 0, 1, 60});
@@ -459,6 +483,7 @@ TEST_F(CyclicPassTest, EachRunOfEntriesOfOneVariableIsReadOnceAndEachStillActive
     setBits("A", 2);
     visualisation(4, 2, 1);
     runPass();
+    runPass();  // the definitions prepared again replace those prepared before
     std::vector<std::string> names;
     for (const Access& read : variables.reads()) names.push_back(read.name);
     EXPECT_EQ(names, (std::vector<std::string>{vars::kLiHStatus.data(), vars::kLiHNummer.data(),

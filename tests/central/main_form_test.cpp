@@ -214,6 +214,8 @@ TEST_F(MainFormTest, TheInitialisationWithTheStudioAndItsCompanionWindow) {
     EXPECT_EQ(state.plant.ProgrammIni, b + "/Parameter/Program.ini");
     EXPECT_EQ(state.log.LogDateiName, b + "/Program/Orvanta/Orvanta.log");
     EXPECT_EQ(state.log.LogDateiGroesse, 10);
+    EXPECT_EQ(state.log.LogSystem, kTrue);
+    EXPECT_EQ(state.log.Logdaten, kTrue);
     EXPECT_EQ(state.log.LogDateiOCXName, "/var/ocx.log");
     EXPECT_EQ(state.log.LogDateiOCXGroesse, 2000);
     EXPECT_EQ(state.plant.MitVWStudio, kTrue);
@@ -254,6 +256,15 @@ TEST_F(MainFormTest, TheInitialisationWithoutTheStudioAndWithoutCompanionWindow)
     EXPECT_EQ(state.jumps.SprungAlarme, 0);
     EXPECT_EQ(state.jumps.SprungWarnungen, 0);
     EXPECT_EQ(central.VisuText().use().GetText(1031, "K", 0), "Kette") << "the .mdb file, opened";
+
+    // Any handle above 0 is a window.
+    windows.nextHandle = 1;
+    windows.open("Vwwebbrowser");
+    forget();
+    central.Form_Activate();
+    EXPECT_EQ(windows.calls, (std::vector<std::string>{"FindWindowA(Vwwebbrowser)", "SetForegroundWindow(1)",
+                                                       "SetActiveWindow(1)", "minimiseMainWindow()"}));
+    EXPECT_EQ(runningTimers(), "TimerErstemal TimerLeben TimerWebBrowser");
 }
 
 TEST_F(MainFormTest, SettingsOutsideTheirRangesAreCorrectedAndTheJumpBitsAddUp) {
@@ -288,6 +299,8 @@ TEST_F(MainFormTest, SettingsOutsideTheirRangesAreCorrectedAndTheJumpBitsAddUp) 
         ownIni(own);
         forget();
         central.Form_Activate();
+        EXPECT_EQ(logLines().front(), "S " + kTime + "FormActivate Start ")
+            << "no entry trace, also when known";
         const CentralState& state = central.state();
         EXPECT_EQ(state.log.LogDateiGroesse, row.size);
         EXPECT_EQ(state.log.LogDateiOCXGroesse, row.size);
