@@ -4,9 +4,9 @@
 // text, language and status code.
 //
 // A pass reads an alarm variable once per run of entries that name it (tables 1 and 2 are ordered by
-// name for this) and once more per still-active check, nothing else. Names are resolved to variable ids
-// once, before the first pass, so the scan compares ids, not strings; the machines' alarms are pointers
-// into the tables, so a pass allocates nothing but the texts it hands on.
+// name for this) and once more per still-active check, nothing else. The alarm variables' names are
+// resolved to ids once, when the pass is made and whenever the definitions change, so the scan compares
+// ids, not strings; the machines' alarms are pointers into the tables.
 #pragma once
 
 #include <array>

@@ -226,7 +226,7 @@ TEST_F(MainFormTest, TheInitialisationWithTheStudioAndItsCompanionWindow) {
     EXPECT_EQ(state.jumps.SprungWarnungen, kTrue);
     EXPECT_EQ(state.VisuTextFehler, 0);
     EXPECT_EQ(central.VisuText().use().GetText(1031, "K", 0), "Kette") << "the .vws file, opened";
-    EXPECT_TRUE(form.labelCaption == "Label1g") << form.labelCaption;
+    EXPECT_EQ(form.labelCaption, "Label1g") << "no fault shown";
 }
 
 TEST_F(MainFormTest, TheInitialisationWithoutTheStudioAndWithoutCompanionWindow) {
