@@ -50,8 +50,8 @@ void Panel::ProgrammEnde() {
             central.TimerLeben.setEnabled(false);
             central.TimerDaten.setEnabled(false);
         });
-        // A text database that failed, or was never created, is not touched.
-        if (central.state().VisuTextFehler == 0 && central.VisuText().created())
+        // A text database that failed is not touched.
+        if (central.state().VisuTextFehler == 0)
             endStep("closing the text database", [&] { central.VisuText().use().Close(); });
     }
     endStep("showing the start form", [&] { start_.show(); });

@@ -18,9 +18,11 @@ const AlarmDef kNoLineAlarm = [] {
     return none;
 }();
 
-// The mask of bit bitNo of a 16-bit value. A bit number outside 0..15 names no bit of it: never set.
+// The mask of bit bitNo of a 16-bit value. A bit number outside 0..15 (a negative one wraps above 15)
+// names no bit of it: never set.
 std::uint16_t bitMask(std::int16_t bitNo) {
-    return bitNo >= 0 && bitNo <= 15 ? static_cast<std::uint16_t>(1u << bitNo) : std::uint16_t{0};
+    return static_cast<std::uint16_t>(bitNo) <= 15u ? static_cast<std::uint16_t>(1u << bitNo)
+                                                    : std::uint16_t{0};
 }
 
 bool bitSet(std::int16_t value, std::uint16_t mask) {
@@ -38,7 +40,9 @@ CyclicPass::CyclicPass(CentralState& state, const AlarmDefinitions& alarms, Proc
       line_(BrenkoLineOCX),
       VisuText_(VisuText),
       log_(log),
-      TimerDaten_(TimerDaten) {}
+      TimerDaten_(TimerDaten) {
+    prepare();
+}
 
 void CyclicPass::prepare() {
     noVariable_ = variables_.resolve("-1");
@@ -48,9 +52,6 @@ void CyclicPass::prepare() {
     published_ = {variables_.resolve(vars::kLiLFault),   variables_.resolve(vars::kLiLAlarmNo),
                   variables_.resolve(vars::kLiLAlarmT),  variables_.resolve(vars::kLiLSensor1),
                   variables_.resolve(vars::kLiLSensor2), variables_.resolve(vars::kLiLNeu)};
-    for (int machine = 1; machine <= kAlarmMachines; ++machine)
-        machineStatus_[static_cast<std::size_t>(machine)] =
-            variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, machine));
 
     const AlarmTable* tables[] = {nullptr, &alarms_.AlarmTabelle1, &alarms_.AlarmTabelle2,
                                   &alarms_.AlarmTabelle3};
@@ -66,7 +67,6 @@ void CyclicPass::prepare() {
             }
         }
     }
-    prepared_ = true;
 }
 
 std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
@@ -76,13 +76,12 @@ std::int16_t CyclicPass::readInteger(ProcessVariables::VariableId variable) {
 void CyclicPass::TimerDaten_Timer() {
     HandlerFrame frame(log_, kProcedure, Trace::Data);
     frame.step([&] { TimerDaten_.setEnabled(false); });
-    if (!prepared_) frame.step([&] { prepare(); });
 
     // The visualisation's current alarm seeds the selection, so that among equal priorities the alarm it
     // already shows stays chosen.
-    std::int16_t hStatus = 0;
-    std::int16_t hNummer = 0;
-    std::int16_t hMasch = 0;
+    std::int16_t hStatus{};
+    std::int16_t hNummer{};
+    std::int16_t hMasch{};
     frame.step([&] { hStatus = readInteger(hStatus_); });
     frame.step([&] { hNummer = readInteger(hNummer_); });
     frame.step([&] { hMasch = readInteger(hMasch_); });
@@ -98,11 +97,13 @@ void CyclicPass::TimerDaten_Timer() {
         }
     }
 
-    scan(frame, tables_[1], auswahl1, auswahl1, false);
-    scan(frame, tables_[2], auswahl2, auswahl1, true);
-    scan(frame, tables_[3], auswahl3, auswahl1, true);
+    // The value read last stands in for a variable that cannot be read, across the three tables.
+    std::int16_t varWert = 0;
+    scan(frame, tables_[1], auswahl1, auswahl1, false, varWert);
+    scan(frame, tables_[2], auswahl2, auswahl1, true, varWert);
+    scan(frame, tables_[3], auswahl3, auswahl1, true, varWert);
 
-    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+    const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     std::array<const AlarmDef*, kAlarmMachines + 1> maschinenAlarm;
     maschinenAlarm.fill(&kNoAlarm);
     for (int m = 1; m <= machines; ++m) {
@@ -136,9 +137,10 @@ void CyclicPass::TimerDaten_Timer() {
     if (!echoed) publish(frame, *linienAlarm);
 
     const double language = val(state_.Sprache);
-    for (int slot = 0; slot < kLineMachineCount; ++slot) {
-        const MachineRecord& machine = state_.line.machines[static_cast<std::size_t>(slot)];
+    int slot = 0;
+    for (const MachineRecord& machine : state_.line.machines) {
         if (machine.foreign == 0 && machine.enabled == kTrue) feedSlot(frame, slot, maschinenAlarm, language);
+        ++slot;
     }
 
     frame.step([&] { line_.DataUpdated(true); });
@@ -157,11 +159,10 @@ void CyclicPass::seed(const AlarmTable& table, Selection& selection, std::int16_
 }
 
 void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-                      const Selection& tableOne, bool onlyWithoutTableOne) {
-    const int machines = std::clamp<int>(state_.plant.AnzahlMaschinen, 0, kAlarmMachines);
+                      const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value) {
+    const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     // One read per run of entries of the same variable: a failed read leaves the value read before it.
     ProcessVariables::VariableId lastVariable = noVariable_;
-    std::int16_t value = 0;
     for (int m = 1; m <= machines; ++m) {
         const auto at = static_cast<std::size_t>(m);
         if (onlyWithoutTableOne && tableOne[at] != 0) continue;
@@ -189,12 +190,12 @@ void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection
 }
 
 void CyclicPass::publish(HandlerFrame& frame, const AlarmDef& linienAlarm) {
+    // Without a line alarm the record is the empty one: its fields write 0.
     LetzterLinienAlarm_ = linienAlarm;
-    const bool none = linienAlarm.AnzeigeStatus == -2;
     const std::int16_t values[] = {linienAlarm.Fault, linienAlarm.Ident, linienAlarm.Type,
                                    linienAlarm.Sensor1, linienAlarm.Sensor2};
     for (std::size_t i = 0; i < 5; ++i)
-        frame.step([&] { variables_.write(published_[i], Variant::integer(none ? 0 : values[i])); });
+        frame.step([&] { variables_.write(published_[i], Variant::integer(values[i])); });
     frame.step([&] { variables_.write(published_[5], Variant::integer(1)); });
 }
 
@@ -207,10 +208,8 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
         frame.step([&] { line_.PutMachineText(index, ""); });
         frame.step([&] { line_.PutMachineLanguage(index, language); });
         frame.step([&] {
-            const auto status = number >= 1 && number <= kAlarmMachines
-                                    ? machineStatus_[static_cast<std::size_t>(number)]
-                                    : variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number));
-            line_.PutMachineStatus(index, readInteger(status));
+            line_.PutMachineStatus(
+                index, readInteger(variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number))));
         });
         return;
     }

@@ -4,9 +4,9 @@
 // text, language and status code.
 //
 // A pass reads an alarm variable once per run of entries that name it (tables 1 and 2 are ordered by
-// name for this) and once more per still-active check, nothing else. Names are resolved to variable ids
-// once, before the first pass, so the scan compares ids, not strings; the machines' alarms are pointers
-// into the tables, so a pass allocates nothing but the texts it hands on.
+// name for this) and once more per still-active check, nothing else. The alarm variables' names are
+// resolved to ids once, when the pass is made and whenever the definitions change, so the scan compares
+// ids, not strings; the machines' alarms are pointers into the tables.
 #pragma once
 
 #include <array>
@@ -28,8 +28,8 @@ public:
     CyclicPass(CentralState& state, const AlarmDefinitions& alarms, ProcessVariables& variables,
                LineDisplay& BrenkoLineOCX, TextDatabaseHandle& VisuText, ProgramLog& log, Timer& TimerDaten);
 
-    // Resolves the variables the pass reads. Runs by itself before the first pass; call it again when
-    // the alarm definitions change.
+    // Resolves the variables the pass reads. Runs at construction; call it again when the alarm
+    // definitions change.
     void prepare();
 
     void TimerDaten_Timer();
@@ -52,7 +52,7 @@ private:
 
     static void seed(const AlarmTable& table, Selection& selection, std::int16_t machine, std::int16_t fault);
     void scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-              const Selection& tableOne, bool onlyWithoutTableOne);
+              const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value);
     void publish(HandlerFrame& frame, const AlarmDef& linienAlarm);
     void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,
                   double language);
@@ -67,14 +67,12 @@ private:
     ProgramLog& log_;
     Timer& TimerDaten_;
 
-    bool prepared_ = false;
     std::array<ResolvedTable, 4> tables_;          // 1..3
     ProcessVariables::VariableId noVariable_ = 0;  // the name "-1" a scan starts from
     ProcessVariables::VariableId hStatus_ = 0;
     ProcessVariables::VariableId hNummer_ = 0;
     ProcessVariables::VariableId hMasch_ = 0;
     std::array<ProcessVariables::VariableId, 6> published_{};  // li_l_fault .. li_l_neu
-    std::array<ProcessVariables::VariableId, kAlarmMachines + 1> machineStatus_{};
 
     AlarmDef LetzterLinienAlarm_;
 };

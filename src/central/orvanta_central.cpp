@@ -1,5 +1,7 @@
 #include "central/orvanta_central.h"
 
+#include <algorithm>
+
 #include "components/variable_names.h"
 #include "components/vb_error.h"
 #include "refdata/alarm_definitions.h"
@@ -13,6 +15,7 @@ namespace {
 constexpr std::int32_t kConnectedColour = 65280;   // green
 constexpr std::int32_t kDisconnectedColour = 192;  // dark red
 constexpr const char* kSection = "Project";
+constexpr std::int16_t kSilent = kFalse;  // missing settings fall back to their defaults unreported
 
 std::int32_t logSizeOrDefault(std::int16_t kib) { return kib < 10 || kib > 2000 ? 100 : kib; }
 
@@ -45,10 +48,9 @@ void OrvantaCentral::watchVariables() {
     };
     for (const auto& [name, handler] : watched) {
         try {
-            watches_.push_back(std::make_unique<VarServer>(components_.variables, std::string(name),
-                                                           [this, handler = handler](const Variant& value) {
-                                                               if (loaded_) (this->*handler)(value);
-                                                           }));
+            watches_.push_back(std::make_unique<VarServer>(
+                components_.variables, std::string(name),
+                [this, handler = handler](const Variant& value) { (this->*handler)(value); }));
         } catch (...) {
             const VbError error = VbError::current("Orvanta");
             if (components_.report)
@@ -94,16 +96,17 @@ void OrvantaCentral::Form_Activate() {
 
     // A log's name from the own INI, or its default file in the program's folder.
     const auto logName = [&](const char* entry, const char* defaultFile) {
-        const std::string name = ini.LoadIniString(kSection, entry, ownIni, 0);
+        const std::string name = ini.LoadIniString(kSection, entry, ownIni, kSilent);
         return name.empty() ? plant.BasisVerzeichnis + "/Program/Orvanta/" + defaultFile : name;
     };
     const auto logSize = [&](const char* entry) {
-        return logSizeOrDefault(ini.LoadIniInteger(kSection, entry, ownIni, 0));
+        return logSizeOrDefault(ini.LoadIniInteger(kSection, entry, ownIni, kSilent));
     };
     frame.step([&] { logSettings.LogDateiName = logName("LogFileName", "Orvanta.log"); });
     frame.step([&] { logSettings.LogDateiGroesse = logSize("LogFileSize"); });
-    frame.step([&] { logSettings.LogSystem = ini.LoadIniBoolean(kSection, "LogFileSystem", ownIni, 0); });
-    frame.step([&] { logSettings.Logdaten = ini.LoadIniBoolean(kSection, "LogFileData", ownIni, 0); });
+    frame.step(
+        [&] { logSettings.LogSystem = ini.LoadIniBoolean(kSection, "LogFileSystem", ownIni, kSilent); });
+    frame.step([&] { logSettings.Logdaten = ini.LoadIniBoolean(kSection, "LogFileData", ownIni, kSilent); });
     frame.step([&] { logSettings.LogDateiOCXName = logName("LogFileOCXName", "OrvantaOCX.log"); });
     frame.step([&] { logSettings.LogDateiOCXGroesse = logSize("LogFileOCXSize"); });
     checkpoint(frame, " Start ");
@@ -113,16 +116,21 @@ void OrvantaCentral::Form_Activate() {
     checkpoint(frame, " 1 ");
     frame.step([&] { line.LogSize(logSettings.LogDateiOCXGroesse); });
     checkpoint(frame, " 2 ");
-    frame.step([&] { line.LogDataOn(ini.LoadIniBoolean(kSection, "LogFileOCXData", ownIni, 0) == kTrue); });
-    checkpoint(frame, " 3 ");
     frame.step(
-        [&] { line.LogSystemOn(ini.LoadIniBoolean(kSection, "LogFileOCXSystem", ownIni, 0) == kTrue); });
+        [&] { line.LogDataOn(ini.LoadIniBoolean(kSection, "LogFileOCXData", ownIni, kSilent) == kTrue); });
+    checkpoint(frame, " 3 ");
+    frame.step([&] {
+        line.LogSystemOn(ini.LoadIniBoolean(kSection, "LogFileOCXSystem", ownIni, kSilent) == kTrue);
+    });
     checkpoint(frame, " 4 " + plant.ProgrammIni + " ");
 
-    frame.step([&] { plant.MitVWStudio = ini.LoadIniBoolean(kSection, "VWStudio", plant.ProgrammIni, 0); });
+    frame.step(
+        [&] { plant.MitVWStudio = ini.LoadIniBoolean(kSection, "VWStudio", plant.ProgrammIni, kSilent); });
     frame.step([&] {
-        plant.AnzahlMaschinen = ini.LoadIniInteger(kSection, "NumberOfMachines", plant.ProgrammIni, 0);
-        if (plant.AnzahlMaschinen < 1 || plant.AnzahlMaschinen > 5) plant.AnzahlMaschinen = 1;
+        // Outside 1..5: one machine.
+        const std::int16_t machines =
+            ini.LoadIniInteger(kSection, "NumberOfMachines", plant.ProgrammIni, kSilent);
+        plant.AnzahlMaschinen = machines > 5 ? std::int16_t{1} : std::max<std::int16_t>(machines, 1);
     });
 
     // The text database has a fault handling of its own: once it failed it is not used again.
@@ -147,10 +155,10 @@ void OrvantaCentral::Form_Activate() {
 
     std::int16_t jumps = 0;
     frame.step([&] {
-        if (ini.LoadIniInteger(kSection, "AutoJumpAlarms", plant.ProgrammIni, 0) == 1) jumps += 1;
+        if (ini.LoadIniInteger(kSection, "AutoJumpAlarms", plant.ProgrammIni, kSilent) == 1) jumps += 1;
     });
     frame.step([&] {
-        if (ini.LoadIniInteger(kSection, "AutoJumpWarnings", plant.ProgrammIni, 0) == 1) jumps += 2;
+        if (ini.LoadIniInteger(kSection, "AutoJumpWarnings", plant.ProgrammIni, kSilent) == 1) jumps += 2;
     });
     frame.step([&] { components_.variables.WriteVariable(vars::kLiBSprung, Variant::integer(jumps)); });
     checkpoint(frame, " 6 ");
@@ -203,7 +211,7 @@ void OrvantaCentral::TimerLeben_Timer() {
 
 void OrvantaCentral::TimerWebBrowser_Timer() {
     HandlerFrame frame(log_, "TimerWebBrowser_Timer", Trace::System);
-    std::int32_t window = 0;
+    std::int32_t window{};
     frame.step([&] { window = components_.windows.FindWindowA(state_.plant.FensterTitel); });
     if (window == 0) {
         frame.step([&] { TimerWebBrowser.setEnabled(false); });

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "components/access/mdb_database.h"
 #include "components/embedded/embedded_runtime.h"
@@ -25,6 +26,50 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orvanta::testing;
 
+struct HookedLoop : ManualEventLoop {
+    std::function<void()> onTimersChanged;
+
+protected:
+    void timersChanged() override {
+        if (onTimersChanged) onTimersChanged();
+    }
+};
+
+// The start form's view, the main form's view and the runtime's control, each telling the test when the
+// program end reaches it; the start form's showing fails when asked to.
+struct HookedStartForm : RecordingStartForm {
+    std::function<void()> onShow;
+    void show() override {
+        RecordingStartForm::show();
+        if (onShow) onShow();
+    }
+};
+struct HookedCentralForm : RecordingCentralForm {
+    std::function<void()> onUnload;
+    void unload() override {
+        RecordingCentralForm::unload();
+        if (onUnload) onUnload();
+    }
+};
+struct HookedRuntimeControl : RuntimeControl {
+    RuntimeControl* runtime = nullptr;
+    std::function<void()> onStop;
+    void start(RuntimeEvents& events) override { runtime->start(events); }
+    void StopRuntime() override {
+        if (onStop) onStop();
+        runtime->StopRuntime();
+    }
+};
+
+// The timers of the main form that run, in the order the program end switches them off.
+std::string runningTimers(const OrvantaCentral& central) {
+    std::string running;
+    for (const Timer* timer :
+         {&central.TimerWebBrowser, &central.TimerLeben, &central.TimerDaten, &central.TimerErstemal})
+        if (timer->enabled()) running += " " + timer->name();
+    return running;
+}
+
 class PanelTest : public ::testing::Test {
 protected:
     PanelTest() {
@@ -34,7 +79,8 @@ protected:
         display.line = loadLineDescription((plant / "Program/Orvanta/Line.json").string());
         runtime =
             openEmbeddedRuntime(loop, plant.string(), [this](const std::string& m) { reports.push_back(m); });
-        panel = std::make_unique<Panel>(PanelParts{loop, *runtime, *runtime, display, startView, centralView,
+        control.runtime = runtime.get();
+        panel = std::make_unique<Panel>(PanelParts{loop, *runtime, control, display, startView, centralView,
                                                    messages, application, windows, databases, clock,
                                                    [this](const std::string& m) { reports.push_back(m); },
                                                    (plant / "Program" / "Orvanta").string()});
@@ -61,12 +107,13 @@ protected:
     }
 
     fs::path plant = fs::temp_directory_path() / ("orvanta-panel-" + std::to_string(getpid()));
-    ManualEventLoop loop;
+    HookedLoop loop;
     std::vector<std::string> reports;
     std::unique_ptr<EmbeddedRuntime> runtime;
+    HookedRuntimeControl control;
     ScriptedLineDisplay display;
-    RecordingStartForm startView;
-    RecordingCentralForm centralView;
+    HookedStartForm startView;
+    HookedCentralForm centralView;
     RecordingMessageBoxes messages;
     RecordingApplication application;
     ScriptedWindowSystem windows;
@@ -181,6 +228,63 @@ TEST_F(PanelTest, TheEndButtonEndsTheProgramEvenWhenTheTextDatabaseFailed) {
     EXPECT_EQ(count("FormActivate En "), 1) << "the initialisation still ran to its end";
     central->cmdEnd_Click();
     loop.runPending();
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+}
+
+TEST_F(PanelTest, TheProgramEndStopsTheTimersClosesTheTextsReturnsToTheStartFormAndStopsTheRuntimeLast) {
+    windows.open("DCWindow");
+    panel->start();
+    loop.runPending();
+    OrvantaCentral& central = *panel->central();
+    display.raiseConnect(kTrue);
+    ASSERT_EQ(runningTimers(central), " TimerWebBrowser TimerLeben TimerDaten TimerErstemal");
+
+    std::vector<std::string> journal;
+    std::string running = runningTimers(central);
+    loop.onTimersChanged = [&] {
+        if (runningTimers(central) == running) return;
+        running = runningTimers(central);
+        journal.push_back("running:" + running);
+    };
+    startView.onShow = [&] {
+        try {
+            central.VisuText().use().GetText(1031, "M1_F01", 0);
+            journal.push_back("start form shown, texts open");
+        } catch (const VbError&) {
+            journal.push_back("start form shown, texts closed");
+        }
+    };
+    centralView.onUnload = [&] {
+        journal.push_back("main form unloaded");
+        loop.post([&] { journal.push_back("events after the unload"); });
+    };
+    control.onStop = [&] { journal.push_back("runtime stopped"); };
+    loop.post([&] { journal.push_back("events before the unload"); });
+
+    central.cmdEnd_Click();
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{
+                  "running: TimerLeben TimerDaten TimerErstemal", "running: TimerDaten TimerErstemal",
+                  "running: TimerErstemal", "start form shown, texts closed", "events before the unload",
+                  "running:", "main form unloaded", "events after the unload", "runtime stopped"}));
+    loop.runPending();
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+    EXPECT_TRUE(reports.empty()) << reports.front();
+}
+
+TEST_F(PanelTest, AStepOfTheProgramEndThatFailsIsLoggedAndTheEndGoesOn) {
+    panel->start();
+    loop.runPending();
+    OrvantaCentral& central = *panel->central();
+    startView.onShow = [] { throw VbError(5, "No screen", "Forms"); };
+    const std::size_t before = logLines().size();
+    central.cmdEnd_Click();
+    loop.runPending();
+    const std::vector<std::string> lines = logLines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+              (std::vector<std::string>{"F 14:03:07 07.12.2026 Fault 5; No screen; Forms; ProgrammEnde"}));
+    EXPECT_EQ(reports, (std::vector<std::string>{"Program end, showing the start form: No screen"}));
+    EXPECT_FALSE(central.loaded());
     EXPECT_EQ(application.endedWith, std::vector<int>{0});
 }
 

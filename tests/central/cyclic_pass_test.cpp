@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "components/variable_names.h"
 #include "support/log_capture.h"
 #include "support/manual_event_loop.h"
@@ -14,18 +16,21 @@ namespace {
 using namespace orvanta::testing;
 using Access = RecordingVariables::Access;
 
-// Texts as "<key>/<language>", or a failure of the component once asked to.
+// Texts as "<key>/<language>" (and "/<flags>" unless they are 0), or a failure of the component once
+// asked to.
 struct FakeTexts : TextDatabase {
     void Init(const std::string&) override {}
     void Open() override {}
-    std::string GetText(std::int32_t language, const std::string& key, std::int32_t) override {
+    std::string GetText(std::int32_t language, const std::string& key, std::int32_t flags) override {
         ++calls;
+        if (onGetText) onGetText();
         if (failing) throw VbError(440, "Texts unreadable", "Zervmdb");
-        return key + "/" + std::to_string(language);
+        return key + "/" + std::to_string(language) + (flags != 0 ? "/" + std::to_string(flags) : "");
     }
     void Close() override {}
     int calls = 0;
     bool failing = false;
+    std::function<void()> onGetText;
 };
 
 struct Alarm {
@@ -92,7 +97,9 @@ protected:
         variables.set(vars::kLiHMasch, Variant::integer(static_cast<std::int16_t>(machine)));
     }
 
+    // The definitions as the test left them, then one pass.
     void runPass() {
+        pass.prepare();
         variables.clear();
         display.clearCalls();
         pass.TimerDaten_Timer();
@@ -157,9 +164,15 @@ TEST_F(CyclicPassTest, TheHighestPriorityWinsAndTheLowestMachineOnATie) {
     slot(1, 2);
     setBits("M1", 1);
     setBits("M2", 1);
+    VisuText.use();
+    std::vector<bool> timerAtText;
+    texts->onGetText = [&] { timerAtText.push_back(TimerDaten.enabled()); };
+    TimerDaten.setEnabled(true);
     runPass();
     EXPECT_EQ(published(), (std::vector<std::string>{"li_l_fault>=11", "li_l_alarmno>=1011", "li_l_alarmt>=2",
                                                      "li_l_sensor1>=0", "li_l_sensor2>=1", "li_l_neu>=1"}));
+    EXPECT_EQ(timerAtText, (std::vector<bool>{false, false})) << "no pass starts within a pass";
+    EXPECT_TRUE(TimerDaten.enabled());
     EXPECT_EQ(slotCalls(0)[0], "PutMachineText(0, \"T11/1031\")");
     EXPECT_EQ(slotCalls(1)[0], "PutMachineText(1, \"T21/1031\")");
     EXPECT_EQ(slotCalls(1)[2], "PutMachineStatus(1, 4)");
@@ -168,6 +181,13 @@ TEST_F(CyclicPassTest, TheHighestPriorityWinsAndTheLowestMachineOnATie) {
     runPass();
     EXPECT_EQ(published().front(), "li_l_fault>=22");
     EXPECT_EQ(slotCalls(1)[0], "PutMachineText(1, \"T22/1031\")");
+
+    add({1, 5, "M5", 0, 12, 51});
+    slot(9, 5);
+    setBits("M5", 1);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=51") << "the last machine";
+    EXPECT_EQ(slotCalls(9)[0], "PutMachineText(9, \"T51/1031\")");
 }
 
 TEST_F(CyclicPassTest, AmongEqualPrioritiesTheLowerPositionWinsUnlessTheVisualisationShowsTheOther) {
@@ -188,6 +208,25 @@ TEST_F(CyclicPassTest, AmongEqualPrioritiesTheLowerPositionWinsUnlessTheVisualis
     runPass();
     EXPECT_EQ(slotCalls(4)[0], "PutMachineText(4, \"T30/1031\")") << "seeded, though of priority 0";
     EXPECT_EQ(published().front(), "li_l_fault>=0") << "priority 0 never wins the line";
+}
+
+TEST_F(CyclicPassTest, TheSeedIsBeatenOnlyByAStrictlyHigherPriority) {
+    add({1, 1, "S", 0, 9, 71});  // off
+    add({1, 1, "S", 1, 5, 72});
+    add({1, 1, "S", 2, 7, 73});
+    add({1, 2, "N", 0, -3, 81});
+    add({1, 2, "N", 1, 0, 82});
+    slot(0, 1);
+    slot(1, 2);
+    setBits("S", 6);
+    setBits("N", 3);
+    visualisation(4, 72, 1);
+    runPass();
+    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"T73/1031\")") << "7 beats the seed's 5";
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"\")") << "priorities of 0 or less only by a seed";
+    visualisation(4, 81, 2);
+    runPass();
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"T82/1031\")") << "0 beats the seed's -3";
 }
 
 TEST_F(CyclicPassTest, ALineAlarmIsWrittenEverySecondUntilTheVisualisationEchoesIt) {
@@ -214,25 +253,126 @@ TEST_F(CyclicPassTest, ALineAlarmIsWrittenEverySecondUntilTheVisualisationEchoes
 }
 
 TEST_F(CyclicPassTest, WarningsShowOnTheirMachineWhileTheLineAlarmComesFromTableThree) {
-    add({2, 2, "W", 3, 8, 40, 8, 2});
-    add({3, 2, "W", 3, 8, 40, 8, 2});
-    add({2, 3, "W3", 0, 8, 50, 18, 4, 3});
+    add({2, 2, "W", 3, 9, 40, 8, 2});      // machine 2's warning, display status 2
+    add({2, 3, "W3", 0, 4, 50, 8, 4, 3});  // machine 3's, display status 3
+    add({2, 5, "W5", 1, 4, 57, 8, 4, 6});  // machine 5's, display status 6
+    add({3, 2, "W", 4, 6, 45, 18, 2});     // the line messages of machines 2 to 5, equal priorities
+    add({3, 3, "W3", 1, 6, 46, 18, 4});
+    add({3, 4, "W4", 0, 6, 47, 18, 4});
+    add({3, 5, "W5", 0, 6, 56, 18, 1});
     slot(1, 2);
     slot(2, 3);
-    setBits("W", 8);
-    setBits("W3", 1);
+    slot(5, 4);
+    slot(7, 5);
+    setBits("W", 8 + 16);
+    setBits("W3", 3);
+    setBits("W4", 1);
+    setBits("W5", 3);
     runPass();
     EXPECT_EQ(slotCalls(1),
               (std::vector<std::string>{"PutMachineText(1, \"T40/1031\")", "PutMachineLanguage(1, 1031)",
                                         "PutMachineStatus(1, 2)"}));
     EXPECT_EQ(slotCalls(2).back(), "PutMachineStatus(2, 3)");
-    EXPECT_EQ(published().front(), "li_l_fault>=40") << "table 3, machine 2";
+    EXPECT_EQ(slotCalls(7).back(), "PutMachineStatus(7, 6)");
+    EXPECT_EQ(slotCalls(5).back(), "PutMachineStatus(5, 1)") << "table 3 is never shown on a slot";
+    EXPECT_EQ(published(),
+              (std::vector<std::string>{"li_l_fault>=45", "li_l_alarmno>=1045", "li_l_alarmt>=18",
+                                        "li_l_sensor1>=2", "li_l_sensor2>=2", "li_l_neu>=1"}))
+        << "table 3, the lowest machine of equal priority; never the warning of table 2";
 
+    setBits("W", 8);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=46");
+    setBits("W3", 1);
+    setBits("W4", 0);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=56") << "the last machine";
+    add({3, 1, "W1", 0, 6, 16, 18, 1});
+    setBits("W1", 1);
+    runPass();
+    EXPECT_EQ(published().front(), "li_l_fault>=16") << "the first machine";
+
+    // A fault hides the warning, even the one the visualisation still shows.
     add({1, 2, "F", 0, 1, 60});
     setBits("F", 1);
-    pass.prepare();
+    visualisation(3, 40, 2);
     runPass();
-    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"T60/1031\")") << "a fault hides the warning";
+    EXPECT_EQ(slotCalls(1),
+              (std::vector<std::string>{"PutMachineText(1, \"T60/1031\")", "PutMachineLanguage(1, 1031)",
+                                        "PutMachineStatus(1, 4)"}));
+    EXPECT_EQ(published().front(), "li_l_fault>=60");
+}
+
+TEST_F(CyclicPassTest, AWarningReportedWithStatus3IsSeededInTablesTwoAndThreeSeparately) {
+    add({2, 2, "V", 0, 5, 41});
+    add({2, 2, "V", 1, 5, 42});
+    add({3, 2, "V", 2, 5, 51});
+    add({3, 2, "V", 3, 5, 42});
+    slot(1, 2);
+    setBits("V", 15);
+    struct Case {
+        int status, fault, machine;
+        const char* text;
+        int line;  // the fault published
+    };
+    const Case cases[] = {{0, 0, 0, "T41", 51},
+                          {3, 42, 2, "T42", 42},
+                          {4, 42, 2, "T41", 51},
+                          {5, 42, 2, "T41", 51},
+                          {3, 42, 1, "T41", 51}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + " " + std::to_string(c.fault) + " " +
+                     std::to_string(c.machine));
+        visualisation(c.status, c.fault, c.machine);
+        runPass();
+        EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"" + std::string(c.text) + "/1031\")");
+        EXPECT_EQ(pass.LetzterLinienAlarm().Fault, c.line);
+    }
+    EXPECT_TRUE(capture.linesStartingWith("F ").empty());
+}
+
+TEST_F(CyclicPassTest, TheHandshakeRepeatsWhenTheFaultTheTypeOrTheMachineOfTheLineAlarmChanges) {
+    add({1, 1, "M1", 0, 5, 11, 2});
+    add({1, 1, "M1", 1, 7, 11, 3});  // the same fault, another type
+    add({1, 2, "M2", 0, 9, 11, 3});  // the same fault and type on another machine
+    add({1, 2, "M2", 1, 9, 12, 3});
+    slot(0, 1);
+    const auto publishes = [&] {
+        runPass();
+        return !published().empty();
+    };
+    setBits("M1", 1);
+    visualisation(4, 11, 1);
+    EXPECT_TRUE(publishes()) << "the first time";
+    EXPECT_FALSE(publishes()) << "echoed";
+    setBits("M1", 3);
+    EXPECT_TRUE(publishes()) << "another type";
+    EXPECT_EQ(published()[2], "li_l_alarmt>=3");
+    EXPECT_FALSE(publishes());
+    setBits("M2", 1);
+    EXPECT_TRUE(publishes()) << "another machine";
+    EXPECT_EQ(published()[4], "li_l_sensor2>=2");
+    EXPECT_FALSE(publishes());
+    setBits("M2", 2);
+    EXPECT_TRUE(publishes()) << "another fault, not echoed";
+    visualisation(4, 12, 2);
+    EXPECT_FALSE(publishes());
+}
+
+TEST_F(CyclicPassTest, AVariableThatCannotBeReadIsTestedWithTheValueReadLastInThePass) {
+    add({1, 1, "A", 1, 5, 11});  // off: A has only bit 0 set
+    add({2, 1, "B", 0, 5, 12});  // B cannot be read
+    slot(0, 1);
+    setBits("A", 1);
+    variables.failReadsOf("B", VbError(5, "gone", "Runtime"));
+    runPass();
+    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"T12/1031\")")
+        << "A's value, read in table 1, stands in";
+
+    variables.failReadsOf("A", VbError(5, "gone", "Runtime"));
+    runPass();
+    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"\")") << "a pass starts from 0";
+    EXPECT_EQ(capture.linesStartingWith("F ").size(), 3u);
 }
 
 TEST_F(CyclicPassTest, TextFlagForeignDisabledAndUnconfiguredSlots) {
@@ -240,14 +380,16 @@ TEST_F(CyclicPassTest, TextFlagForeignDisabledAndUnconfiguredSlots) {
     add({1, 4, "M4", 0, 5, 44});
     setBits("M4", 1);
     visualisation(4, 44, 4);
-    slot(0, 3, true);
+    slot(0, 1, true);
+    slot(4, 5, true);
     slot(1, 1, false, true, true);  // foreign
     slot(2, 1, false, false);       // not enabled
     slot(3, 4);                     // a machine above AnzahlMaschinen
     runPass();
     EXPECT_EQ(slotCalls(0),
               (std::vector<std::string>{"PutMachineText(0, \"\")", "PutMachineLanguage(0, 1031)",
-                                        "PutMachineStatus(0, 30)"}));
+                                        "PutMachineStatus(0, 10)"}));
+    EXPECT_EQ(slotCalls(4).back(), "PutMachineStatus(4, 50)");
     EXPECT_TRUE(slotCalls(1).empty());
     EXPECT_TRUE(slotCalls(2).empty());
     EXPECT_EQ(slotCalls(3).back(), "PutMachineStatus(3, 1)");
@@ -287,9 +429,13 @@ TEST_F(CyclicPassTest, BadNumbersAreLoggedErrorsAndThePassGoesOn) {
     add({1, 1, "M1", -1, 9, 12});
     add({1, 1, "Big", 0, 5, 13});
     add({1, 1, "M1b", 0, 3, 14});
+    add({1, 1, "M1b", 32, 9, 15});
+    add({1, 2, "M2", 15, 4, 16});
     slot(0, 1);
     slot(1, 9);  // no machine 9
+    slot(2, 2);
     setBits("M1", -1);
+    setBits("M2", -32768);
     variables.set("Big", Variant::longInt(70001));  // does not fit 16 bits: the value read before stands
     setBits("M1b", 1);
     visualisation(4, 11, 7);  // no machine 7
@@ -304,6 +450,7 @@ TEST_F(CyclicPassTest, BadNumbersAreLoggedErrorsAndThePassGoesOn) {
     EXPECT_NE(faults[2].find("Fault 9; Machine slot 1 stands for machine 9, outside 1..5"),
               std::string::npos);
     EXPECT_TRUE(slotCalls(1).empty());
+    EXPECT_EQ(slotCalls(2).front(), "PutMachineText(2, \"T16/1031\")") << "bit 15";
     EXPECT_TRUE(TimerDaten.enabled());
 }
 
@@ -322,6 +469,7 @@ TEST_F(CyclicPassTest, AStillActiveCheckThatCannotReadClearsTheSelection) {
 }
 
 TEST_F(CyclicPassTest, EachRunOfEntriesOfOneVariableIsReadOnceAndEachStillActiveCheckOnce) {
+    add({1, 1, "-1", 0, 5, 9});  // the name a scan starts from: never read
     add({1, 1, "A", 0, 5, 1});
     add({1, 1, "A", 1, 5, 2});
     add({1, 1, "B", 0, 5, 3});
@@ -330,9 +478,12 @@ TEST_F(CyclicPassTest, EachRunOfEntriesOfOneVariableIsReadOnceAndEachStillActive
     add({2, 3, "C", 0, 5, 6});
     add({3, 3, "D", 0, 5, 7});
     add({3, 3, "D", 1, 5, 8});
+    add({2, 1, "E2", 0, 5, 10});  // machine 1 has a fault: its tables 2 and 3 are not scanned
+    add({3, 1, "E3", 0, 5, 10});
     setBits("A", 2);
     visualisation(4, 2, 1);
     runPass();
+    runPass();  // the definitions prepared again replace those prepared before
     std::vector<std::string> names;
     for (const Access& read : variables.reads()) names.push_back(read.name);
     EXPECT_EQ(names, (std::vector<std::string>{vars::kLiHStatus.data(), vars::kLiHNummer.data(),
