@@ -199,6 +199,13 @@ void CyclicPass::publish(HandlerFrame& frame, const AlarmDef& linienAlarm) {
     frame.step([&] { variables_.write(published_[5], Variant::integer(1)); });
 }
 
+// Resolved once per machine number: a slot with the text flag reads its machine's status on every pass.
+ProcessVariables::VariableId CyclicPass::machineStatusVariable(std::int16_t number) {
+    const auto [found, added] = machineStatus_.try_emplace(number);
+    if (added) found->second = variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number));
+    return found->second;
+}
+
 void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
                           const std::array<const AlarmDef*, kAlarmMachines + 1>& shown, double language) {
     const MachineRecord& machine = state_.line.machines[static_cast<std::size_t>(slot)];
@@ -207,10 +214,7 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
     if (machine.textFlag != 0) {
         frame.step([&] { line_.PutMachineText(index, ""); });
         frame.step([&] { line_.PutMachineLanguage(index, language); });
-        frame.step([&] {
-            line_.PutMachineStatus(
-                index, readInteger(variables_.resolve(vars::indexed(vars::kLiStatusPlcBase, number))));
-        });
+        frame.step([&] { line_.PutMachineStatus(index, readInteger(machineStatusVariable(number))); });
         return;
     }
     if (number < 1 || number > kAlarmMachines) {

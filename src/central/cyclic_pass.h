@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "central/central_state.h"
@@ -54,6 +55,7 @@ private:
     void scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
               const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value);
     void publish(HandlerFrame& frame, const AlarmDef& linienAlarm);
+    ProcessVariables::VariableId machineStatusVariable(std::int16_t number);
     void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,
                   double language);
     void fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language);
@@ -72,7 +74,8 @@ private:
     ProcessVariables::VariableId hStatus_ = 0;
     ProcessVariables::VariableId hNummer_ = 0;
     ProcessVariables::VariableId hMasch_ = 0;
-    std::array<ProcessVariables::VariableId, 6> published_{};  // li_l_fault .. li_l_neu
+    std::array<ProcessVariables::VariableId, 6> published_{};                       // li_l_fault .. li_l_neu
+    std::unordered_map<std::int16_t, ProcessVariables::VariableId> machineStatus_;  // by machine number
 
     AlarmDef LetzterLinienAlarm_;
 };
