@@ -43,10 +43,11 @@ struct GroupRecord {
     std::int16_t status = 0;
     std::int16_t priority = 0;
 };
+// What was last sent of a slot. Its status needs no copy: the slot's status array is rewritten only
+// where the status changed.
 struct SentGroupRecord {
     std::int16_t number = 0;
     std::string name;
-    std::int16_t status = 0;
 };
 
 struct ChangeFlags {
@@ -84,9 +85,7 @@ struct LineRecords {
     std::int16_t LineConnected = 0;  // argument of the last Connect event, as received
     MachineValueRecords values;      // MachineValues
     MachineValueRecords sentValues;
-    std::int16_t lineStatus = 0;
-    std::int16_t linePriority = 0;
-    std::int16_t lastLineStatus = 0;
+    std::int16_t lineStatus = 0;  // of the last pass; a change raises the groups' new-data flag
     DisplayFont font;
 };
 

@@ -11,27 +11,56 @@
 namespace orvanta {
 namespace {
 
+constexpr const char* kSource = "Orvanta";
+
 // One whole integer array of the runtime, read once, changed element by element and written back once.
+// Nothing is set or written when it could not be read as an array: writing back what a failed read left
+// would wipe what the runtime holds. Elements beyond a short array's end are one fault line when it is
+// written, not one per element: a runtime configured short would otherwise fill the size-limited log on
+// every pass.
 class WholeArray {
 public:
-    WholeArray(ProcessVariables& variables, std::string_view name) : variables_(variables), name_(name) {}
+    WholeArray(HandlerFrame& frame, ProcessVariables& variables, std::string_view name)
+        : frame_(frame), variables_(variables), name_(name) {}
 
-    void read() { array_ = variables_.ReadVariable(name_); }
-    void set(int index, std::int16_t value) {
-        Variant::Array& elements = array_.asArray();
-        if (index < 0 || static_cast<std::size_t>(index) >= elements.size())
-            throw VbError(
-                kSubscriptOutOfRange,
-                "Element " + std::to_string(index) + " of '" + std::string(name_) + "' does not exist",
-                "Orvanta");
-        elements[static_cast<std::size_t>(index)] = Variant::integer(value);
+    bool read() {
+        read_ = frame_.step([&] {
+            Variant value = variables_.ReadVariable(name_);
+            if (!value.isArray())
+                throw VbError(kTypeMismatch,
+                              "Process variable '" + std::string(name_) + "' holds " + value.kindName() +
+                                  ", not an array",
+                              kSource);
+            elements_ = std::move(value.asArray());
+        });
+        return read_;
     }
-    void write() { variables_.WriteVariable(name_, array_); }
+    bool holds(int index) const { return read_ && static_cast<std::size_t>(index) < elements_.size(); }
+    void set(int index, std::int16_t value) {
+        if (holds(index))
+            elements_[static_cast<std::size_t>(index)] = Variant::integer(value);
+        else if (read_)
+            missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
+    }
+    // True when the array went out.
+    bool write() {
+        if (!read_) return false;
+        if (!missing_.empty())
+            frame_.fault(VbError(kSubscriptOutOfRange,
+                                 "Process variable '" + std::string(name_) + "' holds " +
+                                     std::to_string(elements_.size()) + " elements, elements " + missing_ +
+                                     " not stored",
+                                 kSource));
+        return frame_.step([&] { variables_.WriteVariable(name_, Variant::array(elements_)); });
+    }
 
 private:
+    HandlerFrame& frame_;
     ProcessVariables& variables_;
     std::string_view name_;
-    Variant array_;
+    bool read_ = false;
+    Variant::Array elements_;
+    std::string missing_;
 };
 
 bool isSet(std::int16_t flag) { return flag == kTrue; }
@@ -52,8 +81,8 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
 
     // Character sets and fonts of the foreign machines' languages. A value counts as sent only once the
     // array that carries it has been written.
-    WholeArray charsets(variables_, vars::kLiSCharset);
-    const bool charsetsRead = frame.step([&] { charsets.read(); });
+    WholeArray charsets(frame, variables_, vars::kLiSCharset);
+    charsets.read();
     std::int32_t language = 0;
     std::int16_t index = 0;
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
@@ -63,12 +92,12 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         frame.step([&] { index = SucheFont(languages_, language, traceName, log_); });
         frame.step([&] { record.charset = narrowToInteger(languages_.at(index).CharSet); });
         frame.step([&] { record.fontName = languages_.at(index).FontName; });
-        if (charsetsRead) frame.step([&] { charsets.set(m, record.charset); });
+        charsets.set(m, record.charset);
     }
-    if (charsetsRead && frame.step([&] { charsets.write(); })) {
+    if (charsets.write()) {
         for (int m = 0; m < kLineMachineCount; ++m) {
             const auto at = static_cast<std::size_t>(m);
-            if (!foreign(m) || values[at].charset == sent[at].charset) continue;
+            if (!foreign(m) || !charsets.holds(m) || values[at].charset == sent[at].charset) continue;
             sent[at].charset = values[at].charset;
             changes.valuesChanged = kTrue;
         }
@@ -82,18 +111,16 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         record.priority = StatusPriority(record.rawStatus, record.priority);
         frame.step([&] { record.message = line_.MachineMessage(m); });
     }
-    WholeArray statuses(variables_, vars::kLiSStatus);
-    const bool statusesRead = frame.step([&] { statuses.read(); });
-    if (statusesRead) {
-        for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-            if (foreignAndEnabled(m))
-                frame.step([&] { statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus); });
-        }
+    WholeArray statuses(frame, variables_, vars::kLiSStatus);
+    statuses.read();
+    for (int m = 0; m < kLineMachineCount; ++m) {
+        if (foreignAndEnabled(m)) statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus);
     }
-    if (statusesRead && frame.step([&] { statuses.write(); })) {
+    if (statuses.write()) {
         for (int m = 0; m < kLineMachineCount; ++m) {
             const auto at = static_cast<std::size_t>(m);
-            if (!foreignAndEnabled(m) || values[at].rawStatus == sent[at].rawStatus) continue;
+            if (!foreignAndEnabled(m) || !statuses.holds(m) || values[at].rawStatus == sent[at].rawStatus)
+                continue;
             sent[at].rawStatus = values[at].rawStatus;
             changes.valuesChanged = kTrue;
         }
@@ -137,19 +164,18 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
             }
         }
     }
-    WholeArray groupStatuses(variables_, vars::kLiGStatus);
-    frame.step([&] { groupStatuses.read(); });
+    WholeArray groupStatuses(frame, variables_, vars::kLiGStatus);
+    groupStatuses.read();
     for (int slot = 1; slot <= kLineSlotCount; ++slot) {
         const auto at = static_cast<std::size_t>(slot);
         GroupRecord& group = records_.groups[at];
         if (candidateStatus[at] == group.status) continue;
         group.status = candidateStatus[at];
         group.priority = StatusPriority(group.status, group.priority);
-        records_.sentGroups[at].status = group.status;
-        frame.step([&] { groupStatuses.set(slot - 1, group.status); });
+        groupStatuses.set(slot - 1, group.status);
         changes.groupsChanged = kTrue;
     }
-    frame.step([&] { groupStatuses.write(); });
+    groupStatuses.write();
 
     // Line status: the group of highest priority, the lower slot on a tie.
     std::int16_t lineStatus = 0;
@@ -161,10 +187,8 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
             lineStatus = group.status;
         }
     }
-    if (lineStatus != records_.lastLineStatus) changes.groupsChanged = kTrue;
-    records_.lastLineStatus = lineStatus;
+    if (lineStatus != records_.lineStatus) changes.groupsChanged = kTrue;
     records_.lineStatus = lineStatus;
-    records_.linePriority = linePriority;
     frame.step([&] { variables_.WriteVariable(vars::kLiStatus, Variant::integer(lineStatus)); });
 
     // The screen jump the line status asks for, unless jumps are suppressed.

@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "bridge_writes.h"
 #include "components/embedded/variable_catalogue.h"
 #include "components/variable_names.h"
 #include "linebridge/line_bridge.h"
@@ -115,15 +116,12 @@ protected:
         if (!flags) flags = records.changes;
     }
 
-    // The parameter variables written, by the part after "<.", arrays by name alone.
+    // The parameter variables and the new-data flags written.
     std::vector<std::string> writes() const {
-        std::vector<std::string> out;
-        for (const auto& write : variables.writes()) {
-            if (!isParameterVariable(write.name)) continue;
-            const std::string name = write.name.substr(write.name.find("<.") + 2);
-            out.push_back(write.value.isArray() ? name : name + "=" + toText(write.value));
-        }
-        return out;
+        return writeTexts(variables, [](std::string_view name) {
+            return isParameterVariable(name) || name == vars::kLiNeuP || name == vars::kLiNeuG ||
+                   name == vars::kLiNeuS;
+        });
     }
     std::vector<int> elements(std::string_view name, int count = 4) const {
         std::vector<int> out;
@@ -183,17 +181,13 @@ TEST_F(LineParametersTest, AFirstPassFetchesTheLineInOrderAndWritesEverythingTha
                                "MachineGroupSlot(5, 0)", "MachineGroupSlot(6, 0)"}));
     EXPECT_EQ(callsFor(3), (std::vector<std::string>{"MachineEnabled(3)", "MachineForeign(3)"}));
 
+    // A machine not enabled has symbol 0; foreign is fetched for every machine.
     EXPECT_EQ(writes(), (std::vector<std::string>{
-                            "li_g_fontch>=1", "li_g_fontna>=Times New Roman", "li_g_grupna0>=Filling",
-                            "li_g_grupna1>=Closing", "li_p_enable>", "li_p_maname0>=Filler",
-                            "li_p_maname1>=Capper", "li_p_maname2>=Labeller", "li_p_symbol>", "li_p_fremd>",
-                            "li_p_fern>", "li_p_coname0>=F1", "li_p_coname1>=C1"}));
-    EXPECT_EQ(elements(vars::kLiPEnable), (std::vector<int>{1, 1, 0, 0}));
-    EXPECT_EQ(elements(vars::kLiPSymbol), (std::vector<int>{3, 4, 9, 0}))
-        << "a machine not enabled has symbol 0";
-    EXPECT_EQ(elements(vars::kLiPFremd), (std::vector<int>{0, 0, 1, 1}))
-        << "foreign is fetched for every machine";
-    EXPECT_EQ(elements(vars::kLiPFern), (std::vector<int>{0, 1, 0, 0}));
+                            "li_g_fontch=1", "li_g_fontna=Times New Roman", "li_g_grupna0=Filling",
+                            "li_g_grupna1=Closing", "li_p_enable=[1 1 0*62]", "li_p_maname0=Filler",
+                            "li_p_maname1=Capper", "li_p_maname2=Labeller", "li_p_symbol=[3 4 9 0*61]",
+                            "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0 1 0*62]", "li_p_coname0=F1",
+                            "li_p_coname1=C1", "li_neu_p=1", "li_neu_g=1", "li_neu_s=1"}));
     EXPECT_EQ(raised(), "parameters groups font ");
 
     EXPECT_EQ(record(3).group, -1);
@@ -211,30 +205,32 @@ TEST_F(LineParametersTest, AFirstPassFetchesTheLineInOrderAndWritesEverythingTha
 TEST_F(LineParametersTest, LaterPassesWriteOnlyWhatChangedAndAShownSetChangeRaisesNoFlag) {
     runPass();
     runPass();
-    EXPECT_EQ(writes(),
-              (std::vector<std::string>{"li_p_enable>", "li_p_symbol>", "li_p_fremd>", "li_p_fern>"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1 1 0*62]", "li_p_symbol=[3 4 9 0*61]",
+                                                  "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0 1 0*62]"}));
     EXPECT_EQ(raised(), "");
 
     machine(2).group = 2;  // into the shown group, nothing else changes
     runPass();
-    EXPECT_EQ(writes(),
-              (std::vector<std::string>{"li_p_enable>", "li_p_symbol>", "li_p_fremd>", "li_p_fern>"}));
-    EXPECT_EQ(elements(vars::kLiPEnable), (std::vector<int>{1, 1, 1, 0}));
-    EXPECT_EQ(raised(), "") << "which machines are shown raises no flag";
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1*3 0*61]", "li_p_symbol=[3 4 9 0*61]",
+                                                  "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0 1 0*62]"}))
+        << "which machines are shown raises no flag";
 
     display.line.languageId = 1049;
     machine(1).coName = "C2";
     display.line.groups[5] = "Sealing";
     machine(2).remote = true;
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_fontch>=204", "li_g_fontna>=Arial Cyr",
-                                                  "li_g_grupna1>=Sealing", "li_p_enable>", "li_p_symbol>",
-                                                  "li_p_fremd>", "li_p_fern>", "li_p_coname1>=C2"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{
+                            "li_g_fontch=204", "li_g_fontna=Arial Cyr", "li_g_grupna1=Sealing",
+                            "li_p_enable=[1*3 0*61]", "li_p_symbol=[3 4 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
+                            "li_p_fern=[0 1 1 0*61]", "li_p_coname1=C2", "li_neu_p=1", "li_neu_g=1"}));
     EXPECT_EQ(raised(), "parameters groups font ");
 
     languages.entries[4].FontName = "Tahoma";  // only the font name of the language changes
     runPass();
-    EXPECT_EQ(writes().front(), "li_g_fontna>=Tahoma");
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_fontna=Tahoma", "li_p_enable=[1*3 0*61]",
+                                                  "li_p_symbol=[3 4 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
+                                                  "li_p_fern=[0 1 1 0*61]", "li_neu_g=1"}));
     EXPECT_EQ(raised(), "font ");
 }
 
@@ -274,7 +270,7 @@ TEST_F(LineParametersTest, ANegativeSlotShowsNoGroupButOnlyMinusOneIsLeftOutOfTh
     EXPECT_EQ(records.groups[1].number, -2);
     EXPECT_EQ(records.groups[1].name, "");
     EXPECT_EQ(records.groups[1].valid, kFalse);
-    EXPECT_EQ(writes().front(), "li_g_grupna0>=");
+    EXPECT_EQ(writes().front(), "li_g_grupna0=");
     EXPECT_EQ(raised(), "groups ");
     EXPECT_EQ(elements(vars::kLiPEnable), (std::vector<int>{0, 0, 1, 0}));
 }
@@ -297,16 +293,16 @@ TEST_F(LineParametersTest, AFailingGetterOrAGroupAbove31IsLoggedAndTheFieldKeeps
     EXPECT_EQ(records.groups[2].number, 40);
     EXPECT_EQ(records.groups[2].name, "Closing");
     EXPECT_EQ(records.groups[2].valid, kTrue);
-    EXPECT_EQ(writes(),
-              (std::vector<std::string>{"li_p_enable>", "li_p_symbol>", "li_p_fremd>", "li_p_fern>"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1 0*63]", "li_p_symbol=[3 6 9 0*61]",
+                                                  "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0 1 0*62]",
+                                                  "li_neu_p=1", "li_neu_g=1"}));
     EXPECT_EQ(raised(), "parameters groups ") << "the symbol and the slot's number changed";
     EXPECT_EQ(capture.lines().back(), "D 14:03:07 07.12.2026 " + kTraceName + " En ");
 }
 
-TEST_F(LineParametersTest, AnArrayThatCannotBeReadOrHeldIsLoggedAndNotWritten) {
+TEST_F(LineParametersTest, AnArrayThatCannotBeReadIsLoggedAndNotWritten) {
     variables.unavailable = {std::string(vars::kLiPSymbol)};
     variables.set(vars::kLiPFremd, Variant::integer(0));
-    variables.set(vars::kLiPFern, Variant::integerArray(std::vector<std::int16_t>(10, 0)));
     languages.entries[3].CharSet = 70000;
     runPass();
     EXPECT_EQ(faults(), (std::vector<std::string>{
@@ -315,14 +311,36 @@ TEST_F(LineParametersTest, AnArrayThatCannotBeReadOrHeldIsLoggedAndNotWritten) {
                             "Fault 440; Runtime busy; VariableAccess; " + kTraceName,
                             "Fault 13; Process variable 'Ch-1.int_linie_p<.li_p_fremd>' holds Integer, not "
                             "an array; Orvanta; " +
-                                kTraceName,
-                            "Fault 9; Process variable 'Ch-1.int_linie_p<.li_p_fern>' holds 10 elements, 64 "
-                            "needed; Orvanta; " +
                                 kTraceName}));
     EXPECT_EQ(writes(), (std::vector<std::string>{
-                            "li_g_fontna>=Times New Roman", "li_g_grupna0>=Filling", "li_g_grupna1>=Closing",
-                            "li_p_enable>", "li_p_maname0>=Filler", "li_p_maname1>=Capper",
-                            "li_p_maname2>=Labeller", "li_p_coname0>=F1", "li_p_coname1>=C1"}));
+                            "li_g_fontna=Times New Roman", "li_g_grupna0=Filling", "li_g_grupna1=Closing",
+                            "li_p_enable=[1 1 0*62]", "li_p_maname0=Filler", "li_p_maname1=Capper",
+                            "li_p_maname2=Labeller", "li_p_fern=[0 1 0*62]", "li_p_coname0=F1",
+                            "li_p_coname1=C1", "li_neu_p=1", "li_neu_g=1", "li_neu_s=1"}));
+    EXPECT_EQ(records.sentMachines[0].symbol, 0);
+    EXPECT_EQ(records.sentMachines[2].foreign, kFalse);
+}
+
+TEST_F(LineParametersTest, AShortArrayGetsTheMachinesItHasRoomForAndOneFaultLine) {
+    add(12, "Far", "", 0, 4, false, 5).remote = true;  // in the shown group 5, beyond the arrays' end
+    for (std::string_view name : {vars::kLiPEnable, vars::kLiPSymbol, vars::kLiPFremd, vars::kLiPFern})
+        variables.set(name, Variant::integerArray(std::vector<std::int16_t>(10, 7)));
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{
+                            "li_g_fontch=1", "li_g_fontna=Times New Roman", "li_g_grupna0=Filling",
+                            "li_g_grupna1=Closing", "li_p_enable=[1 1 0*8]", "li_p_maname0=Filler",
+                            "li_p_maname1=Capper", "li_p_maname2=Labeller", "li_p_maname12=Far",
+                            "li_p_symbol=[3 4 9 0*7]", "li_p_fremd=[0 0 1 1 0*6]", "li_p_fern=[0 1 0*8]",
+                            "li_p_coname0=F1", "li_p_coname1=C1", "li_neu_p=1", "li_neu_g=1", "li_neu_s=1"}));
+    std::vector<std::string> expected;
+    for (const char* name : {"enable", "symbol", "fremd", "fern"})
+        expected.push_back("Fault 9; Process variable 'Ch-1.int_linie_p<.li_p_" + std::string(name) +
+                           ">' holds 10 elements, elements 10..63 not stored; Orvanta; " + kTraceName);
+    EXPECT_EQ(faults(), expected);
+    EXPECT_EQ(records.sentMachines[1].remote, kTrue);
+    EXPECT_EQ(records.sentMachines[2].foreign, kTrue);
+    EXPECT_EQ(records.sentMachines[12].remote, kFalse) << "what had no element did not go out";
+    EXPECT_EQ(records.sentMachines[12].symbol, 0);
 }
 
 TEST_F(LineParametersTest, WhatCouldNotBeWrittenIsWrittenAndFlaggedOnTheNextPass) {
@@ -336,9 +354,9 @@ TEST_F(LineParametersTest, WhatCouldNotBeWrittenIsWrittenAndFlaggedOnTheNextPass
 
     variables.unavailable.clear();
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable>", "li_p_maname0>=Filler 2", "li_p_symbol>",
-                                                  "li_p_fremd>", "li_p_fern>"}));
-    EXPECT_EQ(elements(vars::kLiPSymbol)[0], 8);
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1 1 0*62]", "li_p_maname0=Filler 2",
+                                                  "li_p_symbol=[8 4 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
+                                                  "li_p_fern=[0 1 0*62]", "li_neu_p=1"}));
     EXPECT_EQ(raised(), "parameters ");
 }
 
