@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,16 +59,6 @@ const ElementNames& elementNames() {
     return names;
 }
 
-std::int16_t charSetOf(const LanguageRecord& entry) {
-    if (entry.CharSet < std::numeric_limits<std::int16_t>::min() ||
-        entry.CharSet > std::numeric_limits<std::int16_t>::max())
-        throw VbError(kOverflow,
-                      "Character set " + std::to_string(entry.CharSet) + " of language " +
-                          std::to_string(entry.Language) + " does not fit 16 bits",
-                      kSource);
-    return static_cast<std::int16_t>(entry.CharSet);
-}
-
 // A machine array of the runtime, read whole.
 Variant::Array readMachineArray(ProcessVariables& variables, std::string_view name) {
     Variant value = variables.ReadVariable(name);
@@ -95,10 +84,9 @@ public:
         DisplayFont& font = records_.font;
         frame_.step([&] { font.languageId = line_.LanguageId(); });
         if (font.languageId < 1) font.languageId = kFallbackLanguage;
-        std::int16_t index = 0;
-        frame_.step(
-            [&] { index = SucheFont(languages_, font.languageId, frame_.procedure(), frame_.log()); });
-        frame_.step([&] { font.charSet = charSetOf(languages_.at(index)); });
+        // The lookup logs its own faults and never throws.
+        const std::int16_t index = SucheFont(languages_, font.languageId, frame_.procedure(), frame_.log());
+        frame_.step([&] { font.charSet = narrowToInteger(languages_.at(index).CharSet); });
         frame_.step([&] { font.fontName = languages_.at(index).FontName; });
         if (font.charSet != font.sentCharSet) {
             frame_.step([&] {

@@ -39,7 +39,7 @@ public:
     void set(int index, std::int16_t value) {
         if (holds(index))
             elements_[static_cast<std::size_t>(index)] = Variant::integer(value);
-        else if (read_)
+        else
             missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
     }
     // True when the array went out.
@@ -83,15 +83,18 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     // array that carries it has been written.
     WholeArray charsets(frame, variables_, vars::kLiSCharset);
     charsets.read();
-    std::int32_t language = 0;
-    std::int16_t index = 0;
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
         if (!foreign(m)) continue;
         MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        frame.step([&] { language = line_.MachineLanguageId(m); });
-        frame.step([&] { index = SucheFont(languages_, language, traceName, log_); });
-        frame.step([&] { record.charset = narrowToInteger(languages_.at(index).CharSet); });
-        frame.step([&] { record.fontName = languages_.at(index).FontName; });
+        // One statement: a machine whose language cannot be fetched keeps its character set and font
+        // rather than taking those of the machine before it.
+        frame.step([&] {
+            std::int32_t language = line_.MachineLanguageId(m);
+            const LanguageRecord& entry = languages_.at(SucheFont(languages_, language, traceName, log_));
+            record.fontName = entry.FontName;
+            record.charset =
+                narrowToInteger(entry.CharSet);  // last: a character set too large keeps the font
+        });
         charsets.set(m, record.charset);
     }
     if (charsets.write()) {
@@ -143,14 +146,12 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     sendChanged(vars::kLiSFontBase, &MachineValueRecord::fontName);
 
     // Group status: the foreign machine of highest priority in each displayed group decides, the lowest
-    // machine on a tie. A line that is not connected shows every group as 5.
+    // machine on a tie. A line that is not connected shows every group as 5, which no machine outranks.
+    const bool connected = records_.LineConnected != 0;
     std::array<std::int16_t, kLineSlotCount + 1> candidateStatus{};
     std::array<std::int16_t, kLineSlotCount + 1> candidatePriority{};
-    for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        candidateStatus[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 5 : 0;
-        candidatePriority[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 6 : 0;
-    }
-    for (int m = 0; m < kLineMachineCount; ++m) {
+    candidateStatus.fill(connected ? 0 : 5);
+    for (int m = 0; connected && m < kLineMachineCount; ++m) {
         if (!foreignAndEnabled(m)) continue;
         const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
         const MachineValueRecord& record = values[static_cast<std::size_t>(m)];

@@ -154,6 +154,17 @@ protected:
         return out;
     }
     const MachineRecord& record(int m) const { return records.machines[static_cast<std::size_t>(m)]; }
+    // A machine record in one line: name, co-name, number, remote, symbol, text flag, enabled, group,
+    // foreign, slots 1..6, in display.
+    std::string describe(int m) const {
+        const MachineRecord& r = record(m);
+        std::string out = r.name + "|" + r.coName;
+        for (int field : {r.number, r.remote, r.symbol, r.textFlag, r.enabled, r.group, r.foreign})
+            out += "|" + std::to_string(field);
+        for (int slot = 1; slot <= kLineSlotCount; ++slot)
+            out += (slot == 1 ? "|" : " ") + std::to_string(r.slots[static_cast<std::size_t>(slot)]);
+        return out + "|" + std::to_string(r.inDisplay);
+    }
 
     ObservedVariables variables;
     ScriptedLineDisplay display;
@@ -234,12 +245,41 @@ TEST_F(LineParametersTest, LaterPassesWriteOnlyWhatChangedAndAShownSetChangeRais
     EXPECT_EQ(raised(), "font ");
 }
 
+TEST_F(LineParametersTest, AnEnabledMachineIsFetchedWholeAndOneNoLongerEnabledIsCleared) {
+    machine(1).textFlag = true;
+    machine(1).groupSlots = {0, 7, -1, -1, -1, 5};  // not the reference machine: only kept
+    runPass();
+    EXPECT_EQ(describe(1), "Capper|C1|2|-1|4|-1|-1|5|0|0 7 -1 -1 -1 5|-1");
+    EXPECT_EQ(describe(3), "||0|0|0|0|0|-1|-1|-1 -1 -1 -1 -1 -1|0") << "foreign is fetched all the same";
+
+    machine(1).enabled = false;
+    runPass();
+    EXPECT_EQ(describe(1), "||0|0|0|0|0|-1|0|-1 -1 -1 -1 -1 -1|0");
+    EXPECT_EQ(writes(), (std::vector<std::string>{
+                            "li_p_enable=[1 0*63]", "li_p_maname1=", "li_p_symbol=[3 0 9 0*61]",
+                            "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0*64]", "li_p_coname1=", "li_neu_p=1"}));
+
+    add(5, "", "", 0, 0, false, -1);  // nothing of it differs from an empty slot but its enabled flag
+    display.line.groups[0] = "Infeed";
+    machine(0).groupSlots = {2, 5, 0, -1, -1, -1};  // group 0 is a group like any other
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_grupna2=Infeed", "li_p_enable=[1 0*63]",
+                                                  "li_p_symbol=[3 0 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
+                                                  "li_p_fern=[0*64]", "li_neu_p=1", "li_neu_g=1"}));
+    EXPECT_EQ(raised(), "parameters groups ");
+}
+
 TEST_F(LineParametersTest, ALanguageIdentifierBelowOneIsTakenAs1033) {
     for (std::int32_t id : {0, -7}) {
         display.line.languageId = id;
         runPass();
         EXPECT_EQ(records.font.fontName, "Tahoma");
     }
+    display.line.languageId = 1;  // the lowest identifier taken as it is
+    languages.entries[1].Language = 1;
+    runPass();
+    EXPECT_EQ(records.font.fontName, "Arial");
+    display.line.languageId = 0;
     languages.LanguageCount = 3;  // too few to look up: the identifier stays as it was given
     runPass();
     EXPECT_EQ(records.font.languageId, 1033);
@@ -279,18 +319,18 @@ TEST_F(LineParametersTest, AFailingGetterOrAGroupAbove31IsLoggedAndTheFieldKeeps
     runPass();
     machine(1).name = "Renamed";
     machine(1).symbol = 6;
-    machine(0).groupSlots = {2, 40, -1, -1, -1, -1};
+    machine(0).groupSlots = {2, 32, -1, -1, -1, -1};
     display.failOn(kMachineName, VbError(440, "Name unavailable", "ScriptedLineDisplay"), 1);
     runPass();
     EXPECT_EQ(faults(),
               (std::vector<std::string>{
                   "Fault 440; Name unavailable; ScriptedLineDisplay; " + kTraceName,
-                  "Fault 9; Display slot 2 shows group 40, outside 0..31; Orvanta; " + kTraceName}));
+                  "Fault 9; Display slot 2 shows group 32, outside 0..31; Orvanta; " + kTraceName}));
     EXPECT_EQ(record(1).name, "Capper");
     EXPECT_EQ(record(1).symbol, 6) << "the machine's other fields are still fetched";
     const auto after = callsFor(2);
     EXPECT_NE(std::find(after.begin(), after.end(), "MachineName(2)"), after.end());
-    EXPECT_EQ(records.groups[2].number, 40);
+    EXPECT_EQ(records.groups[2].number, 32);
     EXPECT_EQ(records.groups[2].name, "Closing");
     EXPECT_EQ(records.groups[2].valid, kTrue);
     EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1 0*63]", "li_p_symbol=[3 6 9 0*61]",
@@ -306,8 +346,7 @@ TEST_F(LineParametersTest, AnArrayThatCannotBeReadIsLoggedAndNotWritten) {
     languages.entries[3].CharSet = 70000;
     runPass();
     EXPECT_EQ(faults(), (std::vector<std::string>{
-                            "Fault 6; Character set 70000 of language 1036 does not fit 16 bits; Orvanta; " +
-                                kTraceName,
+                            "Fault 6; Overflow; Orvanta; " + kTraceName,
                             "Fault 440; Runtime busy; VariableAccess; " + kTraceName,
                             "Fault 13; Process variable 'Ch-1.int_linie_p<.li_p_fremd>' holds Integer, not "
                             "an array; Orvanta; " +

@@ -221,6 +221,7 @@ TEST_F(LineValuesTest, AValueThatDidNotReachTheRuntimeIsNotCountedAsSent) {
     foreignMachine(3, 1, 1045, 3, "Film low");
     foreignMachine(4, 1, 1033, 4, "");
     display.failOn(line_member::kMachineStatus, VbError(440, "no answer", "Line"), 4);
+    display.failOn(line_member::kMachineLanguageId, VbError(440, "no language", "Line"), 4);
     variables.set(vars::kLiSCharset, Variant::integer(0));
     variables.failWritesOf(vars::indexed(vars::kLiSMessageBase, 3), VbError(5, "busy", "Runtime"));
     variables.failWritesOf(vars::kLiSStatus, VbError(5, "busy", "Runtime"));
@@ -231,40 +232,42 @@ TEST_F(LineValuesTest, AValueThatDidNotReachTheRuntimeIsNotCountedAsSent) {
                   "Fault 13; Process variable 'Ch-1.int_linie_s<.li_s_charset>' holds Integer, not an array; "
                   "Orvanta; " +
                       kTrace,
-                  "Fault 440; no answer; Line; " + kTrace, "Fault 5; busy; Runtime; " + kTrace,
-                  "Fault 5; busy; Runtime; " + kTrace, "Fault 5; not now; Runtime; " + kTrace}));
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_font3=Arial 238", "li_s_font4=Arial", "li_status=3",
-                                                  "li_neu_g=1", "li_neu_s=1"}))
+                  "Fault 440; no language; Line; " + kTrace, "Fault 440; no answer; Line; " + kTrace,
+                  "Fault 5; busy; Runtime; " + kTrace, "Fault 5; busy; Runtime; " + kTrace,
+                  "Fault 5; not now; Runtime; " + kTrace}));
+    EXPECT_EQ(writes(),
+              (std::vector<std::string>{"li_s_font3=Arial 238", "li_status=3", "li_neu_g=1", "li_neu_s=1"}))
         << "an array that could not be read is not written";
     EXPECT_EQ(records.sentValues[3].charset, 0);
     EXPECT_EQ(records.sentValues[3].rawStatus, 0);
     EXPECT_EQ(records.sentValues[3].message, "");
     EXPECT_EQ(records.sentValues[3].fontName, "Arial 238");
     EXPECT_EQ(records.values[4].rawStatus, 0) << "a failed fetch keeps the last answer";
+    EXPECT_EQ(records.values[4].fontName, "") << "not the font of machine 3's language";
 }
 
 TEST_F(LineValuesTest, AShortArrayGetsWhatFitsAndOneFaultLineForTheRest) {
     foreignMachine(2, 0, 1045, 4, "");
-    foreignMachine(7, 1, 1049, 3, "");
+    foreignMachine(5, 1, 1049, 3, "");
     foreignMachine(9, 1, 1049, 3, "");
     for (auto name : {vars::kLiSCharset, vars::kLiSStatus})
         variables.set(name, Variant::integerArray(std::vector<std::int16_t>(5, 9)));
     variables.set(vars::kLiGStatus, Variant::integerArray({9}));
     runPass();
     EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[9 9 238 9 9]", "li_s_status=[9 9 4 9 9]",
-                                                  "li_s_font2=Arial 238", "li_s_font7=Arial 204",
+                                                  "li_s_font2=Arial 238", "li_s_font5=Arial 204",
                                                   "li_s_font9=Arial 204", "li_g_status=[4]", "li_status=4",
                                                   "li_neu_g=1", "li_neu_s=1"}));
     const std::string holds = "Fault 9; Process variable 'Ch-1.int_linie_";
     EXPECT_EQ(faults(),
               (std::vector<std::string>{
-                  holds + "s<.li_s_charset>' holds 5 elements, elements 7, 9 not stored; Orvanta; " + kTrace,
-                  holds + "s<.li_s_status>' holds 5 elements, elements 7, 9 not stored; Orvanta; " + kTrace,
+                  holds + "s<.li_s_charset>' holds 5 elements, elements 5, 9 not stored; Orvanta; " + kTrace,
+                  holds + "s<.li_s_status>' holds 5 elements, elements 5, 9 not stored; Orvanta; " + kTrace,
                   holds + "g<.li_g_status>' holds 1 elements, elements 1 not stored; Orvanta; " + kTrace}));
     EXPECT_EQ(records.sentValues[2].charset, 238);
     EXPECT_EQ(records.sentValues[2].rawStatus, 4);
-    EXPECT_EQ(records.sentValues[7].charset, 0) << "machine 7 has no element to go to";
-    EXPECT_EQ(records.sentValues[7].rawStatus, 0);
+    EXPECT_EQ(records.sentValues[5].charset, 0) << "machine 5 has no element to go to";
+    EXPECT_EQ(records.sentValues[5].rawStatus, 0);
 }
 
 }  // namespace
