@@ -197,10 +197,7 @@ public:
             machine.inDisplay = kFalse;
             for (int slot = 1; slot <= kLineSlotCount; ++slot) {
                 const std::int16_t shown = slots[at(slot)];
-                if (shown != kEmptySlot && shown == machine.group) {
-                    machine.inDisplay = kTrue;
-                    break;
-                }
+                if (shown != kEmptySlot && shown == machine.group) machine.inDisplay = kTrue;
             }
         }
     }

@@ -35,7 +35,7 @@ public:
         });
         return read_;
     }
-    bool holds(int index) const { return read_ && static_cast<std::size_t>(index) < elements_.size(); }
+    bool holds(int index) const { return static_cast<std::size_t>(index) < elements_.size(); }
     void set(int index, std::int16_t value) {
         if (holds(index))
             elements_[static_cast<std::size_t>(index)] = Variant::integer(value);

@@ -243,6 +243,12 @@ TEST_F(LineParametersTest, LaterPassesWriteOnlyWhatChangedAndAShownSetChangeRais
                                                   "li_p_symbol=[3 4 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
                                                   "li_p_fern=[0 1 1 0*61]", "li_neu_g=1"}));
     EXPECT_EQ(raised(), "font ");
+
+    languages.entries[4].CharSet = 186;  // and then only its character set
+    runPass();
+    EXPECT_EQ(writes().front(), "li_g_fontch=186");
+    EXPECT_EQ(writes().back(), "li_neu_g=1");
+    EXPECT_EQ(raised(), "font ");
 }
 
 TEST_F(LineParametersTest, AnEnabledMachineIsFetchedWholeAndOneNoLongerEnabledIsCleared) {
