@@ -145,12 +145,12 @@ public:
     }
 
     // The first enabled own machine that stands for machine 1; machine 0 when there is none.
-    int referenceMachine() const {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const MachineRecord& machine = records_.machines[at(m)];
-            if (machine.enabled == kTrue && machine.foreign == kFalse && machine.number == 1) return m;
-        }
-        return 0;
+    const MachineRecord& referenceMachine() const {
+        const MachineRecords& machines = records_.machines;
+        const auto found = std::find_if(machines.begin(), machines.end(), [](const MachineRecord& machine) {
+            return machine.enabled == kTrue && machine.foreign == kFalse && machine.number == 1;
+        });
+        return found == machines.end() ? machines.front() : *found;
     }
 
     void groupNames() {
@@ -311,7 +311,7 @@ void LineBridge::LinienParaAufbereiten(const std::string& callerName) {
     pass.font();
     pass.enabled();
     pass.machineDetails();
-    const MachineRecord& reference = records_.machines[at(pass.referenceMachine())];
+    const MachineRecord& reference = pass.referenceMachine();
     pass.groupNames();
     pass.displayGroups(reference);
     pass.groupNamesOut();

@@ -304,6 +304,10 @@ TEST_F(LineParametersTest, TheReferenceMachineIsTheFirstEnabledOwnMachineOneElse
     runPass();
     EXPECT_EQ(records.groups[1].name, "Closing");
     EXPECT_EQ(elements(vars::kLiPEnable, 5), (std::vector<int>{0, 1, 0, 0, 1}));
+
+    machine(0).foreign = false;  // two own machines 1: the lower one
+    runPass();
+    EXPECT_EQ(records.groups[1].name, "Labelling");
 }
 
 TEST_F(LineParametersTest, ANegativeSlotShowsNoGroupButOnlyMinusOneIsLeftOutOfTheMatch) {
