@@ -38,11 +38,13 @@ bool isParameterVariable(std::string_view name) {
 
 // The value preparation that ends the pass turns the change flags into the new-data variables and clears
 // them; so the flags this pass raised are those held when the runtime is first touched for anything else.
-// Variables named in `unavailable` can be neither read nor written, until the test takes them out again.
+// Variables named in `unavailable` can be neither read nor written, those in `unwritable` not written,
+// until the test takes them out again.
 class ObservedVariables : public RecordingVariables {
 public:
     std::function<void(std::string_view)> beforeAccess;
     std::set<std::string, std::less<>> unavailable;
+    std::set<std::string, std::less<>> unwritable;
 
     Variant ReadVariable(std::string_view name) override {
         access(name);
@@ -50,6 +52,7 @@ public:
     }
     std::int16_t WriteVariable(std::string_view name, const Variant& value) override {
         access(name);
+        if (unwritable.contains(name)) throw VbError(440, "Runtime busy", "VariableAccess");
         return RecordingVariables::WriteVariable(name, value);
     }
 
@@ -249,6 +252,17 @@ TEST_F(LineParametersTest, LaterPassesWriteOnlyWhatChangedAndAShownSetChangeRais
     EXPECT_EQ(writes().front(), "li_g_fontch=186");
     EXPECT_EQ(writes().back(), "li_neu_g=1");
     EXPECT_EQ(raised(), "font ");
+
+    // Each of these alone is a change of the parameters.
+    const std::function<void()> changes[] = {
+        [&] { machine(0).name = "Filler 2"; }, [&] { machine(0).coName = "F2"; },
+        [&] { machine(0).symbol = 5; }, [&] { machine(0).remote = true; },
+        [&] { machine(1).foreign = true; }};
+    for (const auto& change : changes) {
+        change();
+        runPass();
+        EXPECT_EQ(raised(), "parameters ");
+    }
 }
 
 TEST_F(LineParametersTest, AnEnabledMachineIsFetchedWholeAndOneNoLongerEnabledIsCleared) {
@@ -395,18 +409,23 @@ TEST_F(LineParametersTest, AShortArrayGetsTheMachinesItHasRoomForAndOneFaultLine
 TEST_F(LineParametersTest, WhatCouldNotBeWrittenIsWrittenAndFlaggedOnTheNextPass) {
     runPass();
     machine(0).name = "Filler 2";
+    machine(0).coName = "F2";
     machine(0).symbol = 8;
-    variables.unavailable = {std::string(vars::kLiPSymbol), vars::indexed(vars::kLiPMaNameBase, 0)};
+    languages.entries[3].FontName = "Garamond";
+    variables.unavailable = {vars::indexed(vars::kLiPMaNameBase, 0), vars::indexed(vars::kLiPCoNameBase, 0)};
+    variables.unwritable = {std::string(vars::kLiPSymbol), std::string(vars::kLiGFontNa)};
     runPass();
-    EXPECT_EQ(faults().size(), 2u);
+    EXPECT_EQ(faults().size(), 4u);
     EXPECT_EQ(raised(), "") << "nothing new reached the runtime";
 
     variables.unavailable.clear();
+    variables.unwritable.clear();
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_p_enable=[1 1 0*62]", "li_p_maname0=Filler 2",
-                                                  "li_p_symbol=[8 4 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
-                                                  "li_p_fern=[0 1 0*62]", "li_neu_p=1"}));
-    EXPECT_EQ(raised(), "parameters ");
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_fontna=Garamond", "li_p_enable=[1 1 0*62]",
+                                                  "li_p_maname0=Filler 2", "li_p_symbol=[8 4 9 0*61]",
+                                                  "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0 1 0*62]",
+                                                  "li_p_coname0=F2", "li_neu_p=1", "li_neu_g=1"}));
+    EXPECT_EQ(raised(), "parameters font ");
 }
 
 }  // namespace
