@@ -2,6 +2,7 @@
 // their character sets and fonts, the status of the six display groups and of the line, and a screen
 // jump, and tells the visualisation through the new-data flags what changed.
 #include <algorithm>
+#include <vector>
 
 #include "components/variable_names.h"
 #include "components/vb_error.h"
@@ -23,7 +24,7 @@ public:
     WholeArray(HandlerFrame& frame, ProcessVariables& variables, std::string_view name)
         : frame_(frame), variables_(variables), name_(name) {}
 
-    bool read() {
+    void read() {
         read_ = frame_.step([&] {
             Variant value = variables_.ReadVariable(name_);
             if (!value.isArray())
@@ -32,15 +33,22 @@ public:
                                   ", not an array",
                               kSource);
             elements_ = std::move(value.asArray());
+            stored_.assign(elements_.size(), false);
         });
-        return read_;
     }
-    bool holds(int index) const { return static_cast<std::size_t>(index) < elements_.size(); }
     void set(int index, std::int16_t value) {
-        if (holds(index))
-            elements_[static_cast<std::size_t>(index)] = Variant::integer(value);
-        else
+        const auto at = static_cast<std::size_t>(index);
+        if (at < elements_.size()) {
+            elements_[at] = Variant::integer(value);
+            stored_[at] = true;
+        } else {
             missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
+        }
+    }
+    // Whether element index was set; once the array went out, its value counts as sent.
+    bool stored(int index) const {
+        const auto at = static_cast<std::size_t>(index);
+        return at < stored_.size() && stored_[at];
     }
     // True when the array went out.
     bool write() {
@@ -60,6 +68,7 @@ private:
     std::string_view name_;
     bool read_ = false;
     Variant::Array elements_;
+    std::vector<bool> stored_;
     std::string missing_;
 };
 
@@ -88,19 +97,19 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         MachineValueRecord& record = values[static_cast<std::size_t>(m)];
         // One statement: a machine whose language cannot be fetched keeps its character set and font
         // rather than taking those of the machine before it.
+        // The character set last: one too large for 16 bits keeps the font.
         frame.step([&] {
             std::int32_t language = line_.MachineLanguageId(m);
             const LanguageRecord& entry = languages_.at(SucheFont(languages_, language, traceName, log_));
             record.fontName = entry.FontName;
-            record.charset =
-                narrowToInteger(entry.CharSet);  // last: a character set too large keeps the font
+            record.charset = narrowToInteger(entry.CharSet);
         });
         charsets.set(m, record.charset);
     }
     if (charsets.write()) {
         for (int m = 0; m < kLineMachineCount; ++m) {
             const auto at = static_cast<std::size_t>(m);
-            if (!foreign(m) || !charsets.holds(m) || values[at].charset == sent[at].charset) continue;
+            if (!charsets.stored(m) || values[at].charset == sent[at].charset) continue;
             sent[at].charset = values[at].charset;
             changes.valuesChanged = kTrue;
         }
@@ -122,8 +131,7 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     if (statuses.write()) {
         for (int m = 0; m < kLineMachineCount; ++m) {
             const auto at = static_cast<std::size_t>(m);
-            if (!foreignAndEnabled(m) || !statuses.holds(m) || values[at].rawStatus == sent[at].rawStatus)
-                continue;
+            if (!statuses.stored(m) || values[at].rawStatus == sent[at].rawStatus) continue;
             sent[at].rawStatus = values[at].rawStatus;
             changes.valuesChanged = kTrue;
         }

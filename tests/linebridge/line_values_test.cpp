@@ -127,6 +127,12 @@ TEST_F(LineValuesTest, APassWritesTheForeignMachinesValuesInOrderAndLaterPassesO
                                         "li_s_message3=", "li_s_font7=Arial", "li_g_status=[9 4 9*4]",
                                         "li_status=4", "li_a_bits=1", "li_neu_g=1", "li_neu_s=1"}));
     EXPECT_EQ(faults(), std::vector<std::string>{});
+
+    languageTable.entries[3].CharSet = 186;  // only the character set of machine 3's language
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[9*3 186 9*3 0 9*56]",
+                                                  "li_s_status=[9*3 4 9*60]", "li_g_status=[9 4 9*4]",
+                                                  "li_status=4", "li_a_bits=1", "li_neu_s=1"}));
 }
 
 TEST_F(LineValuesTest, ADisconnectedLineShowsEveryGroupAndTheLineAsFive) {
