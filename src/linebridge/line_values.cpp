@@ -14,28 +14,16 @@ namespace {
 
 constexpr const char* kSource = "Orvanta";
 
-// One whole integer array of the runtime, read once, changed element by element and written back once.
-// Nothing is set or written when it could not be read as an array: writing back what a failed read left
-// would wipe what the runtime holds. Elements beyond a short array's end are one fault line when it is
-// written, not one per element: a runtime configured short would otherwise fill the size-limited log on
-// every pass.
+// One whole integer array of the runtime, read once when made, changed element by element and written
+// back once. Nothing is set or written when it could not be read as an array: writing back what a failed
+// read left would wipe what the runtime holds. Elements beyond a short array's end are one fault line when
+// it is written, not one per element: a runtime configured short would otherwise fill the size-limited log
+// on every pass.
 class WholeArray {
 public:
     WholeArray(HandlerFrame& frame, ProcessVariables& variables, std::string_view name)
-        : frame_(frame), variables_(variables), name_(name) {}
+        : frame_(frame), variables_(variables), name_(name), read_(frame.step([&] { readElements(); })) {}
 
-    void read() {
-        read_ = frame_.step([&] {
-            Variant value = variables_.ReadVariable(name_);
-            if (!value.isArray())
-                throw VbError(kTypeMismatch,
-                              "Process variable '" + std::string(name_) + "' holds " + value.kindName() +
-                                  ", not an array",
-                              kSource);
-            elements_ = std::move(value.asArray());
-            stored_.assign(elements_.size(), false);
-        });
-    }
     void set(int index, std::int16_t value) {
         const auto at = static_cast<std::size_t>(index);
         if (at < elements_.size()) {
@@ -45,31 +33,43 @@ public:
             missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
         }
     }
-    // Whether element index was set; once the array went out, its value counts as sent.
-    bool stored(int index) const {
-        const auto at = static_cast<std::size_t>(index);
-        return at < stored_.size() && stored_[at];
-    }
-    // True when the array went out.
-    bool write() {
-        if (!read_) return false;
+    void write() {
+        if (!read_) return;
         if (!missing_.empty())
             frame_.fault(VbError(kSubscriptOutOfRange,
                                  "Process variable '" + std::string(name_) + "' holds " +
                                      std::to_string(elements_.size()) + " elements, elements " + missing_ +
                                      " not stored",
                                  kSource));
-        return frame_.step([&] { variables_.WriteVariable(name_, Variant::array(elements_)); });
+        if (!frame_.step([&] { variables_.WriteVariable(name_, Variant::array(elements_)); }))
+            stored_.clear();
+    }
+    // After write(): sent(index) for every element that was set and went out with the array.
+    template <typename Sent>
+    void forEachSent(Sent sent) const {
+        for (std::size_t at = 0; at < stored_.size(); ++at)
+            if (stored_.at(at)) sent(at);
     }
 
 private:
+    void readElements() {
+        Variant value = variables_.ReadVariable(name_);
+        if (!value.isArray())
+            throw VbError(
+                kTypeMismatch,
+                "Process variable '" + std::string(name_) + "' holds " + value.kindName() + ", not an array",
+                kSource);
+        elements_ = std::move(value.asArray());
+        stored_.assign(elements_.size(), false);
+    }
+
     HandlerFrame& frame_;
     ProcessVariables& variables_;
     std::string_view name_;
-    bool read_ = false;
     Variant::Array elements_;
     std::vector<bool> stored_;
     std::string missing_;
+    bool read_;  // last: its initialiser reads into the members above
 };
 
 bool isSet(std::int16_t flag) { return flag == kTrue; }
@@ -83,15 +83,14 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     MachineValueRecords& values = records_.values;
     MachineValueRecords& sent = records_.sentValues;
     ChangeFlags& changes = records_.changes;
-    const auto foreign = [&](int m) { return isSet(machines[static_cast<std::size_t>(m)].foreign); };
+    const auto foreign = [&](int m) { return isSet(machines.at(static_cast<std::size_t>(m)).foreign); };
     const auto foreignAndEnabled = [&](int m) {
-        return foreign(m) && isSet(machines[static_cast<std::size_t>(m)].enabled);
+        return foreign(m) && isSet(machines.at(static_cast<std::size_t>(m)).enabled);
     };
 
     // Character sets and fonts of the foreign machines' languages. A value counts as sent only once the
     // array that carries it has been written.
     WholeArray charsets(frame, variables_, vars::kLiSCharset);
-    charsets.read();
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
         if (!foreign(m)) continue;
         MachineValueRecord& record = values[static_cast<std::size_t>(m)];
@@ -106,14 +105,12 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         });
         charsets.set(m, record.charset);
     }
-    if (charsets.write()) {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const auto at = static_cast<std::size_t>(m);
-            if (!charsets.stored(m) || values[at].charset == sent[at].charset) continue;
-            sent[at].charset = values[at].charset;
-            changes.valuesChanged = kTrue;
-        }
-    }
+    charsets.write();
+    charsets.forEachSent([&](std::size_t m) {
+        if (values[m].charset == sent[m].charset) return;
+        sent[m].charset = values[m].charset;
+        changes.valuesChanged = kTrue;
+    });
 
     // Status and message of the foreign machines in use.
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
@@ -124,18 +121,15 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         frame.step([&] { record.message = line_.MachineMessage(m); });
     }
     WholeArray statuses(frame, variables_, vars::kLiSStatus);
-    statuses.read();
     for (int m = 0; m < kLineMachineCount; ++m) {
         if (foreignAndEnabled(m)) statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus);
     }
-    if (statuses.write()) {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const auto at = static_cast<std::size_t>(m);
-            if (!statuses.stored(m) || values[at].rawStatus == sent[at].rawStatus) continue;
-            sent[at].rawStatus = values[at].rawStatus;
-            changes.valuesChanged = kTrue;
-        }
-    }
+    statuses.write();
+    statuses.forEachSent([&](std::size_t m) {
+        if (values[m].rawStatus == sent[m].rawStatus) return;
+        sent[m].rawStatus = values[m].rawStatus;
+        changes.valuesChanged = kTrue;
+    });
 
     // Messages and font names, element by element and only when changed.
     const auto sendChanged = [&](std::string_view base, std::string MachineValueRecord::*field) {
@@ -155,33 +149,35 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
 
     // Group status: the foreign machine of highest priority in each displayed group decides, the lowest
     // machine on a tie. A line that is not connected shows every group as 5, which no machine outranks.
-    const bool connected = records_.LineConnected != 0;
-    std::array<std::int16_t, kLineSlotCount + 1> candidateStatus{};
-    std::array<std::int16_t, kLineSlotCount + 1> candidatePriority{};
-    candidateStatus.fill(connected ? 0 : 5);
-    for (int m = 0; connected && m < kLineMachineCount; ++m) {
-        if (!foreignAndEnabled(m)) continue;
-        const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
-        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-            const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
-            const auto at = static_cast<std::size_t>(slot);
-            if (machine.group == group.number && isSet(group.valid) &&
-                record.priority > candidatePriority[at]) {
-                candidatePriority[at] = record.priority;
-                candidateStatus[at] = record.rawStatus;
+    struct Candidate {
+        std::int16_t status = 0;
+        std::int16_t priority = 0;
+    };
+    PerSlot<Candidate> candidates{};
+    if (records_.LineConnected == 0) {
+        for (Candidate& candidate : candidates) candidate.status = 5;
+    } else {
+        for (int m = 0; m < kLineMachineCount; ++m) {
+            if (!foreignAndEnabled(m)) continue;
+            const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
+            const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+            for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+                const GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
+                Candidate& candidate = candidates.at(static_cast<std::size_t>(slot));
+                if (machine.group == group.number && isSet(group.valid) &&
+                    record.priority > candidate.priority)
+                    candidate = {record.rawStatus, record.priority};
             }
         }
     }
     WholeArray groupStatuses(frame, variables_, vars::kLiGStatus);
-    groupStatuses.read();
     for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        const auto at = static_cast<std::size_t>(slot);
-        GroupRecord& group = records_.groups[at];
-        if (candidateStatus[at] == group.status) continue;
-        group.status = candidateStatus[at];
-        group.priority = StatusPriority(group.status, group.priority);
-        groupStatuses.set(slot - 1, group.status);
+        GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
+        const std::int16_t status = candidates.at(static_cast<std::size_t>(slot)).status;
+        if (status == group.status) continue;
+        group.status = status;
+        group.priority = StatusPriority(status, group.priority);
+        groupStatuses.set(slot - 1, status);
         changes.groupsChanged = kTrue;
     }
     groupStatuses.write();
@@ -190,7 +186,7 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     std::int16_t lineStatus = 0;
     std::int16_t linePriority = 0;
     for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
+        const GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
         if (group.priority > linePriority) {
             linePriority = group.priority;
             lineStatus = group.status;

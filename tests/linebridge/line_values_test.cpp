@@ -90,7 +90,7 @@ protected:
 const std::string kTrace = "Test.LinienWerteAufbereiten";
 
 TEST_F(LineValuesTest, APassWritesTheForeignMachinesValuesInOrderAndLaterPassesOnlyWhatChanged) {
-    foreignMachine(3, 1, 1045, 3, "Film low");
+    foreignMachine(0, 1, 1045, 3, "Film low");
     foreignMachine(7, 2, 1049, 1, "Stopped", false);  // not enabled: character set and font only
     // An own machine contributes to nothing, whatever its records hold.
     records.machines[5].enabled = kTrue;
@@ -98,12 +98,12 @@ TEST_F(LineValuesTest, APassWritesTheForeignMachinesValuesInOrderAndLaterPassesO
     records.values[5] = {5, 6, "Own", "Own font", 7};
     display.line.machines[5].status = 4;
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{
-                            "li_s_charset=[9*3 238 9*3 204 9*56]", "li_s_status=[9*3 3 9*60]",
-                            "li_s_message3=Film low", "li_s_font3=Arial 238", "li_s_font7=Arial 204",
-                            "li_g_status=[9 3 9*4]", "li_status=3", "li_neu_g=1", "li_neu_s=1"}));
-    EXPECT_EQ(display.texts(), (std::vector<std::string>{"MachineLanguageId(3)", "MachineLanguageId(7)",
-                                                         "MachineStatus(3)", "MachineMessage(3)"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[238 9*6 204 9*56]", "li_s_status=[3 9*63]",
+                                                  "li_s_message0=Film low", "li_s_font0=Arial 238",
+                                                  "li_s_font7=Arial 204", "li_g_status=[9 3 9*4]",
+                                                  "li_status=3", "li_neu_g=1", "li_neu_s=1"}));
+    EXPECT_EQ(display.texts(), (std::vector<std::string>{"MachineLanguageId(0)", "MachineLanguageId(7)",
+                                                         "MachineStatus(0)", "MachineMessage(0)"}));
     const std::string at = "14:03:07 07.12.2026 " + kTrace;
     EXPECT_EQ(capture.lines(),
               (std::vector<std::string>{"D " + at + " An ", "S " + at + ".SucheFont An ",
@@ -112,27 +112,26 @@ TEST_F(LineValuesTest, APassWritesTheForeignMachinesValuesInOrderAndLaterPassesO
     EXPECT_EQ(records.groups[2].priority, 4);
 
     runPass();
-    EXPECT_EQ(writes(),
-              (std::vector<std::string>{"li_s_charset=[9*3 238 9*3 204 9*56]", "li_s_status=[9*3 3 9*60]",
-                                        "li_g_status=[9 3 9*4]", "li_status=3"}))
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[238 9*6 204 9*56]", "li_s_status=[3 9*63]",
+                                                  "li_g_status=[9 3 9*4]", "li_status=3"}))
         << "nothing changed: no string element and no new-data flag";
 
-    display.line.machines[3].status = 4;
-    display.line.machines[3].message = "";
+    display.line.machines[0].status = 4;
+    display.line.machines[0].message = "";
     display.line.machines[7].languageId = 1033;
     jumps.SprungAlarme = kTrue;
     runPass();
     EXPECT_EQ(writes(),
-              (std::vector<std::string>{"li_s_charset=[9*3 238 9*3 0 9*56]", "li_s_status=[9*3 4 9*60]",
-                                        "li_s_message3=", "li_s_font7=Arial", "li_g_status=[9 4 9*4]",
+              (std::vector<std::string>{"li_s_charset=[238 9*6 0 9*56]", "li_s_status=[4 9*63]",
+                                        "li_s_message0=", "li_s_font7=Arial", "li_g_status=[9 4 9*4]",
                                         "li_status=4", "li_a_bits=1", "li_neu_g=1", "li_neu_s=1"}));
     EXPECT_EQ(faults(), std::vector<std::string>{});
 
-    languageTable.entries[3].CharSet = 186;  // only the character set of machine 3's language
+    languageTable.entries[3].CharSet = 186;  // only the character set of machine 0's language
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[9*3 186 9*3 0 9*56]",
-                                                  "li_s_status=[9*3 4 9*60]", "li_g_status=[9 4 9*4]",
-                                                  "li_status=4", "li_a_bits=1", "li_neu_s=1"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[186 9*6 0 9*56]", "li_s_status=[4 9*63]",
+                                                  "li_g_status=[9 4 9*4]", "li_status=4", "li_a_bits=1",
+                                                  "li_neu_s=1"}));
 }
 
 TEST_F(LineValuesTest, ADisconnectedLineShowsEveryGroupAndTheLineAsFive) {
@@ -167,6 +166,11 @@ TEST_F(LineValuesTest, OnlyForeignEnabledMachinesOfAValidSlotCountAndTiesGoToThe
     runPass();
     EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[1 9 0 9*3]", "li_status=1",
                                                         "li_a_bits=0", "li_neu_g=1", "li_neu_s=1"}));
+
+    records.groups[6].valid = kTrue;  // the sixth slot decides now
+    runPass();
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"li_g_status=[1 9 0 9 9 4]", "li_status=4", "li_neu_g=1"}));
 }
 
 TEST_F(LineValuesTest, TheChangeFlagsBecomeTheNewDataVariablesAndAreCleared) {
