@@ -171,6 +171,11 @@ TEST_F(LineValuesTest, OnlyForeignEnabledMachinesOfAValidSlotCountAndTiesGoToThe
     runPass();
     EXPECT_EQ(statusWrites(),
               (std::vector<std::string>{"li_g_status=[1 9 0 9 9 4]", "li_status=4", "li_neu_g=1"}));
+
+    display.line.machines[6].status = 3;  // a group changes, the line does not
+    runPass();
+    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[1 9 3 9 9 4]", "li_status=4",
+                                                        "li_neu_g=1", "li_neu_s=1"}));
 }
 
 TEST_F(LineValuesTest, TheChangeFlagsBecomeTheNewDataVariablesAndAreCleared) {
