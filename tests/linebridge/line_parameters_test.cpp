@@ -281,11 +281,13 @@ TEST_F(LineParametersTest, AnEnabledMachineIsFetchedWholeAndOneNoLongerEnabledIs
 
     add(5, "", "", 0, 0, false, 9);  // nothing of it differs from an empty slot but its enabled flag
     display.line.groups[0] = "Infeed";
+    display.line.groups[9] = "Sorting";
     machine(0).groupSlots = {2, 5, 0, -1, -1, 9};  // group 0 is a group like any other
     runPass();
-    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_grupna2=Infeed", "li_p_enable=[1 0*4 1 0*58]",
-                                                  "li_p_symbol=[3 0 9 0*61]", "li_p_fremd=[0 0 1 1 0*60]",
-                                                  "li_p_fern=[0*64]", "li_neu_p=1", "li_neu_g=1"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_g_grupna2=Infeed", "li_g_grupna5=Sorting",
+                                                  "li_p_enable=[1 0*4 1 0*58]", "li_p_symbol=[3 0 9 0*61]",
+                                                  "li_p_fremd=[0 0 1 1 0*60]", "li_p_fern=[0*64]",
+                                                  "li_neu_p=1", "li_neu_g=1"}));
     EXPECT_EQ(raised(), "parameters groups ");
 }
 
