@@ -28,7 +28,7 @@ public:
         const auto at = static_cast<std::size_t>(index);
         if (at < elements_.size()) {
             elements_[at] = Variant::integer(value);
-            stored_[at] = true;
+            stored_.at(at) = true;
         } else {
             missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
         }
@@ -60,7 +60,7 @@ private:
                 "Process variable '" + std::string(name_) + "' holds " + value.kindName() + ", not an array",
                 kSource);
         elements_ = std::move(value.asArray());
-        stored_.assign(elements_.size(), false);
+        stored_.resize(elements_.size());
     }
 
     HandlerFrame& frame_;
