@@ -10,11 +10,15 @@
 // and the pass goes on, and the fields it would have set keep their values. That holds for the last-sent
 // copies too: a value counts as sent, and its change flag is raised, only once its write went through.
 // A write that fails is therefore tried again on the next pass, and the visualisation is never told of a
-// change that did not reach it. An array that the runtime does not hand back as an array of at least 64
-// elements is an error of its step, and nothing of that step is written.
+// change that did not reach it. An array that the runtime does not hand back as an array is an error of
+// its step, and nothing of that step is written. An array with fewer than 64 elements gets the machines it
+// has room for and is written back; the machines beyond its end are one fault line per array and pass (not
+// one per element: a runtime configured short would otherwise fill the size-limited log with 54 identical
+// lines per array on every pass and push out the history that explains a stoppage), and they do not count
+// as sent.
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,17 +59,7 @@ const ElementNames& elementNames() {
     return names;
 }
 
-std::int16_t charSetOf(const LanguageRecord& entry) {
-    if (entry.CharSet < std::numeric_limits<std::int16_t>::min() ||
-        entry.CharSet > std::numeric_limits<std::int16_t>::max())
-        throw VbError(kOverflow,
-                      "Character set " + std::to_string(entry.CharSet) + " of language " +
-                          std::to_string(entry.Language) + " does not fit 16 bits",
-                      kSource);
-    return static_cast<std::int16_t>(entry.CharSet);
-}
-
-// A machine array of the runtime, read whole and checked to hold an element for every machine.
+// A machine array of the runtime, read whole.
 Variant::Array readMachineArray(ProcessVariables& variables, std::string_view name) {
     Variant value = variables.ReadVariable(name);
     if (!value.isArray())
@@ -73,14 +67,7 @@ Variant::Array readMachineArray(ProcessVariables& variables, std::string_view na
             kTypeMismatch,
             "Process variable '" + std::string(name) + "' holds " + value.kindName() + ", not an array",
             kSource);
-    Variant::Array elements = std::move(value.asArray());
-    if (elements.size() < at(kLineMachineCount))
-        throw VbError(kSubscriptOutOfRange,
-                      "Process variable '" + std::string(name) + "' holds " +
-                          std::to_string(elements.size()) + " elements, " +
-                          std::to_string(kLineMachineCount) + " needed",
-                      kSource);
-    return elements;
+    return std::move(value.asArray());
 }
 
 std::int16_t oneOrZero(std::int16_t flag) { return flag != 0 ? 1 : 0; }
@@ -97,10 +84,9 @@ public:
         DisplayFont& font = records_.font;
         frame_.step([&] { font.languageId = line_.LanguageId(); });
         if (font.languageId < 1) font.languageId = kFallbackLanguage;
-        std::int16_t index = 0;
-        frame_.step(
-            [&] { index = SucheFont(languages_, font.languageId, frame_.procedure(), frame_.log()); });
-        frame_.step([&] { font.charSet = charSetOf(languages_.at(index)); });
+        // The lookup logs its own faults and never throws.
+        const std::int16_t index = SucheFont(languages_, font.languageId, frame_.procedure(), frame_.log());
+        frame_.step([&] { font.charSet = narrowToInteger(languages_.at(index).CharSet); });
         frame_.step([&] { font.fontName = languages_.at(index).FontName; });
         if (font.charSet != font.sentCharSet) {
             frame_.step([&] {
@@ -159,12 +145,12 @@ public:
     }
 
     // The first enabled own machine that stands for machine 1; machine 0 when there is none.
-    int referenceMachine() const {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const MachineRecord& machine = records_.machines[at(m)];
-            if (machine.enabled == kTrue && machine.foreign == kFalse && machine.number == 1) return m;
-        }
-        return 0;
+    const MachineRecord& referenceMachine() const {
+        const MachineRecords& machines = records_.machines;
+        const auto found = std::find_if(machines.begin(), machines.end(), [](const MachineRecord& machine) {
+            return machine.enabled == kTrue && machine.foreign == kFalse && machine.number == 1;
+        });
+        return found == machines.end() ? machines.front() : *found;
     }
 
     void groupNames() {
@@ -211,10 +197,7 @@ public:
             machine.inDisplay = kFalse;
             for (int slot = 1; slot <= kLineSlotCount; ++slot) {
                 const std::int16_t shown = slots[at(slot)];
-                if (shown != kEmptySlot && shown == machine.group) {
-                    machine.inDisplay = kTrue;
-                    break;
-                }
+                if (shown != kEmptySlot && shown == machine.group) machine.inDisplay = kTrue;
             }
         }
     }
@@ -239,23 +222,20 @@ public:
     }
 
     void symbols() {
-        if (!rewriteArray(vars::kLiPSymbol, [](const MachineRecord& machine) { return machine.symbol; }))
-            return;
-        noteSent(&MachineRecord::symbol);
+        noteSent(&MachineRecord::symbol,
+                 rewriteArray(vars::kLiPSymbol, [](const MachineRecord& machine) { return machine.symbol; }));
     }
 
     void foreign() {
-        if (!rewriteArray(vars::kLiPFremd,
-                          [](const MachineRecord& machine) { return oneOrZero(machine.foreign); }))
-            return;
-        noteSent(&MachineRecord::foreign);
+        noteSent(&MachineRecord::foreign, rewriteArray(vars::kLiPFremd, [](const MachineRecord& machine) {
+            return oneOrZero(machine.foreign);
+        }));
     }
 
     void remote() {
-        if (!rewriteArray(vars::kLiPFern,
-                          [](const MachineRecord& machine) { return oneOrZero(machine.remote); }))
-            return;
-        noteSent(&MachineRecord::remote);
+        noteSent(&MachineRecord::remote, rewriteArray(vars::kLiPFern, [](const MachineRecord& machine) {
+            return oneOrZero(machine.remote);
+        }));
     }
 
     void coNames() {
@@ -281,24 +261,30 @@ private:
         return groupNames_[at(number)];
     }
 
-    // The array `name` with element m set to element(machine m), written back whole. False when it could
-    // not be read or written; that is logged.
+    // The array `name` with element m set to element(machine m) for every machine it has room for,
+    // written back whole. Returns how many machines went out: 0 when it could not be read or written.
     template <typename Element>
-    bool rewriteArray(std::string_view name, Element element) {
-        bool written = false;
-        frame_.step([&] {
-            Variant::Array elements = readMachineArray(variables_, name);
-            for (std::size_t m = 0; m < records_.machines.size(); ++m)
-                elements[m] = Variant::integer(element(records_.machines[m]));
-            variables_.WriteVariable(name, Variant::array(std::move(elements)));
-            written = true;
-        });
-        return written;
+    std::size_t rewriteArray(std::string_view name, Element element) {
+        Variant::Array elements;
+        if (!frame_.step([&] { elements = readMachineArray(variables_, name); })) return 0;
+        const std::size_t count = std::min(elements.size(), records_.machines.size());
+        for (std::size_t m = 0; m < count; ++m) elements[m] = Variant::integer(element(records_.machines[m]));
+        if (count < records_.machines.size())
+            frame_.fault(VbError(kSubscriptOutOfRange,
+                                 "Process variable '" + std::string(name) + "' holds " +
+                                     std::to_string(elements.size()) + " elements, elements " +
+                                     std::to_string(count) + ".." + std::to_string(kLineMachineCount - 1) +
+                                     " not stored",
+                                 kSource));
+        if (!frame_.step([&] { variables_.WriteVariable(name, Variant::array(std::move(elements))); }))
+            return 0;
+        return count;
     }
 
-    // After the array of a field went out: every machine whose field differs from its last-sent value.
-    void noteSent(std::int16_t MachineRecord::*field) {
-        for (std::size_t m = 0; m < records_.machines.size(); ++m) {
+    // After the array of a field went out with its first `count` machines: every one of them whose field
+    // differs from its last-sent value.
+    void noteSent(std::int16_t MachineRecord::*field, std::size_t count) {
+        for (std::size_t m = 0; m < count; ++m) {
             const std::int16_t value = records_.machines[m].*field;
             std::int16_t& sent = records_.sentMachines[m].*field;
             if (value != sent) {
@@ -325,7 +311,7 @@ void LineBridge::LinienParaAufbereiten(const std::string& callerName) {
     pass.font();
     pass.enabled();
     pass.machineDetails();
-    const MachineRecord& reference = records_.machines[at(pass.referenceMachine())];
+    const MachineRecord& reference = pass.referenceMachine();
     pass.groupNames();
     pass.displayGroups(reference);
     pass.groupNamesOut();

@@ -19,6 +19,10 @@ struct JumpFlags {
     std::int16_t KeinSprungAktiv = 0;  // last value of "Ch1.T_zyk_linie<.li_bildsprung>"
 };
 
+// Indexed by display slot 1..6; index 0 is unused.
+template <typename T>
+using PerSlot = std::array<T, kLineSlotCount + 1>;
+
 // One machine slot of the line display, as the parameter preparation fetched it.
 struct MachineRecord {
     std::string name;
@@ -30,7 +34,7 @@ struct MachineRecord {
     std::int16_t enabled = 0;
     std::int16_t group = 0;  // -1 when not enabled
     std::int16_t foreign = 0;
-    std::array<std::int16_t, kLineSlotCount + 1> slots{};  // index 1..6; negative = none
+    PerSlot<std::int16_t> slots{};  // negative = none
     std::int16_t inDisplay = 0;
 };
 using MachineRecords = std::array<MachineRecord, kLineMachineCount>;
@@ -43,10 +47,11 @@ struct GroupRecord {
     std::int16_t status = 0;
     std::int16_t priority = 0;
 };
+// What was last sent of a slot. Its status needs no copy: the slot's status array is rewritten only
+// where the status changed.
 struct SentGroupRecord {
     std::int16_t number = 0;
     std::string name;
-    std::int16_t status = 0;
 };
 
 struct ChangeFlags {
@@ -78,15 +83,13 @@ struct DisplayFont {
 struct LineRecords {
     MachineRecords machines;      // MachineRecord
     MachineRecords sentMachines;  // what was last sent to the runtime
-    std::array<GroupRecord, kLineSlotCount + 1> groups;
-    std::array<SentGroupRecord, kLineSlotCount + 1> sentGroups;
+    PerSlot<GroupRecord> groups;
+    PerSlot<SentGroupRecord> sentGroups;
     ChangeFlags changes;
     std::int16_t LineConnected = 0;  // argument of the last Connect event, as received
     MachineValueRecords values;      // MachineValues
     MachineValueRecords sentValues;
-    std::int16_t lineStatus = 0;
-    std::int16_t linePriority = 0;
-    std::int16_t lastLineStatus = 0;
+    std::int16_t lineStatus = 0;  // of the last pass; a change raises the groups' new-data flag
     DisplayFont font;
 };
 

@@ -2,6 +2,7 @@
 // their character sets and fonts, the status of the six display groups and of the line, and a screen
 // jump, and tells the visualisation through the new-data flags what changed.
 #include <algorithm>
+#include <vector>
 
 #include "components/variable_names.h"
 #include "components/vb_error.h"
@@ -11,27 +12,64 @@
 namespace orvanta {
 namespace {
 
-// One whole integer array of the runtime, read once, changed element by element and written back once.
+constexpr const char* kSource = "Orvanta";
+
+// One whole integer array of the runtime, read once when made, changed element by element and written
+// back once. Nothing is set or written when it could not be read as an array: writing back what a failed
+// read left would wipe what the runtime holds. Elements beyond a short array's end are one fault line when
+// it is written, not one per element: a runtime configured short would otherwise fill the size-limited log
+// on every pass.
 class WholeArray {
 public:
-    WholeArray(ProcessVariables& variables, std::string_view name) : variables_(variables), name_(name) {}
+    WholeArray(HandlerFrame& frame, ProcessVariables& variables, std::string_view name)
+        : frame_(frame), variables_(variables), name_(name), read_(frame.step([&] { readElements(); })) {}
 
-    void read() { array_ = variables_.ReadVariable(name_); }
     void set(int index, std::int16_t value) {
-        Variant::Array& elements = array_.asArray();
-        if (index < 0 || static_cast<std::size_t>(index) >= elements.size())
-            throw VbError(
-                kSubscriptOutOfRange,
-                "Element " + std::to_string(index) + " of '" + std::string(name_) + "' does not exist",
-                "Orvanta");
-        elements[static_cast<std::size_t>(index)] = Variant::integer(value);
+        const auto at = static_cast<std::size_t>(index);
+        if (at < elements_.size()) {
+            elements_[at] = Variant::integer(value);
+            stored_.at(at) = true;
+        } else {
+            missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
+        }
     }
-    void write() { variables_.WriteVariable(name_, array_); }
+    void write() {
+        if (!read_) return;
+        if (!missing_.empty())
+            frame_.fault(VbError(kSubscriptOutOfRange,
+                                 "Process variable '" + std::string(name_) + "' holds " +
+                                     std::to_string(elements_.size()) + " elements, elements " + missing_ +
+                                     " not stored",
+                                 kSource));
+        if (!frame_.step([&] { variables_.WriteVariable(name_, Variant::array(elements_)); }))
+            stored_.clear();
+    }
+    // After write(): sent(index) for every element that was set and went out with the array.
+    template <typename Sent>
+    void forEachSent(Sent sent) const {
+        for (std::size_t at = 0; at < stored_.size(); ++at)
+            if (stored_.at(at)) sent(at);
+    }
 
 private:
+    void readElements() {
+        Variant value = variables_.ReadVariable(name_);
+        if (!value.isArray())
+            throw VbError(
+                kTypeMismatch,
+                "Process variable '" + std::string(name_) + "' holds " + value.kindName() + ", not an array",
+                kSource);
+        elements_ = std::move(value.asArray());
+        stored_.resize(elements_.size());
+    }
+
+    HandlerFrame& frame_;
     ProcessVariables& variables_;
     std::string_view name_;
-    Variant array_;
+    Variant::Array elements_;
+    std::vector<bool> stored_;
+    std::string missing_;
+    bool read_;  // last: its initialiser reads into the members above
 };
 
 bool isSet(std::int16_t flag) { return flag == kTrue; }
@@ -45,34 +83,34 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     MachineValueRecords& values = records_.values;
     MachineValueRecords& sent = records_.sentValues;
     ChangeFlags& changes = records_.changes;
-    const auto foreign = [&](int m) { return isSet(machines[static_cast<std::size_t>(m)].foreign); };
+    const auto foreign = [&](int m) { return isSet(machines.at(static_cast<std::size_t>(m)).foreign); };
     const auto foreignAndEnabled = [&](int m) {
-        return foreign(m) && isSet(machines[static_cast<std::size_t>(m)].enabled);
+        return foreign(m) && isSet(machines.at(static_cast<std::size_t>(m)).enabled);
     };
 
     // Character sets and fonts of the foreign machines' languages. A value counts as sent only once the
     // array that carries it has been written.
-    WholeArray charsets(variables_, vars::kLiSCharset);
-    const bool charsetsRead = frame.step([&] { charsets.read(); });
-    std::int32_t language = 0;
-    std::int16_t index = 0;
+    WholeArray charsets(frame, variables_, vars::kLiSCharset);
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
         if (!foreign(m)) continue;
         MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        frame.step([&] { language = line_.MachineLanguageId(m); });
-        frame.step([&] { index = SucheFont(languages_, language, traceName, log_); });
-        frame.step([&] { record.charset = narrowToInteger(languages_.at(index).CharSet); });
-        frame.step([&] { record.fontName = languages_.at(index).FontName; });
-        if (charsetsRead) frame.step([&] { charsets.set(m, record.charset); });
+        // One statement: a machine whose language cannot be fetched keeps its character set and font
+        // rather than taking those of the machine before it.
+        // The character set last: one too large for 16 bits keeps the font.
+        frame.step([&] {
+            std::int32_t language = line_.MachineLanguageId(m);
+            const LanguageRecord& entry = languages_.at(SucheFont(languages_, language, traceName, log_));
+            record.fontName = entry.FontName;
+            record.charset = narrowToInteger(entry.CharSet);
+        });
+        charsets.set(m, record.charset);
     }
-    if (charsetsRead && frame.step([&] { charsets.write(); })) {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const auto at = static_cast<std::size_t>(m);
-            if (!foreign(m) || values[at].charset == sent[at].charset) continue;
-            sent[at].charset = values[at].charset;
-            changes.valuesChanged = kTrue;
-        }
-    }
+    charsets.write();
+    charsets.forEachSent([&](std::size_t m) {
+        if (values[m].charset == sent[m].charset) return;
+        sent[m].charset = values[m].charset;
+        changes.valuesChanged = kTrue;
+    });
 
     // Status and message of the foreign machines in use.
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
@@ -82,22 +120,16 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         record.priority = StatusPriority(record.rawStatus, record.priority);
         frame.step([&] { record.message = line_.MachineMessage(m); });
     }
-    WholeArray statuses(variables_, vars::kLiSStatus);
-    const bool statusesRead = frame.step([&] { statuses.read(); });
-    if (statusesRead) {
-        for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-            if (foreignAndEnabled(m))
-                frame.step([&] { statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus); });
-        }
+    WholeArray statuses(frame, variables_, vars::kLiSStatus);
+    for (int m = 0; m < kLineMachineCount; ++m) {
+        if (foreignAndEnabled(m)) statuses.set(m, values[static_cast<std::size_t>(m)].rawStatus);
     }
-    if (statusesRead && frame.step([&] { statuses.write(); })) {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const auto at = static_cast<std::size_t>(m);
-            if (!foreignAndEnabled(m) || values[at].rawStatus == sent[at].rawStatus) continue;
-            sent[at].rawStatus = values[at].rawStatus;
-            changes.valuesChanged = kTrue;
-        }
-    }
+    statuses.write();
+    statuses.forEachSent([&](std::size_t m) {
+        if (values[m].rawStatus == sent[m].rawStatus) return;
+        sent[m].rawStatus = values[m].rawStatus;
+        changes.valuesChanged = kTrue;
+    });
 
     // Messages and font names, element by element and only when changed.
     const auto sendChanged = [&](std::string_view base, std::string MachineValueRecord::*field) {
@@ -116,55 +148,52 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     sendChanged(vars::kLiSFontBase, &MachineValueRecord::fontName);
 
     // Group status: the foreign machine of highest priority in each displayed group decides, the lowest
-    // machine on a tie. A line that is not connected shows every group as 5.
-    std::array<std::int16_t, kLineSlotCount + 1> candidateStatus{};
-    std::array<std::int16_t, kLineSlotCount + 1> candidatePriority{};
-    for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        candidateStatus[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 5 : 0;
-        candidatePriority[static_cast<std::size_t>(slot)] = records_.LineConnected == 0 ? 6 : 0;
-    }
-    for (int m = 0; m < kLineMachineCount; ++m) {
-        if (!foreignAndEnabled(m)) continue;
-        const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
-        const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-            const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
-            const auto at = static_cast<std::size_t>(slot);
-            if (machine.group == group.number && isSet(group.valid) &&
-                record.priority > candidatePriority[at]) {
-                candidatePriority[at] = record.priority;
-                candidateStatus[at] = record.rawStatus;
+    // machine on a tie. A line that is not connected shows every group as 5, which no machine outranks.
+    struct Candidate {
+        std::int16_t status = 0;
+        std::int16_t priority = 0;
+    };
+    PerSlot<Candidate> candidates{};
+    if (records_.LineConnected == 0) {
+        for (Candidate& candidate : candidates) candidate.status = 5;
+    } else {
+        for (int m = 0; m < kLineMachineCount; ++m) {
+            if (!foreignAndEnabled(m)) continue;
+            const MachineRecord& machine = machines[static_cast<std::size_t>(m)];
+            const MachineValueRecord& record = values[static_cast<std::size_t>(m)];
+            for (int slot = 1; slot <= kLineSlotCount; ++slot) {
+                const GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
+                Candidate& candidate = candidates.at(static_cast<std::size_t>(slot));
+                if (machine.group == group.number && isSet(group.valid) &&
+                    record.priority > candidate.priority)
+                    candidate = {record.rawStatus, record.priority};
             }
         }
     }
-    WholeArray groupStatuses(variables_, vars::kLiGStatus);
-    frame.step([&] { groupStatuses.read(); });
+    WholeArray groupStatuses(frame, variables_, vars::kLiGStatus);
     for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        const auto at = static_cast<std::size_t>(slot);
-        GroupRecord& group = records_.groups[at];
-        if (candidateStatus[at] == group.status) continue;
-        group.status = candidateStatus[at];
-        group.priority = StatusPriority(group.status, group.priority);
-        records_.sentGroups[at].status = group.status;
-        frame.step([&] { groupStatuses.set(slot - 1, group.status); });
+        GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
+        const std::int16_t status = candidates.at(static_cast<std::size_t>(slot)).status;
+        if (status == group.status) continue;
+        group.status = status;
+        group.priority = StatusPriority(status, group.priority);
+        groupStatuses.set(slot - 1, status);
         changes.groupsChanged = kTrue;
     }
-    frame.step([&] { groupStatuses.write(); });
+    groupStatuses.write();
 
     // Line status: the group of highest priority, the lower slot on a tie.
     std::int16_t lineStatus = 0;
     std::int16_t linePriority = 0;
     for (int slot = 1; slot <= kLineSlotCount; ++slot) {
-        const GroupRecord& group = records_.groups[static_cast<std::size_t>(slot)];
+        const GroupRecord& group = records_.groups.at(static_cast<std::size_t>(slot));
         if (group.priority > linePriority) {
             linePriority = group.priority;
             lineStatus = group.status;
         }
     }
-    if (lineStatus != records_.lastLineStatus) changes.groupsChanged = kTrue;
-    records_.lastLineStatus = lineStatus;
+    if (lineStatus != records_.lineStatus) changes.groupsChanged = kTrue;
     records_.lineStatus = lineStatus;
-    records_.linePriority = linePriority;
     frame.step([&] { variables_.WriteVariable(vars::kLiStatus, Variant::integer(lineStatus)); });
 
     // The screen jump the line status asks for, unless jumps are suppressed.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "bridge_writes.h"
 #include "components/variable_names.h"
 #include "linebridge/line_bridge.h"
 #include "support/log_capture.h"
@@ -55,21 +56,27 @@ protected:
 
     void runPass() {
         variables.clear();
+        display.clearCalls();
+        capture.clear();
         bridge.LinienWerteAufbereiten("Test");
     }
 
-    std::vector<std::string> writtenNames() const {
-        std::vector<std::string> names;
-        for (const Access& write : variables.writes()) names.push_back(write.name);
-        return names;
+    std::vector<std::string> writes() const {
+        return writeTexts(variables, [](std::string_view) { return true; });
     }
-    std::vector<std::int16_t> array(std::string_view name) const {
-        std::vector<std::int16_t> elements;
-        const Variant stored = variables.value(name);
-        for (const Variant& element : stored.asArray()) elements.push_back(toInteger(element));
-        return elements;
+    // The writes of the group status, the line status, the jump request and the new-data flags.
+    std::vector<std::string> statusWrites() const {
+        return writeTexts(variables, [](std::string_view name) {
+            return name == vars::kLiGStatus || name == vars::kLiStatus || name == vars::kLiABits ||
+                   name == vars::kLiNeuP || name == vars::kLiNeuG || name == vars::kLiNeuS;
+        });
     }
-    std::int16_t value(std::string_view name) const { return toInteger(variables.value(name)); }
+    std::vector<std::string> faults() const {
+        std::vector<std::string> out;
+        for (const std::string& line : capture.linesStartingWith("F "))
+            out.push_back(line.substr(std::string("F 14:03:07 07.12.2026 ").size()));
+        return out;
+    }
 
     RecordingVariables variables;
     ScriptedLineDisplay display;
@@ -80,65 +87,115 @@ protected:
     LineBridge bridge{records, jumps, languageTable, variables, display, capture.log};
 };
 
+const std::string kTrace = "Test.LinienWerteAufbereiten";
+
+TEST_F(LineValuesTest, APassWritesTheForeignMachinesValuesInOrderAndLaterPassesOnlyWhatChanged) {
+    foreignMachine(0, 1, 1045, 3, "Film low");
+    foreignMachine(7, 2, 1049, 1, "Stopped", false);  // not enabled: character set and font only
+    // An own machine contributes to nothing, whatever its records hold.
+    records.machines[5].enabled = kTrue;
+    records.machines[5].group = 1;
+    records.values[5] = {5, 6, "Own", "Own font", 7};
+    display.line.machines[5].status = 4;
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[238 9*6 204 9*56]", "li_s_status=[3 9*63]",
+                                                  "li_s_message0=Film low", "li_s_font0=Arial 238",
+                                                  "li_s_font7=Arial 204", "li_g_status=[9 3 9*4]",
+                                                  "li_status=3", "li_neu_g=1", "li_neu_s=1"}));
+    EXPECT_EQ(display.texts(), (std::vector<std::string>{"MachineLanguageId(0)", "MachineLanguageId(7)",
+                                                         "MachineStatus(0)", "MachineMessage(0)"}));
+    const std::string at = "14:03:07 07.12.2026 " + kTrace;
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{"D " + at + " An ", "S " + at + ".SucheFont An ",
+                                        "S " + at + ".SucheFont En ", "S " + at + ".SucheFont An ",
+                                        "S " + at + ".SucheFont En ", "D " + at + " En "}));
+    EXPECT_EQ(records.groups[2].priority, 4);
+
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[238 9*6 204 9*56]", "li_s_status=[3 9*63]",
+                                                  "li_g_status=[9 3 9*4]", "li_status=3"}))
+        << "nothing changed: no string element and no new-data flag";
+
+    display.line.machines[0].status = 4;
+    display.line.machines[0].message = "";
+    display.line.machines[7].languageId = 1033;
+    jumps.SprungAlarme = kTrue;
+    runPass();
+    EXPECT_EQ(writes(),
+              (std::vector<std::string>{"li_s_charset=[238 9*6 0 9*56]", "li_s_status=[4 9*63]",
+                                        "li_s_message0=", "li_s_font7=Arial", "li_g_status=[9 4 9*4]",
+                                        "li_status=4", "li_a_bits=1", "li_neu_g=1", "li_neu_s=1"}));
+    EXPECT_EQ(faults(), std::vector<std::string>{});
+
+    languageTable.entries[3].CharSet = 186;  // only the character set of machine 0's language
+    runPass();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[186 9*6 0 9*56]", "li_s_status=[4 9*63]",
+                                                  "li_g_status=[9 4 9*4]", "li_status=4", "li_a_bits=1",
+                                                  "li_neu_s=1"}));
+}
+
 TEST_F(LineValuesTest, ADisconnectedLineShowsEveryGroupAndTheLineAsFive) {
     records.LineConnected = 0;
     foreignMachine(3, 0, 1033, 4, "");
     runPass();
-    EXPECT_EQ(array(vars::kLiGStatus), (std::vector<std::int16_t>{5, 5, 5, 5, 5, 5}));
-    EXPECT_EQ(value(vars::kLiStatus), 5);
-    EXPECT_EQ(value(vars::kLiABits), 0);
-    EXPECT_EQ(value(vars::kLiNeuG), 1);
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[9*3 0 9*60]", "li_s_status=[9*3 4 9*60]",
+                                                  "li_s_font3=Arial", "li_g_status=[5*6]", "li_status=5",
+                                                  "li_a_bits=0", "li_neu_g=1", "li_neu_s=1"}));
     EXPECT_EQ(records.groups[1].priority, 6);
 }
 
-TEST_F(LineValuesTest, ForeignValuesAreWrittenOnceAndOnlyWhenTheyChange) {
-    foreignMachine(3, 1, 1045, 3, "Film low");
-    foreignMachine(7, 2, 1049, 1, "", false);  // not enabled: character set and font only
-    runPass();
-    EXPECT_EQ(array(vars::kLiSCharset)[3], 238);
-    EXPECT_EQ(array(vars::kLiSCharset)[7], 204);
-    EXPECT_EQ(array(vars::kLiSCharset)[0], 9) << "not a foreign machine: as read";
-    EXPECT_EQ(array(vars::kLiSStatus)[3], 3);
-    EXPECT_EQ(array(vars::kLiSStatus)[7], 9);
-    EXPECT_EQ(toText(variables.value(vars::indexed(vars::kLiSMessageBase, 3))), "Film low");
-    EXPECT_EQ(toText(variables.value(vars::indexed(vars::kLiSFontBase, 3))), "Arial 238");
-    EXPECT_EQ(toText(variables.value(vars::indexed(vars::kLiSFontBase, 7))), "Arial 204");
-    EXPECT_EQ(array(vars::kLiGStatus), (std::vector<std::int16_t>{9, 3, 9, 9, 9, 9}))
-        << "unchanged slots as read";
-    EXPECT_EQ(value(vars::kLiStatus), 3);
-    EXPECT_EQ(value(vars::kLiNeuS), 1);
-    EXPECT_EQ(value(vars::kLiNeuG), 1);
-    EXPECT_EQ(display.texts({line_member::kMachineStatus}), std::vector<std::string>{"MachineStatus(3)"});
-
-    runPass();
-    EXPECT_EQ(writtenNames(),
-              (std::vector<std::string>{std::string(vars::kLiSCharset), std::string(vars::kLiSStatus),
-                                        std::string(vars::kLiGStatus), std::string(vars::kLiStatus)}))
-        << "nothing changed: whole arrays and the line status only";
-}
-
-TEST_F(LineValuesTest, TiesGoToTheLowerMachineAndTheLowerSlot) {
-    foreignMachine(4, 2, 1033, 2, "");  // warning, rank 3
-    foreignMachine(5, 2, 1033, 6, "");  // rank 2
+TEST_F(LineValuesTest, OnlyForeignEnabledMachinesOfAValidSlotCountAndTiesGoToTheLowerMachineAndSlot) {
+    // Statuses 0 and 1 rank alike: the lower machine decides a group, the lower slot the line.
+    foreignMachine(4, 0, 1033, 1, "");
+    foreignMachine(5, 0, 1033, 0, "");
     foreignMachine(6, 2, 1033, 2, "");
-    foreignMachine(8, 4, 1033, 2, "");
+    foreignMachine(8, 2, 1033, 1, "");
+    foreignMachine(9, 5, 1033, 4, "");
+    records.groups[6].valid = kFalse;     // shows group 5, but not validly
+    foreignMachine(10, 20, 1033, 5, "");  // in a group no slot shows
+    foreignMachine(11, 1, 1033, 5, "", false);
+    records.values[11] = {5, 6, "", "", 0};
+    records.machines[12] = records.machines[4];  // an own machine with a fault of its own
+    records.machines[12].foreign = kFalse;
+    records.values[12] = {5, 6, "", "", 0};
     runPass();
-    EXPECT_EQ(array(vars::kLiGStatus), (std::vector<std::int16_t>{9, 9, 2, 9, 2, 9}));
-    EXPECT_EQ(value(vars::kLiStatus), 2);
+    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[1 9 2 9*3]", "li_status=2",
+                                                        "li_neu_g=1", "li_neu_s=1"}));
 
-    display.line.machines[5].status = 5;  // 5 ranks highest of all
-    display.line.machines[8].status = 3;
+    display.line.machines[6].status = 0;
     runPass();
-    EXPECT_EQ(array(vars::kLiGStatus), (std::vector<std::int16_t>{9, 9, 5, 9, 3, 9}));
-    EXPECT_EQ(value(vars::kLiStatus), 5);
+    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[1 9 0 9*3]", "li_status=1",
+                                                        "li_a_bits=0", "li_neu_g=1", "li_neu_s=1"}));
+
+    records.groups[6].valid = kTrue;  // the sixth slot decides now
+    runPass();
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"li_g_status=[1 9 0 9 9 4]", "li_status=4", "li_neu_g=1"}));
+
+    display.line.machines[6].status = 3;  // a group changes, the line does not
+    runPass();
+    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[1 9 3 9 9 4]", "li_status=4",
+                                                        "li_neu_g=1", "li_neu_s=1"}));
 }
 
-TEST_F(LineValuesTest, AnUnchangedGroupIsNotRewrittenWhateverTheRuntimeHolds) {
-    foreignMachine(4, 0, 1033, 4, "");
+TEST_F(LineValuesTest, TheChangeFlagsBecomeTheNewDataVariablesAndAreCleared) {
+    records.changes.parametersChanged = kTrue;
     runPass();
-    variables.set(vars::kLiGStatus, Variant::integerArray({7, 7, 7, 7, 7, 7}));
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"li_g_status=[9*6]", "li_status=0", "li_a_bits=0", "li_neu_p=1"}));
+
+    records.changes.fontChanged = kTrue;
     runPass();
-    EXPECT_EQ(array(vars::kLiGStatus), (std::vector<std::int16_t>{7, 7, 7, 7, 7, 7}));
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"li_g_status=[9*6]", "li_status=0", "li_a_bits=0", "li_neu_g=1"}));
+
+    records.lineStatus = 3;  // the line status of the last pass differs
+    runPass();
+    EXPECT_EQ(statusWrites(),
+              (std::vector<std::string>{"li_g_status=[9*6]", "li_status=0", "li_a_bits=0", "li_neu_g=1"}));
+
+    runPass();
+    EXPECT_EQ(statusWrites(), (std::vector<std::string>{"li_g_status=[9*6]", "li_status=0", "li_a_bits=0"}));
 }
 
 TEST_F(LineValuesTest, TheJumpRequestFollowsTheLineStatusAndTheSwitches) {
@@ -175,28 +232,57 @@ TEST_F(LineValuesTest, StatusPriorityRanksFiveHighestAndSixJustAboveIdle) {
     EXPECT_EQ(StatusPriority(-1, 3), 3);
 }
 
-TEST_F(LineValuesTest, AValueWhoseWriteFailedIsNotCountedAsSent) {
+TEST_F(LineValuesTest, AValueThatDidNotReachTheRuntimeIsNotCountedAsSent) {
     foreignMachine(3, 1, 1045, 3, "Film low");
+    foreignMachine(4, 1, 1033, 4, "");
+    display.failOn(line_member::kMachineStatus, VbError(440, "no answer", "Line"), 4);
+    display.failOn(line_member::kMachineLanguageId, VbError(440, "no language", "Line"), 4);
+    variables.set(vars::kLiSCharset, Variant::integer(0));
     variables.failWritesOf(vars::indexed(vars::kLiSMessageBase, 3), VbError(5, "busy", "Runtime"));
     variables.failWritesOf(vars::kLiSStatus, VbError(5, "busy", "Runtime"));
+    variables.failReadsOf(vars::kLiGStatus, VbError(5, "not now", "Runtime"));
     runPass();
-    EXPECT_EQ(records.sentValues[3].message, "");
+    EXPECT_EQ(faults(),
+              (std::vector<std::string>{
+                  "Fault 13; Process variable 'Ch-1.int_linie_s<.li_s_charset>' holds Integer, not an array; "
+                  "Orvanta; " +
+                      kTrace,
+                  "Fault 440; no language; Line; " + kTrace, "Fault 440; no answer; Line; " + kTrace,
+                  "Fault 5; busy; Runtime; " + kTrace, "Fault 5; busy; Runtime; " + kTrace,
+                  "Fault 5; not now; Runtime; " + kTrace}));
+    EXPECT_EQ(writes(),
+              (std::vector<std::string>{"li_s_font3=Arial 238", "li_status=3", "li_neu_g=1", "li_neu_s=1"}))
+        << "an array that could not be read is not written";
+    EXPECT_EQ(records.sentValues[3].charset, 0);
     EXPECT_EQ(records.sentValues[3].rawStatus, 0);
-    EXPECT_EQ(records.sentValues[3].charset, 238) << "its array was written";
+    EXPECT_EQ(records.sentValues[3].message, "");
+    EXPECT_EQ(records.sentValues[3].fontName, "Arial 238");
+    EXPECT_EQ(records.values[4].rawStatus, 0) << "a failed fetch keeps the last answer";
+    EXPECT_EQ(records.values[4].fontName, "") << "not the font of machine 3's language";
 }
 
-TEST_F(LineValuesTest, AFailingCallIsLoggedAndThePassGoesOn) {
-    foreignMachine(2, 0, 1033, 4, "");
-    foreignMachine(3, 1, 1033, 3, "");
-    display.failOn(line_member::kMachineStatus, VbError(440, "no answer", "Line"), 2);
-    variables.set(vars::kLiGStatus, Variant::integerArray({0, 0}));  // too short for slots 3..6
+TEST_F(LineValuesTest, AShortArrayGetsWhatFitsAndOneFaultLineForTheRest) {
+    foreignMachine(2, 0, 1045, 4, "");
+    foreignMachine(5, 1, 1049, 3, "");
+    foreignMachine(9, 1, 1049, 3, "");
+    for (auto name : {vars::kLiSCharset, vars::kLiSStatus})
+        variables.set(name, Variant::integerArray(std::vector<std::int16_t>(5, 9)));
+    variables.set(vars::kLiGStatus, Variant::integerArray({9}));
     runPass();
-    EXPECT_EQ(array(vars::kLiSStatus)[3], 3);
-    EXPECT_EQ(value(vars::kLiStatus), 3);
-    const auto faults = capture.linesStartingWith("F ");
-    ASSERT_FALSE(faults.empty());
-    EXPECT_EQ(faults[0], "F 14:03:07 07.12.2026 Fault 440; no answer; Line; Test.LinienWerteAufbereiten");
-    EXPECT_EQ(value(vars::kLiNeuS), 1);
+    EXPECT_EQ(writes(), (std::vector<std::string>{"li_s_charset=[9 9 238 9 9]", "li_s_status=[9 9 4 9 9]",
+                                                  "li_s_font2=Arial 238", "li_s_font5=Arial 204",
+                                                  "li_s_font9=Arial 204", "li_g_status=[4]", "li_status=4",
+                                                  "li_neu_g=1", "li_neu_s=1"}));
+    const std::string holds = "Fault 9; Process variable 'Ch-1.int_linie_";
+    EXPECT_EQ(faults(),
+              (std::vector<std::string>{
+                  holds + "s<.li_s_charset>' holds 5 elements, elements 5, 9 not stored; Orvanta; " + kTrace,
+                  holds + "s<.li_s_status>' holds 5 elements, elements 5, 9 not stored; Orvanta; " + kTrace,
+                  holds + "g<.li_g_status>' holds 1 elements, elements 1 not stored; Orvanta; " + kTrace}));
+    EXPECT_EQ(records.sentValues[2].charset, 238);
+    EXPECT_EQ(records.sentValues[2].rawStatus, 4);
+    EXPECT_EQ(records.sentValues[5].charset, 0) << "machine 5 has no element to go to";
+    EXPECT_EQ(records.sentValues[5].rawStatus, 0);
 }
 
 }  // namespace
