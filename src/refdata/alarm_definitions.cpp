@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "components/vb_error.h"
-#include "service/file_names.h"
 #include "service/handler_frame.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
@@ -139,7 +139,7 @@ void AlarmDefsEinlesen(AlarmDefinitions& tables, DatabaseEngine& engine, Program
                        const std::string& BasisVerzeichnis, std::int16_t AnzahlMaschinen) {
     HandlerFrame frame(log, kProcedure, Trace::System, {.faultLines = false});
     AlarmLoader loader(tables, frame);
-    const std::string path = findFileIgnoringCase(BasisVerzeichnis + "/Program/Pelmar.vws");
+    const std::string path = plantFile(BasisVerzeichnis, kProjectFile);
     try {
         const std::unique_ptr<Database> database = engine.OpenDatabase(path);
         {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "components/vb_error.h"
-#include "service/file_names.h"
 #include "service/handler_frame.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
@@ -140,7 +140,7 @@ void LanguageEinlesen(LanguageTable& table, DatabaseEngine& engine, ProgramLog& 
                       const std::string& BasisVerzeichnis) {
     HandlerFrame frame(log, kProcedure, Trace::System, {.faultLines = false});
     LanguageLoader loader(table, frame);
-    const std::string path = findFileIgnoringCase(BasisVerzeichnis + "/Program/Tools/Languages.mdb");
+    const std::string path = plantFile(BasisVerzeichnis, kLanguagesFile);
     std::unique_ptr<Database> database;
     try {
         database = engine.OpenDatabase(path);

@@ -51,8 +51,7 @@ std::string findFileIgnoringCase(const std::string& path) {
                 continue;
             }
             const std::optional<std::string> match = matchInFolder(current, name);
-            if (!match) return path;
-            current /= *match;
+            current /= match ? *match : name;
         }
         return current.string();
     } catch (...) {

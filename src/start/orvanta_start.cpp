@@ -6,6 +6,7 @@
 #include "components/vb_error.h"
 #include "service/base_folder.h"
 #include "service/ini_access.h"
+#include "service/plant_files.h"
 #include "start/start_placement.h"
 
 namespace orvanta {
@@ -28,7 +29,7 @@ OrvantaStart::OrvantaStart(EventLoop& loop, IniAccess& ini, StartFormView& view,
       report_(std::move(report)) {}
 
 void OrvantaStart::Form_Load(const std::string& appPath) {
-    const std::string parameterFile = baseFolderOf(appPath) + "/Parameter/Program.ini";
+    const std::string parameterFile = plantFile(baseFolderOf(appPath), kProgramIniFile);
     const std::int16_t withDataInterface =
         ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, 0);
     const std::int16_t resolution = ini_.LoadIniInteger("Project", "Resolution", parameterFile, 0);

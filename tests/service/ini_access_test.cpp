@@ -231,7 +231,7 @@ TEST_F(IniAccessTest, PathsFromWindowsPlantsAreFoundRegardlessOfCase) {
     const std::string exact = (dir_ / "Parameter" / "Program.ini").string();
     EXPECT_EQ(findFileIgnoringCase(exact), exact);
     const std::string nowhere = (dir_ / "parameter" / "Missing.ini").string();
-    EXPECT_EQ(findFileIgnoringCase(nowhere), nowhere);
+    EXPECT_EQ(findFileIgnoringCase(nowhere), (dir_ / "Parameter" / "Missing.ini").string());
     EXPECT_EQ(integer(nowhere, "Resolution"), -1);
 }
 
