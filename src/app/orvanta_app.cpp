@@ -112,8 +112,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         OrvantaCentral* central = panelOfProgram != nullptr ? panelOfProgram->central() : nullptr;
         if (central != nullptr && central->loaded()) {
             ProgramLog& log = central->log();
-            log.LogEintrag(log.clock().longTime() + " " + log.clock().shortDate() + " " + message, 0, 0, 0,
-                           kTrue);
+            log.LogEintrag(log.clock().longTime() + " " + log.clock().shortDate() + " " + message, 0, 0, 0, kTrue);
         }
     };
 
@@ -180,8 +179,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         });
         runFor->setEnabled(true);
     }
-    SignalWatcher signals(
-        loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted);
+    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted);
 
     try {
         panel.start();
@@ -240,8 +238,8 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         HeadlessMessageBoxes messages(err);
         HeadlessStartForm startView(err);
         HeadlessCentralForm centralView(err);
-        return runPanel(loop, PanelViews{startView, centralView, messages}, options, backend, appPath, base,
-                        out, err);
+        return runPanel(loop, PanelViews{startView, centralView, messages}, options, backend, appPath, base, out,
+                        err);
     }
 
     // Without a display a screenshot is still taken: on Qt's offscreen platform.
@@ -255,8 +253,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     QtEventLoop loop;
     QtMessageBoxes messages;
     QtStartForm startView("Version " ORVANTA_VERSION);
-    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, backend, appPath, base, out,
-                    err);
+    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, backend, appPath, base, out, err);
 }
 
 }  // namespace orvanta
