@@ -14,7 +14,6 @@
 namespace orvanta {
 namespace {
 
-constexpr int kPositions = kAlarmCapacity + 1;
 constexpr const char* kProcedure = "AlarmDefsEinlesen";
 
 // "Type" = value, as the original compared the cell: Null never matches.
@@ -36,8 +35,8 @@ public:
         } else if (frame_.condition([&] { return typeIs(type, 8) || typeIs(type, 18); })) {
             frame_.step([&] { machine_ = toInteger(rs.FieldValue("Sensor2")); });
             if (inRange()) {
-                frame_.step([&] { flags_ = narrowToInteger(toLong(rs.FieldValue("Sensor1")) & 14); });
-                if (flags_ != 0) {
+                frame_.step([&] { flags_ = toLong(rs.FieldValue("Sensor1")); });
+                if ((flags_ & 14) != 0) {
                     const std::int16_t status = (flags_ & 2) == 2 ? 2 : (flags_ & 8) == 8 ? 6 : 3;
                     store(2, rs, status);
                 }
@@ -79,7 +78,7 @@ private:
     AlarmDefinitions& tables_;
     HandlerFrame& frame_;
     std::int16_t machine_ = 0;  // kept from row to row: a Sensor2 that cannot be read means the previous
-    std::int16_t flags_ = 0;    // row's machine, a Sensor1 the previous row's flags
+    std::int32_t flags_ = 0;    // row's machine, a Sensor1 the previous row's flags
     Dropped dropped_{};
 };
 

@@ -16,9 +16,10 @@ namespace {
 
 constexpr const char* kProcedure = "LanguageEinlesen";
 
+// Made value-initialised: a cell that cannot be read leaves its field 0.
 struct FontClass {
-    std::int32_t language = 0;
-    std::int16_t fontId = 0;
+    std::int32_t language;
+    std::int16_t fontId;
 };
 
 // Reads one table; a table that cannot be opened is reported and read as empty.
