@@ -101,8 +101,8 @@ std::optional<std::string> findIniValue(const std::string& file, std::string_vie
         if (count == 0) break;  // end of file or a read error: what was read so far decides
         for (std::size_t i = 0; i < count && goOn; ++i) {
             const char c = chunk[i];
+            // The LF of a CR LF: that line has already ended. (Further LFs would only end empty lines.)
             if (c == '\n' && afterCr) {
-                afterCr = false;  // second half of CR LF: that line has already ended
             } else if (c == '\n' || c == '\r') {
                 afterCr = c == '\r';
                 goOn = endLine();
@@ -119,7 +119,7 @@ std::optional<std::string> findIniValue(const std::string& file, std::string_vie
 std::string cutToCharacters(std::string_view text, std::size_t maxCharacters) {
     std::size_t position = 0;
     for (std::size_t characters = 0; characters < maxCharacters && position < text.size(); ++characters) {
-        const auto lead = static_cast<unsigned char>(text[position]);
+        const auto lead = static_cast<unsigned char>(text.at(position));
         std::size_t length = 1;
         if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;

@@ -10,6 +10,7 @@
 
 #include "components/forms.h"
 #include "service/file_names.h"
+#include "service/ini_file.h"
 
 namespace orvanta {
 namespace {
@@ -169,6 +170,39 @@ TEST_F(IniAccessTest, AllLineEndsAndAByteOrderMarkAreUnderstood) {
     EXPECT_EQ(integer(write("[Project]\rA=1\rB=3"), "B"), 3);
     EXPECT_EQ(integer(write("[Project]\nA=1\n\n\nB=4"), "B"), 4);
     EXPECT_EQ(str(write("[Project]\r\nA=x\r\r\nB=y"), "A"), "x");
+    const std::string mixed = write("[Broken\n[Project]\rA=1\rB=2\nC=3\r\n\n\nD=4");
+    for (const auto& [entry, value] :
+         {std::pair("A", 1), std::pair("B", 2), std::pair("C", 3), std::pair("D", 4)})
+        EXPECT_EQ(integer(mixed, entry), value) << entry;
+}
+
+TEST_F(IniAccessTest, OnlyTheFirst64KiBOfALineAreLookedAt) {
+    const std::string name(65534, 'n');
+    const std::string file = project(name + "=5\n" + name + "xx=6\n");
+    EXPECT_EQ(integer(file, name), 5) << "65536 bytes: the whole line";
+    EXPECT_EQ(integer(file, name + "xx"), -1) << "its '=' lies beyond the first 64 KiB";
+}
+
+TEST(CutToCharacters, CountsEveryValidUtf8SequenceAsOneCharacterAndEveryOtherByteAsOne) {
+    const struct {
+        std::string text;
+        std::size_t characters;
+        std::string cut;
+    } cases[] = {
+        {"abc", 254, "abc"},
+        {"abc", 0, ""},
+        {"a\x80\x80z", 2, "a\x80"},            // stray continuation bytes
+        {"\xC2\xA9z", 1, "\xC2\xA9"},          // the first two-byte lead
+        {"\xDF\xBFz", 1, "\xDF\xBF"},          // the last one
+        {"\xC1\xA9", 1, "\xC1"},               // overlong: no lead
+        {"\xE0\xA0\x80z", 1, "\xE0\xA0\x80"},  // three bytes
+        {"\xEF\xBF\xBFz", 1, "\xEF\xBF\xBF"},
+        {"\xF0\x9F\x98\x80\x80z", 2, "\xF0\x9F\x98\x80\x80"},  // four bytes, then a stray one
+        {"\xF4\x8F\xBF\xBFz", 1, "\xF4\x8F\xBF\xBF"},
+        {"\xF5\x80\x80\x80", 1, "\xF5"},  // beyond Unicode: no lead
+        {"\xE2\x82z", 2, "\xE2\x82"},     // a sequence cut short
+    };
+    for (const auto& c : cases) EXPECT_EQ(cutToCharacters(c.text, c.characters), c.cut) << c.text;
 }
 
 TEST_F(IniAccessTest, TextValuesAreCutTo254CharactersWithoutSplittingOne) {

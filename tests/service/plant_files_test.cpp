@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "service/file_names.h"
+
 namespace orvanta {
 namespace {
 
@@ -34,6 +36,21 @@ TEST(PlantFiles, AreFoundInTheCaseThePlantSpellsThemAndNewOnesLandInItsFolders) 
     EXPECT_EQ(plantFile(b, kLineDescriptionFile), b + "/program/orvanta/Line.json");
     // Below a folder that matches nothing, the names stay as they are.
     EXPECT_EQ(plantFile(b + "/missing", kCatalogueFile), b + "/missing/Program/Orvanta/Variables.json");
+    fs::remove_all(base);
+}
+
+TEST(PlantFiles, AnExactSpellingWinsAndOtherwiseTheSmallestNameInByteOrder) {
+    const fs::path base = fs::temp_directory_path() / ("orvanta-spellings-" + std::to_string(getpid()));
+    fs::remove_all(base);
+    fs::create_directories(base / "Parameter");
+    for (const char* file : {"Parameter/program.ini", "Parameter/Program.ini", "Parameter/PROGRAM.INI"})
+        std::ofstream(base / file) << "x";
+    const std::string b = base.string();
+    EXPECT_EQ(plantFile(b, kProgramIniFile), b + "/Parameter/Program.ini");
+    EXPECT_EQ(findFileIgnoringCase(b + "/parameter/Program.Ini"), b + "/Parameter/PROGRAM.INI");
+    EXPECT_EQ(findFileIgnoringCase(b + "/Parameter/"), b + "/Parameter/") << "an existing path as it is";
+    EXPECT_EQ(findFileIgnoringCase(b + "/PARAMETER/"), b + "/Parameter");
+    EXPECT_EQ(findFileIgnoringCase(""), "");
     fs::remove_all(base);
 }
 
