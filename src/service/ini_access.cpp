@@ -4,7 +4,6 @@
 // returns a value and never throws.
 #include "service/ini_access.h"
 
-#include <new>
 #include <optional>
 
 #include "components/text.h"
@@ -22,14 +21,9 @@ template <typename Step>
 void guarded(const char* procedure, Step&& step) {
     try {
         step();
-    } catch (const VbError& error) {
-        FehlerMelden(error.number(), error.description(), error.source(), procedure);
-    } catch (const std::bad_alloc&) {
-        FehlerMelden(kOutOfMemory, VbError::standardDescription(kOutOfMemory), "Service", procedure);
-    } catch (const std::exception& error) {
-        FehlerMelden(kInvalidCall, error.what(), "Service", procedure);
     } catch (...) {
-        FehlerMelden(kInvalidCall, VbError::standardDescription(kInvalidCall), "Service", procedure);
+        const VbError error = VbError::current("Service");
+        FehlerMelden(error.number(), error.description(), error.source(), procedure);
     }
 }
 
