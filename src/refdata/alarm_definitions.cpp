@@ -6,6 +6,8 @@
 #include "refdata/alarm_definitions.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 #include "components/vb_error.h"
 #include "service/handler_frame.h"
@@ -19,8 +21,8 @@ constexpr const char* kProcedure = "AlarmDefsEinlesen";
 // "Type" = value, as the original compared the cell: Null never matches.
 bool typeIs(const Variant& type, int value) { return !type.isNull() && toDouble(type) == value; }
 
-// Rows that did not fit, per table and machine.
-using Dropped = std::array<std::array<int, kAlarmMachines + 1>, 4>;
+// Rows that did not fit, by table and machine, in that order.
+using Dropped = std::map<std::pair<int, int>, int>;
 
 class AlarmLoader {
 public:
@@ -59,7 +61,7 @@ private:
     void store(int tableNumber, const Recordset& rs, std::int16_t anzeigeStatus) {
         const int position = table(tableNumber).append(machine_);
         if (position == 0) {
-            ++dropped_[static_cast<std::size_t>(tableNumber)][static_cast<std::size_t>(machine_)];
+            ++dropped_[{tableNumber, machine_}];
             return;
         }
         AlarmDef& entry = table(tableNumber).at(machine_, position);
@@ -79,18 +81,14 @@ private:
     HandlerFrame& frame_;
     std::int16_t machine_ = 0;  // kept from row to row: a Sensor2 that cannot be read means the previous
     std::int32_t flags_ = 0;    // row's machine, a Sensor1 the previous row's flags
-    Dropped dropped_{};
+    Dropped dropped_;
 };
 
 void reportDropped(HandlerFrame& frame, const Dropped& dropped) {
-    for (int table = 1; table <= 3; ++table) {
-        for (int machine = 1; machine <= kAlarmMachines; ++machine) {
-            const int count = dropped[static_cast<std::size_t>(table)][static_cast<std::size_t>(machine)];
-            if (count == 0) continue;
-            frame.trace(std::string(kProcedure) + " AlarmTabelle" + std::to_string(table) + " machine " +
-                        std::to_string(machine) + ": " + std::to_string(count) +
-                        " rows beyond the capacity of " + std::to_string(kAlarmCapacity) + " dropped");
-        }
+    for (const auto& [where, count] : dropped) {
+        frame.trace(std::string(kProcedure) + " AlarmTabelle" + std::to_string(where.first) + " machine " +
+                    std::to_string(where.second) + ": " + std::to_string(count) +
+                    " rows beyond the capacity of " + std::to_string(kAlarmCapacity) + " dropped");
     }
 }
 

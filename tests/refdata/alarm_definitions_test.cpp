@@ -140,19 +140,26 @@ TEST_F(AlarmDefsTest, OrdersTablesOneAndTwoByVarNameForTheConfiguredMachinesOnly
 
 TEST_F(AlarmDefsTest, RowsBeyondTheCapacityAreDroppedAndCounted) {
     std::vector<std::vector<Variant>> rows;
-    for (int i = 0; i < kAlarmCapacity + 3; ++i)
+    for (int i = 0; i < kAlarmCapacity + 3; ++i) {
         rows.push_back({n(i), n(8), t("V"), n(0), n(1), t(""), n(i), n(2), n(5)});
+        if (i <= kAlarmCapacity) rows.push_back({n(i), n(2), t("V"), n(0), n(1), t(""), n(i), n(0), n(4)});
+    }
     load(std::move(rows));
+    EXPECT_EQ(tables.AlarmTabelle1.count(4), kAlarmCapacity);
     EXPECT_EQ(tables.AlarmTabelle2.count(5), kAlarmCapacity);
     EXPECT_EQ(tables.AlarmTabelle3.count(5), kAlarmCapacity);
     EXPECT_EQ(tables.AlarmTabelle2.at(5, kAlarmCapacity).Fault, kAlarmCapacity - 1);
     EXPECT_EQ(
-        capture.linesStartingWith("S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle"),
+        capture.lines(),
         (std::vector<std::string>{
-            "S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle2 machine 5: 3 rows beyond the capacity of "
-            "1000 dropped",
-            "S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle3 machine 5: 3 rows beyond the capacity of "
-            "1000 dropped"}));
+            "S 14:03:07 07.12.2026 AlarmDefsEinlesen An ",
+            "S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle1 machine 4: 1 rows beyond the capacity "
+            "of 1000 dropped",
+            "S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle2 machine 5: 3 rows beyond the capacity "
+            "of 1000 dropped",
+            "S 14:03:07 07.12.2026 AlarmDefsEinlesen AlarmTabelle3 machine 5: 3 rows beyond the capacity "
+            "of 1000 dropped",
+            "S 14:03:07 07.12.2026 AlarmDefsEinlesen En "}));
 }
 
 TEST_F(AlarmDefsTest, AMissingDatabaseOrTableLeavesEmptyTablesAndAFaultLineNamingIt) {
