@@ -34,18 +34,20 @@ void HandlerFrame::fault(const VbError& error) {
     if (options_.faultLines) report(error);
 }
 
-void HandlerFrame::report(const VbError& error) { log_.LogEintrag(faultText(error), kTrue, 0, 0, kTrue); }
+void HandlerFrame::report(const VbError& error) {
+    log_.LogEintrag(faultText(error), kTrue, kFalse, kFalse, kTrue);
+}
 
 }  // namespace orvanta
 
 namespace orvanta {
 
 void HandlerFrame::reportTextDatabaseFault(const VbError& error, std::string_view call) {
-    log_.LogEintrag(faultText(error), 0, 0, 0, kTrue);
+    log_.LogEintrag(faultText(error), kFalse, kFalse, kFalse, kTrue);
     const Clock& clock = log_.clock();
     log_.LogEintrag(clock.longTime() + " " + clock.shortDate() + " Fault " + std::to_string(error.number()) +
                         "; Zervmdb.dll " + std::string(call) + " ; " + error.source() + "; " + procedure_,
-                    kTrue, 0, 0, kTrue);
+                    kTrue, kFalse, kFalse, kTrue);
 }
 
 }  // namespace orvanta

@@ -24,7 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
+// Any size works; that of the C library's own buffers is a good one.
+constexpr std::size_t kChunkBytes = BUFSIZ;
 constexpr const char* kLineEnd = "\r\n";
 
 struct FileCloser {
@@ -90,7 +91,7 @@ private:
 
 // Copies the log from the first line that begins after the cut position, ending every line with CR LF
 // (a CR alone, or CR LF, ends a line; a lone LF is part of the line). False when the log could not be
-// read or the temporary file not written.
+// read; whether the temporary file took everything is the caller's check.
 bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
     enum class Phase { Skip, Cut, Copy };
     Phase phase = Phase::Skip;
@@ -123,8 +124,7 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
                     afterCr = c == '\r';
                     continue;
                 }
-                phase = Phase::Copy;
-                afterCr = false;
+                phase = Phase::Copy;  // the line copy below decides afterCr anew for c
                 if (c == '\n') continue;
             }
             if (c == '\r') {
@@ -139,7 +139,6 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
                 lineOpen = true;
             }
         }
-        if (out.failed()) return false;
     }
     if (lineOpen) out.put(kLineEnd);
     return std::ferror(log) == 0;

@@ -1,6 +1,7 @@
 #include "service/ini_access.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -149,13 +150,14 @@ TEST_F(IniAccessTest, NamesIgnoreCaseAndBlanksQuotesAndCommentsFollowThePrivateP
         "Inner=a \"b\" c\n"
         "Lone=\"\n"
         "Equals=a=b\n"
-        "[Other]\n"
+        " \t[Other]\n"
         "Later=1\n"
         "[PROJECT]\n"
         "Later=2\n");
     EXPECT_EQ(integer(file, "resolution"), 800);
     EXPECT_EQ(ini_.LoadIniInteger("PROJECT", "Resolution", file, 0), 800);
     EXPECT_EQ(str(file, "logfilename"), "  spaced  ");
+    EXPECT_EQ(str(file, ";LogFileName"), "") << "a comment is no entry";
     EXPECT_EQ(str(file, "Single"), "x y");
     EXPECT_EQ(str(file, "Unmatched"), "\"abc'");
     EXPECT_EQ(str(file, "Inner"), "a \"b\" c");
@@ -170,6 +172,7 @@ TEST_F(IniAccessTest, AllLineEndsAndAByteOrderMarkAreUnderstood) {
     EXPECT_EQ(integer(write("[Project]\rA=1\rB=3"), "B"), 3);
     EXPECT_EQ(integer(write("[Project]\nA=1\n\n\nB=4"), "B"), 4);
     EXPECT_EQ(str(write("[Project]\r\nA=x\r\r\nB=y"), "A"), "x");
+    EXPECT_EQ(integer(write("\n\xEF\xBB\xBF[Project]\nA=1"), "A"), -1) << "a mark only at the very start";
     const std::string mixed = write("[Broken\n[Project]\rA=1\rB=2\nC=3\r\n\n\nD=4");
     for (const auto& [entry, value] :
          {std::pair("A", 1), std::pair("B", 2), std::pair("C", 3), std::pair("D", 4)})
@@ -200,7 +203,8 @@ TEST(CutToCharacters, CountsEveryValidUtf8SequenceAsOneCharacterAndEveryOtherByt
         {"\xF0\x9F\x98\x80\x80z", 2, "\xF0\x9F\x98\x80\x80"},  // four bytes, then a stray one
         {"\xF4\x8F\xBF\xBFz", 1, "\xF4\x8F\xBF\xBF"},
         {"\xF5\x80\x80\x80", 1, "\xF5"},  // beyond Unicode: no lead
-        {"\xE2\x82z", 2, "\xE2\x82"},     // a sequence cut short
+        {"\xE2\x82z", 2, "\xE2\x82"},
+        {"\xE2\x82\xAC", 1, "\xE2\x82\xAC"},  // a sequence that ends the text     // a sequence cut short
     };
     for (const auto& c : cases) EXPECT_EQ(cutToCharacters(c.text, c.characters), c.cut) << c.text;
 }
@@ -244,6 +248,8 @@ TEST_F(IniAccessTest, GarbageHugeLinesAndFoldersNeverBreakTheReaders) {
 
     fs::create_directories(dir_ / "folder.ini");
     EXPECT_EQ(integer((dir_ / "folder.ini").string(), "Resolution"), -1);
+    ASSERT_EQ(mkfifo((dir_ / "pipe.ini").c_str(), 0600), 0);
+    EXPECT_EQ(integer((dir_ / "pipe.ini").string(), "Resolution"), -1) << "a pipe is never opened";
     EXPECT_EQ(str(write("", "empty.ini"), "A"), "");
     EXPECT_EQ(str(write("[Project", "open.ini"), "A"), "");
     EXPECT_TRUE(boxes_.shown.empty());

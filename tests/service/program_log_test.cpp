@@ -168,8 +168,8 @@ TEST_F(ProgramLogTest, TheLineInWhichTheCutFallsIsDroppedWhole) {
 }
 
 TEST_F(ProgramLogTest, LoneCrEndsALineAndLoneLfDoesNot) {
-    EXPECT_EQ(shortened(std::string(1030, 'a') + "\r\none\rtwo\nstill two\r\n\r\nthree"),
-              kMarker + "one\r\ntwo\nstill two\r\n\r\nthree\r\n");
+    EXPECT_EQ(shortened(std::string(1030, 'a') + "\r\none\rtwo\nstill two\r\n\r\nthree\r\n\nfour"),
+              kMarker + "one\r\ntwo\nstill two\r\n\r\nthree\r\n\nfour\r\n");
 
     std::string lfOnly;
     while (lfOnly.size() < 20000) lfOnly += "a line that ends in LF only\n";
