@@ -94,7 +94,8 @@ TEST_F(AlarmDefsTest, StoresEveryColumnOfEachRowInTheTablesItsTypeAndFlagsChoose
 }
 
 TEST_F(AlarmDefsTest, UnreadableCellsLeaveTheirFieldEmptyAndFallBackToThePreviousRow) {
-    load({{n(1), n(2), t("V"), n(0), n(70000), t("A"), n(-40000), n(0), n(2)},  // Priority, Fault too big
+    load({{n(0), n(2), t("V"), n(0), n(1), t("A"), n(1), n(0), kNull},          // no machine before row 1
+          {n(1), n(2), t("V"), n(0), n(70000), t("A"), n(-40000), n(0), n(2)},  // Priority, Fault too big
           {n(2), n(2), kNull, n(1), kNull, kNull, n(5), n(0), kNull},           // Sensor2 Null: machine 2
           {n(3), n(8), t("W"), n(0), n(5), t("B"), n(6), n(6), n(4)},
           {n(4), n(8), t("W"), n(1), n(5), t("C"), n(7), kNull, n(4)},       // Sensor1 Null: flags 6
