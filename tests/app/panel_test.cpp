@@ -175,6 +175,20 @@ TEST_F(PanelTest, TheEndButtonEndsTheProgramEvenWhenTheTextDatabaseFailed) {
     EXPECT_EQ(application.endedWith, std::vector<int>{0});
 }
 
+TEST_F(PanelTest, LogSizesOutsideTenTo2000KiBBecome100) {
+    for (const auto& [written, used] : {std::pair(9, 100), std::pair(10, 10), std::pair(2000, 2000),
+                                        std::pair(2001, 100), std::pair(-1, 100)}) {
+        std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini", std::ios::binary)
+            << "[Project]\r\nLogFileSize=" << written << "\r\nLogFileOCXSize=" << written << "\r\n";
+        open();
+        panel->start();
+        loop.runPending();
+        ASSERT_NE(panel->central(), nullptr);
+        EXPECT_EQ(panel->central()->state().log.LogDateiGroesse, used) << written;
+        EXPECT_EQ(panel->central()->state().log.LogDateiOCXGroesse, used) << written;
+    }
+}
+
 TEST_F(PanelTest, APlantCopiedWithEveryNameInLowerCaseShowsItsAlarmTexts) {
     std::vector<fs::path> entries{fs::recursive_directory_iterator(plant),
                                   fs::recursive_directory_iterator{}};
