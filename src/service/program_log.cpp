@@ -56,10 +56,10 @@ bool sizeExceeded(const std::string& path, std::int32_t limitKiB) {
     return error || static_cast<std::int64_t>(size) > std::int64_t{limitKiB} * 1024;
 }
 
-// The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even.
+// The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even. A
+// position below 1 (a limit below 5 bytes) cuts at the first byte, as 1 does.
 std::int64_t cutPosition(std::int32_t limitKiB) {
-    const double rounded = roundHalfEven(static_cast<double>(limitKiB) * 1024.0 * 0.1);
-    return rounded < 1.0 ? 1 : static_cast<std::int64_t>(rounded);
+    return static_cast<std::int64_t>(roundHalfEven(static_cast<double>(limitKiB) * 1024.0 * 0.1));
 }
 
 // Writes to the temporary file and counts what it handed over, so that a short file can be detected.

@@ -165,6 +165,12 @@ TEST_F(ProgramLogTest, TheLineInWhichTheCutFallsIsDroppedWhole) {
     // Byte 1024 begins a line: that line is the one cut.
     EXPECT_EQ(shortened(std::string(1021, 'a') + "\r\ndropped\r\nkept\r\n"), kMarker + "kept\r\n");
     EXPECT_EQ(shortened(std::string(1022, 'a') + "\rdropped\r\nkept"), kMarker + "kept\r\n");
+
+    // Without a limit every line shortens the log, cutting at its first byte.
+    settings_.LogDateiGroesse = 0;
+    write(settings_.LogDateiName, "first\r\nsecond\r\n");
+    log_.LogEintrag("third", 0, 0, 0, -1);
+    EXPECT_EQ(logContent(), kMarker + "second\r\nF third\r\n");
 }
 
 TEST_F(ProgramLogTest, LoneCrEndsALineAndLoneLfDoesNot) {
