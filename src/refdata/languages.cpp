@@ -80,7 +80,9 @@ public:
                 ++droppedLanguages_;
                 continue;
             }
-            LanguageRecord& entry = table_.entries[static_cast<std::size_t>(++table_.LanguageCount)];
+            // Starts empty: a cell that cannot be read leaves its field empty, and no font means CharSet 0.
+            LanguageRecord& entry =
+                (table_.entries[static_cast<std::size_t>(++table_.LanguageCount)] = LanguageRecord{});
             frame_.step([&] { entry.Language = toLong(rs.FieldValue("Language")); });
             frame_.step([&] { entry.Name = toText(rs.FieldValue("Name")); });
             frame_.step([&] {
@@ -110,7 +112,6 @@ private:
             }
             break;
         }
-        entry.CharSet = 0;
         entry.FontName = kDefaultFontName;
     }
 

@@ -59,6 +59,8 @@ TEST(SucheFont, ATableWithoutTheLanguageAndWithout1033GivesZeroInsteadOfLoopingF
     EXPECT_EQ(language, 1033);
     EXPECT_EQ(table.at(0).FontName, "") << "entry 0 answers an empty font";
     EXPECT_THROW(table.at(201), VbError);
+    EXPECT_THROW(table.at(-1), VbError);
+    EXPECT_NO_THROW(table.at(200));
 }
 
 TEST(LanguageEinlesen, ChoosesEachLanguagesFontThroughItsFirstClassColumn) {
