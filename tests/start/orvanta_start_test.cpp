@@ -69,6 +69,7 @@ TEST(BaseFolder, RemovesTheLastTwoPathElements) {
     EXPECT_EQ(baseFolderOf("/opt/line/Program/Orvanta"), "/opt/line");
     EXPECT_EQ(baseFolderOf("/opt/line/Program/Orvanta/"), "/opt/line");
     EXPECT_EQ(baseFolderOf("/a/b/c"), "/a");
+    EXPECT_EQ(baseFolderOf("/opt/line/Program//Orvanta"), "/opt/line/Program") << "an empty element counts";
     for (const char* tooShallow : {"/Program/Orvanta", "/Orvanta", "Orvanta", "", "/"}) {
         try {
             baseFolderOf(tooShallow);
