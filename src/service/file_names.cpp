@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 bool isPresent(const fs::path& path) {
     std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
+    return fs::exists(fs::symlink_status(path, error));
 }
 
 std::optional<std::string> matchInFolder(const fs::path& folder, const std::string& name) {

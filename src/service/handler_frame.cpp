@@ -16,7 +16,7 @@ HandlerFrame::~HandlerFrame() {
 void HandlerFrame::trace(std::string_view text, std::string_view suffix) {
     const std::int16_t system = vbBool(category_ == Trace::System);
     const std::int16_t data = vbBool(category_ == Trace::Data);
-    if (!log_.writes(system, data, 0)) return;
+    if (!log_.writes(system, data, kFalse)) return;
     const Clock& clock = log_.clock();
     std::string line = clock.longTime() + " " + clock.shortDate() + " ";
     line += text;

@@ -194,10 +194,12 @@ TEST(CutToCharacters, CountsEveryValidUtf8SequenceAsOneCharacterAndEveryOtherByt
     } cases[] = {
         {"abc", 254, "abc"},
         {"abc", 0, ""},
-        {"a\x80\x80z", 2, "a\x80"},            // stray continuation bytes
-        {"\xC2\xA9z", 1, "\xC2\xA9"},          // the first two-byte lead
-        {"\xDF\xBFz", 1, "\xDF\xBF"},          // the last one
-        {"\xC1\xA9", 1, "\xC1"},               // overlong: no lead
+        {"a\x80\x80z", 2, "a\x80"},    // stray continuation bytes
+        {"\xC2\xA9z", 1, "\xC2\xA9"},  // the first two-byte lead
+        {"\xDF\xBFz", 1, "\xDF\xBF"},  // the last one
+        {"\xC1\xA9", 1, "\xC1"},
+        {"\xC3z", 1, "\xC3"},                  // a lead without its continuation
+        {"\xE2z\x82", 1, "\xE2"},              // overlong: no lead
         {"\xE0\xA0\x80z", 1, "\xE0\xA0\x80"},  // three bytes
         {"\xEF\xBF\xBFz", 1, "\xEF\xBF\xBF"},
         {"\xF0\x9F\x98\x80\x80z", 2, "\xF0\x9F\x98\x80\x80"},  // four bytes, then a stray one
