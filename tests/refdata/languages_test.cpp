@@ -66,7 +66,8 @@ TEST(SucheFont, ATableWithoutTheLanguageAndWithout1033GivesZeroInsteadOfLoopingF
 TEST(LanguageEinlesen, ChoosesEachLanguagesFontThroughItsFirstClassColumn) {
     LogCapture capture;
     InMemoryDatabaseEngine engine;
-    engine.add(kFile, fonts({{n(1), t("Arial"), n(0)},
+    engine.add(kFile, fonts({{Variant::null(), t("No display font"), n(9)},  // no ID before row 1
+                             {n(1), t("Arial"), n(0)},
                              {n(2), t("Narrow"), n(0)},
                              {n(51), t("Arial CE"), n(238)},
                              {n(100), t("Courier"), n(0)}}));
