@@ -38,6 +38,8 @@ TEST(SucheFont, FindsTheLanguageOrFallsBackTo1033WhenTheTableHoldsMoreThanThree)
     EXPECT_EQ(language, 1036);
     language = 1031;
     EXPECT_EQ(SucheFont(four, language, "X", capture.log), 1);
+    language = 1040;
+    EXPECT_EQ(SucheFont(four, language, "X", capture.log), 4);
     language = 2052;
     EXPECT_EQ(SucheFont(four, language, "X", capture.log), 2);
     EXPECT_EQ(language, 1033) << "the caller sees the replaced identifier";
