@@ -21,7 +21,7 @@ void HandlerFrame::trace(std::string_view text, std::string_view suffix) {
     std::string line = clock.longTime() + " " + clock.shortDate() + " ";
     line += text;
     line += suffix;
-    log_.LogEintrag(line, 0, system, data, 0);
+    log_.LogEintrag(line, kFalse, system, data, kFalse);
 }
 
 std::string HandlerFrame::faultText(const VbError& error) const {

@@ -82,7 +82,6 @@ std::optional<std::string> findIniValue(const std::string& file, std::string_vie
 
     EntrySearch search(section, entry);
     std::string current;
-    current.reserve(256);
     bool firstLine = true;
     auto endLine = [&]() {
         std::string_view text(current);

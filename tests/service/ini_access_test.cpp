@@ -149,6 +149,7 @@ TEST_F(IniAccessTest, NamesIgnoreCaseAndBlanksQuotesAndCommentsFollowThePrivateP
         "Unmatched=\"abc'\n"
         "Inner=a \"b\" c\n"
         "Lone=\"\n"
+        "Empty=\"\"\n"
         "Equals=a=b\n"
         " \t[Other]\n"
         "Later=1\n"
@@ -162,6 +163,7 @@ TEST_F(IniAccessTest, NamesIgnoreCaseAndBlanksQuotesAndCommentsFollowThePrivateP
     EXPECT_EQ(str(file, "Unmatched"), "\"abc'");
     EXPECT_EQ(str(file, "Inner"), "a \"b\" c");
     EXPECT_EQ(str(file, "Lone"), "\"");
+    EXPECT_EQ(str(file, "Empty"), "");
     EXPECT_EQ(str(file, "Equals"), "a=b");
     EXPECT_EQ(integer(file, "Later"), -1);  // only the first section of a name counts
     EXPECT_EQ(ini_.LoadIniInteger("Other", "Later", file, 0), 1);
