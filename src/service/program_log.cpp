@@ -124,8 +124,8 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
                     afterCr = c == '\r';
                     continue;
                 }
-                phase = Phase::Copy;  // the line copy below decides afterCr anew for c
-                if (c == '\n') continue;
+                // The line copy below skips the LF of this CR LF and decides afterCr anew.
+                phase = Phase::Copy;
             }
             if (c == '\r') {
                 out.put(kLineEnd);

@@ -165,6 +165,7 @@ TEST_F(ProgramLogTest, TheLineInWhichTheCutFallsIsDroppedWhole) {
     // Byte 1024 begins a line: that line is the one cut.
     EXPECT_EQ(shortened(std::string(1021, 'a') + "\r\ndropped\r\nkept\r\n"), kMarker + "kept\r\n");
     EXPECT_EQ(shortened(std::string(1022, 'a') + "\rdropped\r\nkept"), kMarker + "kept\r\n");
+    EXPECT_EQ(shortened(std::string(1030, 'a') + "\rkept\r\n"), kMarker + "kept\r\n") << "a lone CR";
 
     // Without a limit every line shortens the log, cutting at its first byte.
     settings_.LogDateiGroesse = 0;
