@@ -30,6 +30,7 @@
 #include "components/x11/x11_window_system.h"
 #include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
+#include "service/plant_files.h"
 #include "ui/line_picture_widget.h"
 #include "ui/qt_central_form.h"
 #include "ui/qt_message_boxes.h"
@@ -51,7 +52,7 @@ std::string programFolder(const CommandLine& options) {
     if (options.baseFolder) {
         std::string base = fs::absolute(*options.baseFolder).lexically_normal().string();
         while (base.size() > 1 && base.back() == '/') base.pop_back();
-        return base + "/Program/Orvanta";
+        return plantFile(base, kProgramFolder);
     }
     std::error_code error;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
@@ -69,7 +70,7 @@ private:
 
 std::optional<LineDescription> lineDescription(const std::string& base, std::ostream& err) {
     try {
-        return loadLineDescription(base + std::string(kLineDescriptionFile));
+        return loadLineDescription(plantFile(base, kLineDescriptionFile));
     } catch (const VbError& error) {
         err << "Orvanta: error: " << error.description() << "; the line stays disconnected" << std::endl;
         return std::nullopt;
@@ -212,7 +213,7 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     BackendSettings backend;
     try {
         base = baseFolderOf(appPath);
-        backend = loadBackendSettings(appPath + "/Orvanta.ini", options.backend);
+        backend = loadBackendSettings(plantFile(base, kOwnIniFile), options.backend);
     } catch (const VbError& error) {
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;

@@ -8,6 +8,7 @@
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
 #include "service/ini_access.h"
+#include "service/plant_files.h"
 #include "service/program_log.h"
 
 namespace orvanta {
@@ -71,7 +72,7 @@ int dumpRefdata(const std::string& base, DatabaseEngine& engine, std::ostream& o
     HeadlessMessageBoxes messages(err);
     IniAccess ini(messages);
     std::int16_t machines =
-        ini.LoadIniInteger("Project", "NumberOfMachines", base + "/Parameter/Program.ini", 0);
+        ini.LoadIniInteger("Project", "NumberOfMachines", plantFile(base, kProgramIniFile), 0);
     if (machines < 1 || machines > kAlarmMachines) machines = 1;
 
     // No log file: what the readers would show in the fault label goes to standard error.

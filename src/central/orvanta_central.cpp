@@ -8,6 +8,7 @@
 #include "refdata/languages.h"
 #include "service/base_folder.h"
 #include "service/handler_frame.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
@@ -91,23 +92,23 @@ void OrvantaCentral::Form_Activate() {
     LogSettings& logSettings = state_.log;
 
     frame.step([&] { plant.BasisVerzeichnis = baseFolderOf(components_.appPath); });
-    plant.ProgrammIni = plant.BasisVerzeichnis + "/Parameter/Program.ini";
-    const std::string ownIni = plant.BasisVerzeichnis + "/Program/Orvanta/Orvanta.ini";
+    plant.ProgrammIni = plantFile(plant.BasisVerzeichnis, kProgramIniFile);
+    const std::string ownIni = plantFile(plant.BasisVerzeichnis, kOwnIniFile);
 
     // A log's name from the own INI, or its default file in the program's folder.
-    const auto logName = [&](const char* entry, const char* defaultFile) {
+    const auto logName = [&](const char* entry, std::string_view defaultFile) {
         const std::string name = ini.LoadIniString(kSection, entry, ownIni, kSilent);
-        return name.empty() ? plant.BasisVerzeichnis + "/Program/Orvanta/" + defaultFile : name;
+        return name.empty() ? plantFile(plant.BasisVerzeichnis, defaultFile) : name;
     };
     const auto logSize = [&](const char* entry) {
         return logSizeOrDefault(ini.LoadIniInteger(kSection, entry, ownIni, kSilent));
     };
-    frame.step([&] { logSettings.LogDateiName = logName("LogFileName", "Orvanta.log"); });
+    frame.step([&] { logSettings.LogDateiName = logName("LogFileName", kLogFile); });
     frame.step([&] { logSettings.LogDateiGroesse = logSize("LogFileSize"); });
     frame.step(
         [&] { logSettings.LogSystem = ini.LoadIniBoolean(kSection, "LogFileSystem", ownIni, kSilent); });
     frame.step([&] { logSettings.Logdaten = ini.LoadIniBoolean(kSection, "LogFileData", ownIni, kSilent); });
-    frame.step([&] { logSettings.LogDateiOCXName = logName("LogFileOCXName", "OrvantaOCX.log"); });
+    frame.step([&] { logSettings.LogDateiOCXName = logName("LogFileOCXName", kLineDisplayLogFile); });
     frame.step([&] { logSettings.LogDateiOCXGroesse = logSize("LogFileOCXSize"); });
     checkpoint(frame, " Start ");
 
@@ -137,7 +138,7 @@ void OrvantaCentral::Form_Activate() {
     const bool withStudio = plant.MitVWStudio == kTrue;
     checkpoint(frame, (withStudio ? " 5a True " : " 5b False ") + plant.BasisVerzeichnis);
     const std::string textFile =
-        plant.BasisVerzeichnis + (withStudio ? "/Program/Pelmar.vws" : "/Program/Pelmar.mdb");
+        plantFile(plant.BasisVerzeichnis, withStudio ? kProjectFile : kProjectDatabaseFile);
     try {
         if (state_.VisuTextFehler == 0) VisuText_.use().Init(textFile);
     } catch (...) {

@@ -11,8 +11,7 @@ constexpr std::int32_t kFallbackLanguage = 1033;
 }  // namespace
 
 void AccessTextDatabase::Init(const std::string& path) {
-    open_ = false;
-    texts_.clear();
+    texts_.reset();
     path_.clear();
     engine_.OpenDatabase(path)->Close();
     path_ = path;
@@ -34,14 +33,13 @@ void AccessTextDatabase::Open() {
     }
     database->Close();
     texts_ = std::move(texts);
-    open_ = true;
 }
 
 std::string AccessTextDatabase::GetText(std::int32_t language, const std::string& key,
                                         std::int32_t /*flags*/) {
-    if (!open_) throw VbError(kObjectNotSet, "The text database is not open", kSource);
-    const auto found = texts_.find(key);
-    if (found == texts_.end()) return key;
+    if (!texts_) throw VbError(kObjectNotSet, "The text database is not open", kSource);
+    const auto found = texts_->find(key);
+    if (found == texts_->end()) return key;
     const Translation* fallback = nullptr;
     for (const Translation& translation : found->second) {
         if (translation.language == language) return translation.text;
@@ -50,9 +48,6 @@ std::string AccessTextDatabase::GetText(std::int32_t language, const std::string
     return fallback != nullptr ? fallback->text : key;
 }
 
-void AccessTextDatabase::Close() {
-    open_ = false;
-    texts_.clear();
-}
+void AccessTextDatabase::Close() { texts_.reset(); }
 
 }  // namespace orvanta

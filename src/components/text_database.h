@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,8 +48,8 @@ private:
 
     DatabaseEngine& engine_;
     std::string path_;
-    bool open_ = false;
-    std::unordered_map<std::string, std::vector<Translation>> texts_;
+    // The texts by key while the database is open; nothing before Open and after Close.
+    std::optional<std::unordered_map<std::string, std::vector<Translation>>> texts_;
 };
 
 // The form's VisuText: created by the factory on first use, and created afresh after it was released.

@@ -6,22 +6,23 @@
 #include "refdata/alarm_definitions.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 #include "components/vb_error.h"
-#include "service/file_names.h"
 #include "service/handler_frame.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
 
-constexpr int kPositions = kAlarmCapacity + 1;
 constexpr const char* kProcedure = "AlarmDefsEinlesen";
 
 // "Type" = value, as the original compared the cell: Null never matches.
 bool typeIs(const Variant& type, int value) { return !type.isNull() && toDouble(type) == value; }
 
-// Rows that did not fit, per table and machine.
-using Dropped = std::array<std::array<int, kAlarmMachines + 1>, 4>;
+// Rows that did not fit, by table and machine, in that order.
+using Dropped = std::map<std::pair<int, int>, int>;
 
 class AlarmLoader {
 public:
@@ -36,8 +37,8 @@ public:
         } else if (frame_.condition([&] { return typeIs(type, 8) || typeIs(type, 18); })) {
             frame_.step([&] { machine_ = toInteger(rs.FieldValue("Sensor2")); });
             if (inRange()) {
-                frame_.step([&] { flags_ = narrowToInteger(toLong(rs.FieldValue("Sensor1")) & 14); });
-                if (flags_ != 0) {
+                frame_.step([&] { flags_ = toLong(rs.FieldValue("Sensor1")); });
+                if ((flags_ & 14) != 0) {
                     const std::int16_t status = (flags_ & 2) == 2 ? 2 : (flags_ & 8) == 8 ? 6 : 3;
                     store(2, rs, status);
                 }
@@ -60,7 +61,7 @@ private:
     void store(int tableNumber, const Recordset& rs, std::int16_t anzeigeStatus) {
         const int position = table(tableNumber).append(machine_);
         if (position == 0) {
-            ++dropped_[static_cast<std::size_t>(tableNumber)][static_cast<std::size_t>(machine_)];
+            ++dropped_[{tableNumber, machine_}];
             return;
         }
         AlarmDef& entry = table(tableNumber).at(machine_, position);
@@ -79,19 +80,15 @@ private:
     AlarmDefinitions& tables_;
     HandlerFrame& frame_;
     std::int16_t machine_ = 0;  // kept from row to row: a Sensor2 that cannot be read means the previous
-    std::int16_t flags_ = 0;    // row's machine, a Sensor1 the previous row's flags
-    Dropped dropped_{};
+    std::int32_t flags_ = 0;    // row's machine, a Sensor1 the previous row's flags
+    Dropped dropped_;
 };
 
 void reportDropped(HandlerFrame& frame, const Dropped& dropped) {
-    for (int table = 1; table <= 3; ++table) {
-        for (int machine = 1; machine <= kAlarmMachines; ++machine) {
-            const int count = dropped[static_cast<std::size_t>(table)][static_cast<std::size_t>(machine)];
-            if (count == 0) continue;
-            frame.trace(std::string(kProcedure) + " AlarmTabelle" + std::to_string(table) + " machine " +
-                        std::to_string(machine) + ": " + std::to_string(count) +
-                        " rows beyond the capacity of " + std::to_string(kAlarmCapacity) + " dropped");
-        }
+    for (const auto& [where, count] : dropped) {
+        frame.trace(std::string(kProcedure) + " AlarmTabelle" + std::to_string(where.first) + " machine " +
+                    std::to_string(where.second) + ": " + std::to_string(count) +
+                    " rows beyond the capacity of " + std::to_string(kAlarmCapacity) + " dropped");
     }
 }
 
@@ -139,7 +136,7 @@ void AlarmDefsEinlesen(AlarmDefinitions& tables, DatabaseEngine& engine, Program
                        const std::string& BasisVerzeichnis, std::int16_t AnzahlMaschinen) {
     HandlerFrame frame(log, kProcedure, Trace::System, {.faultLines = false});
     AlarmLoader loader(tables, frame);
-    const std::string path = findFileIgnoringCase(BasisVerzeichnis + "/Program/Pelmar.vws");
+    const std::string path = plantFile(BasisVerzeichnis, kProjectFile);
     try {
         const std::unique_ptr<Database> database = engine.OpenDatabase(path);
         {

@@ -49,8 +49,9 @@ public:
     void sortByVarName(int machine);
 
 private:
+    static constexpr int kPositions = kAlarmCapacity + 1;  // 0..kAlarmCapacity
     static void checkMachine(int machine);
-    std::vector<AlarmDef> entries_;  // (machine - 1) * 1001 + position
+    std::vector<AlarmDef> entries_;  // (machine - 1) * kPositions + position
     std::array<std::int16_t, kAlarmMachines> counts_{};
 };
 

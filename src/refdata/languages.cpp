@@ -8,17 +8,18 @@
 #include <vector>
 
 #include "components/vb_error.h"
-#include "service/file_names.h"
 #include "service/handler_frame.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
 
 constexpr const char* kProcedure = "LanguageEinlesen";
 
+// Made value-initialised: a cell that cannot be read leaves its field 0.
 struct FontClass {
-    std::int32_t language = 0;
-    std::int16_t fontId = 0;
+    std::int32_t language;
+    std::int16_t fontId;
 };
 
 // Reads one table; a table that cannot be opened is reported and read as empty.
@@ -79,7 +80,9 @@ public:
                 ++droppedLanguages_;
                 continue;
             }
-            LanguageRecord& entry = table_.entries[static_cast<std::size_t>(++table_.LanguageCount)];
+            // Starts empty: a cell that cannot be read leaves its field empty, and no font means CharSet 0.
+            LanguageRecord& entry =
+                (table_.entries[static_cast<std::size_t>(++table_.LanguageCount)] = LanguageRecord{});
             frame_.step([&] { entry.Language = toLong(rs.FieldValue("Language")); });
             frame_.step([&] { entry.Name = toText(rs.FieldValue("Name")); });
             frame_.step([&] {
@@ -109,7 +112,6 @@ private:
             }
             break;
         }
-        entry.CharSet = 0;
         entry.FontName = kDefaultFontName;
     }
 
@@ -140,7 +142,7 @@ void LanguageEinlesen(LanguageTable& table, DatabaseEngine& engine, ProgramLog& 
                       const std::string& BasisVerzeichnis) {
     HandlerFrame frame(log, kProcedure, Trace::System, {.faultLines = false});
     LanguageLoader loader(table, frame);
-    const std::string path = findFileIgnoringCase(BasisVerzeichnis + "/Program/Tools/Languages.mdb");
+    const std::string path = plantFile(BasisVerzeichnis, kLanguagesFile);
     std::unique_ptr<Database> database;
     try {
         database = engine.OpenDatabase(path);

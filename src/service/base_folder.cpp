@@ -6,7 +6,7 @@ namespace orvanta {
 
 std::string baseFolderOf(const std::string& programFolder) {
     std::string folder = programFolder;
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
     const auto last = folder.rfind('/');
     const auto secondLast =
         last == std::string::npos || last == 0 ? std::string::npos : folder.rfind('/', last - 1);

@@ -3,6 +3,7 @@
 // case, the smallest one in byte order is taken, so the choice does not depend on the directory order.
 #include "service/file_names.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 
 bool isPresent(const fs::path& path) {
     std::error_code error;
-    return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
+    return fs::exists(fs::symlink_status(path, error));
 }
 
 std::optional<std::string> matchInFolder(const fs::path& folder, const std::string& name) {
@@ -28,8 +29,7 @@ std::optional<std::string> matchInFolder(const fs::path& folder, const std::stri
     for (; it != fs::directory_iterator(); it.increment(error)) {
         if (error) return std::nullopt;
         std::string candidate = it->path().filename().string();
-        if (equalsIgnoringAsciiCase(candidate, name) && (!best || candidate < *best))
-            best = std::move(candidate);
+        if (equalsIgnoringAsciiCase(candidate, name)) best = best ? std::min(*best, candidate) : candidate;
     }
     if (error) return std::nullopt;
     return best;
@@ -51,8 +51,7 @@ std::string findFileIgnoringCase(const std::string& path) {
                 continue;
             }
             const std::optional<std::string> match = matchInFolder(current, name);
-            if (!match) return path;
-            current /= *match;
+            current /= match ? *match : name;
         }
         return current.string();
     } catch (...) {

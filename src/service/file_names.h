@@ -8,8 +8,9 @@
 namespace orvanta {
 
 // The path to open for `path`: `path` itself when it exists; otherwise the path found by matching each
-// missing element against its folder's entries without regard to ASCII case; `path` unchanged when some
-// element matches nothing. Never throws.
+// missing element against its folder's entries without regard to ASCII case. From the first element that
+// matches nothing on, the elements keep their spelling, so a file still to be made lands in the folders
+// that exist. Never throws.
 std::string findFileIgnoringCase(const std::string& path);
 
 }  // namespace orvanta

@@ -16,12 +16,12 @@ HandlerFrame::~HandlerFrame() {
 void HandlerFrame::trace(std::string_view text, std::string_view suffix) {
     const std::int16_t system = vbBool(category_ == Trace::System);
     const std::int16_t data = vbBool(category_ == Trace::Data);
-    if (!log_.writes(system, data, 0)) return;
+    if (!log_.writes(system, data, kFalse)) return;
     const Clock& clock = log_.clock();
     std::string line = clock.longTime() + " " + clock.shortDate() + " ";
     line += text;
     line += suffix;
-    log_.LogEintrag(line, 0, system, data, 0);
+    log_.LogEintrag(line, kFalse, system, data, kFalse);
 }
 
 std::string HandlerFrame::faultText(const VbError& error) const {
@@ -34,18 +34,20 @@ void HandlerFrame::fault(const VbError& error) {
     if (options_.faultLines) report(error);
 }
 
-void HandlerFrame::report(const VbError& error) { log_.LogEintrag(faultText(error), kTrue, 0, 0, kTrue); }
+void HandlerFrame::report(const VbError& error) {
+    log_.LogEintrag(faultText(error), kTrue, kFalse, kFalse, kTrue);
+}
 
 }  // namespace orvanta
 
 namespace orvanta {
 
 void HandlerFrame::reportTextDatabaseFault(const VbError& error, std::string_view call) {
-    log_.LogEintrag(faultText(error), 0, 0, 0, kTrue);
+    log_.LogEintrag(faultText(error), kFalse, kFalse, kFalse, kTrue);
     const Clock& clock = log_.clock();
     log_.LogEintrag(clock.longTime() + " " + clock.shortDate() + " Fault " + std::to_string(error.number()) +
                         "; Zervmdb.dll " + std::string(call) + " ; " + error.source() + "; " + procedure_,
-                    kTrue, 0, 0, kTrue);
+                    kTrue, kFalse, kFalse, kTrue);
 }
 
 }  // namespace orvanta

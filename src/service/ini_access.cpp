@@ -4,8 +4,8 @@
 // returns a value and never throws.
 #include "service/ini_access.h"
 
-#include <new>
 #include <optional>
+#include <string_view>
 
 #include "components/text.h"
 #include "components/variant.h"
@@ -22,14 +22,9 @@ template <typename Step>
 void guarded(const char* procedure, Step&& step) {
     try {
         step();
-    } catch (const VbError& error) {
-        FehlerMelden(error.number(), error.description(), error.source(), procedure);
-    } catch (const std::bad_alloc&) {
-        FehlerMelden(kOutOfMemory, VbError::standardDescription(kOutOfMemory), "Service", procedure);
-    } catch (const std::exception& error) {
-        FehlerMelden(kInvalidCall, error.what(), "Service", procedure);
     } catch (...) {
-        FehlerMelden(kInvalidCall, VbError::standardDescription(kInvalidCall), "Service", procedure);
+        const VbError error = VbError::current("Service");
+        FehlerMelden(error.number(), error.description(), error.source(), procedure);
     }
 }
 
@@ -43,12 +38,12 @@ std::string profileString(const std::string& section, const std::string& entry, 
 std::uint32_t profileInt(const std::string& section, const std::string& entry, const std::string& file) {
     const std::optional<std::string> value = findIniValue(file, section, entry);
     if (!value) return static_cast<std::uint32_t>(-1);
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < value->size() && ((*value)[i] == '+' || (*value)[i] == '-')) negative = (*value)[i++] == '-';
+    std::string_view digits = *value;
+    const bool negative = digits.starts_with('-');
+    if (negative || digits.starts_with('+')) digits.remove_prefix(1);
     std::uint32_t number = 0;
-    for (; i < value->size() && (*value)[i] >= '0' && (*value)[i] <= '9'; ++i) {
-        number = number * 10u + static_cast<std::uint32_t>((*value)[i] - '0');
+    for (; !digits.empty() && digits.front() >= '0' && digits.front() <= '9'; digits.remove_prefix(1)) {
+        number = number * 10u + static_cast<std::uint32_t>(digits.front() - '0');
     }
     return negative ? 0u - number : number;
 }

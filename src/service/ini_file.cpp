@@ -17,7 +17,7 @@ namespace orvanta {
 namespace {
 
 constexpr std::size_t kMaxLineBytes = 64 * 1024;
-constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::size_t kChunkBytes = BUFSIZ;  // any size works
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 struct FileCloser {
@@ -68,7 +68,7 @@ private:
 
 bool isRegularFile(const std::string& path) {
     std::error_code error;
-    return std::filesystem::is_regular_file(path, error) && !error;
+    return std::filesystem::is_regular_file(path, error);  // false on an error
 }
 
 }  // namespace
@@ -82,9 +82,7 @@ std::optional<std::string> findIniValue(const std::string& file, std::string_vie
 
     EntrySearch search(section, entry);
     std::string current;
-    current.reserve(256);
     bool firstLine = true;
-    bool afterCr = false;
     auto endLine = [&]() {
         std::string_view text(current);
         if (firstLine && text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
@@ -101,25 +99,22 @@ std::optional<std::string> findIniValue(const std::string& file, std::string_vie
         if (count == 0) break;  // end of file or a read error: what was read so far decides
         for (std::size_t i = 0; i < count && goOn; ++i) {
             const char c = chunk[i];
-            if (c == '\n' && afterCr) {
-                afterCr = false;  // second half of CR LF: that line has already ended
-            } else if (c == '\n' || c == '\r') {
-                afterCr = c == '\r';
+            // CR, LF and CR LF each end a line: the empty line between CR and LF is skipped like any other.
+            if (c == '\n' || c == '\r') {
                 goOn = endLine();
-            } else {
-                afterCr = false;
-                if (current.size() < kMaxLineBytes) current.push_back(c);
+            } else if (current.size() < kMaxLineBytes) {
+                current.push_back(c);
             }
         }
     }
-    if (goOn && !current.empty()) endLine();
+    if (goOn) endLine();  // the last line, also without a line end
     return std::move(search).value();
 }
 
 std::string cutToCharacters(std::string_view text, std::size_t maxCharacters) {
     std::size_t position = 0;
     for (std::size_t characters = 0; characters < maxCharacters && position < text.size(); ++characters) {
-        const auto lead = static_cast<unsigned char>(text[position]);
+        const auto lead = static_cast<unsigned char>(text.at(position));
         std::size_t length = 1;
         if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;

@@ -18,15 +18,14 @@
 #include <utility>
 
 #include "components/variant.h"
-#include "components/vb_error.h"
-#include "service/ini_access.h"
 
 namespace orvanta {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
+// Any size works; that of the C library's own buffers is a good one.
+constexpr std::size_t kChunkBytes = BUFSIZ;
 constexpr const char* kLineEnd = "\r\n";
 
 struct FileCloser {
@@ -42,26 +41,25 @@ void quietly(Step&& step) noexcept {
     }
 }
 
-bool appendLine(const std::string& path, const std::string& line) {
+// A line that cannot be written is lost: no caller could do anything about it.
+void appendLine(const std::string& path, const std::string& line) {
     std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    return (std::fclose(file) == 0) && written;
+    if (file == nullptr) return;
+    static_cast<void>(std::fwrite(line.data(), 1, line.size(), file));
+    std::fclose(file);
 }
 
 // A size that cannot be measured counts as exceeded, so that the shortening is at least attempted.
 bool sizeExceeded(const std::string& path, std::int32_t limitKiB) {
     std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
-    if (error) return true;
-    const std::int64_t limit = static_cast<std::int64_t>(limitKiB) * 1024;
-    return limit < 0 || size > static_cast<std::uintmax_t>(limit);
+    return error || static_cast<std::int64_t>(size) > std::int64_t{limitKiB} * 1024;
 }
 
-// The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even.
+// The 1-based byte position at which the log is cut: a tenth of the limit, rounded half to even. A
+// position below 1 (a limit below 5 bytes) cuts at the first byte, as 1 does.
 std::int64_t cutPosition(std::int32_t limitKiB) {
-    const double rounded = roundHalfEven(static_cast<double>(limitKiB) * 1024.0 * 0.1);
-    return rounded < 1.0 ? 1 : static_cast<std::int64_t>(rounded);
+    return static_cast<std::int64_t>(roundHalfEven(static_cast<double>(limitKiB) * 1024.0 * 0.1));
 }
 
 // Writes to the temporary file and counts what it handed over, so that a short file can be detected.
@@ -78,24 +76,22 @@ public:
     }
     void flush() {
         if (buffer_.empty()) return;
-        const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
-        if (written != buffer_.size()) failed_ = true;
-        total_ += written;
+        total_ += std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
         buffer_.clear();
     }
-    bool failed() const { return failed_; }
+    // A write that fell short sets the file's error indicator.
+    bool failed() const { return std::ferror(file_) != 0; }
     std::uintmax_t total() const { return total_; }
 
 private:
     std::FILE* file_;
     std::string buffer_;
     std::uintmax_t total_ = 0;
-    bool failed_ = false;
 };
 
 // Copies the log from the first line that begins after the cut position, ending every line with CR LF
 // (a CR alone, or CR LF, ends a line; a lone LF is part of the line). False when the log could not be
-// read or the temporary file not written.
+// read; whether the temporary file took everything is the caller's check.
 bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
     enum class Phase { Skip, Cut, Copy };
     Phase phase = Phase::Skip;
@@ -128,9 +124,8 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
                     afterCr = c == '\r';
                     continue;
                 }
+                // The line copy below skips the LF of this CR LF and decides afterCr anew.
                 phase = Phase::Copy;
-                afterCr = false;
-                if (c == '\n') continue;
             }
             if (c == '\r') {
                 out.put(kLineEnd);
@@ -144,7 +139,6 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
                 lineOpen = true;
             }
         }
-        if (out.failed()) return false;
     }
     if (lineOpen) out.put(kLineEnd);
     return std::ferror(log) == 0;
@@ -167,7 +161,7 @@ void shortenLog(const std::string& logName, std::int32_t limitKiB, const std::st
         out.put(kLineEnd);
         const bool copied = copyKeptLines(log.get(), cutPosition(limitKiB), out);
         out.flush();
-        complete = copied && !out.failed() && std::fflush(temporary) == 0 && std::ferror(temporary) == 0;
+        complete = copied && std::fflush(temporary) == 0 && !out.failed();
         const bool closed = std::fclose(temporary) == 0;
         temporary = nullptr;
         std::error_code sizeError;
@@ -227,23 +221,12 @@ void ProgramLog::LogKuerzen() {
     });
 }
 
-void ProgramLog::LogFile(const std::string& text, const std::string& source) {
-    try {
-        const std::string path = (fs::path(programFolder_) / "Log.log").string();
-        if (!appendLine(path, clock_.time24() + " " + text + kLineEnd)) {
-            throw VbError(kPathFileAccessError, "Cannot append to '" + path + "'", "Service");
-        }
-    } catch (const VbError& error) {
-        quietly(
-            [&] { FehlerMelden(error.number(), error.description(), error.source(), source + ".LogFile"); });
-    } catch (const std::exception& error) {
-        quietly([&] { FehlerMelden(kInvalidCall, error.what(), "Service", source + ".LogFile"); });
-    } catch (...) {
-        quietly([&] {
-            FehlerMelden(kInvalidCall, VbError::standardDescription(kInvalidCall), "Service",
-                         source + ".LogFile");
-        });
-    }
+// Its errors would go to the error hook FehlerMelden, which discards them: a line that cannot be written
+// is lost, as in the program log.
+void ProgramLog::LogFile(const std::string& text, const std::string& /*source*/) {
+    quietly([&] {
+        appendLine((fs::path(programFolder_) / "Log.log").string(), clock_.time24() + " " + text + kLineEnd);
+    });
 }
 
 }  // namespace orvanta

@@ -29,12 +29,13 @@ public:
     // Never throws.
     void LogKuerzen();
 
-    // Appends "hh:mm:ss text" to Log.log in the program's folder; errors go to FehlerMelden.
     const Clock& clock() const { return clock_; }
     // Whether LogEintrag would write a line of these categories, so that callers need not build the text
     // of a line that goes nowhere.
     bool writes(std::int16_t system, std::int16_t data, std::int16_t fault) const;
 
+    // Appends "hh:mm:ss text" to Log.log in the program's folder; a line that cannot be written is lost.
+    // source names the caller, for an error hook that discards everything.
     void LogFile(const std::string& text, const std::string& source);
 
 private:

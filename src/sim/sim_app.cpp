@@ -34,6 +34,7 @@
 #include "components/vb_error.h"
 #include "refdata/alarm_definitions.h"
 #include "service/log_settings.h"
+#include "service/plant_files.h"
 #include "service/program_log.h"
 #include "sim/sim_command_line.h"
 
@@ -74,7 +75,7 @@ AlarmDefinitions readAlarmDefinitions(const std::string& base, const ErrorReport
     LogSettings noLog;
     SystemClock clock;
     ReportingFaultLabel faults(report);
-    ProgramLog log(noLog, clock, faults, base + "/Program/Orvanta");
+    ProgramLog log(noLog, clock, faults, plantFile(base, kProgramFolder));
     AlarmDefinitions alarms;
     AlarmDefsEinlesen(alarms, databases, log, base, kAlarmMachines);
     return alarms;
@@ -122,7 +123,7 @@ std::optional<Plant> readPlant(const SimCommandLine& options, std::ostream& err)
         err << kPrefix << "the plant folder " << plant.base << " is not a folder" << std::endl;
         return std::nullopt;
     }
-    const std::string iniFile = plant.base + "/Program/Orvanta/Orvanta.ini";
+    const std::string iniFile = plantFile(plant.base, kOwnIniFile);
     try {
         const BackendSettings backend = loadBackendSettings(iniFile, options.backend);
         if (backend.kind != BackendKind::Mqtt) {
@@ -135,8 +136,8 @@ std::optional<Plant> readPlant(const SimCommandLine& options, std::ostream& err)
         plant.mqtt = backend.mqtt;
         // Two clients with one id would throw each other off the broker: the panel keeps the plant's.
         if (!plant.mqtt.clientId.empty()) plant.mqtt.clientId += "-sim";
-        plant.line = loadLineDescription(plant.base + std::string(kLineDescriptionFile));
-        const std::string cataloguePath = plant.base + std::string(kCatalogueFileName);
+        plant.line = loadLineDescription(plantFile(plant.base, kLineDescriptionFile));
+        const std::string cataloguePath = plantFile(plant.base, kCatalogueFile);
         plant.catalogue =
             mergeCatalogues(builtinVariables(), loadCatalogueFile(cataloguePath), cataloguePath);
     } catch (const VbError& error) {

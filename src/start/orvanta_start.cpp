@@ -3,9 +3,11 @@
 #include <string>
 #include <utility>
 
+#include "components/variant.h"
 #include "components/vb_error.h"
 #include "service/base_folder.h"
 #include "service/ini_access.h"
+#include "service/plant_files.h"
 #include "start/start_placement.h"
 
 namespace orvanta {
@@ -28,10 +30,10 @@ OrvantaStart::OrvantaStart(EventLoop& loop, IniAccess& ini, StartFormView& view,
       report_(std::move(report)) {}
 
 void OrvantaStart::Form_Load(const std::string& appPath) {
-    const std::string parameterFile = baseFolderOf(appPath) + "/Parameter/Program.ini";
+    const std::string parameterFile = plantFile(baseFolderOf(appPath), kProgramIniFile);
     const std::int16_t withDataInterface =
-        ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, 0);
-    const std::int16_t resolution = ini_.LoadIniInteger("Project", "Resolution", parameterFile, 0);
+        ini_.LoadIniBoolean("Project", "WithDataInterface", parameterFile, kFalse);
+    const std::int16_t resolution = ini_.LoadIniInteger("Project", "Resolution", parameterFile, kFalse);
 
     try {
         const StartScreen screen =
@@ -59,8 +61,8 @@ void OrvantaStart::VWSStart1_StartCompleted(std::int16_t Success) {
 
 void OrvantaStart::stopRuntime() {
     if (!stopWatchdog_) {
+        // Runs once: the stop it reports disables it.
         stopWatchdog_ = std::make_unique<Timer>(loop_, "StopWatchdog", kStopTimeoutMs, [this] {
-            stopWatchdog_->setEnabled(false);
             report_("The runtime did not report its stop within " + std::to_string(kStopTimeoutMs / 1000) +
                     " s; the program ends without it");
             VWSStart1_RuntimeStopped();

@@ -1,5 +1,7 @@
 #include "start/start_placement.h"
 
+#include <algorithm>
+
 #include "components/variant.h"
 
 namespace orvanta {
@@ -23,13 +25,14 @@ FormPosition placeStartForm(std::int16_t withDataInterface, const StartScreen& s
     if (withDataInterface != kTrue)
         return {static_cast<float>((w - width) / 2), static_cast<float>((h - height) / 2)};
 
-    // An integer divided by an integer is a Double, a Single divided by an integer a Single.
-    std::int16_t left = roundToTwips(w / 2 - static_cast<double>(width / 7.0f));
-    std::int16_t top = roundToTwips(h / 2 - static_cast<double>(height / 7.0f));
-    if (left < 0) left = 0;
-    if (top < 0) top = 0;
-    if (static_cast<float>(left) + width > static_cast<float>(w)) left = roundToTwips(w - width);
-    if (static_cast<float>(top) + height > static_cast<float>(h)) top = roundToTwips(h - height);
+    // An integer divided by an integer is a Double, a Single divided by an integer a Single. A form that
+    // would stick out on the right or at the bottom is pulled back to the edge. The original first moved
+    // a negative position to 0, but a form placed left of (above) the screen is wider (taller) than the
+    // screen, so the pull back decides its place either way.
+    const std::int16_t left =
+        std::min(roundToTwips(w / 2 - static_cast<double>(width / 7.0f)), roundToTwips(w - width));
+    const std::int16_t top =
+        std::min(roundToTwips(h / 2 - static_cast<double>(height / 7.0f)), roundToTwips(h - height));
     return {static_cast<float>(left), static_cast<float>(top)};
 }
 

@@ -14,6 +14,7 @@
 #include "components/embedded/embedded_runtime.h"
 #include "components/linemodel/line_description_file.h"
 #include "components/variable_names.h"
+#include "service/plant_files.h"
 #include "support/fixed_clock.h"
 #include "support/manual_event_loop.h"
 #include "support/recording_forms.h"
@@ -76,19 +77,25 @@ protected:
         fs::remove_all(plant);
         fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
         fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");  // of a demo run in the source tree
-        display.line = loadLineDescription((plant / "Program/Orvanta/Line.json").string());
+        open();
+    }
+    ~PanelTest() override { fs::remove_all(plant); }
+
+    // The panel on the plant folder as it is now.
+    void open() {
+        panel.reset();
+        display.line = loadLineDescription(plantFile(plant.string(), kLineDescriptionFile));
         runtime =
             openEmbeddedRuntime(loop, plant.string(), [this](const std::string& m) { reports.push_back(m); });
         control.runtime = runtime.get();
         panel = std::make_unique<Panel>(PanelParts{loop, *runtime, control, display, startView, centralView,
                                                    messages, application, windows, databases, clock,
                                                    [this](const std::string& m) { reports.push_back(m); },
-                                                   (plant / "Program" / "Orvanta").string()});
+                                                   plantFile(plant.string(), kProgramFolder)});
     }
-    ~PanelTest() override { fs::remove_all(plant); }
 
     std::vector<std::string> logLines() const {
-        std::ifstream in(plant / "Program" / "Orvanta" / "Orvanta.log", std::ios::binary);
+        std::ifstream in(plantFile(plant.string(), kLogFile), std::ios::binary);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -286,6 +293,52 @@ TEST_F(PanelTest, AStepOfTheProgramEndThatFailsIsLoggedAndTheEndGoesOn) {
     EXPECT_EQ(reports, (std::vector<std::string>{"Program end, showing the start form: No screen"}));
     EXPECT_FALSE(central.loaded());
     EXPECT_EQ(application.endedWith, std::vector<int>{0});
+}
+
+TEST_F(PanelTest, LogSizesOutsideTenTo2000KiBBecome100) {
+    for (const auto& [written, used] : {std::pair(9, 100), std::pair(10, 10), std::pair(2000, 2000),
+                                        std::pair(2001, 100), std::pair(-1, 100)}) {
+        std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini", std::ios::binary)
+            << "[Project]\r\nLogFileSize=" << written << "\r\nLogFileOCXSize=" << written << "\r\n";
+        open();
+        panel->start();
+        loop.runPending();
+        ASSERT_NE(panel->central(), nullptr);
+        EXPECT_EQ(panel->central()->state().log.LogDateiGroesse, used) << written;
+        EXPECT_EQ(panel->central()->state().log.LogDateiOCXGroesse, used) << written;
+    }
+}
+
+TEST_F(PanelTest, APlantCopiedWithEveryNameInLowerCaseShowsItsAlarmTexts) {
+    std::vector<fs::path> entries{fs::recursive_directory_iterator(plant),
+                                  fs::recursive_directory_iterator{}};
+    std::sort(entries.rbegin(), entries.rend());  // a folder's entries before the folder
+    for (const fs::path& entry : entries) {
+        std::string name = entry.filename().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        fs::rename(entry, entry.parent_path() / name);
+    }
+    ASSERT_TRUE(fs::exists(plant / "program" / "pelmar.vws"));
+    open();
+    windows.open("DCWindow");
+    panel->start();
+    loop.runPending();
+    OrvantaCentral* central = panel->central();
+    ASSERT_NE(central, nullptr);
+    EXPECT_EQ(central->state().VisuTextFehler, 0);
+    EXPECT_EQ(count("F "), 0) << logLines().back();
+    EXPECT_TRUE(fs::exists(plant / "program" / "orvanta" / "Orvanta.log"));
+
+    display.raiseConnect(kTrue);
+    display.raiseNewLineParameter();
+    write("Ch1.T_zyk_m1<.faults0>", 1);
+    loop.advance(1000);
+    const auto texts = display.texts({line_member::kPutMachineText});
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "PutMachineText(2, \"Emergency stop pressed\")"),
+              texts.end())
+        << ::testing::PrintToString(texts);
+    EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ TEST(AccessTextDatabase, AnswersInTheLanguageThenIn1033ThenWithTheKey) {
     EXPECT_EQ(errorNumberOf([&] { texts.Open(); }), kObjectNotSet) << "Open before Init";
     texts.Init("/p.vws");
     texts.Open();
+    EXPECT_EQ(engine.closed, 2) << "the file is closed after Init and after Open";
     EXPECT_EQ(texts.GetText(1031, "K1", 0), "Halt");
     EXPECT_EQ(texts.GetText(1040, "K1", 0), "Stop");
     EXPECT_EQ(texts.GetText(1031, "K2", 0), "K2");
@@ -45,6 +46,22 @@ TEST(AccessTextDatabase, FailsOnAMissingFileOrTable) {
     EXPECT_EQ(errorNumberOf([&] { texts.Init("/missing.vws"); }), database_error::kCouldNotFindFile);
     texts.Init("/other.vws");
     EXPECT_EQ(errorNumberOf([&] { texts.Open(); }), database_error::kTableNotFound);
+}
+
+TEST(AccessTextDatabase, ANewInitClosesTheTextsAndAFailedOneForgetsTheOldFile) {
+    InMemoryDatabaseEngine engine;
+    engine.add("/p.vws", Table{"Texts",
+                               {"TextKey", "LanguageId", "Text"},
+                               {{Variant::text("K1"), Variant::longInt(1033), Variant::text("Stop")}}});
+    AccessTextDatabase texts(engine);
+    texts.Init("/p.vws");
+    texts.Open();
+    texts.Init("/p.vws");
+    EXPECT_EQ(errorNumberOf([&] { texts.GetText(1033, "K1", 0); }), kObjectNotSet) << "Init without Open";
+    texts.Open();
+    EXPECT_EQ(texts.GetText(1033, "K1", 0), "Stop");
+    EXPECT_EQ(errorNumberOf([&] { texts.Init("/missing.vws"); }), database_error::kCouldNotFindFile);
+    EXPECT_EQ(errorNumberOf([&] { texts.Open(); }), kObjectNotSet) << "not the file of the Init before";
 }
 
 TEST(AccessTextDatabase, ReadsTheDemoProjectsTexts) {

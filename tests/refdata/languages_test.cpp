@@ -36,6 +36,10 @@ TEST(SucheFont, FindsTheLanguageOrFallsBackTo1033WhenTheTableHoldsMoreThanThree)
     std::int32_t language = 1036;
     EXPECT_EQ(SucheFont(four, language, "BrenkoLineOCX_NewLineData.LinienWerteAufbereiten", capture.log), 3);
     EXPECT_EQ(language, 1036);
+    language = 1031;
+    EXPECT_EQ(SucheFont(four, language, "X", capture.log), 1);
+    language = 1040;
+    EXPECT_EQ(SucheFont(four, language, "X", capture.log), 4);
     language = 2052;
     EXPECT_EQ(SucheFont(four, language, "X", capture.log), 2);
     EXPECT_EQ(language, 1033) << "the caller sees the replaced identifier";
@@ -57,27 +61,34 @@ TEST(SucheFont, ATableWithoutTheLanguageAndWithout1033GivesZeroInsteadOfLoopingF
     EXPECT_EQ(language, 1033);
     EXPECT_EQ(table.at(0).FontName, "") << "entry 0 answers an empty font";
     EXPECT_THROW(table.at(201), VbError);
+    EXPECT_THROW(table.at(-1), VbError);
+    EXPECT_NO_THROW(table.at(200));
 }
 
 TEST(LanguageEinlesen, ChoosesEachLanguagesFontThroughItsFirstClassColumn) {
     LogCapture capture;
     InMemoryDatabaseEngine engine;
-    engine.add(kFile, fonts({{n(1), t("Arial"), n(0)},
+    engine.add(kFile, fonts({{Variant::null(), t("No display font"), n(9)},  // no ID before row 1
+                             {n(1), t("Arial"), n(0)},
                              {n(2), t("Narrow"), n(0)},
                              {n(51), t("Arial CE"), n(238)},
                              {n(100), t("Courier"), n(0)}}));
     engine.add(kFile, Table{"TidxFontClasses",
-                            {"ID", "Name", "L1031", "L1045", "X9", "l1036", "L1049", "L1045b"},
-                            {{n(1), t("Standard"), n(1), n(51), n(7), n(1), n(2), n(1)},
-                             {n(2), t("Other"), n(51), n(1), n(1), n(1), n(1), n(1)}}});
+                            {"ID", "Name", "L1031", "L1045", "X9", "l1036", "L1049", "L1045b", "L1040"},
+                            {{n(1), t("Standard"), n(1), n(51), n(7), n(1), n(2), n(1), Variant::null()},
+                             {n(2), t("Other"), n(51), n(1), n(1), n(1), n(1), n(1), n(1)}}});
     engine.add(kFile, languages({{n(1031), t("Deutsch"), t("1252"), n(1031)},
                                  {n(1045), t("Polski"), n(1250), t("00000415")},
                                  {n(1036), t("Français"), t("1252 Western"), t("0000040C")},
-                                 {n(1049), Variant::null(), Variant::null(), n(1049)}}));
+                                 {n(1049), Variant::null(), Variant::null(), n(1049)},
+                                 {n(1040), t("Italiano"), t("1252"), n(1040)}}));
     LanguageTable table;
     LanguageEinlesen(table, engine, capture.log, "/plant");
+    EXPECT_EQ(engine.prepared,
+              (std::vector<std::vector<std::string>>{{"TidxFonts", "TidxFontClasses", "LookupLanguages"}}))
+        << "the three tables are asked for together";
 
-    ASSERT_EQ(table.LanguageCount, 4);
+    ASSERT_EQ(table.LanguageCount, 5);
     const LanguageRecord& german = table.at(1);
     EXPECT_EQ(german.Language, 1031);
     EXPECT_EQ(german.Name, "Deutsch");
@@ -97,7 +108,10 @@ TEST(LanguageEinlesen, ChoosesEachLanguagesFontThroughItsFirstClassColumn) {
     EXPECT_EQ(russian.CodePage, 0);
     EXPECT_EQ(russian.FontName, kDefaultFontName) << "its class names font 2, which is no display font";
     EXPECT_EQ(russian.CharSet, 0);
-    EXPECT_TRUE(capture.linesStartingWith("F ").empty());
+    EXPECT_EQ(table.at(5).FontName, kDefaultFontName) << "a class cell that cannot be read names no font";
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"S 14:03:07 07.12.2026 LanguageEinlesen An ",
+                                                         "S 14:03:07 07.12.2026 LanguageEinlesen En "}))
+        << "no faults, nothing dropped";
 }
 
 TEST(LanguageEinlesen, AMissingTableIsReportedAndTheOthersAreStillRead) {
@@ -123,21 +137,37 @@ TEST(LanguageEinlesen, AMissingTableIsReportedAndTheOthersAreStillRead) {
     EXPECT_EQ(capture.lines().back(), "S 14:03:07 07.12.2026 LanguageEinlesen En ");
 }
 
-TEST(LanguageEinlesen, LanguagesBeyondTheCapacityAreDroppedAndReported) {
+TEST(LanguageEinlesen, FontsClassesAndLanguagesBeyondTheirCapacityAreDroppedAndReported) {
     LogCapture capture;
     InMemoryDatabaseEngine engine;
+    std::vector<std::vector<Variant>> fontRows;
+    for (int i = 0; i < kFontListCapacity + 3; ++i) {
+        fontRows.push_back({n(50 * i + 1), t("Font"), n(i)});
+        fontRows.push_back({n(50 * i + 2), t("Not a display font"), n(0)});
+    }
+    engine.add(kFile, fonts(std::move(fontRows)));
+    std::vector<std::string> columns{"ID", "Name"};
+    std::vector<Variant> classRow{n(1), t("Standard")};
+    for (int i = 0; i < kClassListCapacity + 1; ++i) {
+        columns.push_back("L" + std::to_string(3000 + i));
+        classRow.push_back(n(50 * i + 1));
+    }
+    engine.add(kFile, Table{"TidxFontClasses", columns, {classRow}});
     std::vector<std::vector<Variant>> rows;
-    for (int i = 0; i < kLanguageCapacity + 2; ++i) rows.push_back({n(2000 + i), t("L"), t("1252"), n(0)});
+    for (int i = 0; i < kLanguageCapacity + 2; ++i) rows.push_back({n(3000 + i), t("L"), t("1252"), n(0)});
     engine.add(kFile, languages(std::move(rows)));
     LanguageTable table;
     LanguageEinlesen(table, engine, capture.log, "/plant");
     EXPECT_EQ(table.LanguageCount, kLanguageCapacity);
-    EXPECT_EQ(
-        capture
-            .linesStartingWith(
-                "S 14:03:07 07.12.2026 LanguageEinlesen: 2 languages beyond the capacity of 200 dropped")
-            .size(),
-        1u);
+    EXPECT_EQ(table.at(kClassListCapacity).CharSet, kFontListCapacity - 1) << "the last class kept";
+    EXPECT_EQ(table.at(kClassListCapacity + 1).CharSet, 0) << "its class was dropped";
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  "S 14:03:07 07.12.2026 LanguageEinlesen An ",
+                  "S 14:03:07 07.12.2026 LanguageEinlesen: 3 display fonts beyond the capacity of 50 dropped",
+                  "S 14:03:07 07.12.2026 LanguageEinlesen: 1 font classes beyond the capacity of 50 dropped",
+                  "S 14:03:07 07.12.2026 LanguageEinlesen: 2 languages beyond the capacity of 200 dropped",
+                  "S 14:03:07 07.12.2026 LanguageEinlesen En "}));
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ TEST(HandlerFrame, TracesEntryAndExitAndGoesOnAfterAFailingStatement) {
     int reached = 0;
     {
         HandlerFrame frame(capture.log, "TimerDaten_Timer", Trace::Data);
-        frame.step([&] { ++reached; });
-        frame.step([&] { throw VbError::standard(kOverflow, "Orvanta"); });
+        EXPECT_TRUE(frame.step([&] { ++reached; }));
+        EXPECT_FALSE(frame.step([&] { throw VbError::standard(kOverflow, "Orvanta"); }));
         frame.step([&] { ++reached; });
         frame.step([&] { throw std::runtime_error("foreign"); });
     }
@@ -52,6 +52,36 @@ TEST(HandlerFrame, ReadersClearTheirFaultsSilentlyButCanStillReport) {
                   "F 14:03:07 07.12.2026 Fault 3024; Could not find file 'x'; Database; AlarmDefsEinlesen",
                   "S 14:03:07 07.12.2026 AlarmDefsEinlesen En ",
               }));
+}
+
+TEST(HandlerFrame, TracesOfACategoryThatIsOffAreNotWrittenButFaultsAre) {
+    LogCapture capture;
+    capture.settings.LogSystem = 0;
+    {
+        HandlerFrame frame(capture.log, "TimerLeben_Timer", Trace::System);
+        frame.trace("TimerLeben_Timer", " 1 ");
+        frame.step([] { throw VbError::standard(kOverflow, "Orvanta"); });
+    }
+    HandlerFrame data(capture.log, "TimerDaten_Timer", Trace::Data);
+    data.trace("progress");
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                   "F 14:03:07 07.12.2026 Fault 6; Overflow; Orvanta; TimerLeben_Timer",
+                                   "D 14:03:07 07.12.2026 TimerDaten_Timer An ",
+                                   "D 14:03:07 07.12.2026 progress",
+                               }));
+}
+
+TEST(HandlerFrame, ATextDatabaseFaultIsLoggedThenShownNamingTheCall) {
+    LogCapture capture;
+    HandlerFrame frame(capture.log, "Form_Activate", Trace::System, {.entryTrace = false});
+    frame.reportTextDatabaseFault(VbError(3024, "Could not find file 'p.vws'", "Database"), "Init");
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  "F 14:03:07 07.12.2026 Fault 3024; Could not find file 'p.vws'; Database; Form_Activate",
+                  "F 14:03:07 07.12.2026 Fault 3024; Zervmdb.dll Init ; Database; Form_Activate",
+              }));
+    EXPECT_EQ(capture.form.labelCaption,
+              "14:03:07 07.12.2026 Fault 3024; Zervmdb.dll Init ; Database; Form_Activate");
 }
 
 }  // namespace

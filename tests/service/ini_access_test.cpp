@@ -1,6 +1,7 @@
 #include "service/ini_access.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "components/forms.h"
 #include "service/file_names.h"
+#include "service/ini_file.h"
 
 namespace orvanta {
 namespace {
@@ -147,18 +149,21 @@ TEST_F(IniAccessTest, NamesIgnoreCaseAndBlanksQuotesAndCommentsFollowThePrivateP
         "Unmatched=\"abc'\n"
         "Inner=a \"b\" c\n"
         "Lone=\"\n"
+        "Empty=\"\"\n"
         "Equals=a=b\n"
-        "[Other]\n"
+        " \t[Other]\n"
         "Later=1\n"
         "[PROJECT]\n"
         "Later=2\n");
     EXPECT_EQ(integer(file, "resolution"), 800);
     EXPECT_EQ(ini_.LoadIniInteger("PROJECT", "Resolution", file, 0), 800);
     EXPECT_EQ(str(file, "logfilename"), "  spaced  ");
+    EXPECT_EQ(str(file, ";LogFileName"), "") << "a comment is no entry";
     EXPECT_EQ(str(file, "Single"), "x y");
     EXPECT_EQ(str(file, "Unmatched"), "\"abc'");
     EXPECT_EQ(str(file, "Inner"), "a \"b\" c");
     EXPECT_EQ(str(file, "Lone"), "\"");
+    EXPECT_EQ(str(file, "Empty"), "");
     EXPECT_EQ(str(file, "Equals"), "a=b");
     EXPECT_EQ(integer(file, "Later"), -1);  // only the first section of a name counts
     EXPECT_EQ(ini_.LoadIniInteger("Other", "Later", file, 0), 1);
@@ -169,6 +174,43 @@ TEST_F(IniAccessTest, AllLineEndsAndAByteOrderMarkAreUnderstood) {
     EXPECT_EQ(integer(write("[Project]\rA=1\rB=3"), "B"), 3);
     EXPECT_EQ(integer(write("[Project]\nA=1\n\n\nB=4"), "B"), 4);
     EXPECT_EQ(str(write("[Project]\r\nA=x\r\r\nB=y"), "A"), "x");
+    EXPECT_EQ(integer(write("\n\xEF\xBB\xBF[Project]\nA=1"), "A"), -1) << "a mark only at the very start";
+    const std::string mixed = write("[Broken\n[Project]\rA=1\rB=2\nC=3\r\n\n\nD=4");
+    for (const auto& [entry, value] :
+         {std::pair("A", 1), std::pair("B", 2), std::pair("C", 3), std::pair("D", 4)})
+        EXPECT_EQ(integer(mixed, entry), value) << entry;
+}
+
+TEST_F(IniAccessTest, OnlyTheFirst64KiBOfALineAreLookedAt) {
+    const std::string name(65534, 'n');
+    const std::string file = project(name + "=5\n" + name + "xx=6\n");
+    EXPECT_EQ(integer(file, name), 5) << "65536 bytes: the whole line";
+    EXPECT_EQ(integer(file, name + "xx"), -1) << "its '=' lies beyond the first 64 KiB";
+}
+
+TEST(CutToCharacters, CountsEveryValidUtf8SequenceAsOneCharacterAndEveryOtherByteAsOne) {
+    const struct {
+        std::string text;
+        std::size_t characters;
+        std::string cut;
+    } cases[] = {
+        {"abc", 254, "abc"},
+        {"abc", 0, ""},
+        {"a\x80\x80z", 2, "a\x80"},    // stray continuation bytes
+        {"\xC2\xA9z", 1, "\xC2\xA9"},  // the first two-byte lead
+        {"\xDF\xBFz", 1, "\xDF\xBF"},  // the last one
+        {"\xC1\xA9", 1, "\xC1"},
+        {"\xC3z", 1, "\xC3"},                  // a lead without its continuation
+        {"\xE2z\x82", 1, "\xE2"},              // overlong: no lead
+        {"\xE0\xA0\x80z", 1, "\xE0\xA0\x80"},  // three bytes
+        {"\xEF\xBF\xBFz", 1, "\xEF\xBF\xBF"},
+        {"\xF0\x9F\x98\x80\x80z", 2, "\xF0\x9F\x98\x80\x80"},  // four bytes, then a stray one
+        {"\xF4\x8F\xBF\xBFz", 1, "\xF4\x8F\xBF\xBF"},
+        {"\xF5\x80\x80\x80", 1, "\xF5"},  // beyond Unicode: no lead
+        {"\xE2\x82z", 2, "\xE2\x82"},
+        {"\xE2\x82\xAC", 1, "\xE2\x82\xAC"},  // a sequence that ends the text     // a sequence cut short
+    };
+    for (const auto& c : cases) EXPECT_EQ(cutToCharacters(c.text, c.characters), c.cut) << c.text;
 }
 
 TEST_F(IniAccessTest, TextValuesAreCutTo254CharactersWithoutSplittingOne) {
@@ -210,6 +252,8 @@ TEST_F(IniAccessTest, GarbageHugeLinesAndFoldersNeverBreakTheReaders) {
 
     fs::create_directories(dir_ / "folder.ini");
     EXPECT_EQ(integer((dir_ / "folder.ini").string(), "Resolution"), -1);
+    ASSERT_EQ(mkfifo((dir_ / "pipe.ini").c_str(), 0600), 0);
+    EXPECT_EQ(integer((dir_ / "pipe.ini").string(), "Resolution"), -1) << "a pipe is never opened";
     EXPECT_EQ(str(write("", "empty.ini"), "A"), "");
     EXPECT_EQ(str(write("[Project", "open.ini"), "A"), "");
     EXPECT_TRUE(boxes_.shown.empty());
@@ -231,7 +275,7 @@ TEST_F(IniAccessTest, PathsFromWindowsPlantsAreFoundRegardlessOfCase) {
     const std::string exact = (dir_ / "Parameter" / "Program.ini").string();
     EXPECT_EQ(findFileIgnoringCase(exact), exact);
     const std::string nowhere = (dir_ / "parameter" / "Missing.ini").string();
-    EXPECT_EQ(findFileIgnoringCase(nowhere), nowhere);
+    EXPECT_EQ(findFileIgnoringCase(nowhere), (dir_ / "Parameter" / "Missing.ini").string());
     EXPECT_EQ(integer(nowhere, "Resolution"), -1);
 }
 

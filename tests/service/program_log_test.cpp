@@ -157,18 +157,26 @@ TEST_F(ProgramLogTest, ShorteningAt100KiBKeepsTheFirstLineThatBeginsAfterByte102
 }
 
 TEST_F(ProgramLogTest, TheLineInWhichTheCutFallsIsDroppedWhole) {
-    // Byte 1024 is the LF of a CR LF: the line after it is whole and kept.
+    // Byte 1024 is the LF of a CR LF: the line after it is whole and kept, a lone LF with it.
     EXPECT_EQ(shortened(std::string(1022, 'a') + "\r\nkept\r\nmore"), kMarker + "kept\r\nmore\r\n");
+    EXPECT_EQ(shortened(std::string(1022, 'a') + "\r\n\nkept\r\n"), kMarker + "\nkept\r\n");
     // Byte 1024 is the CR of a CR LF.
     EXPECT_EQ(shortened(std::string(1023, 'a') + "\r\nkept\r\n"), kMarker + "kept\r\n");
     // Byte 1024 begins a line: that line is the one cut.
     EXPECT_EQ(shortened(std::string(1021, 'a') + "\r\ndropped\r\nkept\r\n"), kMarker + "kept\r\n");
     EXPECT_EQ(shortened(std::string(1022, 'a') + "\rdropped\r\nkept"), kMarker + "kept\r\n");
+    EXPECT_EQ(shortened(std::string(1030, 'a') + "\rkept\r\n"), kMarker + "kept\r\n") << "a lone CR";
+
+    // Without a limit every line shortens the log, cutting at its first byte.
+    settings_.LogDateiGroesse = 0;
+    write(settings_.LogDateiName, "first\r\nsecond\r\n");
+    log_.LogEintrag("third", 0, 0, 0, -1);
+    EXPECT_EQ(logContent(), kMarker + "second\r\nF third\r\n");
 }
 
 TEST_F(ProgramLogTest, LoneCrEndsALineAndLoneLfDoesNot) {
-    EXPECT_EQ(shortened(std::string(1030, 'a') + "\r\none\rtwo\nstill two\r\n\r\nthree"),
-              kMarker + "one\r\ntwo\nstill two\r\n\r\nthree\r\n");
+    EXPECT_EQ(shortened(std::string(1030, 'a') + "\r\none\rtwo\nstill two\r\n\r\nthree\r\n\nfour"),
+              kMarker + "one\r\ntwo\nstill two\r\n\r\nthree\r\n\nfour\r\n");
 
     std::string lfOnly;
     while (lfOnly.size() < 20000) lfOnly += "a line that ends in LF only\n";
@@ -191,7 +199,13 @@ TEST_F(ProgramLogTest, TheOldLogStaysWhenTheShortenedOneCannotBeWritten) {
     }
 
     write(temporaryName(), "left over from an earlier run");
-    EXPECT_EQ(shortened(content), kMarker + std::string(10000, 'b') + "\r\n");
+    write(settings_.LogDateiName, content);
+    fs::permissions(settings_.LogDateiName, fs::perms::owner_read | fs::perms::owner_write);
+    log_.LogKuerzen();
+    EXPECT_EQ(logContent(), kMarker + std::string(10000, 'b') + "\r\n");
+    EXPECT_EQ(fs::status(settings_.LogDateiName).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "the shortened log keeps the old one's permissions";
     EXPECT_FALSE(fs::exists(temporaryName()));
 }
 

@@ -31,6 +31,7 @@ public:
 
     int opened = 0;
     int closed = 0;
+    std::vector<std::vector<std::string>> prepared;  // the tables of each prepare, in order
 
 private:
     using Tables = std::map<std::string, std::shared_ptr<const Table>>;
@@ -48,6 +49,7 @@ private:
             return recordsetOver(found->second, "'" + path_ + "'");
         }
         void Close() override { ++engine_.closed; }
+        void prepare(const std::vector<std::string>& tables) override { engine_.prepared.push_back(tables); }
 
     private:
         InMemoryDatabaseEngine& engine_;

@@ -38,9 +38,6 @@
 
 namespace orvanta {
 
-// Below the plant folder.
-inline constexpr std::string_view kCatalogueFileName = "/Program/Orvanta/Variables.json";
-
 inline constexpr std::int32_t kInvalidFileFormat = 321;
 
 std::vector<CatalogueEntry> loadCatalogueFile(const std::string& path);

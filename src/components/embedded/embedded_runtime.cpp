@@ -4,6 +4,7 @@
 
 #include "components/embedded/catalogue_file.h"
 #include "components/vb_error.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
@@ -171,7 +172,7 @@ void EmbeddedRuntime::StopRuntime() {
 std::unique_ptr<EmbeddedRuntime> openEmbeddedRuntime(EventLoop& loop, const std::string& baseFolder,
                                                      ErrorReporter reportError) {
     try {
-        const std::string path = baseFolder + std::string(kCatalogueFileName);
+        const std::string path = plantFile(baseFolder, kCatalogueFile);
         return std::make_unique<EmbeddedRuntime>(
             loop, mergeCatalogues(builtinVariables(), loadCatalogueFile(path), path));
     } catch (const VbError& error) {

@@ -117,7 +117,7 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
-// The runtime for a plant: the built-in variables and those of base + kCatalogueFileName. When the
+// The runtime for a plant: the built-in variables and those of the plant's kCatalogueFile. When the
 // catalogue cannot be loaded the runtime is made in the failed state, with the loader's message as the
 // reason, so that the start reports it and fails instead of running with variables missing.
 std::unique_ptr<EmbeddedRuntime> openEmbeddedRuntime(EventLoop& loop, const std::string& baseFolder,

@@ -39,11 +39,9 @@
 #include <string_view>
 
 #include "components/line_source.h"
+#include "service/plant_files.h"  // kLineDescriptionFile, where a plant keeps it
 
 namespace orvanta {
-
-// The relative place of the file below the base folder.
-inline constexpr std::string_view kLineDescriptionFile = "/Program/Orvanta/Line.json";
 
 // Parses a description; origin names where the text came from in error descriptions (a file's path).
 LineDescription parseLineDescription(std::string_view json, const std::string& origin);
