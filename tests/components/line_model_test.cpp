@@ -397,14 +397,10 @@ protected:
                                        "NewLineParameter", "NewLineData", "Connect(0)"}));
         return lines();
     }
-    std::vector<std::string> lines() const {
-        testing::LogCapture reader;
-        reader.settings.LogDateiName = path;
-        return reader.lines();
-    }
+    std::vector<std::string> lines() const { return capture.lines(); }
 
-    testing::LogCapture folder;  // its file is never written: the model's log lies beside it
-    const std::string path = folder.settings.LogDateiName + ".line";
+    testing::LogCapture capture;  // only its file and reader: the model writes there, the program log never
+    const std::string path = capture.settings.LogDateiName;
     testing::FixedClock clock;
 };
 
@@ -433,6 +429,7 @@ TEST_F(LineModelLogTest, TellsWhatTheModelReceivesAndRaisesInTheCategoriesSwitch
     }
     EXPECT_EQ(logOf(false, false), std::vector<std::string>{});
     EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(logOf(true, true, 1), all) << "the smallest limit";
     EXPECT_EQ(logOf(true, true, 0), std::vector<std::string>{}) << "no size, no log";
 }
 

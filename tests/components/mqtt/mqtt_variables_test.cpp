@@ -311,6 +311,9 @@ TEST_F(MqttVariablesTest, OnAFreshBrokerThePanelsOwnVariablesStartFromTheCatalog
             peer_->sees(topicOfVar(name), encodeVariablePayload(name, Variant::integerArray(elements))))
             << name << " holds " << peer_->last(topicOfVar(name));
 
+    // The panel's variables that this pass did not write start from the catalogue too.
+    EXPECT_EQ(backend.variables.ReadVariable(vars::indexed(vars::kLiSMessageBase, 5)), Variant::text(""));
+    EXPECT_EQ(backend.variables.ReadVariable(vars::kLiLFault), Variant::integer(0));
     // What only the visualisation writes has no value until it does.
     for (std::string_view readOnly : {vars::kLiHNummer, vars::kLiLebenHi, vars::kSprache})
         EXPECT_EQ(descriptionOf([&] { backend.variables.ReadVariable(readOnly); }),
