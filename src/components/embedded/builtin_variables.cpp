@@ -9,11 +9,17 @@ namespace {
 constexpr bool kOwned = true;
 
 CatalogueEntry integerVariable(std::string_view name, bool owned) {
-    return {std::string(name), VariableType::Integer, 0, Variant::integer(0), owned};
+    return {.name = std::string(name),
+            .type = VariableType::Integer,
+            .initialValue = Variant::integer(0),
+            .ownedByPanel = owned};
 }
 
 CatalogueEntry stringVariable(std::string name) {
-    return {std::move(name), VariableType::String, 0, Variant::text(""), kOwned};
+    return {.name = std::move(name),
+            .type = VariableType::String,
+            .initialValue = Variant::text(""),
+            .ownedByPanel = kOwned};
 }
 
 CatalogueEntry integerArray(std::string_view name, std::int32_t count) {
@@ -44,7 +50,10 @@ std::vector<CatalogueEntry> builtinVariables() {
             entries.push_back(stringVariable(indexed(base, m)));
     }
     // Language identifiers reach beyond 16 bits in principle, so the language variable is a Long.
-    entries.push_back({std::string(kSprache), VariableType::Long, 0, Variant::longInt(0), !kOwned});
+    entries.push_back({.name = std::string(kSprache),
+                       .type = VariableType::Long,
+                       .initialValue = Variant::longInt(0),
+                       .ownedByPanel = !kOwned});
     return entries;
 }
 

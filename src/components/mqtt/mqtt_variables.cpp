@@ -262,8 +262,6 @@ void MqttVariables::startOwnedVariables() {
         if (!target.value && reportError_)
             reportError_("Process variable '" + name + "' has no start value: " + problem);
     }
-    ownedStartValues_.clear();
-    ownedStartValues_.shrink_to_fit();
 }
 
 void MqttVariables::StopRuntime() {

@@ -116,7 +116,7 @@ private:
     MqttConnection& connection_;
     ErrorReporter reportError_;
     const std::string varsPrefix_;  // PREFIX/vars/
-    // Name and start value of each variable the panel owns; emptied once the start has used them.
+    // Name and start value of each variable the panel owns, used once, when the start is complete.
     std::vector<std::pair<std::string, Variant>> ownedStartValues_;
 
     // Loop thread only.

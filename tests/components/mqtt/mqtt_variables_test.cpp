@@ -218,6 +218,7 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));
     EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
     EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kTrue}) << "a reconnection is no second start";
 }
 
 TEST_F(MqttVariablesTest, WritesJustBeforeTheStopStillReachTheBroker) {
@@ -319,6 +320,24 @@ TEST_F(MqttVariablesTest, OnAFreshBrokerThePanelsOwnVariablesStartFromTheCatalog
         EXPECT_EQ(descriptionOf([&] { backend.variables.ReadVariable(readOnly); }),
                   "Process variable '" + std::string(readOnly) + "' has no value on the broker");
     EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(MqttVariablesTest, AnOwnedVariableWhoseStartValueCannotBePublishedIsReportedAndStaysWithout) {
+    MqttConnection connection(loop_, settings_, "test/panel/online", reporter());
+    MqttVariables owned(loop_, connection, reporter(),
+                        {{"Kaputt", VariableType::Integer, 0, Variant::null(), true},
+                         {"Gesetzt", VariableType::Integer, 0, Variant::integer(7), true},
+                         {"Fremd", VariableType::Integer, 0, Variant::integer(1), false}});
+    owned.start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(errors_,
+              std::vector<std::string>{"Process variable 'Kaputt' has no start value: Process variable "
+                                       "'Kaputt' cannot be set to Null"});
+    EXPECT_EQ(owned.ReadVariable("Gesetzt"), Variant::integer(7));
+    EXPECT_EQ(descriptionOf([&] { owned.ReadVariable("Kaputt"); }),
+              "Process variable 'Kaputt' has no value on the broker");
+    EXPECT_EQ(descriptionOf([&] { owned.ReadVariable("Fremd"); }),
+              "Process variable 'Fremd' has no value on the broker");
 }
 
 // A broker that holds back little for a client that has not acknowledged what it was sent.
