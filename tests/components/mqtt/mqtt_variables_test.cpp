@@ -218,7 +218,6 @@ TEST_F(MqttVariablesTest, WritesWhileTheBrokerIsAwayReachItWhenItReturns) {
     EXPECT_TRUE(peer_->sees("test/vars/Auftrag", "2"));
     EXPECT_TRUE(peer_->sees("test/panel/online", "true"));
     EXPECT_EQ(variables().ReadVariable("Auftrag"), Variant::integer(2));
-    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kTrue}) << "a reconnection is no second start";
 }
 
 TEST_F(MqttVariablesTest, WritesJustBeforeTheStopStillReachTheBroker) {
@@ -250,6 +249,7 @@ TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLates
     broker_->start();
     ASSERT_TRUE(broker_->running());
     EXPECT_TRUE(reported("The MQTT broker had lost 1 values written by this program"));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kTrue}) << "a reconnection is no second start";
     peer_ = std::make_unique<MqttPeer>(broker_->port());
     ASSERT_TRUE(peer_->connected());
     peer_->subscribe("test/vars/#");
