@@ -1,7 +1,8 @@
-// The program log is opened, appended to and closed for every line, so it is complete whenever the
-// program stops, and a line costs one open and one size query; the file is read only when it is shortened.
+// The program log, and the line display's own log with the same writer, is opened, appended to and closed
+// for every line, so it is complete whenever the program stops, and a line costs one open and one size
+// query; the file is read only when it is shortened.
 //
-// Shortening writes the kept part of the log, headed by a marker line, into LogDateiName & ".tmp",
+// Shortening writes the kept part of the log, headed by a marker line, into the log's name & ".tmp",
 // checks that the temporary file holds every byte, and renames it over the log in one step. The log is
 // therefore either the old one or the complete new one: a crash or a full disk in the middle leaves the
 // old log in place, and a temporary file that was not completed is removed.
@@ -183,6 +184,22 @@ void shortenLog(const std::string& logName, std::int32_t limitKiB, const std::st
 
 }  // namespace
 
+void appendToLimitedLog(const std::string& path, std::int32_t limitKiB, const std::string& line,
+                        const Clock& clock) {
+    quietly([&] {
+        if (path.empty()) return;
+        appendLine(path, line + kLineEnd);
+        if (sizeExceeded(path, limitKiB)) shortenLimitedLog(path, limitKiB, clock);
+    });
+}
+
+void shortenLimitedLog(const std::string& path, std::int32_t limitKiB, const Clock& clock) {
+    quietly([&] {
+        const std::string marker = clock.shortDate() + "; " + clock.longTime() + "; File size reduced";
+        shortenLog(path, limitKiB, marker);
+    });
+}
+
 ProgramLog::ProgramLog(const LogSettings& settings, const Clock& clock, CentralFormView& form,
                        std::string programFolder)
     : settings_(settings), clock_(clock), form_(form), programFolder_(std::move(programFolder)) {}
@@ -192,16 +209,12 @@ void ProgramLog::LogEintrag(const std::string& text, std::int16_t show, std::int
     if (!writes(system, data, fault)) return;
 
     quietly([&] {
-        const std::string& logName = settings_.LogDateiName;
-        if (logName.empty()) return;
         std::string line;
         if (fault == kTrue) line += "F ";
         if (data == kTrue) line += "D ";
         if (system == kTrue) line += "S ";
         line += text;
-        line += kLineEnd;
-        appendLine(logName, line);
-        if (sizeExceeded(logName, settings_.LogDateiGroesse)) LogKuerzen();
+        appendToLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, line, clock_);
     });
     if (show != 0) {
         quietly([&] { form_.setLabelFehlerCaption(text); });
@@ -215,10 +228,7 @@ bool ProgramLog::writes(std::int16_t system, std::int16_t data, std::int16_t fau
 }
 
 void ProgramLog::LogKuerzen() {
-    quietly([&] {
-        const std::string marker = clock_.shortDate() + "; " + clock_.longTime() + "; File size reduced";
-        shortenLog(settings_.LogDateiName, settings_.LogDateiGroesse, marker);
-    });
+    shortenLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, clock_);
 }
 
 // Its errors would go to the error hook FehlerMelden, which discards them: a line that cannot be written

@@ -11,6 +11,15 @@
 
 namespace orvanta {
 
+// A log file kept below a size limit, as the program log is: the file is opened, appended to and closed
+// for every line, and once it has passed limitKiB its oldest tenth of the limit is dropped from the front
+// (up to the next full line) under a marker line "date; time; File size reduced". line is written with CR
+// LF after it; an empty path writes nothing. Never throws: a line that cannot be written is lost.
+void appendToLimitedLog(const std::string& path, std::int32_t limitKiB, const std::string& line,
+                        const Clock& clock);
+// The shortening alone. The old log stays as it was unless the shortened one was written completely.
+void shortenLimitedLog(const std::string& path, std::int32_t limitKiB, const Clock& clock);
+
 class ProgramLog {
 public:
     // The settings are read on every call, so a change takes effect with the next line. "Log.log" lies in

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "components/vb_error.h"
+#include "support/fixed_clock.h"
+#include "support/log_capture.h"
 #include "support/manual_event_loop.h"
 #include "support/scripted_line_display.h"
 
@@ -197,11 +202,11 @@ TEST_F(LineModelTest, SettersAndPropertiesAreKeptAndTheWindowIsToldOfEachPass) {
     EXPECT_EQ(model.slotDisplay(1).status, 0);
     EXPECT_EQ(repaints, 0);
 
-    model.LogPath("/var/log/line.log");
+    model.LogPath("/nonexistent/line.log");
     model.LogSize(512);
     model.LogDataOn(true);
     model.LogSystemOn(false);
-    EXPECT_EQ(model.logPath(), "/var/log/line.log");
+    EXPECT_EQ(model.logPath(), "/nonexistent/line.log");
     EXPECT_EQ(model.logSize(), 512);
     EXPECT_TRUE(model.logDataOn());
     EXPECT_FALSE(model.logSystemOn());
@@ -365,6 +370,86 @@ TEST_F(LineModelTest, EventsPostedByAModelThatIsGoneAreDropped) {
     source.listener->lineValues(LineValues{});
     model.reset();
     EXPECT_EQ(delivered(), Events{});
+}
+
+// The model's own log, in a folder of the test's own.
+class LineModelLogTest : public LineModelTest {
+protected:
+    // What the panel and the source do in one run, with the log set as given.
+    std::vector<std::string> logOf(bool systemOn, bool dataOn, std::int32_t sizeKiB = 10) {
+        std::filesystem::remove(path);
+        LineModel model(loop, bottlingLine(), &source, &clock);
+        model.subscribe(events);
+        source.listener->lineOnline(true);  // before the log is set: not written
+        model.LogPath(path);
+        model.LogSize(sizeKiB);
+        model.LogDataOn(dataOn);
+        model.LogSystemOn(systemOn);
+        model.Active(true);
+        model.PutMachineText(2, "Füller: Störung");
+        model.PutMachineLanguage(2, 1031);
+        model.PutMachineStatus(2, 4);
+        model.DataUpdated(true);
+        source.listener->lineValues(LineValues{});
+        source.listener->lineDescription(bottlingLine());
+        source.listener->lineOnline(false);
+        EXPECT_EQ(delivered(), (Events{"Connect(-1)", "NewLineParameter", "NewLineData", "NewLineData",
+                                       "NewLineParameter", "NewLineData", "Connect(0)"}));
+        return lines();
+    }
+    std::vector<std::string> lines() const { return capture.lines(); }
+
+    testing::LogCapture capture;  // only its file and reader: the model writes there, the program log never
+    const std::string path = capture.settings.LogDateiName;
+    testing::FixedClock clock;
+};
+
+TEST_F(LineModelLogTest, TellsWhatTheModelReceivesAndRaisesInTheCategoriesSwitchedOn) {
+    const std::vector<std::string> all = {"S 14:03:07 07.12.2026 Active(True)",
+                                          "S 14:03:07 07.12.2026 Raises Connect(True)",
+                                          "S 14:03:07 07.12.2026 Raises NewLineParameter",
+                                          "D 14:03:07 07.12.2026 Raises NewLineData",
+                                          "D 14:03:07 07.12.2026 PutMachineText(2, \"Füller: Störung\")",
+                                          "D 14:03:07 07.12.2026 PutMachineLanguage(2, 1031)",
+                                          "D 14:03:07 07.12.2026 PutMachineStatus(2, 4)",
+                                          "D 14:03:07 07.12.2026 DataUpdated(True)",
+                                          "D 14:03:07 07.12.2026 Source sends line values",
+                                          "D 14:03:07 07.12.2026 Raises NewLineData",
+                                          "S 14:03:07 07.12.2026 Source sends a line description",
+                                          "S 14:03:07 07.12.2026 Raises NewLineParameter",
+                                          "D 14:03:07 07.12.2026 Raises NewLineData",
+                                          "S 14:03:07 07.12.2026 Source offline",
+                                          "S 14:03:07 07.12.2026 Raises Connect(False)"};
+    EXPECT_EQ(logOf(true, true), all);
+    for (const char* category : {"S ", "D "}) {
+        std::vector<std::string> only;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(only),
+                     [&](const std::string& line) { return line.starts_with(category); });
+        EXPECT_EQ(logOf(category[0] == 'S', category[0] == 'D'), only) << category;
+    }
+    EXPECT_EQ(logOf(false, false), std::vector<std::string>{});
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(logOf(true, true, 1), all) << "the smallest limit";
+    EXPECT_EQ(logOf(true, true, 0), std::vector<std::string>{}) << "no size, no log";
+}
+
+TEST_F(LineModelLogTest, IsShortenedFromItsFrontAtItsLimitLikeTheProgramLog) {
+    LineModel model(loop, bottlingLine(), &source, &clock);
+    model.LogPath(path);
+    model.LogSize(10);
+    model.LogDataOn(true);
+    for (int i = 0; i < 400; ++i)
+        model.PutMachineStatus(static_cast<std::int16_t>(i % 64), static_cast<std::int16_t>(i));
+    const std::vector<std::string> kept = lines();
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.front(), "07.12.2026; 14:03:07; File size reduced");
+    EXPECT_EQ(kept.back(), "D 14:03:07 07.12.2026 PutMachineStatus(15, 399)");
+    EXPECT_LE(std::filesystem::file_size(path), 10u * 1024u);
+    // Whole lines, none lost between the marker and the last, and no more than a tenth of the limit gone.
+    EXPECT_GT(kept.size(), 180u);
+    const int first = 400 - static_cast<int>(kept.size() - 1);
+    EXPECT_EQ(kept[1], "D 14:03:07 07.12.2026 PutMachineStatus(" + std::to_string(first % 64) + ", " +
+                           std::to_string(first) + ")");
 }
 
 TEST(ScriptedLineDisplay, RecordsCallsAnswersFromTheLineAndFailsOnRequest) {

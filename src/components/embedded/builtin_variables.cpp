@@ -6,17 +6,25 @@
 namespace orvanta {
 namespace {
 
-CatalogueEntry integerVariable(std::string_view name) {
-    return {std::string(name), VariableType::Integer, 0, Variant::integer(0)};
+constexpr bool kOwned = true;
+
+CatalogueEntry integerVariable(std::string_view name, bool owned) {
+    return {.name = std::string(name),
+            .type = VariableType::Integer,
+            .initialValue = Variant::integer(0),
+            .ownedByPanel = owned};
 }
 
 CatalogueEntry stringVariable(std::string name) {
-    return {std::move(name), VariableType::String, 0, Variant::text("")};
+    return {.name = std::move(name),
+            .type = VariableType::String,
+            .initialValue = Variant::text(""),
+            .ownedByPanel = kOwned};
 }
 
 CatalogueEntry integerArray(std::string_view name, std::int32_t count) {
     return {std::string(name), VariableType::IntegerArray, count,
-            Variant::integerArray(std::vector<std::int16_t>(static_cast<std::size_t>(count), 0))};
+            Variant::integerArray(std::vector<std::int16_t>(static_cast<std::size_t>(count), 0)), kOwned};
 }
 
 }  // namespace
@@ -25,10 +33,12 @@ std::vector<CatalogueEntry> builtinVariables() {
     using namespace vars;
     std::vector<CatalogueEntry> entries;
     for (std::string_view name :
-         {kLiABits,  kLiBSprung,  kLiStatus,  kLiClientOk, kLiHStatus,  kLiHMasch,    kLiHNummer,
-          kLiLFault, kLiLAlarmNo, kLiLAlarmT, kLiLSensor1, kLiLSensor2, kLiLNeu,      kLiNeuG,
-          kLiNeuP,   kLiNeuS,     kLiLebenHi, kLiLebenZu,  kLiGFontCh,  kLiBildSprung})
-        entries.push_back(integerVariable(name));
+         {kLiABits, kLiBSprung, kLiStatus, kLiClientOk, kLiLFault, kLiLAlarmNo, kLiLAlarmT, kLiLSensor1,
+          kLiLSensor2, kLiLNeu, kLiNeuG, kLiNeuP, kLiNeuS, kLiLebenZu, kLiGFontCh})
+        entries.push_back(integerVariable(name, kOwned));
+    // Read or watched only: the visualisation's handshake, the heartbeat and the jump switch.
+    for (std::string_view name : {kLiHStatus, kLiHMasch, kLiHNummer, kLiLebenHi, kLiBildSprung})
+        entries.push_back(integerVariable(name, !kOwned));
     entries.push_back(stringVariable(std::string(kLiGFontNa)));
     for (std::int32_t k = 0; k < kGroupNameCount; ++k)
         entries.push_back(stringVariable(indexed(kLiGGrupNaBase, k)));
@@ -40,7 +50,10 @@ std::vector<CatalogueEntry> builtinVariables() {
             entries.push_back(stringVariable(indexed(base, m)));
     }
     // Language identifiers reach beyond 16 bits in principle, so the language variable is a Long.
-    entries.push_back({std::string(kSprache), VariableType::Long, 0, Variant::longInt(0)});
+    entries.push_back({.name = std::string(kSprache),
+                       .type = VariableType::Long,
+                       .initialValue = Variant::longInt(0),
+                       .ownedByPanel = !kOwned});
     return entries;
 }
 

@@ -1,6 +1,7 @@
 // The catalogue of the embedded runtime: every variable it holds, with its type and initial value. The
 // panel's own interface variables are built in; a plant adds its own (alarm words, machine status words)
-// in a catalogue file.
+// in a catalogue file. The built-in part is plain C++ and belongs to the core, so that every backend
+// starts the panel's own variables from the same values.
 //
 // A variable's type is fixed by its declaration. Whatever is written to it is converted to that type
 // with the dialect's conversions, as the original runtime did for its typed variables: 2.5 written to an
@@ -23,6 +24,9 @@ struct CatalogueEntry {
     VariableType type = VariableType::Integer;
     std::int32_t elementCount = 0;  // for arrays
     Variant initialValue;           // Empty: the type's zero (0, 0.0, False, "", all elements 0)
+    // The panel writes it: its value starts here on every backend. The others (the visualisation's
+    // replies, the heartbeat, the plant's alarm words) are someone else's to publish.
+    bool ownedByPanel = false;
 };
 
 // The largest integer array the runtime holds; the panel's own arrays have 64 elements.
@@ -31,7 +35,8 @@ inline constexpr std::int32_t kMaxArrayElements = 4096;
 // The component name in the errors of the embedded runtime and its catalogue.
 inline constexpr const char* kEmbeddedRuntimeSource = "EmbeddedRuntime";
 
-// The variables the panel reads, writes and watches, with zero or empty initial values.
+// The variables the panel reads, writes and watches, with zero or empty initial values; those it writes
+// are marked ownedByPanel.
 std::vector<CatalogueEntry> builtinVariables();
 
 // The type as the catalogue file spells it: "integer", "long", "double", "boolean", "string", "integer[]".

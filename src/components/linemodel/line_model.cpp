@@ -4,6 +4,7 @@
 
 #include "components/variant.h"
 #include "components/vb_error.h"
+#include "service/program_log.h"
 
 namespace orvanta {
 namespace {
@@ -19,10 +20,22 @@ void checkIndex(std::int32_t index, std::int32_t count, std::int32_t first, cons
                       kSource);
 }
 
+const Clock& wallClock() {
+    static const SystemClock clock;
+    return clock;
+}
+
+const char* trueFalse(bool value) { return value ? "True" : "False"; }
+
 }  // namespace
 
-LineModel::LineModel(EventLoop& loop, std::optional<LineDescription> description, LineSource* source)
-    : loop_(loop), description_(std::move(description)), source_(source), sourceOnline_(source == nullptr) {
+LineModel::LineModel(EventLoop& loop, std::optional<LineDescription> description, LineSource* source,
+                     const Clock* clock)
+    : loop_(loop),
+      clock_(clock != nullptr ? *clock : wallClock()),
+      description_(std::move(description)),
+      source_(source),
+      sourceOnline_(source == nullptr) {
     // Last, with every member in place: a source may answer from within start().
     if (source_ != nullptr) source_->start(*this);
 }
@@ -96,16 +109,24 @@ std::string LineModel::MachineMessage(std::int16_t m) {
 }
 
 void LineModel::PutMachineText(std::int16_t m, const std::string& text) {
+    if (logs(LogCategory::Data))
+        logLine(LogCategory::Data, "PutMachineText(" + std::to_string(m) + ", \"" + text + "\")");
     checkIndex(m, kLineMachineCount, 0, "PutMachineText", "machine");
     slots_[static_cast<std::size_t>(m)].text = text;
 }
 
 void LineModel::PutMachineLanguage(std::int16_t m, double language) {
+    if (logs(LogCategory::Data))
+        logLine(LogCategory::Data,
+                "PutMachineLanguage(" + std::to_string(m) + ", " + numberText(language) + ")");
     checkIndex(m, kLineMachineCount, 0, "PutMachineLanguage", "machine");
     slots_[static_cast<std::size_t>(m)].language = language;
 }
 
 void LineModel::PutMachineStatus(std::int16_t m, std::int16_t status) {
+    if (logs(LogCategory::Data))
+        logLine(LogCategory::Data,
+                "PutMachineStatus(" + std::to_string(m) + ", " + std::to_string(status) + ")");
     checkIndex(m, kLineMachineCount, 0, "PutMachineStatus", "machine");
     slots_[static_cast<std::size_t>(m)].status = status;
 }
@@ -121,11 +142,15 @@ void LineModel::LogDataOn(bool on) { logDataOn_ = on; }
 void LineModel::LogSystemOn(bool on) { logSystemOn_ = on; }
 
 void LineModel::Active(bool active) {
+    if (logs(LogCategory::System))
+        logLine(LogCategory::System, std::string("Active(") + trueFalse(active) + ")");
     active_ = active;
     updateConnection();
 }
 
 void LineModel::DataUpdated(bool updated) {
+    if (logs(LogCategory::Data))
+        logLine(LogCategory::Data, std::string("DataUpdated(") + trueFalse(updated) + ")");
     dataUpdated_ = updated;
     if (!updated) return;
     ++dataUpdatedCount_;
@@ -134,24 +159,29 @@ void LineModel::DataUpdated(bool updated) {
 }
 
 void LineModel::lineOnline(bool online) {
+    if (logs(LogCategory::System)) logLine(LogCategory::System, online ? "Source online" : "Source offline");
     sourceOnline_ = online;
     updateConnection();
 }
 
 void LineModel::lineDescription(const LineDescription& description) {
+    if (logs(LogCategory::System)) logLine(LogCategory::System, "Source sends a line description");
     const bool wasConnected = connected_;
     description_ = description;
     updateConnection();  // connecting now raises both events anyway
     if (wasConnected) {
-        post([](LineDisplayEvents& events) { events.NewLineParameter(); });
-        post([](LineDisplayEvents& events) { events.NewLineData(); });
+        post(LogCategory::System, "NewLineParameter",
+             [](LineDisplayEvents& events) { events.NewLineParameter(); });
+        post(LogCategory::Data, "NewLineData", [](LineDisplayEvents& events) { events.NewLineData(); });
     }
     notifyObserver();
 }
 
 void LineModel::lineValues(const LineValues& values) {
+    if (logs(LogCategory::Data)) logLine(LogCategory::Data, "Source sends line values");
     live_ = values;
-    if (connected_) post([](LineDisplayEvents& events) { events.NewLineData(); });
+    if (connected_)
+        post(LogCategory::Data, "NewLineData", [](LineDisplayEvents& events) { events.NewLineData(); });
     notifyObserver();
 }
 
@@ -160,18 +190,32 @@ void LineModel::updateConnection() {
     if (wanted == connected_) return;
     connected_ = wanted;
     if (wanted) {
-        post([](LineDisplayEvents& events) { events.Connect(kTrue); });
-        post([](LineDisplayEvents& events) { events.NewLineParameter(); });
-        post([](LineDisplayEvents& events) { events.NewLineData(); });
+        post(LogCategory::System, "Connect(True)", [](LineDisplayEvents& events) { events.Connect(kTrue); });
+        post(LogCategory::System, "NewLineParameter",
+             [](LineDisplayEvents& events) { events.NewLineParameter(); });
+        post(LogCategory::Data, "NewLineData", [](LineDisplayEvents& events) { events.NewLineData(); });
     } else {
-        post([](LineDisplayEvents& events) { events.Connect(kFalse); });
+        post(LogCategory::System, "Connect(False)",
+             [](LineDisplayEvents& events) { events.Connect(kFalse); });
     }
 }
 
-void LineModel::post(std::function<void(LineDisplayEvents&)> event) {
+void LineModel::post(LogCategory category, const char* name, std::function<void(LineDisplayEvents&)> event) {
+    if (logs(category)) logLine(category, std::string("Raises ") + name);
     loop_.post([outbox = outbox_, event = std::move(event)] {
         if (outbox->listener != nullptr) event(*outbox->listener);
     });
+}
+
+bool LineModel::logs(LogCategory category) const {
+    return (category == LogCategory::System ? logSystemOn_ : logDataOn_) && logSizeKiB_ >= 1;
+}
+
+void LineModel::logLine(LogCategory category, const std::string& text) const {
+    appendToLimitedLog(logPath_, logSizeKiB_,
+                       (category == LogCategory::System ? "S " : "D ") + clock_.longTime() + " " +
+                           clock_.shortDate() + " " + text,
+                       clock_);
 }
 
 void LineModel::notifyObserver() {

@@ -14,6 +14,13 @@
 // arrive between the panel's handlers. Each carries what was true when it was posted, and they arrive in
 // order, so the last one always tells the present state. A posted event goes to the listener subscribed
 // when it is delivered, and to nobody once the listener has unsubscribed or the model is gone.
+//
+// Its own log (LogPath, LogSize, LogDataOn, LogSystemOn) is a file of its own, written and shortened like
+// the program log. System lines ("S ") tell the connection: Active, the source going online or offline, a
+// new line description, and the Connect and NewLineParameter events raised. Data lines ("D ") tell the
+// values: new live values and the NewLineData events raised, and every PutMachineText, PutMachineLanguage,
+// PutMachineStatus and DataUpdated of the panel. Nothing is written without a path and a size of at least
+// 1 KiB; a line whose category is off costs one test, its text is never built.
 #pragma once
 
 #include <array>
@@ -23,6 +30,7 @@
 #include <optional>
 #include <string>
 
+#include "components/clock.h"
 #include "components/event_loop.h"
 #include "components/line_display.h"
 #include "components/line_source.h"
@@ -32,8 +40,10 @@ namespace orvanta {
 class LineModel : public LineDisplay, public LineSourceListener {
 public:
     // description: the plant's description, absent when it could not be read (the caller reports why).
-    // source: starts now and stops with the model; it must outlive the model.
-    LineModel(EventLoop& loop, std::optional<LineDescription> description, LineSource* source = nullptr);
+    // source: starts now and stops with the model; it must outlive the model. clock: the times of the
+    // model's log lines, the wall clock in the user's locale when none is given; it must outlive the model.
+    LineModel(EventLoop& loop, std::optional<LineDescription> description, LineSource* source = nullptr,
+              const Clock* clock = nullptr);
     ~LineModel() override;
     LineModel(const LineModel&) = delete;
     LineModel& operator=(const LineModel&) = delete;
@@ -94,14 +104,21 @@ private:
         LineDisplayEvents* listener = nullptr;
     };
 
+    enum class LogCategory { System, Data };
+
     const LineMachine& machine(std::int16_t index, const char* member) const;
+    // Whether a line of category goes to the model's log; ask before building its text.
+    bool logs(LogCategory category) const;
+    void logLine(LogCategory category, const std::string& text) const;
     const LineDescription& line(const char* member) const;
     const MachineValues* liveValues(std::int16_t index) const;
     void updateConnection();
-    void post(std::function<void(LineDisplayEvents&)> event);
+    // Posts the event named name (its text in the log) of category.
+    void post(LogCategory category, const char* name, std::function<void(LineDisplayEvents&)> event);
     void notifyObserver();
 
     EventLoop& loop_;
+    const Clock& clock_;
     std::optional<LineDescription> description_;
     LineSource* source_;
     std::shared_ptr<Outbox> outbox_ = std::make_shared<Outbox>();

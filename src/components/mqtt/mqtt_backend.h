@@ -3,6 +3,7 @@
 // and its destruction ends the network thread.
 #pragma once
 
+#include "components/embedded/variable_catalogue.h"
 #include "components/error_reporter.h"
 #include "components/event_loop.h"
 #include "components/mqtt/mqtt_connection.h"
@@ -14,7 +15,7 @@ namespace orvanta {
 struct MqttBackend {
     MqttBackend(EventLoop& loop, const MqttSettings& settings, const ErrorReporter& report)
         : connection(loop, settings, settings.topicPrefix + "/panel/online", report),
-          variables(loop, connection, report),
+          variables(loop, connection, report, builtinVariables()),
           line(connection, report) {}
     MqttConnection connection;
     MqttVariables variables;

@@ -32,11 +32,18 @@ MqttVariables::VariableMessage decodeMessage(const std::string& prefix, const st
 
 }  // namespace
 
-MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorReporter reportError)
+MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorReporter reportError,
+                             const std::vector<CatalogueEntry>& catalogue)
     : loop_(loop),
       connection_(connection),
       reportError_(std::move(reportError)),
       varsPrefix_(connection.topic("vars/")) {
+    for (const CatalogueEntry& entry : catalogue) {
+        if (!entry.ownedByPanel) continue;
+        ownedStartValues_.emplace_back(entry.name, entry.initialValue.isEmpty()
+                                                       ? zeroValue(entry.type, entry.elementCount)
+                                                       : entry.initialValue);
+    }
     // The decoder runs on the network thread: it touches nothing of this object but through its work,
     // which runs on the loop only while this object lives.
     connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, alive = std::weak_ptr<int>(alive_)](
@@ -235,7 +242,26 @@ void MqttVariables::synchronised() {
     if (startDecided_ || events_ == nullptr) return;
     startDecided_ = true;
     startTimer_->setEnabled(false);
+    startOwnedVariables();
     events_->StartCompleted(kTrue);
+}
+
+void MqttVariables::startOwnedVariables() {
+    for (const auto& [name, value] : ownedStartValues_) {
+        Slot& target = slots_[idOf(name)];
+        if (target.value || !target.validName) continue;
+        // As a message would bring it, so that a later message of the same value is no change. Nothing
+        // is published and no watch fires: the panel's first write publishes it, as with a value held
+        // from the start.
+        std::string problem;
+        try {
+            target.value = decodeVariablePayload(encodeVariablePayload(name, value), problem);
+        } catch (const VbError& error) {
+            problem = error.description();
+        }
+        if (!target.value && reportError_)
+            reportError_("Process variable '" + name + "' has no start value: " + problem);
+    }
 }
 
 void MqttVariables::StopRuntime() {

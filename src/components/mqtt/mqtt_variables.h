@@ -7,6 +7,11 @@
 // and the Change handlers run, one at a time, like every other handler of the panel. The start is
 // complete when the connection is first synchronised: the broker's retained values are all in the copy.
 //
+// The panel owns the variables it writes. It reads some of them whole and writes them back changed (the
+// integer arrays of the line), so on a broker that has never held one there would be nothing to change:
+// such a variable starts from its catalogue value at the start, as in the embedded runtime. A variable
+// the panel only reads stays without a value, and reading it an error, until someone publishes it.
+//
 // A write changes the copy at once and is published; while the broker is away the newest payload per
 // variable waits and goes out when the connection is back. Until the broker echoes this client's latest
 // write of a variable, older messages for it (its own earlier writes, or another client's that the
@@ -26,6 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "components/embedded/variable_catalogue.h"
 #include "components/error_reporter.h"
 #include "components/event_loop.h"
 #include "components/mqtt/mqtt_connection.h"
@@ -37,8 +43,10 @@ namespace orvanta {
 class MqttVariables final : public ProcessVariables, public RuntimeControl {
 public:
     // Subscribes to PREFIX/vars/# on the connection, which must outlive this and is started by start().
-    // reportError is called on the loop.
-    MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorReporter reportError);
+    // reportError is called on the loop. The entries of catalogue owned by the panel give the start values
+    // of the variables the broker does not hold.
+    MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorReporter reportError,
+                  const std::vector<CatalogueEntry>& catalogue = {});
     ~MqttVariables() override;
     MqttVariables(const MqttVariables&) = delete;
     MqttVariables& operator=(const MqttVariables&) = delete;
@@ -102,11 +110,14 @@ private:
     void connected();
     void synchronised();
     void startTimedOut();
+    void startOwnedVariables();
 
     EventLoop& loop_;
     MqttConnection& connection_;
     ErrorReporter reportError_;
     const std::string varsPrefix_;  // PREFIX/vars/
+    // Name and start value of each variable the panel owns, used once, when the start is complete.
+    std::vector<std::pair<std::string, Variant>> ownedStartValues_;
 
     // Loop thread only.
     std::vector<Slot> slots_;

@@ -12,8 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "components/mqtt/mqtt_backend.h"
 #include "components/mqtt/mqtt_payload.h"
+#include "components/variable_names.h"
+#include "linebridge/line_bridge.h"
 #include "support/broker_test.h"
+#include "support/log_capture.h"
+#include "support/scripted_line_display.h"
 
 namespace orvanta {
 namespace {
@@ -53,6 +58,8 @@ protected:
         return runUntil([&] { return !events_.starts.empty(); }) &&
                events_.starts == std::vector<std::int16_t>{kTrue};
     }
+
+    static std::string topicOfVar(std::string_view name) { return "test/vars/" + std::string(name); }
 
     bool hasValue(const std::string& name) {
         try {
@@ -218,11 +225,13 @@ TEST_F(MqttVariablesTest, WritesJustBeforeTheStopStillReachTheBroker) {
     peer_->subscribe("test/vars/#");
     // Far more than the client library keeps in flight at once: the rest wait in its queue.
     for (int i = 0; i < 300; ++i)
-        variables().WriteVariable("Letzte" + std::to_string(i), Variant::integer(static_cast<std::int16_t>(i)));
+        variables().WriteVariable("Letzte" + std::to_string(i),
+                                  Variant::integer(static_cast<std::int16_t>(i)));
     variables().StopRuntime();
     EXPECT_TRUE(peer_->sees("test/vars/Letzte0", "0"));
     EXPECT_TRUE(peer_->sees("test/vars/Letzte299", "299"));
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(peer_->last("test/vars/Letzte" + std::to_string(i)), std::to_string(i));
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(peer_->last("test/vars/Letzte" + std::to_string(i)), std::to_string(i));
 }
 
 TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLatestWritesAgain) {
@@ -240,12 +249,95 @@ TEST_F(MqttVariablesTest, ABrokerThatForgotItsRetainedValuesGetsThisClientsLates
     broker_->start();
     ASSERT_TRUE(broker_->running());
     EXPECT_TRUE(reported("The MQTT broker had lost 1 values written by this program"));
+    EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kTrue}) << "a reconnection is no second start";
     peer_ = std::make_unique<MqttPeer>(broker_->port());
     ASSERT_TRUE(peer_->connected());
     peer_->subscribe("test/vars/#");
     EXPECT_TRUE(peer_->sees("test/vars/Rezept", "5"));
     EXPECT_EQ(peer_->last("test/vars/Fremd"), "");  // not this client's to restore
     EXPECT_EQ(variables().ReadVariable("Fremd"), Variant::integer(3));
+}
+
+TEST_F(MqttVariablesTest, OnAFreshBrokerThePanelsOwnVariablesStartFromTheCatalogue) {
+    // The visualisation's group status is already there: a held value is the start, not the catalogue's.
+    ASSERT_TRUE(peer_->publish(topicOfVar(vars::kLiGStatus), "[1, 2, 3, 4, 5, 6]"));
+    peer_->subscribe("test/vars/#");
+    MqttBackend backend(loop_, settings_, reporter());
+    backend.variables.start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    ASSERT_EQ(events_.starts, std::vector<std::int16_t>{kTrue});
+
+    testing::ScriptedLineDisplay display;
+    display.line.languageId = 1031;
+    display.line.groups[2] = "Filling";
+    LineMachine& own = display.line.machines[0];
+    own.enabled = true;
+    own.number = 1;
+    own.symbol = 3;
+    own.group = 2;
+    own.groupSlots = {2, -1, -1, -1, -1, -1};
+    LineMachine& foreign = display.line.machines[1];
+    foreign.enabled = true;
+    foreign.remote = true;
+    foreign.symbol = 9;
+    foreign.foreign = true;
+    foreign.group = 2;
+    foreign.languageId = 1049;
+    foreign.status = 4;
+    LanguageTable languages;
+    for (const std::int32_t language : {1031, 1033, 1036, 1049})
+        languages.entries[static_cast<std::size_t>(++languages.LanguageCount)].Language = language;
+    languages.entries[4].CharSet = 204;
+    testing::LogCapture capture;
+    LineRecords records;
+    records.LineConnected = kTrue;
+    JumpFlags jumps;
+    LineBridge bridge(records, jumps, languages, backend.variables, display, capture.log);
+    bridge.LinienParaAufbereiten("BrenkoLineOCX_NewLineParameter");
+
+    EXPECT_EQ(capture.linesStartingWith("F "), std::vector<std::string>{});
+    const auto machines = [](std::vector<std::int16_t> first) {
+        first.resize(static_cast<std::size_t>(vars::kMachineArrayLength), 0);
+        return first;
+    };
+    for (const auto& [name, elements] : std::vector<std::pair<std::string_view, std::vector<std::int16_t>>>{
+             {vars::kLiPEnable, machines({1, 1})},
+             {vars::kLiPSymbol, machines({3, 9})},
+             {vars::kLiPFremd, machines({0, 1})},
+             {vars::kLiPFern, machines({0, 1})},
+             {vars::kLiSCharset, machines({0, 204})},
+             {vars::kLiSStatus, machines({0, 4})},
+             {vars::kLiGStatus, {4, 2, 3, 4, 5, 6}}})
+        EXPECT_TRUE(
+            peer_->sees(topicOfVar(name), encodeVariablePayload(name, Variant::integerArray(elements))))
+            << name << " holds " << peer_->last(topicOfVar(name));
+
+    // The panel's variables that this pass did not write start from the catalogue too.
+    EXPECT_EQ(backend.variables.ReadVariable(vars::indexed(vars::kLiSMessageBase, 5)), Variant::text(""));
+    EXPECT_EQ(backend.variables.ReadVariable(vars::kLiLFault), Variant::integer(0));
+    // What only the visualisation writes has no value until it does.
+    for (std::string_view readOnly : {vars::kLiHNummer, vars::kLiLebenHi, vars::kSprache})
+        EXPECT_EQ(descriptionOf([&] { backend.variables.ReadVariable(readOnly); }),
+                  "Process variable '" + std::string(readOnly) + "' has no value on the broker");
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(MqttVariablesTest, AnOwnedVariableWhoseStartValueCannotBePublishedIsReportedAndStaysWithout) {
+    MqttConnection connection(loop_, settings_, "test/panel/online", reporter());
+    MqttVariables owned(loop_, connection, reporter(),
+                        {{"Kaputt", VariableType::Integer, 0, Variant::null(), true},
+                         {"Gesetzt", VariableType::Integer, 0, Variant::integer(7), true},
+                         {"Fremd", VariableType::Integer, 0, Variant::integer(1), false}});
+    owned.start(events_);
+    ASSERT_TRUE(runUntil([&] { return !events_.starts.empty(); }));
+    EXPECT_EQ(errors_,
+              std::vector<std::string>{"Process variable 'Kaputt' has no start value: Process variable "
+                                       "'Kaputt' cannot be set to Null"});
+    EXPECT_EQ(owned.ReadVariable("Gesetzt"), Variant::integer(7));
+    EXPECT_EQ(descriptionOf([&] { owned.ReadVariable("Kaputt"); }),
+              "Process variable 'Kaputt' has no value on the broker");
+    EXPECT_EQ(descriptionOf([&] { owned.ReadVariable("Fremd"); }),
+              "Process variable 'Fremd' has no value on the broker");
 }
 
 // A broker that holds back little for a client that has not acknowledged what it was sent.
