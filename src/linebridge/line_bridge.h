@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "components/line_display.h"
 #include "components/process_variables.h"
@@ -22,6 +23,10 @@ namespace orvanta {
 // The rank of a status code (the highest wins): 0 and 1 rank 1, 2 ranks 3, 3 ranks 4, 4 ranks 5, 5 ranks
 // 6, 6 ranks 2; any other code keeps the previous rank.
 std::int16_t StatusPriority(std::int16_t status, std::int16_t previous);
+
+// An integer array of the runtime (the machines' or the groups'), read whole; a type-mismatch error when the
+// variable holds no array.
+Variant::Array readWholeArray(ProcessVariables& variables, std::string_view name);
 
 class LineBridge {
 public:

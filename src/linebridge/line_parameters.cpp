@@ -59,17 +59,6 @@ const ElementNames& elementNames() {
     return names;
 }
 
-// A machine array of the runtime, read whole.
-Variant::Array readMachineArray(ProcessVariables& variables, std::string_view name) {
-    Variant value = variables.ReadVariable(name);
-    if (!value.isArray())
-        throw VbError(
-            kTypeMismatch,
-            "Process variable '" + std::string(name) + "' holds " + value.kindName() + ", not an array",
-            kSource);
-    return std::move(value.asArray());
-}
-
 std::int16_t oneOrZero(std::int16_t flag) { return flag != 0 ? 1 : 0; }
 
 // One pass's steps over the bridge's records; the trace, the fault lines and the value preparation at
@@ -266,7 +255,7 @@ private:
     template <typename Element>
     std::size_t rewriteArray(std::string_view name, Element element) {
         Variant::Array elements;
-        if (!frame_.step([&] { elements = readMachineArray(variables_, name); })) return 0;
+        if (!frame_.step([&] { elements = readWholeArray(variables_, name); })) return 0;
         const std::size_t count = std::min(elements.size(), records_.machines.size());
         for (std::size_t m = 0; m < count; ++m) elements[m] = Variant::integer(element(records_.machines[m]));
         if (count < records_.machines.size())

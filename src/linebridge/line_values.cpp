@@ -53,13 +53,7 @@ public:
 
 private:
     void readElements() {
-        Variant value = variables_.ReadVariable(name_);
-        if (!value.isArray())
-            throw VbError(
-                kTypeMismatch,
-                "Process variable '" + std::string(name_) + "' holds " + value.kindName() + ", not an array",
-                kSource);
-        elements_ = std::move(value.asArray());
+        elements_ = readWholeArray(variables_, name_);
         stored_.resize(elements_.size());
     }
 
