@@ -32,18 +32,20 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--simulate") {
             result.options.simulate = true;
         } else if (argument == "--run-for") {
-            int seconds = -1;
+            // The loop's timers count milliseconds in 32 bits: a longer time would wrap around and end
+            // the program at once, so it is refused rather than shortened behind the user's back.
+            long long seconds = -1;
             if (i + 1 < arguments.size()) {
                 const std::string& text = arguments[++i];
-                if (!text.empty() && text.size() <= 7 &&
+                if (!text.empty() && text.size() <= 18 &&
                     text.find_first_not_of("0123456789") == std::string::npos)
-                    seconds = std::stoi(text);
+                    seconds = std::stoll(text);
             }
-            if (seconds <= 0) {
-                result.error = "--run-for needs a number of seconds from 1 to 9999999";
+            if (seconds <= 0 || seconds > kMaxRunForSeconds) {
+                result.error = "--run-for needs a number of seconds from 1 to " + std::to_string(kMaxRunForSeconds);
                 return result;
             }
-            result.options.runForSeconds = seconds;
+            result.options.runForSeconds = static_cast<int>(seconds);
         } else if (argument == "--screenshot") {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
                 result.error = "--screenshot needs a file name";

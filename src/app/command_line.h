@@ -10,6 +10,9 @@
 
 namespace orvanta {
 
+// The longest --run-for whose milliseconds still fit a timer's 32-bit interval (about 24.8 days).
+inline constexpr int kMaxRunForSeconds = 2147483;
+
 struct CommandLine {
     std::optional<std::string> baseFolder;  // --base DIR
     std::optional<BackendKind> backend;     // --backend embedded|mqtt, over [Runtime] Backend

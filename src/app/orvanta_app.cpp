@@ -1,20 +1,25 @@
 #include "app/orvanta_app.h"
 
 #include <QApplication>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <random>
+#include <unistd.h>
 
 #include "app/backend_settings.h"
 #include "app/command_line.h"
 #include "app/panel.h"
+#include "app/plant_lock.h"
 #include "app/refdata_dump.h"
 #include "app/signal_watcher.h"
 #include "app/status_line.h"
+#include "components/access/bounded_process.h"
 #include "components/access/mdb_database.h"
 #include "components/clock.h"
 #include "components/demo/demo_simulator.h"
@@ -30,6 +35,7 @@
 #include "components/x11/x11_window_system.h"
 #include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
+#include "service/ini_access.h"
 #include "service/plant_files.h"
 #include "ui/line_picture_widget.h"
 #include "ui/qt_central_form.h"
@@ -93,6 +99,28 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
                                            std::random_device{}(), 1.0, report);
 }
 
+// The program log as the main form will set it up (name and size from the own INI), for what is reported
+// before the main form has read its settings. Only faults and notices are written to it.
+LogSettings startLog(const std::string& base, MessageBoxes& messages) {
+    constexpr std::int16_t kSilent = kFalse;
+    IniAccess ini(messages);
+    const std::string ownIni = plantFile(base, kOwnIniFile);
+    LogSettings settings;
+    settings.LogDateiName = ini.LoadIniString("Project", "LogFileName", ownIni, kSilent);
+    if (settings.LogDateiName.empty()) settings.LogDateiName = plantFile(base, kLogFile);
+    settings.LogDateiGroesse = logSizeOrDefault(ini.LoadIniInteger("Project", "LogFileSize", ownIni, kSilent));
+    return settings;
+}
+
+// Why lines could not be added to the log at path, without making it: empty when they could.
+std::string unwritableBecause(const std::string& path) {
+    std::error_code error;
+    const fs::path log(path);
+    const fs::path target = fs::exists(log, error) ? log : log.parent_path();
+    if (::access(target.c_str(), W_OK) == 0) return {};
+    return std::strerror(errno);
+}
+
 struct PanelViews {
     StartFormView& start;
     std::optional<std::reference_wrapper<CentralFormView>> central;  // none: the Qt main window is made here
@@ -105,18 +133,43 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     LoopApplication application(loop);
     SystemClock clock;
     Panel* panelOfProgram = nullptr;
-    const ErrorReporter report = [&err, &panelOfProgram](const std::string& message) {
-        err << "Orvanta: error: " << message << std::endl;
+
+    // A log that cannot be written is said once in the whole run, whichever of its writers finds out.
+    bool logTroubleSaid = false;
+    const auto logTrouble = [&err, &logTroubleSaid](const std::string& problem) {
+        if (logTroubleSaid) return;
+        logTroubleSaid = true;
+        err << "Orvanta: error: " << problem << std::endl;
+    };
+    // Until the main form has read its log settings, reports go to the log its settings will name, so that
+    // the cause of a start that fails is found there too.
+    LogSettings startLogSettings = startLog(base, views.messages);
+    HeadlessCentralForm noLabel(err);
+    ProgramLog startLogWriter(startLogSettings, clock, noLabel, appPath);
+    startLogWriter.onTrouble(logTrouble);
+    if (const std::string problem = unwritableBecause(startLogSettings.LogDateiName); !problem.empty())
+        logTrouble("Cannot write the log " + startLogSettings.LogDateiName + ": " + problem +
+                   "; the panel runs without it");
+
+    const ErrorReporter report = [&err, &panelOfProgram, &startLogWriter](Severity severity,
+                                                                          const std::string& message) {
+        const bool notice = severity == Severity::Notice;
+        err << (notice ? "Orvanta: " : "Orvanta: error: ") << message << std::endl;
         // Once the main form runs, its log keeps the message too: that is where a plant engineer looks
         // for what happened in the night (a broker that went away and came back).
         OrvantaCentral* central = panelOfProgram != nullptr ? panelOfProgram->central() : nullptr;
-        if (central != nullptr && central->loaded()) {
-            ProgramLog& log = central->log();
-            log.LogEintrag(log.clock().longTime() + " " + log.clock().shortDate() + " " + message, 0, 0, 0, kTrue);
+        ProgramLog& log = central != nullptr && central->loaded() ? central->log() : startLogWriter;
+        const std::string line = log.clock().longTime() + " " + log.clock().shortDate() + " " + message;
+        if (notice) {
+            log.LogHinweis(line);
+        } else {
+            log.LogEintrag(line, 0, 0, 0, kTrue);
         }
     };
 
-    MdbDatabaseEngine databases(defaultMdbReaderPath());
+    // A Ctrl-C stops the readers, so that a start blocked on a reader that hangs goes on to the end.
+    HelperStop helpers;
+    MdbDatabaseEngine databases(defaultMdbReaderPath(), {}, &helpers);
     // Embedded: the variables inside the program and the line from Line.json (played by the simulator on
     // request). MQTT: both from the broker, the line's description too.
     std::unique_ptr<EmbeddedRuntime> embedded;
@@ -156,9 +209,10 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     Panel panel(PanelParts{loop, variables, runtime, line, views.start, centralView, views.messages,
                            application, windows, databases, clock, report, appPath});
     panelOfProgram = &panel;
-    if (qtCentral)
-        panel.onCentralCreated(
-            [&](OrvantaCentral& central) { qtCentral->linePicture().setLanguages(&central.languages()); });
+    panel.onCentralCreated([&](OrvantaCentral& central) {
+        central.log().onTrouble(logTrouble);
+        if (qtCentral) qtCentral->linePicture().setLanguages(&central.languages());
+    });
 
     // Without windows, what a person on a terminal sees of the line, once a second.
     Timer statusLines(loop, "StatusLine", 1000, [&] {
@@ -179,7 +233,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         });
         runFor->setEnabled(true);
     }
-    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted);
+    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted, &helpers);
 
     try {
         panel.start();
@@ -228,6 +282,19 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
                "over MQTT run orvanta-sim beside the program\n";
         return kExitUsage;
     }
+
+    // Held until the process ends.
+    const PlantLock lock = PlantLock::take(base);
+    if (lock.state() == PlantLock::State::HeldElsewhere) {
+        err << "orvanta: another orvanta"
+            << (lock.holder() > 0 ? " (pid " + std::to_string(lock.holder()) + ")" : std::string())
+            << " already runs on the plant folder " << base
+            << "; one panel per plant folder (the lock file is " << lock.path() << ")" << std::endl;
+        return kExitPlantInUse;
+    }
+    if (lock.state() == PlantLock::State::Unavailable)
+        err << "Orvanta: error: cannot make the lock file " << lock.path() << " (" << lock.problem()
+            << "): a second panel started on this plant folder would not be refused" << std::endl;
 
     SignalWatcher::blockSignals();
     const char* display = std::getenv("DISPLAY");

@@ -12,6 +12,7 @@ namespace orvanta {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitStartFailed = 1;    // the runtime could not start
 inline constexpr int kExitUsage = 2;          // bad command line or plant folder
+inline constexpr int kExitPlantInUse = 3;     // another orvanta runs on the same plant folder
 inline constexpr int kExitInterrupted = 130;  // a second Ctrl-C while the orderly end was under way
 
 int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

@@ -12,24 +12,33 @@
 
 namespace orvanta {
 
+class HelperStop;
+
 class SignalWatcher {
 public:
     // Blocks the signals in the calling thread and so in every thread started after it (toolkits, network
     // clients and readers start their own): only the watcher's sigwait receives them. Call it first thing.
     static sigset_t blockSignals();
 
-    // interruptedStatus: the exit status for the second signal.
-    SignalWatcher(RunLoop& loop, std::function<void()> orderlyEnd, int interruptedStatus);
+    // How long a second signal lets the loop end by itself before the process exits from the watcher.
+    static constexpr int kGraceMs = 300;
+
+    // interruptedStatus: the exit status for the second signal. helpers, when given, outlives the watcher:
+    // the first signal stops them, so that a start blocked on a helper (a hung reader) goes on to the end.
+    SignalWatcher(RunLoop& loop, std::function<void()> orderlyEnd, int interruptedStatus,
+                  HelperStop* helpers = nullptr);
     ~SignalWatcher();
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
 private:
     void watch();
+    [[noreturn]] void exitAtOnce() const;
 
     RunLoop& loop_;
     std::function<void()> orderlyEnd_;
     int interruptedStatus_;
+    HelperStop* helpers_;
     sigset_t signals_{};
     std::thread thread_;
 };

@@ -18,8 +18,6 @@ constexpr std::int32_t kDisconnectedColour = 192;  // dark red
 constexpr const char* kSection = "Project";
 constexpr std::int16_t kSilent = kFalse;  // missing settings fall back to their defaults unreported
 
-std::int32_t logSizeOrDefault(std::int16_t kib) { return kib < 10 || kib > 2000 ? 100 : kib; }
-
 }  // namespace
 
 OrvantaCentral::OrvantaCentral(const CentralComponents& components)

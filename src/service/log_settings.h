@@ -16,4 +16,7 @@ struct LogSettings {
     std::string LogDateiOCXName;
 };
 
+// A configured size limit in KiB, or the default of 100 when it is missing or outside 10 to 2000.
+inline std::int32_t logSizeOrDefault(std::int16_t kib) { return kib < 10 || kib > 2000 ? 100 : kib; }
+
 }  // namespace orvanta

@@ -12,6 +12,8 @@ inline constexpr std::string_view kProgramFolder = "/Program/Orvanta";
 inline constexpr std::string_view kProgramIniFile = "/Parameter/Program.ini";
 inline constexpr std::string_view kOwnIniFile = "/Program/Orvanta/Orvanta.ini";
 inline constexpr std::string_view kLogFile = "/Program/Orvanta/Orvanta.log";
+// Held by the panel that runs on the plant, so that a second one on the same folder is refused.
+inline constexpr std::string_view kPlantLockFile = "/Orvanta.lock";
 inline constexpr std::string_view kLineDisplayLogFile = "/Program/Orvanta/OrvantaOCX.log";
 // The visualisation project, and the database that stands in for it on plants without the studio: both
 // hold the alarm definitions and the alarm texts.

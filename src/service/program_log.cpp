@@ -11,8 +11,12 @@
 // that call it, and it cannot log its own errors.
 #include "service/program_log.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -42,12 +46,18 @@ void quietly(Step&& step) noexcept {
     }
 }
 
-// A line that cannot be written is lost: no caller could do anything about it.
-void appendLine(const std::string& path, const std::string& line) {
+// Empty when the line was written, else why not. The file is closed even when the write fell short.
+std::string appendLine(const std::string& path, const std::string& line) {
     std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (file == nullptr) return;
-    static_cast<void>(std::fwrite(line.data(), 1, line.size(), file));
-    std::fclose(file);
+    if (file == nullptr) return std::strerror(errno);
+    errno = 0;
+    const bool complete = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    const int closeError = errno;
+    if (complete && closed) return {};
+    const int error = !complete ? writeError : closeError;
+    return error != 0 ? std::strerror(error) : "the line was written only in part";
 }
 
 // A size that cannot be measured counts as exceeded, so that the shortening is at least attempted.
@@ -145,9 +155,15 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
     return std::ferror(log) == 0;
 }
 
-void shortenLog(const std::string& logName, std::int32_t limitKiB, const std::string& marker) {
+void shortenLog(const std::string& path, std::int32_t limitKiB, const std::string& marker) {
     std::error_code error;
-    if (logName.empty() || !fs::is_regular_file(logName, error)) return;
+    if (path.empty() || !fs::is_regular_file(path, error)) return;
+    // A log reached through a link is shortened where it lies: the link stays a link.
+    const std::string logName = fs::canonical(path, error).string();
+    if (error) return;
+    // A log that cannot be written keeps its content: shortening it would drop old lines while no new
+    // one can take their place (the rename below needs only the folder to be writable).
+    if (::access(logName.c_str(), W_OK) != 0) return;
     const std::string temporaryName = logName + ".tmp";
 
     const FileHandle log(std::fopen(logName.c_str(), "rb"));
@@ -184,13 +200,15 @@ void shortenLog(const std::string& logName, std::int32_t limitKiB, const std::st
 
 }  // namespace
 
-void appendToLimitedLog(const std::string& path, std::int32_t limitKiB, const std::string& line,
-                        const Clock& clock) {
+std::string appendToLimitedLog(const std::string& path, std::int32_t limitKiB, const std::string& line,
+                               const Clock& clock) {
+    std::string problem;
     quietly([&] {
         if (path.empty()) return;
-        appendLine(path, line + kLineEnd);
-        if (sizeExceeded(path, limitKiB)) shortenLimitedLog(path, limitKiB, clock);
+        problem = appendLine(path, line + kLineEnd);
+        if (problem.empty() && sizeExceeded(path, limitKiB)) shortenLimitedLog(path, limitKiB, clock);
     });
+    return problem;
 }
 
 void shortenLimitedLog(const std::string& path, std::int32_t limitKiB, const Clock& clock) {
@@ -208,18 +226,36 @@ void ProgramLog::LogEintrag(const std::string& text, std::int16_t show, std::int
                             std::int16_t data, std::int16_t fault) {
     if (!writes(system, data, fault)) return;
 
+    std::string line;
     quietly([&] {
-        std::string line;
         if (fault == kTrue) line += "F ";
         if (data == kTrue) line += "D ";
         if (system == kTrue) line += "S ";
         line += text;
-        appendToLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, line, clock_);
     });
+    append(line);
     if (show != 0) {
         quietly([&] { form_.setLabelFehlerCaption(text); });
         quietly([&] { form_.setLabelFehlerVisible(true); });
     }
+}
+
+void ProgramLog::LogHinweis(const std::string& text) { append(text); }
+
+void ProgramLog::append(const std::string& line) {
+    std::string problem;
+    quietly([&] { problem = appendToLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, line, clock_); });
+    if (problem.empty()) {
+        troubleReported_ = false;
+        return;
+    }
+    // Once for a run of lost lines, not once a line: the report must not bury what it reports on.
+    if (troubleReported_ || !onTrouble_) return;
+    troubleReported_ = true;
+    quietly([&] {
+        onTrouble_("Cannot write the log " + settings_.LogDateiName + ": " + problem +
+                   "; its lines are lost until it can be written again");
+    });
 }
 
 bool ProgramLog::writes(std::int16_t system, std::int16_t data, std::int16_t fault) const {

@@ -88,10 +88,13 @@ private:
     posix_spawnattr_t attributes_;
 };
 
-// The started child: killed (with its process group) and reaped when it is left unreaped.
+// The started child: killed (with its process group) and reaped when it is left unreaped. While it is
+// known to a HelperStop it is never reaped, so that a kill from there cannot reach a reused pid.
 class Child {
 public:
-    explicit Child(pid_t pid) : pid_(pid) {}
+    Child(pid_t pid, HelperStop* stop) : pid_(pid), stop_(stop) {
+        if (stop_ != nullptr) stop_->enter(pid_);
+    }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() {
@@ -108,6 +111,15 @@ public:
 
     // Reaps the child; with WNOHANG false while it still runs.
     bool wait(int options) {
+        if ((options & WNOHANG) != 0) {
+            siginfo_t info{};
+            int checked = 0;
+            do {
+                checked = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+            } while (checked != 0 && errno == EINTR);
+            if (checked == 0 && info.si_pid == 0) return false;
+        }
+        if (stop_ != nullptr) stop_->leave(pid_);
         for (;;) {
             const pid_t done = ::waitpid(pid_, &status_, options);
             if (done == pid_) break;
@@ -125,6 +137,7 @@ public:
 
 private:
     pid_t pid_;
+    HelperStop* stop_;
     bool reaped_ = false;
     bool lost_ = false;
     int status_ = 0;
@@ -159,12 +172,50 @@ bool drain(int fd, std::string& into, std::size_t keep) {
 
 }  // namespace
 
+HelperStop::HelperStop() {
+    // Without the pipe a stop still ends every run that starts after it, only not one that already waits.
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+HelperStop::~HelperStop() {
+    for (const int fd : wake_)
+        if (fd >= 0) ::close(fd);
+}
+
+void HelperStop::stop() {
+    if (stopped_.exchange(true)) return;
+    // Never read: the descriptor stays readable, so every waiting run and every later one sees it.
+    if (wake_[1] >= 0) static_cast<void>(::write(wake_[1], "x", 1));
+}
+
+void HelperStop::killRunning() {
+    const std::lock_guard lock(mutex_);
+    for (const pid_t pid : running_) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+    }
+}
+
+void HelperStop::enter(pid_t pid) {
+    const std::lock_guard lock(mutex_);
+    running_.insert(pid);
+}
+
+void HelperStop::leave(pid_t pid) {
+    const std::lock_guard lock(mutex_);
+    running_.erase(pid);
+}
+
 BoundedRunResult runBounded(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                            const BoundedRunLimits& limits) {
+                            const BoundedRunLimits& limits, HelperStop* stop) {
     BoundedRunResult result;
     const auto deadline = Clock::now() + limits.wallTime;
     if (argv.empty()) {
         result.spawnError = EINVAL;
+        return result;
+    }
+    if (stop != nullptr && stop->stopped()) {
+        result.end = BoundedRunResult::End::Stopped;
         return result;
     }
     Pipe output;
@@ -187,21 +238,27 @@ BoundedRunResult runBounded(const std::vector<std::string>& argv, const std::vec
     result.spawnError = ::posix_spawn(&pid, argv.front().c_str(), settings.actions(), settings.attributes(),
                                       arguments.data(), variables.data());
     if (result.spawnError != 0) return result;
-    Child child(pid);
+    Child child(pid, stop);
     output.write.reset();
     errors.write.reset();
 
     result.end = BoundedRunResult::End::Exited;
     while (output.read.isOpen() || errors.read.isOpen()) {
-        pollfd watched[2] = {{output.read.get(), POLLIN, 0}, {errors.read.get(), POLLIN, 0}};
+        pollfd watched[3] = {{output.read.get(), POLLIN, 0},
+                             {errors.read.get(), POLLIN, 0},
+                             {stop != nullptr ? stop->wakeDescriptor() : -1, POLLIN, 0}};
         const int timeout = millisecondsUntil(deadline);
         if (timeout == 0) {
             result.end = BoundedRunResult::End::TimedOut;
             break;
         }
-        const int ready = ::poll(watched, 2, timeout);
+        const int ready = ::poll(watched, 3, timeout);
         if (ready < 0 && errno != EINTR) {
             result.end = BoundedRunResult::End::TimedOut;  // cannot wait any more: stop it like a hang
+            break;
+        }
+        if (stop != nullptr && stop->stopped()) {
+            result.end = BoundedRunResult::End::Stopped;
             break;
         }
         if (ready <= 0) continue;
@@ -223,6 +280,10 @@ BoundedRunResult runBounded(const std::vector<std::string>& argv, const std::vec
         while (!child.wait(WNOHANG)) {
             if (millisecondsUntil(deadline) == 0) {
                 result.end = BoundedRunResult::End::TimedOut;
+                break;
+            }
+            if (stop != nullptr && stop->stopped()) {
+                result.end = BoundedRunResult::End::Stopped;
                 break;
             }
             pauseBriefly(pause);

@@ -109,8 +109,8 @@ private:
 
 }  // namespace
 
-MdbDatabaseEngine::MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits)
-    : readerPath_(std::move(readerPath)), limits_(limits) {}
+MdbDatabaseEngine::MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits, HelperStop* stop)
+    : readerPath_(std::move(readerPath)), limits_(limits), stop_(stop) {}
 
 std::unique_ptr<Database> MdbDatabaseEngine::OpenDatabase(const std::string& path) {
     struct stat status {};
@@ -157,7 +157,7 @@ std::shared_ptr<const Table> MdbDatabaseEngine::readTable(const std::string& pat
     BoundedRunLimits runLimits;
     runLimits.wallTime = limits_.wallTime;
     runLimits.maxOutputBytes = limits_.outputBytes;
-    const BoundedRunResult run = runBounded(argv, {"LC_ALL=C"}, runLimits);
+    const BoundedRunResult run = runBounded(argv, {"LC_ALL=C"}, runLimits, stop_);
 
     const std::string context = "Cannot read table " + quoted(table) + " of " + quoted(path) + ": ";
     const auto failed = [&](const std::string& what) {
@@ -178,6 +178,8 @@ std::shared_ptr<const Table> MdbDatabaseEngine::readTable(const std::string& pat
         case End::TimedOut:
             throw failed("the reader took longer than " + amountOfTime(limits_.wallTime) +
                          " and was stopped");
+        case End::Stopped:
+            throw failed("the reader was stopped because the program is ending");
         case End::OutputTooLarge:
             throw failed("the reader's output passed " + amountOfBytes(limits_.outputBytes) +
                          " and it was stopped");

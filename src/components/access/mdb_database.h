@@ -21,9 +21,12 @@ struct MdbReaderLimits {
     std::size_t outputBytes = std::size_t{256} << 20;
 };
 
+class HelperStop;
+
 class MdbDatabaseEngine : public DatabaseEngine {
 public:
-    explicit MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits = {});
+    // stop, when given, outlives the engine and ends its readers early (3049), for a program that ends.
+    explicit MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits = {}, HelperStop* stop = nullptr);
 
     // VbError 3024 when path is not a readable regular file, 3343 when it lacks the Jet/ACE signature.
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override;
@@ -35,6 +38,7 @@ public:
 private:
     std::string readerPath_;
     MdbReaderLimits limits_;
+    HelperStop* stop_;
 };
 
 // The reader installed beside the running program.
