@@ -241,7 +241,8 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;
     }
-    return loop.run();
+    const int status = loop.run();
+    return signals.interrupted() ? kExitInterrupted : status;
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ void SignalWatcher::watch() {
     if (sigwait(&signals_, &received) != 0 || received == SIGUSR2) return;
     // The second: a loop that is free ends by itself and the program returns the status in order. A loop
     // blocked in a handler cannot, so after a short grace the process ends from here.
+    interrupted_ = true;
     if (helpers_ != nullptr) helpers_->killRunning();
     loop_.quit(interruptedStatus_);
     const timespec grace{0, kGraceMs * 1000L * 1000L};

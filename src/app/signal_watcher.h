@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -31,6 +32,10 @@ public:
     SignalWatcher(const SignalWatcher&) = delete;
     SignalWatcher& operator=(const SignalWatcher&) = delete;
 
+    // Whether a second signal came: the program then ends with interruptedStatus, even when the orderly end
+    // it interrupted had set another status of its own.
+    bool interrupted() const { return interrupted_.load(); }
+
 private:
     void watch();
     [[noreturn]] void exitAtOnce() const;
@@ -39,6 +44,7 @@ private:
     std::function<void()> orderlyEnd_;
     int interruptedStatus_;
     HelperStop* helpers_;
+    std::atomic<bool> interrupted_{false};
     sigset_t signals_{};
     std::thread thread_;
 };

@@ -196,6 +196,162 @@ TEST_F(ProgramTest, TheSimulatedDemoLineRunsForItsTimeAndLeavesAWellFormedLog) {
     EXPECT_GT(lines, 20);
 }
 
+// Whether pid names a process that still runs (a zombie has ended).
+bool runs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, name, state;
+    return stat >> pidText >> name >> state && state != "Z";
+}
+
+// The program beside a reader that hangs (a damaged file on a stalled disk, say): the reader notes its
+// pid and then sleeps for a minute.
+class HungReaderTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        folder = fs::path(ORVANTA_BINARY).parent_path() /
+                 ("hung-reader-" + std::to_string(getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::error_code linked;
+        fs::create_hard_link(ORVANTA_BINARY, folder / "orvanta", linked);  // the reader is found beside it
+        if (linked) fs::copy_file(ORVANTA_BINARY, folder / "orvanta");
+        std::ofstream(folder / "orvanta-mdb-reader")
+            << "#!/bin/sh\necho $$ >> " << (folder / "readers").string() << "\nexec /bin/sleep 60\n";
+        fs::permissions(folder / "orvanta-mdb-reader", fs::perms::owner_all);
+    }
+    void TearDown() override {
+        for (const pid_t reader : readers()) kill(reader, SIGKILL);
+        fs::remove_all(folder);
+        ProgramTest::TearDown();
+    }
+    std::vector<pid_t> readers() const {
+        std::ifstream in(folder / "readers");
+        std::vector<pid_t> pids;
+        for (pid_t pid = 0; in >> pid;) pids.push_back(pid);
+        return pids;
+    }
+    bool aReaderRuns() const {
+        for (int i = 0; i < 100; ++i) {
+            for (const pid_t reader : readers())
+                if (runs(reader)) return true;
+            usleep(10000);
+        }
+        return false;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(HungReaderTest, AFirstCtrlCStopsTheReaderAndEndsTheStartInOrder) {
+    RunningProgram program((folder / "orvanta").string(), {"--base", plant.string(), "--headless"});
+    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(aReaderRuns());
+    const auto begin = Clock::now();
+    program.signal(SIGINT);
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(3));
+    EXPECT_NE(program.stderrText.find("the reader was stopped because the program is ending"), std::string::npos)
+        << program.stderrText;
+    EXPECT_NE(program.stderrText.find("start form unloaded"), std::string::npos) << program.stderrText;
+    for (const pid_t reader : readers()) EXPECT_FALSE(runs(reader)) << reader;
+}
+
+TEST_F(HungReaderTest, ASecondCtrlCEndsAtOnceWithStatus130) {
+    RunningProgram program((folder / "orvanta").string(), {"--base", plant.string(), "--headless"});
+    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(aReaderRuns());
+    const auto begin = Clock::now();
+    program.signal(SIGTERM);
+    program.signal(SIGINT);
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 130) << program.stderrText;
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
+    usleep(100000);
+    for (const pid_t reader : readers()) EXPECT_FALSE(runs(reader)) << reader;
+}
+
+TEST_F(ProgramTest, ASecondPanelOnThePlantFolderIsRefusedWhateverPathNamesItAndACrashLeavesNoLock) {
+    RunningProgram first(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
+    ASSERT_TRUE(first.waitForError("main form shown", std::chrono::seconds(10))) << first.stderrText;
+
+    const fs::path link = plant.string() + "-link";
+    fs::remove(link);
+    fs::create_directory_symlink(plant, link);
+    std::string otherCase = plant.string();
+    for (std::size_t i = plant.parent_path().string().size() + 1; i < otherCase.size(); ++i)
+        otherCase[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(otherCase[i])));
+    for (const std::string& base : {plant.string(), link.string(), otherCase}) {
+        RunningProgram second(ORVANTA_BINARY, {"--base", base, "--headless"});
+        EXPECT_EQ(second.waitForExit(std::chrono::seconds(10)), 3) << base << "\n" << second.stderrText;
+        EXPECT_NE(second.stderrText.find("already runs on the plant folder "), std::string::npos)
+            << second.stderrText;
+        EXPECT_NE(second.stderrText.find("pid " + std::to_string(first.pid())), std::string::npos)
+            << second.stderrText;
+        EXPECT_EQ(second.stderrText.find("main form shown"), std::string::npos) << second.stderrText;
+    }
+    fs::remove(link);
+
+    first.signal(SIGKILL);
+    first.waitForExit(std::chrono::seconds(5));
+    RunningProgram after(ORVANTA_BINARY, {"--base", plant.string(), "--headless", "--run-for", "1"});
+    EXPECT_EQ(after.waitForExit(std::chrono::seconds(10)), 0) << after.stderrText;
+    EXPECT_EQ(after.stderrText.find("error"), std::string::npos) << after.stderrText;
+}
+
+// Root reads and writes whatever the permissions say: the program then runs as nobody.
+std::vector<std::string> unprivileged(std::vector<std::string> command) {
+    if (geteuid() != 0) return command;
+    command.insert(command.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    return command;
+}
+
+TEST_F(ProgramTest, OnAReadOnlyPlantFolderThePanelRunsAndSaysOnceThatItHasNoLogAndNoLock) {
+    if (geteuid() == 0 && !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is not installed";
+    // A fault to be logged: a missing line description.
+    fs::remove(plant / "Program" / "Orvanta" / "Line.json");
+    for (const auto& entry : fs::recursive_directory_iterator(plant))
+        fs::permissions(entry.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+    fs::permissions(plant, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    std::vector<std::string> command =
+        unprivileged({ORVANTA_BINARY, "--base", plant.string(), "--headless", "--run-for", "2"});
+    const std::string binary = geteuid() == 0 ? "/usr/bin/setpriv" : command.front();
+    if (geteuid() != 0) command.erase(command.begin());
+    RunningProgram program(binary, command);
+    const int status = program.waitForExit(std::chrono::seconds(20));
+    fs::permissions(plant, fs::perms::owner_all, fs::perm_options::add);
+    for (const auto& entry : fs::recursive_directory_iterator(plant))
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(status, 0) << program.stderrText;
+    const auto count = [&](const std::string& text) {
+        std::size_t found = 0;
+        for (std::size_t at = program.stderrText.find(text); at != std::string::npos;
+             at = program.stderrText.find(text, at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count("Orvanta: error: cannot make the lock file " + plant.string() + "/Orvanta.lock"), 1u)
+        << program.stderrText;
+    EXPECT_EQ(count("Orvanta: error: Cannot write the log " + plant.string() + "/Program/Orvanta/Orvanta.log"),
+              1u)
+        << program.stderrText;
+    EXPECT_NE(program.stderrText.find("main form shown"), std::string::npos) << program.stderrText;
+    EXPECT_FALSE(fs::exists(plant / "Program" / "Orvanta" / "Orvanta.log"));
+}
+
+TEST_F(ProgramTest, TheCauseOfAFailedStartIsInTheLogToo) {
+    std::ofstream(plant / "Program" / "Orvanta" / "Variables.json") << "{\"variables\": [ {\"name\": 5} ]}";
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
+    EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 1) << program.stderrText;
+    std::ifstream logFile(plant / "Program" / "Orvanta" / "Orvanta.log");
+    const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(std::regex_match(log, std::regex("F \\d\\d:\\d\\d:\\d\\d \\S+ The process-variable runtime cannot "
+                                                 "start: \\S+/Variables.json: entry 1: [^\r]*\r\n")))
+        << log;
+}
+
 TEST_F(ProgramTest, HelpVersionAndBadArguments) {
     {
         RunningProgram program(ORVANTA_BINARY, {"--help"});
@@ -216,6 +372,14 @@ TEST_F(ProgramTest, HelpVersionAndBadArguments) {
     {
         RunningProgram program(ORVANTA_BINARY, {"--base"});
         EXPECT_EQ(program.waitForExit(std::chrono::seconds(5)), 2);
+    }
+    {
+        // Once wrapped around in the timer's milliseconds and ended the program at once with status 0.
+        RunningProgram program(ORVANTA_BINARY, {"--headless", "--run-for", "2147484"});
+        EXPECT_EQ(program.waitForExit(std::chrono::seconds(5)), 2);
+        EXPECT_NE(program.stderrText.find("--run-for needs a number of seconds from 1 to 2147483"),
+                  std::string::npos)
+            << program.stderrText;
     }
 }
 

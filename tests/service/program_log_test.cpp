@@ -1,6 +1,8 @@
 #include "service/program_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -207,6 +209,103 @@ TEST_F(ProgramLogTest, TheOldLogStaysWhenTheShortenedOneCannotBeWritten) {
               fs::perms::owner_read | fs::perms::owner_write)
         << "the shortened log keeps the old one's permissions";
     EXPECT_FALSE(fs::exists(temporaryName()));
+}
+
+// Runs body where permissions hold: as an unprivileged user in a child when the test runs as root.
+// Returns body's result, or -1 when the child failed.
+template <typename Body>
+int withoutPrivileges(Body body) {
+    if (geteuid() != 0) return body();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(255);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ProgramLogTest, AReadOnlyLogKeepsEveryOldLineAndAReadOnlyFolderMakesNoLog) {
+    // Past its limit, so that every line would shorten it; the folder stays writable, which is all a
+    // rename over the log needs.
+    const std::string content = std::string(2000, 'a') + "\r\n" + std::string(10000, 'b') + "\r\n";
+    settings_.LogDateiGroesse = 10;
+    write(settings_.LogDateiName, content);
+    fs::permissions(settings_.LogDateiName, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(dir_, fs::perms::all);
+    const fs::path readOnlyFolder = dir_ / "read-only";
+    fs::create_directories(readOnlyFolder);
+    fs::permissions(readOnlyFolder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+
+    const int told = withoutPrivileges([&] {
+        int count = 0;
+        log_.onTrouble([&](const std::string& problem) {
+            count += problem.find(settings_.LogDateiName) != std::string::npos &&
+                     problem.find("Permission denied") != std::string::npos;
+        });
+        for (int i = 0; i < 5; ++i) log_.LogEintrag("lost " + std::to_string(i), 0, 0, 0, -1);
+        log_.LogKuerzen();
+        const bool said = !appendToLimitedLog(settings_.LogDateiName, 10, "lost too", clock_).empty();
+        LogSettings elsewhere = settings_;
+        elsewhere.LogDateiName = (readOnlyFolder / "Orvanta.log").string();
+        ProgramLog second(elsewhere, clock_, form_, dir_.string());
+        second.onTrouble([&](const std::string& problem) {
+            count += problem.find(elsewhere.LogDateiName) != std::string::npos;
+        });
+        for (int i = 0; i < 5; ++i) second.LogEintrag("nowhere", 0, 0, 0, -1);
+        return count * 10 + (said ? 1 : 0);
+    });
+    if (told < 0) GTEST_SKIP() << "cannot drop privileges here";
+    EXPECT_EQ(told, 21) << "told once for each log, and appendToLimitedLog says why the line was lost";
+    EXPECT_EQ(logContent(), content);
+    EXPECT_FALSE(fs::exists(temporaryName()));
+    EXPECT_FALSE(fs::exists(readOnlyFolder / "Orvanta.log"));
+}
+
+TEST_F(ProgramLogTest, LostLinesAreToldOnceUntilALineIsWrittenAgain) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    std::vector<std::string> told;
+    log_.onTrouble([&](const std::string& problem) { told.push_back(problem); });
+    fs::create_symlink("/dev/full", settings_.LogDateiName);  // every write fails there as on a full disk
+    log_.LogEintrag("lost", 0, 0, 0, -1);
+    log_.LogHinweis("lost too");
+    log_.LogEintrag("and lost", 0, 0, 0, -1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "Cannot write the log " + settings_.LogDateiName +
+                           ": No space left on device; its lines are lost until it can be written again");
+
+    fs::remove(settings_.LogDateiName);
+    log_.LogEintrag("written", 0, 0, 0, -1);
+    log_.LogHinweis("a notice");
+    log_.LogEintrag("system, not written", 0, -1, 0, 0);
+    EXPECT_EQ(logContent(), "F written\r\na notice\r\n");
+    EXPECT_EQ(told.size(), 1u);
+
+    fs::remove(settings_.LogDateiName);
+    fs::create_symlink("/dev/full", settings_.LogDateiName);
+    log_.LogEintrag("lost again", 0, 0, 0, -1);
+    log_.LogEintrag("and again", 0, 0, 0, -1);
+    EXPECT_EQ(told.size(), 2u);
+}
+
+// A log kept elsewhere through a link, as on a plant whose log lies on another disk.
+TEST_F(ProgramLogTest, ASymlinkedLogIsShortenedInTheFileItNamesAndStaysALink) {
+    const fs::path target = dir_ / "elsewhere" / "real.log";
+    fs::create_directories(target.parent_path());
+    write(target, std::string(2000, 'a') + "\r\n" + std::string(10000, 'b') + "\r\n");
+    fs::create_symlink(target, settings_.LogDateiName);
+    settings_.LogDateiGroesse = 10;
+    log_.LogEintrag("new", 0, 0, 0, -1);
+    EXPECT_TRUE(fs::is_symlink(settings_.LogDateiName));
+    EXPECT_EQ(read(target), kMarker + std::string(10000, 'b') + "\r\nF new\r\n");
+    EXPECT_FALSE(fs::exists(temporaryName()));
+    EXPECT_FALSE(fs::exists(target.string() + ".tmp"));
+
+    log_.LogEintrag("next", 0, 0, 0, -1);
+    EXPECT_TRUE(fs::is_symlink(settings_.LogDateiName));
+    EXPECT_EQ(read(target).substr(read(target).size() - 8), "F next\r\n");
 }
 
 TEST_F(ProgramLogTest, LogFileAppendsTimedLinesToLogLogInTheProgramFolder) {
