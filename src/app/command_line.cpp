@@ -86,7 +86,7 @@ std::string usageText() {
            "  --simulate       play the demo world around the panel: the visualisation, alarms coming\n"
            "                   and going on the own machines, the foreign machines, the line's\n"
            "                   connection. For demonstrations only, never on a real line.\n"
-           "  --run-for SECONDS  end the program in order after this time.\n"
+           "  --run-for SECONDS  end the program in order after this time (1 to 2147483).\n"
            "  --screenshot FILE.png  save a picture of the main window after --run-for seconds (3 if\n"
            "                   not given) and end; without a display it is drawn offscreen.\n"
            "  --dump-refdata   print the plant's alarm definitions and languages as the panel reads\n"
@@ -94,7 +94,8 @@ std::string usageText() {
            "  --help           show this text and exit.\n"
            "  --version        show the program's version and exit.\n"
            "\n"
-           "Ctrl-C (SIGINT) or SIGTERM ends the program in order; a second one ends it at once.\n";
+           "Ctrl-C (SIGINT) or SIGTERM ends the program in order, a start too; a second one ends it at\n"
+           "once (status 130). A second panel on the same plant folder is refused (status 3).\n";
 }
 
 }  // namespace orvanta

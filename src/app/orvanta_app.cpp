@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "app/panel.h"
 #include "app/plant_lock.h"
+#include "app/program_reporter.h"
 #include "app/refdata_dump.h"
 #include "app/signal_watcher.h"
 #include "app/status_line.h"
@@ -151,21 +152,10 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         logTrouble("Cannot write the log " + startLogSettings.LogDateiName + ": " + problem +
                    "; the panel runs without it");
 
-    const ErrorReporter report = [&err, &panelOfProgram, &startLogWriter](Severity severity,
-                                                                          const std::string& message) {
-        const bool notice = severity == Severity::Notice;
-        err << (notice ? "Orvanta: " : "Orvanta: error: ") << message << std::endl;
-        // Once the main form runs, its log keeps the message too: that is where a plant engineer looks
-        // for what happened in the night (a broker that went away and came back).
+    const ErrorReporter report = programReporter(err, [&panelOfProgram, &startLogWriter]() -> ProgramLog& {
         OrvantaCentral* central = panelOfProgram != nullptr ? panelOfProgram->central() : nullptr;
-        ProgramLog& log = central != nullptr && central->loaded() ? central->log() : startLogWriter;
-        const std::string line = log.clock().longTime() + " " + log.clock().shortDate() + " " + message;
-        if (notice) {
-            log.LogHinweis(line);
-        } else {
-            log.LogEintrag(line, 0, 0, 0, kTrue);
-        }
-    };
+        return central != nullptr && central->loaded() ? central->log() : startLogWriter;
+    });
 
     // A Ctrl-C stops the readers, so that a start blocked on a reader that hangs goes on to the end.
     HelperStop helpers;

@@ -22,12 +22,14 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <mdbtools.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -428,6 +430,8 @@ int main(int argc, char** argv) {
     using orvanta::mdb_protocol::ReaderErrorCode;
     // Never leave a core file of a crash on a damaged database behind.
     orvanta::limit(RLIMIT_CORE, 0);
+    // A reader whose panel is gone (killed, crashed) reads for no one: it ends with it instead of hanging on.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int protocol = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     if (protocol < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return static_cast<int>(ReaderErrorCode::kWriteFailed);

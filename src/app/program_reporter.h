@@ -1,0 +1,19 @@
+// What the running program reports (a setting it could not use, a broker that went away, the broker
+// back again) goes to standard error for a person at a terminal and into the program log, which is where
+// a plant engineer looks for what happened in the night. An error is marked as one on both; a notice,
+// news that needs no action, is not.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+
+#include "components/error_reporter.h"
+#include "service/program_log.h"
+
+namespace orvanta {
+
+// log gives the log to write to at the moment of the report: the one the start knows, then the main
+// form's once it runs.
+ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog&()> log);
+
+}  // namespace orvanta

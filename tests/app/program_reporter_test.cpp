@@ -1,0 +1,40 @@
+#include "app/program_reporter.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/log_capture.h"
+
+namespace orvanta {
+namespace {
+
+// Errors and notices, in the order they came, each marked as what it is on standard error and in the
+// log; a notice is written whatever categories the log has switched on.
+TEST(ProgramReporter, WritesErrorsAsFaultsAndNoticesAsPlainLinesOnStandardErrorAndInTheLog) {
+    testing::LogCapture capture;
+    capture.settings.LogSystem = 0;
+    capture.settings.Logdaten = 0;
+    testing::LogCapture later;
+    ProgramLog* current = &capture.log;
+    std::ostringstream err;
+    const ErrorReporter report = programReporter(err, [&]() -> ProgramLog& { return *current; });
+
+    report("The connection to the MQTT broker was lost");
+    report.notice("The connection to the MQTT broker is back");
+    later.clock.time = "23:59:58";
+    current = &later.log;
+    report.notice("3 values were published again");
+
+    EXPECT_EQ(err.str(),
+              "Orvanta: error: The connection to the MQTT broker was lost\n"
+              "Orvanta: The connection to the MQTT broker is back\n"
+              "Orvanta: 3 values were published again\n");
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                   "F 14:03:07 07.12.2026 The connection to the MQTT broker was lost",
+                                   "14:03:07 07.12.2026 The connection to the MQTT broker is back"}));
+    EXPECT_EQ(later.lines(), std::vector<std::string>{"23:59:58 07.12.2026 3 values were published again"});
+}
+
+}  // namespace
+}  // namespace orvanta
