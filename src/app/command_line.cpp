@@ -42,7 +42,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
                     seconds = std::stoll(text);
             }
             if (seconds <= 0 || seconds > kMaxRunForSeconds) {
-                result.error = "--run-for needs a number of seconds from 1 to " + std::to_string(kMaxRunForSeconds);
+                result.error =
+                    "--run-for needs a number of seconds from 1 to " + std::to_string(kMaxRunForSeconds);
                 return result;
             }
             result.options.runForSeconds = static_cast<int>(seconds);

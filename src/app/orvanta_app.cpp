@@ -1,5 +1,7 @@
 #include "app/orvanta_app.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <cerrno>
 #include <cstdlib>
@@ -10,7 +12,6 @@
 #include <optional>
 #include <ostream>
 #include <random>
-#include <unistd.h>
 
 #include "app/backend_settings.h"
 #include "app/command_line.h"
@@ -109,7 +110,8 @@ LogSettings startLog(const std::string& base, MessageBoxes& messages) {
     LogSettings settings;
     settings.LogDateiName = ini.LoadIniString("Project", "LogFileName", ownIni, kSilent);
     if (settings.LogDateiName.empty()) settings.LogDateiName = plantFile(base, kLogFile);
-    settings.LogDateiGroesse = logSizeOrDefault(ini.LoadIniInteger("Project", "LogFileSize", ownIni, kSilent));
+    settings.LogDateiGroesse =
+        logSizeOrDefault(ini.LoadIniInteger("Project", "LogFileSize", ownIni, kSilent));
     return settings;
 }
 
@@ -223,7 +225,8 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         });
         runFor->setEnabled(true);
     }
-    SignalWatcher signals(loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted, &helpers);
+    SignalWatcher signals(
+        loop, [&] { panel.ProgrammEnde(); }, kExitInterrupted, &helpers);
 
     try {
         panel.start();
@@ -296,8 +299,8 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         HeadlessMessageBoxes messages(err);
         HeadlessStartForm startView(err);
         HeadlessCentralForm centralView(err);
-        return runPanel(loop, PanelViews{startView, centralView, messages}, options, backend, appPath, base, out,
-                        err);
+        return runPanel(loop, PanelViews{startView, centralView, messages}, options, backend, appPath, base,
+                        out, err);
     }
 
     // Without a display a screenshot is still taken: on Qt's offscreen platform.
@@ -311,7 +314,8 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
     QtEventLoop loop;
     QtMessageBoxes messages;
     QtStartForm startView("Version " ORVANTA_VERSION);
-    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, backend, appPath, base, out, err);
+    return runPanel(loop, PanelViews{startView, std::nullopt, messages}, options, backend, appPath, base, out,
+                    err);
 }
 
 }  // namespace orvanta

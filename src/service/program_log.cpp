@@ -244,7 +244,9 @@ void ProgramLog::LogHinweis(const std::string& text) { append(text); }
 
 void ProgramLog::append(const std::string& line) {
     std::string problem;
-    quietly([&] { problem = appendToLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, line, clock_); });
+    quietly([&] {
+        problem = appendToLimitedLog(settings_.LogDateiName, settings_.LogDateiGroesse, line, clock_);
+    });
     if (problem.empty()) {
         troubleReported_ = false;
         return;

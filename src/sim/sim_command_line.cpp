@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/command_line.h"
 #include "components/demo/demo_simulator.h"
 
 namespace orvanta {
@@ -83,8 +84,10 @@ SimCommandLineResult parseSimCommandLine(const std::vector<std::string>& argumen
         } else if (name == "--run-for") {
             const std::string text = takeValue().value_or("");
             const std::optional<int> seconds = plainNumber<int>(text);
-            if (!seconds || *seconds < 1 || *seconds > 9999999) {
-                result.error = "--run-for needs a number of seconds from 1 to 9999999";
+            // Beyond this the timer's milliseconds would wrap around and end the run at once.
+            if (!seconds || *seconds < 1 || *seconds > kMaxRunForSeconds) {
+                result.error =
+                    "--run-for needs a number of seconds from 1 to " + std::to_string(kMaxRunForSeconds);
                 if (!text.empty()) result.error += ", not '" + text + "'";
                 return result;
             }

@@ -38,8 +38,8 @@ TEST(CommandLineRunFor, TakesWholeSecondsUpToTheLongestTimerIntervalAndRefusesTh
     EXPECT_EQ(longest.error, "");
     EXPECT_EQ(longest.options.runForSeconds, 2147483);
     EXPECT_TRUE(longest.options.headless);
-    for (const char* text : {"2147484", "4294967", "4294967296", "99999999999999999999999", "0", "", "-5",
-                             "1e3", "12s", " 7"}) {
+    for (const char* text :
+         {"2147484", "4294967", "4294967296", "99999999999999999999999", "0", "", "-5", "1e3", "12s", " 7"}) {
         const CommandLineResult parsed = parseCommandLine({"--run-for", text});
         EXPECT_EQ(parsed.error, "--run-for needs a number of seconds from 1 to 2147483") << text;
         EXPECT_EQ(parsed.options.runForSeconds, std::nullopt) << text;

@@ -30,9 +30,9 @@ TEST(ProgramReporter, WritesErrorsAsFaultsAndNoticesAsPlainLinesOnStandardErrorA
               "Orvanta: error: The connection to the MQTT broker was lost\n"
               "Orvanta: The connection to the MQTT broker is back\n"
               "Orvanta: 3 values were published again\n");
-    EXPECT_EQ(capture.lines(), (std::vector<std::string>{
-                                   "F 14:03:07 07.12.2026 The connection to the MQTT broker was lost",
-                                   "14:03:07 07.12.2026 The connection to the MQTT broker is back"}));
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{"F 14:03:07 07.12.2026 The connection to the MQTT broker was lost",
+                                        "14:03:07 07.12.2026 The connection to the MQTT broker is back"}));
     EXPECT_EQ(later.lines(), std::vector<std::string>{"23:59:58 07.12.2026 3 values were published again"});
 }
 

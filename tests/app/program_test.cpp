@@ -65,7 +65,8 @@ TEST_F(ProgramTest, ARuntimeThatCannotStartIsReportedAndEndsTheProgram) {
 
 TEST_F(ProgramTest, OnTheMqttBackendABrokerThatCannotBeReachedEndsTheStart) {
     const int port = testing::MosquittoBroker::freePort();  // nothing listens there
-    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini") << "[Mqtt]\nPort=" << port << "\nStartTimeout=1\n";
+    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini")
+        << "[Mqtt]\nPort=" << port << "\nStartTimeout=1\n";
     const auto begin = Clock::now();
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--backend", "mqtt", "--headless"});
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 1) << program.stderrText;
@@ -97,8 +98,9 @@ TEST_F(ProgramTest, OnTheMqttBackendABrokerRestartIsLoggedAndThePanelRunsOn) {
 
     std::ifstream logFile(plant / "Program" / "Orvanta" / "Orvanta.log");
     const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(std::regex_search(log, std::regex("\nF \\d\\d:\\d\\d:\\d\\d \\S+ The connection to the MQTT broker "
-                                                  "was lost[^\r]*; reconnecting\r\n")))
+    EXPECT_TRUE(
+        std::regex_search(log, std::regex("\nF \\d\\d:\\d\\d:\\d\\d \\S+ The connection to the MQTT broker "
+                                          "was lost[^\r]*; reconnecting\r\n")))
         << log;
     EXPECT_NE(log.find(" The connection to the MQTT broker is back\r\n"), std::string::npos) << log;
 }
@@ -252,7 +254,8 @@ TEST_F(HungReaderTest, AFirstCtrlCStopsTheReaderAndEndsTheStartInOrder) {
     program.signal(SIGINT);
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(3));
-    EXPECT_NE(program.stderrText.find("the reader was stopped because the program is ending"), std::string::npos)
+    EXPECT_NE(program.stderrText.find("the reader was stopped because the program is ending"),
+              std::string::npos)
         << program.stderrText;
     EXPECT_NE(program.stderrText.find("start form unloaded"), std::string::npos) << program.stderrText;
     for (const pid_t reader : readers()) EXPECT_FALSE(runs(reader)) << reader;
@@ -311,7 +314,8 @@ TEST_F(ProgramTest, OnAReadOnlyPlantFolderThePanelRunsAndSaysOnceThatItHasNoLogA
     // A fault to be logged: a missing line description.
     fs::remove(plant / "Program" / "Orvanta" / "Line.json");
     for (const auto& entry : fs::recursive_directory_iterator(plant))
-        fs::permissions(entry.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+        fs::permissions(entry.path(),
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
     fs::permissions(plant, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
@@ -334,8 +338,8 @@ TEST_F(ProgramTest, OnAReadOnlyPlantFolderThePanelRunsAndSaysOnceThatItHasNoLogA
     };
     EXPECT_EQ(count("Orvanta: error: cannot make the lock file " + plant.string() + "/Orvanta.lock"), 1u)
         << program.stderrText;
-    EXPECT_EQ(count("Orvanta: error: Cannot write the log " + plant.string() + "/Program/Orvanta/Orvanta.log"),
-              1u)
+    EXPECT_EQ(
+        count("Orvanta: error: Cannot write the log " + plant.string() + "/Program/Orvanta/Orvanta.log"), 1u)
         << program.stderrText;
     EXPECT_NE(program.stderrText.find("main form shown"), std::string::npos) << program.stderrText;
     EXPECT_FALSE(fs::exists(plant / "Program" / "Orvanta" / "Orvanta.log"));
@@ -347,8 +351,9 @@ TEST_F(ProgramTest, TheCauseOfAFailedStartIsInTheLogToo) {
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 1) << program.stderrText;
     std::ifstream logFile(plant / "Program" / "Orvanta" / "Orvanta.log");
     const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(std::regex_match(log, std::regex("F \\d\\d:\\d\\d:\\d\\d \\S+ The process-variable runtime cannot "
-                                                 "start: \\S+/Variables.json: entry 1: [^\r]*\r\n")))
+    EXPECT_TRUE(
+        std::regex_match(log, std::regex("F \\d\\d:\\d\\d:\\d\\d \\S+ The process-variable runtime cannot "
+                                         "start: \\S+/Variables.json: entry 1: [^\r]*\r\n")))
         << log;
 }
 

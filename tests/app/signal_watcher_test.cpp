@@ -44,10 +44,13 @@ TEST(SignalWatcher, TheFirstSignalAsksForTheOrderlyEndAndASecondEndsTheFreeLoopW
             SignalWatcher::blockSignals();
             SystemEventLoop loop;
             int orderlyEnds = 0;
-            SignalWatcher watcher(loop, [&] {
-                ++orderlyEnds;
-                kill(getpid(), SIGTERM);
-            }, kStatus);
+            SignalWatcher watcher(
+                loop,
+                [&] {
+                    ++orderlyEnds;
+                    kill(getpid(), SIGTERM);
+                },
+                kStatus);
             kill(getpid(), SIGINT);
             const int ended = loop.run();
             // Ended by the loop itself, not by the watcher: distinguishable from kStatus.
@@ -63,7 +66,8 @@ TEST(SignalWatcher, ASecondSignalEndsAtOnceWhileTheLoopIsBlocked) {
         [] {
             SignalWatcher::blockSignals();
             SystemEventLoop loop;
-            SignalWatcher watcher(loop, [] {}, kStatus);
+            SignalWatcher watcher(
+                loop, [] {}, kStatus);
             loop.post([] {
                 kill(getpid(), SIGINT);
                 usleep(50000);

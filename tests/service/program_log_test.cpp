@@ -232,12 +232,14 @@ TEST_F(ProgramLogTest, AReadOnlyLogKeepsEveryOldLineAndAReadOnlyFolderMakesNoLog
     const std::string content = std::string(2000, 'a') + "\r\n" + std::string(10000, 'b') + "\r\n";
     settings_.LogDateiGroesse = 10;
     write(settings_.LogDateiName, content);
-    fs::permissions(settings_.LogDateiName, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(settings_.LogDateiName,
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     fs::permissions(dir_, fs::perms::all);
     const fs::path readOnlyFolder = dir_ / "read-only";
     fs::create_directories(readOnlyFolder);
     fs::permissions(readOnlyFolder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
 
     const int told = withoutPrivileges([&] {
         int count = 0;

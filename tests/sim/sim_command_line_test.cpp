@@ -34,12 +34,12 @@ TEST(SimCommandLine, TakesEveryOptionInEitherForm) {
     EXPECT_EQ(parsed.options.runForSeconds, 3);
 
     parsed =
-        parseSimCommandLine({"--base=a=b", "--backend=mqtt", "--rate=1000", "--seed=0", "--run-for=9999999"});
+        parseSimCommandLine({"--base=a=b", "--backend=mqtt", "--rate=1000", "--seed=0", "--run-for=2147483"});
     EXPECT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.baseFolder, "a=b");
     EXPECT_EQ(parsed.options.rate, 1000.0);
     EXPECT_EQ(parsed.options.seed, 0u);
-    EXPECT_EQ(parsed.options.runForSeconds, 9999999);
+    EXPECT_EQ(parsed.options.runForSeconds, 2147483);
 }
 
 TEST(SimCommandLine, RejectsWhatItCannotUse) {
@@ -58,9 +58,9 @@ TEST(SimCommandLine, RejectsWhatItCannotUse) {
         {{"--seed", "4294967296"}, "--seed needs a whole number from 0 to 4294967295, not '4294967296'"},
         {{"--seed", "-1"}, "--seed needs a whole number from 0 to 4294967295, not '-1'"},
         {{"--seed", "1.5"}, "--seed needs a whole number from 0 to 4294967295, not '1.5'"},
-        {{"--run-for", "0"}, "--run-for needs a number of seconds from 1 to 9999999, not '0'"},
-        {{"--run-for", "10000000"}, "--run-for needs a number of seconds from 1 to 9999999, not '10000000'"},
-        {{"--run-for"}, "--run-for needs a number of seconds from 1 to 9999999"},
+        {{"--run-for", "0"}, "--run-for needs a number of seconds from 1 to 2147483, not '0'"},
+        {{"--run-for", "2147484"}, "--run-for needs a number of seconds from 1 to 2147483, not '2147484'"},
+        {{"--run-for"}, "--run-for needs a number of seconds from 1 to 2147483"},
         {{"--simulate"}, "unknown argument '--simulate'"},
         {{"--help=yes"}, "unknown argument '--help=yes'"},
     };

@@ -26,7 +26,8 @@ class HelperStop;
 class MdbDatabaseEngine : public DatabaseEngine {
 public:
     // stop, when given, outlives the engine and ends its readers early (3049), for a program that ends.
-    explicit MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits = {}, HelperStop* stop = nullptr);
+    explicit MdbDatabaseEngine(std::string readerPath, MdbReaderLimits limits = {},
+                               HelperStop* stop = nullptr);
 
     // VbError 3024 when path is not a readable regular file, 3343 when it lacks the Jet/ACE signature.
     std::unique_ptr<Database> OpenDatabase(const std::string& path) override;

@@ -71,7 +71,8 @@ TEST_F(HelperStopTest, AStopEndsAHangingHelperWithItsGroupAndEveryLaterRunStarts
     ASSERT_GT(child, 0);
     ASSERT_GT(grandchild, 0);
     EXPECT_FALSE(runs(child));
-    for (int i = 0; i < 100 && runs(grandchild); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 100 && runs(grandchild); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(runs(grandchild));
 
     fs::remove(folder_ / "child");
@@ -99,7 +100,8 @@ TEST_F(HelperStopTest, KillRunningEndsTheHelpersThatRunNowAndNoneThatEndedBefore
     EXPECT_EQ(run.signal, SIGKILL);
     EXPECT_FALSE(stop.stopped());
     const pid_t grandchild = noted("grandchild");
-    for (int i = 0; i < 100 && runs(grandchild); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 100 && runs(grandchild); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(runs(grandchild));
     EXPECT_EQ(runBounded({"/bin/true"}, {}, limits, &stop).end, BoundedRunResult::End::Exited);
 }
