@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <charconv>
+
 namespace orvanta {
 
 CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
@@ -34,12 +36,12 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (argument == "--run-for") {
             // The loop's timers count milliseconds in 32 bits: a longer time would wrap around and end
             // the program at once, so it is refused rather than shortened behind the user's back.
-            long long seconds = -1;
+            long long seconds = 0;
             if (i + 1 < arguments.size()) {
                 const std::string& text = arguments[++i];
-                if (!text.empty() && text.size() <= 18 &&
-                    text.find_first_not_of("0123456789") == std::string::npos)
-                    seconds = std::stoll(text);
+                const char* end = text.data() + text.size();
+                const auto [stop, failure] = std::from_chars(text.data(), end, seconds);
+                if (failure != std::errc() || stop != end) seconds = 0;
             }
             if (seconds <= 0 || seconds > kMaxRunForSeconds) {
                 result.error =

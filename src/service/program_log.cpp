@@ -50,14 +50,10 @@ void quietly(Step&& step) noexcept {
 std::string appendLine(const std::string& path, const std::string& line) {
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (file == nullptr) return std::strerror(errno);
-    errno = 0;
     const bool complete = std::fwrite(line.data(), 1, line.size(), file) == line.size();
     const int writeError = errno;
-    const bool closed = std::fclose(file) == 0;
-    const int closeError = errno;
-    if (complete && closed) return {};
-    const int error = !complete ? writeError : closeError;
-    return error != 0 ? std::strerror(error) : "the line was written only in part";
+    if (std::fclose(file) == 0 && complete) return {};
+    return std::strerror(complete ? errno : writeError);
 }
 
 // A size that cannot be measured counts as exceeded, so that the shortening is at least attempted.
@@ -157,7 +153,7 @@ bool copyKeptLines(std::FILE* log, std::int64_t cut, TemporaryWriter& out) {
 
 void shortenLog(const std::string& path, std::int32_t limitKiB, const std::string& marker) {
     std::error_code error;
-    if (path.empty() || !fs::is_regular_file(path, error)) return;
+    if (!fs::is_regular_file(path, error)) return;
     // A log reached through a link is shortened where it lies: the link stays a link.
     const std::string logName = fs::canonical(path, error).string();
     if (error) return;

@@ -34,6 +34,7 @@ TEST(ProgramReporter, WritesErrorsAsFaultsAndNoticesAsPlainLinesOnStandardErrorA
               (std::vector<std::string>{"F 14:03:07 07.12.2026 The connection to the MQTT broker was lost",
                                         "14:03:07 07.12.2026 The connection to the MQTT broker is back"}));
     EXPECT_EQ(later.lines(), std::vector<std::string>{"23:59:58 07.12.2026 3 values were published again"});
+    EXPECT_EQ(capture.form.labelCaption, "Label1g") << "a report is not a fault of the main form's own";
 }
 
 }  // namespace

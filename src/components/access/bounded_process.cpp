@@ -88,8 +88,8 @@ private:
     posix_spawnattr_t attributes_;
 };
 
-// The started child: killed (with its process group) and reaped when it is left unreaped. While it is
-// known to a HelperStop it is never reaped, so that a kill from there cannot reach a reused pid.
+// The started child: killed (with its process group) and reaped when it is left unreaped; known to its
+// HelperStop until it is reaped.
 class Child {
 public:
     Child(pid_t pid, HelperStop* stop) : pid_(pid), stop_(stop) {
@@ -111,15 +111,6 @@ public:
 
     // Reaps the child; with WNOHANG false while it still runs.
     bool wait(int options) {
-        if ((options & WNOHANG) != 0) {
-            siginfo_t info{};
-            int checked = 0;
-            do {
-                checked = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
-            } while (checked != 0 && errno == EINTR);
-            if (checked == 0 && info.si_pid == 0) return false;
-        }
-        if (stop_ != nullptr) stop_->leave(pid_);
         for (;;) {
             const pid_t done = ::waitpid(pid_, &status_, options);
             if (done == pid_) break;
@@ -129,6 +120,8 @@ public:
             break;
         }
         reaped_ = true;
+        // Pids are handed out in turn, so the one just reaped is not given again before it is forgotten.
+        if (stop_ != nullptr) stop_->leave(pid_);
         return true;
     }
 
@@ -190,10 +183,8 @@ void HelperStop::stop() {
 
 void HelperStop::killRunning() {
     const std::lock_guard lock(mutex_);
-    for (const pid_t pid : running_) {
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-    }
+    // Each leads its own process group.
+    for (const pid_t pid : running_) ::kill(-pid, SIGKILL);
 }
 
 void HelperStop::enter(pid_t pid) {

@@ -89,6 +89,7 @@ TEST_F(HelperStopTest, KillRunningEndsTheHelpersThatRunNowAndNoneThatEndedBefore
     // A helper that ended is forgotten: killing later must not reach whatever got its pid.
     const BoundedRunResult quick = runBounded({"/bin/true"}, {}, limits, &stop);
     EXPECT_EQ(quick.end, BoundedRunResult::End::Exited);
+    EXPECT_EQ(runBounded({"/bin/false"}, {}, limits).exitCode, 1) << "a run without a stop";
 
     std::thread killer([&] {
         if (noted("grandchild") != 0) stop.killRunning();
