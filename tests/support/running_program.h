@@ -97,6 +97,7 @@ public:
     }
 
     void signal(int number) { kill(pid_, number); }
+    pid_t pid() const { return pid_; }
 
     std::string stdoutText;
     std::string stderrText;
