@@ -25,9 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "components/linemodel/line_description_file.h"
-#include "components/mqtt/mqtt_payload.h"
-#include "components/variable_names.h"
+#include "components/vb_error.h"
+#include "soak/flood_judge.h"
 #include "soak/soak_common.h"
 #include "support/mosquitto_broker.h"
 #include "support/running_program.h"
@@ -48,53 +47,9 @@ constexpr long kMemoryMarginKiB = 64 * 1024;
 // A panel that runs away is killed there: the machine is shared, and the flood has failed long before.
 constexpr long kStopAboveKiB = 1024 * 1024;
 
-std::string varTopic(std::string_view name) { return "soak/vars/" + std::string(name); }
-std::string lineTopic(std::string_view below) { return "soak/line/" + std::string(below); }
-
 long milliseconds(Clock::duration duration) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
 }
-
-// Valid line values that differ with every n: each foreign machine in use gets a status and a message of
-// its own for n, in the language its description gives (so that fonts and character sets stay put).
-class LineValuesMaker {
-public:
-    explicit LineValuesMaker(const LineDescription& description) {
-        for (int m = 0; m < kLineMachineCount; ++m) {
-            const LineMachine& machine = description.machines.at(static_cast<std::size_t>(m));
-            if (machine.enabled && machine.foreign) machines_.push_back({m, machine.languageId});
-        }
-    }
-    std::string operator()(std::int64_t n) const {
-        std::string json = "{\"machines\": [";
-        std::size_t next = 0;
-        for (int m = 0; !machines_.empty() && m <= machines_.back().index; ++m) {
-            if (m > 0) json += ", ";
-            if (machines_[next].index != m) {
-                json += "{}";
-                continue;
-            }
-            json += "{\"languageId\": " + std::to_string(machines_[next].languageId) +
-                    ", \"status\": " + std::to_string((n + m) % 7) + ", \"message\": \"Meldung " +
-                    std::to_string(n) + "/" + std::to_string(m) + "\"}";
-            ++next;
-        }
-        return json + "]}";
-    }
-    bool empty() const { return machines_.empty(); }
-    std::vector<int> indices() const {
-        std::vector<int> result;
-        for (const Machine& machine : machines_) result.push_back(machine.index);
-        return result;
-    }
-
-private:
-    struct Machine {
-        int index;
-        std::int32_t languageId;
-    };
-    std::vector<Machine> machines_;
-};
 
 // The soak's own connection, served by libmosquitto's thread: it publishes the heartbeat and the line's
 // presence and values, and watches what the panel answers, with the longest time between two new echoes.
@@ -160,7 +115,12 @@ private:
         if (topic == varTopic(vars::kLiLebenZu)) {
             std::string problem;
             const std::optional<Variant> value = decodeVariablePayload(payload, problem);
-            const long echo = value && !value->isArray() ? toInteger(*value) : -1;
+            long echo = -1;
+            try {
+                if (value && !value->isArray()) echo = toInteger(*value);
+            } catch (const VbError&) {
+                // not a number: no echo
+            }
             const Clock::time_point now = Clock::now();
             if (echo_ != echo) {
                 if (echo_) longestGap_ = std::max(longestGap_, now - echoAt_);
@@ -313,37 +273,12 @@ std::pair<long, std::string> linesFrom(const fs::path& path, std::uintmax_t offs
     return {count, last};
 }
 
-// What the broker holds of the panel's answer to the last inputs, against what they ask for; empty when
-// everything is there, else the first difference.
+// What the broker holds against the last inputs; the echo may be a pass behind the newest heartbeat.
 std::string difference(Observer& observer, long heartbeat, const std::string& lineValues,
                        const std::vector<int>& foreign) {
-    const std::optional<long> echo = observer.lastEcho();
-    // The heartbeat of two seconds ago at least: the echo may be a pass behind the newest one.
     const long oldest = heartbeat - 2000 / static_cast<long>(kHeartbeatPeriod.count());
-    if (!echo || *echo < oldest)
-        return "the echo is " + (echo ? std::to_string(*echo) : std::string("missing")) + ", the heartbeat " +
-               std::to_string(heartbeat);
-    const LineValues values = parseLineValues(lineValues, "line values");
-    const std::string statusTopic = varTopic(vars::kLiSStatus);
-    std::string problem;
-    const std::optional<std::string> statusPayload = observer.last(statusTopic);
-    const std::optional<Variant> statuses =
-        statusPayload ? decodeVariablePayload(*statusPayload, problem) : std::nullopt;
-    for (const int m : foreign) {
-        const MachineValues& expected = values.at(static_cast<std::size_t>(m));
-        if (!statuses || !statuses->isArray() || statuses->asArray().size() <= static_cast<std::size_t>(m) ||
-            statuses->asArray()[static_cast<std::size_t>(m)] != Variant::integer(expected.status))
-            return "machine " + std::to_string(m) + ": the broker's statuses are " +
-                   statusPayload.value_or("missing") + ", the line's status is " +
-                   std::to_string(expected.status);
-        const std::string messageTopic = varTopic(vars::indexed(vars::kLiSMessageBase, m));
-        const std::optional<std::string> message = observer.last(messageTopic);
-        const std::optional<Variant> held = message ? decodeVariablePayload(*message, problem) : std::nullopt;
-        if (!held || *held != Variant::text(expected.message))
-            return "machine " + std::to_string(m) + ": the broker's message is " +
-                   message.value_or("missing") + ", the line's \"" + expected.message + "\"";
-    }
-    return {};
+    return lastValuesDifference([&](const std::string& topic) { return observer.last(topic); },
+                                observer.lastEcho(), oldest, lineValues, foreign);
 }
 
 // The real panel, headless, with its standard output and error appended to files: a pipe that nobody
@@ -384,7 +319,7 @@ bool runFloodSoak(int floodSeconds) {
     const LineDescription description = loadLineDescription(plant.base() + std::string(kLineDescriptionFile));
     const LineValuesMaker line(description);
     const std::vector<int> foreign = line.indices();
-    if (line.empty()) {
+    if (foreign.empty()) {
         std::cout << "flood: the demo line has no foreign machine to show line values" << std::endl;
         return false;
     }
@@ -451,7 +386,6 @@ bool runFloodSoak(int floodSeconds) {
     for (const Flood& flood : kFloods) {
         if (!panel && !startPanel()) return false;
         const std::uintmax_t errBefore = fileBytes(err);
-        const int faultsBefore = plant.faultLines();
         const int displaysBefore = observer.count(lineTopic("display"));
         observer.longestEchoGap(true);
         long residentPeak = panel->residentKiB();

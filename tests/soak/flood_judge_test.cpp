@@ -1,0 +1,87 @@
+#include "soak/flood_judge.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace orvanta::soak {
+namespace {
+
+// Machine 1 and 5 foreign and in use, 2 an own machine, 4 foreign but not in use.
+LineDescription line() {
+    LineDescription description;
+    auto& machines = description.machines;
+    machines[1] = {.enabled = true, .foreign = true, .languageId = 1033};
+    machines[2] = {.enabled = true, .number = 1};
+    machines[4] = {.enabled = false, .foreign = true, .languageId = 1031};
+    machines[5] = {.enabled = true, .foreign = true, .languageId = 1045};
+    return description;
+}
+
+TEST(FloodJudge, LineValuesAreValidAndDifferForEveryNumberOnTheForeignMachinesInUse) {
+    const LineValuesMaker maker(line());
+    EXPECT_EQ(maker.indices(), (std::vector<int>{1, 5}));
+    const LineValues values = parseLineValues(maker(12), "test");
+    const LineValues next = parseLineValues(maker(13), "test");
+    for (const int m : {1, 5}) {
+        const auto at = static_cast<std::size_t>(m);
+        EXPECT_EQ(values[at].status, (12 + m) % 7);
+        EXPECT_EQ(values[at].message, "Meldung 12/" + std::to_string(m));
+        EXPECT_EQ(values[at].languageId, line().machines[at].languageId);
+        EXPECT_NE(values[at].status, next[at].status);
+        EXPECT_NE(values[at].message, next[at].message);
+    }
+    for (const int m : {0, 2, 3, 4, 6}) {
+        EXPECT_EQ(values[static_cast<std::size_t>(m)].status, 0) << m;
+        EXPECT_EQ(values[static_cast<std::size_t>(m)].message, "") << m;
+    }
+}
+
+// What a panel that kept up leaves at the broker for maker(7): statuses in the foreign slots and whatever
+// the other elements held.
+std::map<std::string, std::string> caughtUp(const LineValuesMaker& maker) {
+    const LineValues values = parseLineValues(maker(7), "test");
+    return {{varTopic(vars::kLiSStatus), "[9, " + std::to_string(values[1].status) + ", 9, 9, 9, " +
+                                             std::to_string(values[5].status) + ", 9]"},
+            {varTopic(vars::indexed(vars::kLiSMessageBase, 1)), "\"Meldung 7/1\""},
+            {varTopic(vars::indexed(vars::kLiSMessageBase, 5)), "\"Meldung 7/5\""}};
+}
+
+TEST(FloodJudge, HoldsOnlyWhenTheEchoIsRecentAndEveryForeignStatusAndMessageIsTheLastLineValues) {
+    const LineValuesMaker maker(line());
+    const auto judge = [&](const std::map<std::string, std::string>& broker, std::optional<long> echo) {
+        return lastValuesDifference(
+            [&](const std::string& topic) {
+                const auto found = broker.find(topic);
+                return found == broker.end() ? std::nullopt : std::optional(found->second);
+            },
+            echo, 20, maker(7), maker.indices());
+    };
+    const auto held = caughtUp(maker);
+    EXPECT_EQ(judge(held, 20), "");
+    EXPECT_EQ(judge(held, 23), "");
+    EXPECT_NE(judge(held, 19).find("the echo is 19"), std::string::npos);
+    EXPECT_NE(judge(held, std::nullopt).find("the echo is missing"), std::string::npos);
+
+    const std::string statuses = varTopic(vars::kLiSStatus);
+    const std::string message5 = varTopic(vars::indexed(vars::kLiSMessageBase, 5));
+    const std::vector<std::pair<std::string, std::function<void(std::map<std::string, std::string>&)>>>
+        faults{
+            {"machine 1", [&](auto& broker) { broker.erase(statuses); }},
+            {"machine 1", [&](auto& broker) { broker[statuses] = "\"not an array\""; }},
+            {"machine 5", [&](auto& broker) { broker[statuses] = broker[statuses].substr(0, 11) + "]"; }},
+            {"machine 5",
+             [&](auto& broker) { broker[statuses].replace(broker[statuses].size() - 5, 1, "9"); }},
+            {"machine 5", [&](auto& broker) { broker[message5] = "\"Meldung 6/5\""; }},
+            {"machine 5", [&](auto& broker) { broker.erase(message5); }},
+        };
+    for (const auto& [who, fault] : faults) {
+        auto broker = held;
+        fault(broker);
+        EXPECT_NE(judge(broker, 20).find(who), std::string::npos)
+            << broker[statuses] << " " << broker[message5];
+    }
+}
+
+}  // namespace
+}  // namespace orvanta::soak
