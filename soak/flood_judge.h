@@ -83,7 +83,7 @@ inline std::string lastValuesDifference(const HeldPayload& held, std::optional<l
         const auto at = static_cast<std::size_t>(m);
         const MachineValues& expected = values.at(at);
         if (!statuses || !statuses->isArray() || statuses->asArray().size() <= at ||
-            statuses->asArray()[at] != Variant::integer(expected.status))
+            statuses->asArray().at(at) != Variant::integer(expected.status))
             return "machine " + std::to_string(m) + ": the broker's statuses are " +
                    statusPayload.value_or("missing") + ", the line's status is " +
                    std::to_string(expected.status);

@@ -7,10 +7,11 @@
 namespace orvanta::soak {
 namespace {
 
-// Machine 1 and 5 foreign and in use, 2 an own machine, 4 foreign but not in use.
+// Machines 0, 1 and 5 foreign and in use, 2 an own machine, 4 foreign but not in use.
 LineDescription line() {
     LineDescription description;
     auto& machines = description.machines;
+    machines[0] = {.enabled = true, .foreign = true, .languageId = 1036};
     machines[1] = {.enabled = true, .foreign = true, .languageId = 1033};
     machines[2] = {.enabled = true, .number = 1};
     machines[4] = {.enabled = false, .foreign = true, .languageId = 1031};
@@ -20,10 +21,10 @@ LineDescription line() {
 
 TEST(FloodJudge, LineValuesAreValidAndDifferForEveryNumberOnTheForeignMachinesInUse) {
     const LineValuesMaker maker(line());
-    EXPECT_EQ(maker.indices(), (std::vector<int>{1, 5}));
+    EXPECT_EQ(maker.indices(), (std::vector<int>{0, 1, 5}));
     const LineValues values = parseLineValues(maker(12), "test");
     const LineValues next = parseLineValues(maker(13), "test");
-    for (const int m : {1, 5}) {
+    for (const int m : {0, 1, 5}) {
         const auto at = static_cast<std::size_t>(m);
         EXPECT_EQ(values[at].status, (12 + m) % 7);
         EXPECT_EQ(values[at].message, "Meldung 12/" + std::to_string(m));
@@ -31,7 +32,7 @@ TEST(FloodJudge, LineValuesAreValidAndDifferForEveryNumberOnTheForeignMachinesIn
         EXPECT_NE(values[at].status, next[at].status);
         EXPECT_NE(values[at].message, next[at].message);
     }
-    for (const int m : {0, 2, 3, 4, 6}) {
+    for (const int m : {2, 3, 4, 6}) {
         EXPECT_EQ(values[static_cast<std::size_t>(m)].status, 0) << m;
         EXPECT_EQ(values[static_cast<std::size_t>(m)].message, "") << m;
     }
@@ -41,8 +42,10 @@ TEST(FloodJudge, LineValuesAreValidAndDifferForEveryNumberOnTheForeignMachinesIn
 // the other elements held.
 std::map<std::string, std::string> caughtUp(const LineValuesMaker& maker) {
     const LineValues values = parseLineValues(maker(7), "test");
-    return {{varTopic(vars::kLiSStatus), "[9, " + std::to_string(values[1].status) + ", 9, 9, 9, " +
+    return {{varTopic(vars::kLiSStatus), "[" + std::to_string(values[0].status) + ", " +
+                                             std::to_string(values[1].status) + ", 9, 9, 9, " +
                                              std::to_string(values[5].status) + ", 9]"},
+            {varTopic(vars::indexed(vars::kLiSMessageBase, 0)), "\"Meldung 7/0\""},
             {varTopic(vars::indexed(vars::kLiSMessageBase, 1)), "\"Meldung 7/1\""},
             {varTopic(vars::indexed(vars::kLiSMessageBase, 5)), "\"Meldung 7/5\""}};
 }
@@ -67,9 +70,9 @@ TEST(FloodJudge, HoldsOnlyWhenTheEchoIsRecentAndEveryForeignStatusAndMessageIsTh
     const std::string message5 = varTopic(vars::indexed(vars::kLiSMessageBase, 5));
     const std::vector<std::pair<std::string, std::function<void(std::map<std::string, std::string>&)>>>
         faults{
-            {"machine 1", [&](auto& broker) { broker.erase(statuses); }},
-            {"machine 1", [&](auto& broker) { broker[statuses] = "\"not an array\""; }},
-            {"machine 5", [&](auto& broker) { broker[statuses] = broker[statuses].substr(0, 11) + "]"; }},
+            {"machine 0", [&](auto& broker) { broker.erase(statuses); }},
+            {"machine 0", [&](auto& broker) { broker[statuses] = "\"not an array\""; }},
+            {"machine 5", [&](auto& broker) { broker[statuses] = broker[statuses].substr(0, 14) + "]"; }},
             {"machine 5",
              [&](auto& broker) { broker[statuses].replace(broker[statuses].size() - 5, 1, "9"); }},
             {"machine 5", [&](auto& broker) { broker[message5] = "\"Meldung 6/5\""; }},
