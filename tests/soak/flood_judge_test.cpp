@@ -10,12 +10,17 @@ namespace {
 // Machines 0, 1 and 5 foreign and in use, 2 an own machine, 4 foreign but not in use.
 LineDescription line() {
     LineDescription description;
-    auto& machines = description.machines;
-    machines[0] = {.enabled = true, .foreign = true, .languageId = 1036};
-    machines[1] = {.enabled = true, .foreign = true, .languageId = 1033};
-    machines[2] = {.enabled = true, .number = 1};
-    machines[4] = {.enabled = false, .foreign = true, .languageId = 1031};
-    machines[5] = {.enabled = true, .foreign = true, .languageId = 1045};
+    const auto set = [&](int m, bool enabled, bool foreign, std::int32_t languageId) {
+        LineMachine& machine = description.machines.at(static_cast<std::size_t>(m));
+        machine.enabled = enabled;
+        machine.foreign = foreign;
+        machine.languageId = languageId;
+    };
+    set(0, true, true, 1036);
+    set(1, true, true, 1033);
+    set(2, true, false, 1031);
+    set(4, false, true, 1031);
+    set(5, true, true, 1045);
     return description;
 }
 
