@@ -11,6 +11,7 @@
 #include <mosquitto.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -249,6 +251,20 @@ FloodFigures publishFlood(int port, FloodKind kind, Clock::duration length, cons
     return figures;
 }
 
+// The processor time another process has used so far, in seconds; 0 once it has ended.
+double processorSecondsOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) fields >> skipped;  // state .. cmajflt
+    long user = 0;
+    long system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // The resident set of another process in KiB; -1 once it has ended.
 long residentKiBOf(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -289,6 +305,7 @@ public:
         : program_("/bin/sh", {"-c", "exec \"$0\" --base \"$1\" --backend mqtt --headless >>\"$2\" 2>>\"$3\"",
                                ORVANTA_BINARY, plant.base(), out.string(), err.string()}) {}
     long residentKiB() const { return residentKiBOf(program_.pid()); }
+    double processorSeconds() const { return processorSecondsOf(program_.pid()); }
     void kill() {
         program_.signal(SIGKILL);
         program_.waitForExit(10s);
@@ -389,6 +406,8 @@ bool runFloodSoak(int floodSeconds) {
         const int displaysBefore = observer.count(lineTopic("display"));
         observer.longestEchoGap(true);
         long residentPeak = panel->residentKiB();
+        const double processorBefore = panel->processorSeconds();
+        const Clock::time_point floodStart = Clock::now();
         bool alive = residentPeak > 0;
         bool stopped = false;
 
@@ -435,6 +454,8 @@ bool runFloodSoak(int floodSeconds) {
         }
         endFlood();
         const long longestGapMs = milliseconds(observer.longestEchoGap(true));
+        const double processor = alive ? panel->processorSeconds() - processorBefore : 0;
+        const double wall = std::chrono::duration<double>(Clock::now() - floodStart).count();
         const auto [errLines, lastErr] = linesFrom(err, errBefore);
 
         std::cout << "flood " << flood.name << ": " << figures.sent << " messages in " << figures.seconds
@@ -443,7 +464,9 @@ bool runFloodSoak(int floodSeconds) {
                   << (figures.failures > 0 ? ", " + std::to_string(figures.failures) + " publish failures"
                                            : "")
                   << (figures.problem.empty() ? "" : ", " + figures.problem) << "\n"
-                  << "  heartbeat echo: longest gap " << longestGapMs << " ms\n"
+                  << "  heartbeat echo: longest gap " << longestGapMs << " ms; the panel used "
+                  << static_cast<int>(100 * processor / std::max(wall, 0.001))
+                  << "% of a processor through the flood and the 5 s after it\n"
                   << "  resident: start " << residentStart << " KiB, peak " << residentPeak << " KiB ("
                   << (residentPeak - residentStart) / 1024 << " MiB more)"
                   << (stopped ? "; the panel was killed at " + std::to_string(kStopAboveKiB / 1024) +
