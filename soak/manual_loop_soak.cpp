@@ -51,8 +51,8 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
     HeadlessMessageBoxes messages(nowhere());
     HeadlessWindowSystem windows;
     EndingApplication application;
-    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application,
-                           windows, databases, clock, report, plant.appPath()});
+    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application, windows,
+                           databases, clock, report, plant.appPath()});
 
     // The handshake as the visualisation sees it: every published alarm must be taken back after its echo.
     int published = 0;
@@ -108,8 +108,8 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
 
     const std::int64_t connectedSeconds = connectedMs / 1000;
     std::cout << "manual loop: " << simulatedMinutes << " simulated minutes at rate " << rate << "\n"
-              << "  passes " << passes << " in " << connectedSeconds
-              << " s connected, longest time without one " << longestWithoutPassMs << " ms; alarms published "
+              << "  passes " << passes << " in " << connectedSeconds << " s connected, longest time without one "
+              << longestWithoutPassMs << " ms; alarms published "
               << published << ", taken back " << takenBack << " (longest handshake " << longestHandshakeMs
               << " ms)\n"
               << "  largest log " << largestLog << " bytes (limit " << kLogLimitKiB * 1024 << ")\n"
@@ -121,16 +121,16 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
     // A line a little over the limit is the one that triggers the shortening; nothing more may stand.
     constexpr std::uintmax_t kLongestLine = 4096;
     return verdict("manual loop",
-                   {{"the program ended in order", application.ended && application.status == 0},
-                    {"no pass lost: never more than a second without one while connected",
-                     connectedSeconds > simulatedMinutes * 60 - 5 && passes >= connectedSeconds &&
-                         longestWithoutPassMs <= 1000},
-                    {"alarms were published and every one was taken back after its echo",
-                     published > 100 && takenBack >= published - 1},
-                    {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
-                    {"memory stayed flat (under 1 MiB of growth after the warm-up)",
-                     residentAfterWarmUp > 0 && residentLargest - residentAfterWarmUp < 1024},
-                    {"no fault and no report", plant.faultLines() == 0 && reports.empty()}});
+                  {{"the program ended in order", application.ended && application.status == 0},
+                   {"no pass lost: never more than a second without one while connected",
+                    connectedSeconds > simulatedMinutes * 60 - 5 && passes >= connectedSeconds &&
+                        longestWithoutPassMs <= 1000},
+                   {"alarms were published and every one was taken back after its echo",
+                    published > 100 && takenBack >= published - 1},
+                   {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
+                   {"memory stayed flat (under 1 MiB of growth after the warm-up)",
+                    residentAfterWarmUp > 0 && residentLargest - residentAfterWarmUp < 1024},
+                   {"no fault and no report", plant.faultLines() == 0 && reports.empty()}});
 }
 
 }  // namespace orvanta::soak
