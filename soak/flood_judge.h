@@ -1,4 +1,4 @@
-// What the flood soak publishes as line values, and how it judges what the broker holds after a flood.
+// What the flood soak publishes, and how it judges what the broker holds after a flood.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +59,44 @@ private:
     };
     std::vector<Machine> machines_;
 };
+
+enum class FloodKind { WatchedVariable, LineValues, Garbage, NewNames };
+
+struct Flood {
+    FloodKind kind;
+    const char* name;
+};
+
+inline constexpr Flood kFloods[] = {{FloodKind::WatchedVariable, "watched variable"},
+                                    {FloodKind::LineValues, "line values"},
+                                    {FloodKind::Garbage, "garbage"},
+                                    {FloodKind::NewNames, "new names"}};
+
+struct FloodMessage {
+    std::string topic;
+    std::string payload;
+    bool retain = false;
+};
+
+// The n-th message of a flood. Garbage and new names are not retained: the broker should not keep them
+// for the next connection, nor hold millions of topics itself.
+inline FloodMessage floodMessage(FloodKind kind, std::int64_t n, const LineValuesMaker& line) {
+    const std::string number = std::to_string(n);
+    switch (kind) {
+        case FloodKind::WatchedVariable:
+            return {varTopic(vars::kLiHNummer), std::to_string(n % 30000 + 1), true};
+        case FloodKind::LineValues:
+            return {lineTopic("values"), line(n), true};
+        case FloodKind::Garbage: {
+            static const char* const kBad[] = {"{\"machines\": [", "not json ", "[1, \"two\"", "\xff\xfe"};
+            return {n % 2 == 0 ? varTopic(vars::kLiHStatus) : lineTopic("values"), kBad[n % 4] + number,
+                    false};
+        }
+        case FloodKind::NewNames:
+            return {varTopic("flood/" + number), number, false};
+    }
+    return {};
+}
 
 // The payload the broker holds on a topic, if any.
 using HeldPayload = std::function<std::optional<std::string>(const std::string& topic)>;

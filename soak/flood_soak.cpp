@@ -31,6 +31,7 @@
 #include "soak/flood_judge.h"
 #include "soak/soak_common.h"
 #include "support/mosquitto_broker.h"
+#include "support/mqtt_peer.h"
 #include "support/running_program.h"
 
 namespace orvanta::soak {
@@ -162,44 +163,6 @@ private:
     std::jthread thread_;
 };
 
-enum class FloodKind { WatchedVariable, LineValues, Garbage, NewNames };
-
-struct Flood {
-    FloodKind kind;
-    const char* name;
-};
-
-constexpr Flood kFloods[] = {{FloodKind::WatchedVariable, "watched variable"},
-                             {FloodKind::LineValues, "line values"},
-                             {FloodKind::Garbage, "garbage"},
-                             {FloodKind::NewNames, "new names"}};
-
-struct FloodMessage {
-    std::string topic;
-    std::string payload;
-    bool retain = false;
-};
-
-// The n-th message of a flood. Garbage and new names are not retained: the broker should not keep them
-// for the next connection, nor hold millions of topics itself.
-FloodMessage floodMessage(FloodKind kind, std::int64_t n, const LineValuesMaker& line) {
-    const std::string number = std::to_string(n);
-    switch (kind) {
-        case FloodKind::WatchedVariable:
-            return {varTopic(vars::kLiHNummer), std::to_string(n % 30000 + 1), true};
-        case FloodKind::LineValues:
-            return {lineTopic("values"), line(n), true};
-        case FloodKind::Garbage: {
-            static const char* const kBad[] = {"{\"machines\": [", "not json ", "[1, \"two\"", "\xff\xfe"};
-            return {n % 2 == 0 ? varTopic(vars::kLiHStatus) : lineTopic("values"), kBad[n % 4] + number,
-                    false};
-        }
-        case FloodKind::NewNames:
-            return {varTopic("flood/" + number), number, false};
-    }
-    return {};
-}
-
 struct FloodFigures {
     std::int64_t sent = 0;
     double seconds = 0;
@@ -295,6 +258,16 @@ std::string difference(Observer& observer, long heartbeat, const std::string& li
     const long oldest = heartbeat - 2000 / static_cast<long>(kHeartbeatPeriod.count());
     return lastValuesDifference([&](const std::string& topic) { return observer.last(topic); },
                                 observer.lastEcho(), oldest, lineValues, foreign);
+}
+
+// The line values the broker keeps for a new subscriber: the soak's own check that the last line values it
+// judges the panel by did reach the broker.
+std::string retainedLineValues(int port) {
+    testing::MqttPeer peer(port);
+    peer.subscribe(lineTopic("values"));
+    const auto until = Clock::now() + 3s;
+    while (peer.last(lineTopic("values")).empty() && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    return peer.last(lineTopic("values"));
 }
 
 // The real panel, headless, with its standard output and error appended to files: a pipe that nobody
@@ -456,6 +429,7 @@ bool runFloodSoak(int floodSeconds) {
         const long longestGapMs = milliseconds(observer.longestEchoGap(true));
         const double processor = alive ? panel->processorSeconds() - processorBefore : 0;
         const double wall = std::chrono::duration<double>(Clock::now() - floodStart).count();
+        const bool brokerHasLastLine = retainedLineValues(broker.port()) == lastLineValues;
         const auto [errLines, lastErr] = linesFrom(err, errBefore);
 
         std::cout << "flood " << flood.name << ": " << figures.sent << " messages in " << figures.seconds
@@ -482,14 +456,15 @@ bool runFloodSoak(int floodSeconds) {
                   << " times; standard error " << errLines << " lines"
                   << (lastErr.empty() ? "" : " (last: " + lastErr.substr(0, 160) + ")") << std::endl;
         passed =
-            verdict(
-                std::string("flood ") + flood.name,
-                {{"the panel kept running to the end", alive},
-                 {"the publisher reached the broker", figures.problem.empty() && figures.sent > 0},
-                 {"the heartbeat was echoed at least every 2 s", longestGapMs <= kLongestEchoGap.count()},
-                 {"resident memory stayed within 64 MiB of its start",
-                  residentPeak - residentStart <= kMemoryMarginKiB},
-                 {"within 5 s the broker held the echo and the last line values", caughtUpMs.has_value()}}) &&
+            verdict(std::string("flood ") + flood.name,
+                    {{"the panel kept running to the end", alive},
+                     {"the publisher reached the broker", figures.problem.empty() && figures.sent > 0},
+                     {"the heartbeat was echoed at least every 2 s", longestGapMs <= kLongestEchoGap.count()},
+                     {"resident memory stayed within 64 MiB of its start",
+                      residentPeak - residentStart <= kMemoryMarginKiB},
+                     {"within 5 s the broker held the echo and the last line values", caughtUpMs.has_value()},
+                     {"the broker keeps the last line values published (a check of the soak itself)",
+                      brokerHasLastLine}}) &&
             passed;
         if (!alive) panel.reset();
     }

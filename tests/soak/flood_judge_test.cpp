@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
+
+#include "components/vb_error.h"
 
 namespace orvanta::soak {
 namespace {
@@ -41,6 +44,51 @@ TEST(FloodJudge, LineValuesAreValidAndDifferForEveryNumberOnTheForeignMachinesIn
         EXPECT_EQ(values[static_cast<std::size_t>(m)].status, 0) << m;
         EXPECT_EQ(values[static_cast<std::size_t>(m)].message, "") << m;
     }
+}
+
+// The panel's own decoders decide: garbage must be refused by them, everything else taken.
+TEST(FloodJudge, EveryFloodSendsWhatItsNameSaysWithANewMessageEachTime) {
+    const LineValuesMaker maker(line());
+    const auto acceptedValue = [](const std::string& payload) {
+        std::string problem;
+        return decodeVariablePayload(payload, problem).has_value();
+    };
+    const auto acceptedLine = [](const std::string& payload) {
+        try {
+            parseLineValues(payload, "test");
+            return true;
+        } catch (const VbError&) {
+            return false;
+        }
+    };
+    std::set<std::string> garbageTopics;
+    for (const Flood& flood : kFloods) {
+        std::set<std::pair<std::string, std::string>> seen;
+        for (const std::int64_t n : {0, 1, 2, 3, 4, 5, 6, 7, 29998, 29999, 123456}) {
+            const FloodMessage message = floodMessage(flood.kind, n, maker);
+            EXPECT_TRUE(seen.emplace(message.topic, message.payload).second) << flood.name << " " << n;
+            const bool onLine = message.topic == lineTopic("values");
+            const bool accepted = onLine ? acceptedLine(message.payload) : acceptedValue(message.payload);
+            EXPECT_EQ(accepted, flood.kind != FloodKind::Garbage) << flood.name << ": " << message.payload;
+            EXPECT_EQ(message.retain,
+                      flood.kind == FloodKind::WatchedVariable || flood.kind == FloodKind::LineValues);
+            switch (flood.kind) {
+                case FloodKind::WatchedVariable:
+                    EXPECT_EQ(message.topic, varTopic(vars::kLiHNummer));
+                    break;
+                case FloodKind::LineValues:
+                    EXPECT_TRUE(onLine);
+                    break;
+                case FloodKind::Garbage:
+                    garbageTopics.insert(message.topic);
+                    break;
+                case FloodKind::NewNames:
+                    EXPECT_EQ(message.topic, varTopic("flood/" + std::to_string(n)));
+                    break;
+            }
+        }
+    }
+    EXPECT_EQ(garbageTopics, (std::set<std::string>{varTopic(vars::kLiHStatus), lineTopic("values")}));
 }
 
 // What a panel that kept up leaves at the broker for maker(7): statuses in the foreign slots and whatever
