@@ -99,36 +99,46 @@ public:
         const std::lock_guard lock(mutex_);
         return counts_[topic];
     }
-    std::optional<long> lastEcho() {
+    // The newest number on a counted topic (the heartbeat or its echo).
+    std::optional<long> lastCount(const std::string& topic) {
         const std::lock_guard lock(mutex_);
-        return echo_;
+        return counted_[topic].value;
     }
-    // The longest time without a new echo since the last restart, the time since the last one included.
-    Clock::duration longestEchoGap(bool restart) {
+    // The longest time without a new number on a counted topic since the last restart, the time since the
+    // last one included.
+    Clock::duration longestGap(const std::string& topic, bool restart) {
         const std::lock_guard lock(mutex_);
-        const Clock::duration longest = std::max(longestGap_, Clock::now() - echoAt_);
-        if (restart) longestGap_ = {};
+        Counted& counted = counted_[topic];
+        const Clock::duration longest = std::max(counted.longestGap, Clock::now() - counted.at);
+        if (restart) counted.longestGap = {};
         return longest;
     }
 
 private:
+    struct Counted {
+        std::optional<long> value;
+        Clock::time_point at = Clock::now();
+        Clock::duration longestGap{};
+    };
+
     void received(const std::string& topic, std::string payload) {
         const std::lock_guard lock(mutex_);
         ++counts_[topic];
-        if (topic == varTopic(vars::kLiLebenZu)) {
+        if (topic == varTopic(vars::kLiLebenZu) || topic == varTopic(vars::kLiLebenHi)) {
             std::string problem;
             const std::optional<Variant> value = decodeVariablePayload(payload, problem);
-            long echo = -1;
+            long number = -1;
             try {
-                if (value && !value->isArray()) echo = toInteger(*value);
+                if (value && !value->isArray()) number = toInteger(*value);
             } catch (const VbError&) {
-                // not a number: no echo
+                // not a number: counts as none
             }
             const Clock::time_point now = Clock::now();
-            if (echo_ != echo) {
-                if (echo_) longestGap_ = std::max(longestGap_, now - echoAt_);
-                echo_ = echo;
-                echoAt_ = now;
+            Counted& counted = counted_[topic];
+            if (counted.value != number) {
+                if (counted.value) counted.longestGap = std::max(counted.longestGap, now - counted.at);
+                counted.value = number;
+                counted.at = now;
             }
         }
         last_[topic] = std::move(payload);
@@ -140,9 +150,7 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::string> last_;
     std::map<std::string, int> counts_;
-    std::optional<long> echo_;
-    Clock::time_point echoAt_ = Clock::now();
-    Clock::duration longestGap_{};
+    std::map<std::string, Counted> counted_;
 };
 
 // The visualisation's heartbeat, counted up on a thread of its own.
@@ -257,7 +265,7 @@ std::string difference(Observer& observer, long heartbeat, const std::string& li
                        const std::vector<int>& foreign) {
     const long oldest = heartbeat - 2000 / static_cast<long>(kHeartbeatPeriod.count());
     return lastValuesDifference([&](const std::string& topic) { return observer.last(topic); },
-                                observer.lastEcho(), oldest, lineValues, foreign);
+                                observer.lastCount(varTopic(vars::kLiLebenZu)), oldest, lineValues, foreign);
 }
 
 // The line values the broker keeps for a new subscriber: the soak's own check that the last line values it
@@ -326,8 +334,8 @@ bool runFloodSoak(int floodSeconds) {
         simulator.waitForExit(10s);
     }
 
-    std::vector<std::string> watched{varTopic(vars::kLiLebenZu), varTopic(vars::kLiSStatus),
-                                     lineTopic("display")};
+    std::vector<std::string> watched{varTopic(vars::kLiLebenZu), varTopic(vars::kLiLebenHi),
+                                     varTopic(vars::kLiSStatus), lineTopic("display")};
     for (const int m : foreign) watched.push_back(varTopic(vars::indexed(vars::kLiSMessageBase, m)));
     Observer observer(broker.port(), watched);
     if (!observer.connected()) {
@@ -377,7 +385,8 @@ bool runFloodSoak(int floodSeconds) {
         if (!panel && !startPanel()) return false;
         const std::uintmax_t errBefore = fileBytes(err);
         const int displaysBefore = observer.count(lineTopic("display"));
-        observer.longestEchoGap(true);
+        observer.longestGap(varTopic(vars::kLiLebenZu), true);
+        observer.longestGap(varTopic(vars::kLiLebenHi), true);
         long residentPeak = panel->residentKiB();
         const double processorBefore = panel->processorSeconds();
         const Clock::time_point floodStart = Clock::now();
@@ -426,7 +435,8 @@ bool runFloodSoak(int floodSeconds) {
             }
         }
         endFlood();
-        const long longestGapMs = milliseconds(observer.longestEchoGap(true));
+        const long longestGapMs = milliseconds(observer.longestGap(varTopic(vars::kLiLebenZu), true));
+        const long heartbeatGapMs = milliseconds(observer.longestGap(varTopic(vars::kLiLebenHi), true));
         const double processor = alive ? panel->processorSeconds() - processorBefore : 0;
         const double wall = std::chrono::duration<double>(Clock::now() - floodStart).count();
         const bool brokerHasLastLine = retainedLineValues(broker.port()) == lastLineValues;
@@ -438,8 +448,9 @@ bool runFloodSoak(int floodSeconds) {
                   << (figures.failures > 0 ? ", " + std::to_string(figures.failures) + " publish failures"
                                            : "")
                   << (figures.problem.empty() ? "" : ", " + figures.problem) << "\n"
-                  << "  heartbeat echo: longest gap " << longestGapMs << " ms; the panel used "
-                  << static_cast<int>(100 * processor / std::max(wall, 0.001))
+                  << "  heartbeat echo: longest gap " << longestGapMs
+                  << " ms (the heartbeat itself, back from the broker: " << heartbeatGapMs
+                  << " ms); the panel used " << static_cast<int>(100 * processor / std::max(wall, 0.001))
                   << "% of a processor through the flood and the 5 s after it\n"
                   << "  resident: start " << residentStart << " KiB, peak " << residentPeak << " KiB ("
                   << (residentPeak - residentStart) / 1024 << " MiB more)"
