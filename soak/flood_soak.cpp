@@ -432,11 +432,6 @@ bool runFloodSoak(int floodSeconds) {
             }
             if (!floodEnd && published) {
                 endFlood();
-                if (!floodEnd) floodEnd = Clock::now();
-                while (!brokerHadLineMs && Clock::now() - *floodEnd < kCatchUp) {
-                    watchLine();
-                    std::this_thread::sleep_for(50ms);
-                }
                 floodEnd = Clock::now();
             }
             if (floodEnd) watchLine();
@@ -446,6 +441,11 @@ bool runFloodSoak(int floodSeconds) {
             }
         }
         endFlood();
+        if (!floodEnd) floodEnd = Clock::now();
+        while (!brokerHadLineMs && Clock::now() - *floodEnd < kCatchUp) {
+            watchLine();
+            std::this_thread::sleep_for(50ms);
+        }
         const long longestGapMs = milliseconds(observer.longestGap(varTopic(vars::kLiLebenZu), true));
         const long heartbeatGapMs = milliseconds(observer.longestGap(varTopic(vars::kLiLebenHi), true));
         const double wall = std::chrono::duration<double>(Clock::now() - floodStart).count();
