@@ -60,6 +60,25 @@ bool EventLoop::runPosted() {
     }
 }
 
+bool EventLoop::runPostedBatch() {
+    std::size_t count = 0;
+    {
+        std::lock_guard lock(postedMutex_);
+        count = posted_.size();
+    }
+    // Tasks are only ever taken from the front here, on this thread, so the first count are this batch.
+    for (std::size_t i = 0; i < count; ++i) {
+        Task task;
+        {
+            std::lock_guard lock(postedMutex_);
+            task = std::move(posted_.front());
+            posted_.pop_front();
+        }
+        task();
+    }
+    return count > 0;
+}
+
 std::int64_t EventLoop::nextDueMs() const {
     std::int64_t next = -1;
     for (const Timer* timer : timers_) {
@@ -95,16 +114,19 @@ bool EventLoop::fireNextDue(std::int64_t limitMs) {
     return true;
 }
 
-void EventLoop::processEvents() {
-    runPosted();
-    // Each due timer fires at most once here, as one pending tick message would.
+void EventLoop::fireDueTimers() {
     const std::int64_t now = nowMs();
     std::vector<Timer*> fired;
     while (Timer* due = earliestDue(now, fired)) {
         fired.push_back(due);
         fire(*due);
     }
-    runPosted();
+}
+
+void EventLoop::processEvents() {
+    runPostedBatch();
+    fireDueTimers();
+    runPostedBatch();
 }
 
 }  // namespace orvanta

@@ -145,18 +145,19 @@ TEST_F(MqttVariablesTest, WritesArePublishedRetainedAndWatchesSeeEveryChangeOnce
     EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(7), Variant::integer(8)}));
 
     // The broker's echoes of earlier writes arrive after later writes: they must not bring old values back.
+    // Changes made before the loop ran a delivery reach the watch as one, with the newest value.
     seen.clear();
     for (std::int16_t value : {10, 11, 12}) variables().WriteVariable("Soll", Variant::integer(value));
     EXPECT_TRUE(peer_->sees("test/vars/Soll", "12"));
     ASSERT_TRUE(peer_->publish("test/vars/Other", "4"));
     ASSERT_TRUE(runUntil([&] { return variables().ReadVariable("Other") == Variant::integer(4); }));
-    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(10), Variant::integer(11), Variant::integer(12)}));
+    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(12)}));
     EXPECT_EQ(variables().ReadVariable("Soll"), Variant::integer(12));
 
     variables().unwatch(watchId);
     variables().WriteVariable("Soll", Variant::text("neu"));
     EXPECT_TRUE(peer_->sees("test/vars/Soll", "\"neu\""));
-    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen.size(), 1u);
 }
 
 TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
@@ -166,10 +167,20 @@ TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
     variables().watch("Zahl", [&](const Variant&) { ++changes; });
     ASSERT_TRUE(peer_->publish("test/vars/Zahl", "{\"wert\": 6}"));
     EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is a JSON object"));
+    ASSERT_TRUE(peer_->publish("test/vars/Anders", "sechs"));
+    EXPECT_TRUE(reported("Process variable 'Anders' on the broker ignored: the payload is not JSON"));
+    // More garbage on a reported variable within the minute is counted, not reported.
     ASSERT_TRUE(peer_->publish("test/vars/Zahl", "sechs"));
-    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload is not JSON"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "[{}]"));
+    ASSERT_TRUE(peer_->publish("test/vars/Zahl", "5"));
+    ASSERT_TRUE(peer_->publish("test/vars/Marke", "1"));  // everything before it has arrived
+    ASSERT_TRUE(runUntil([&] { return hasValue("Marke"); }));
+    EXPECT_EQ(errors_.size(), 2u);
+    loop_.advance(60000);
     ASSERT_TRUE(peer_->publish("test/vars/Zahl", std::string(kMaxVariablePayload + 10, '1')));
-    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload of 1048586 bytes"));
+    EXPECT_TRUE(reported("Process variable 'Zahl' on the broker ignored: the payload of 1048586 bytes is larger "
+                         "than 1 MiB (2 more of this topic ignored since the last report)"));
+    EXPECT_EQ(errors_.size(), 3u);
     EXPECT_EQ(variables().ReadVariable("Zahl"), Variant::integer(5));
     EXPECT_EQ(changes, 0);
 }
@@ -346,25 +357,26 @@ protected:
     std::string brokerConfig() override { return "max_inflight_messages 1\nmax_queued_messages 5\n"; }
 };
 
-TEST_F(MqttVariablesBusyBrokerTest, ABurstOfAcknowledgedUpdatesReachesTheCopyInFull) {
+TEST_F(MqttVariablesBusyBrokerTest, ABurstOfAcknowledgedUpdatesEndsWithTheNewestValuesInTheCopy) {
     ASSERT_TRUE(started());
     constexpr int kVariables = 3;
     constexpr int kRounds = 100;
-    std::vector<int> changes(kVariables);
+    std::vector<Variant> delivered(kVariables);
     for (int v = 0; v < kVariables; ++v)
-        variables().watch("Burst" + std::to_string(v), [&changes, v](const Variant&) { ++changes[v]; });
+        variables().watch("Burst" + std::to_string(v),
+                          [&delivered, v](const Variant& value) { delivered[v] = value; });
     std::vector<std::pair<std::string, std::string>> burst;
     for (int round = 1; round <= kRounds; ++round)
         for (int v = 0; v < kVariables; ++v)
             burst.emplace_back("test/vars/Burst" + std::to_string(v), std::to_string(round * 10 + v));
     ASSERT_TRUE(peer_->publishAll(burst));
 
-    // Every update is a new value: a watch that misses one missed an update the broker dropped.
-    EXPECT_TRUE(runUntil([&] { return changes == std::vector<int>(kVariables, kRounds); }))
-        << changes[0] << " " << changes[1] << " " << changes[2] << " changes of " << kRounds << " each";
+    // A broker that drops what does not fit its queue drops the newest: the last round would be missing.
+    std::vector<Variant> newest;
+    for (int v = 0; v < kVariables; ++v) newest.push_back(Variant::integer(static_cast<std::int16_t>(kRounds * 10 + v)));
+    EXPECT_TRUE(runUntil([&] { return delivered == newest; }));
     for (int v = 0; v < kVariables; ++v)
-        EXPECT_EQ(variables().ReadVariable("Burst" + std::to_string(v)),
-                  Variant::integer(static_cast<std::int16_t>(kRounds * 10 + v)));
+        EXPECT_EQ(variables().ReadVariable("Burst" + std::to_string(v)), newest[v]);
 }
 
 // A broker that also knows a user and listens with TLS on a second port, with files of the test's own.
