@@ -83,16 +83,27 @@ TEST(ManualEventLoop, PostedWorkRunsInOrderAndMayPostMore) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(EventLoop, ProcessEventsRunsPostedWorkAndEachDueTimerOnce) {
+TEST(EventLoop, ProcessEventsRunsOneBatchTheDueTimersOnceAndTheNextBatch) {
     ManualEventLoop loop;
-    int ticks = 0;
-    bool posted = false;
-    Timer timer(loop, "t", 10, [&] { ++ticks; });
-    timer.setEnabled(true);
-    loop.post([&] { posted = true; });
+    std::vector<std::string> order;
+    Timer due(loop, "due", 10, [&] { order.push_back("tick"); });
+    Timer later(loop, "later", 20, [&] { order.push_back("later"); });
+    due.setEnabled(true);
+    later.setEnabled(true);
+    loop.setNow(10);
+    // Work that posts itself again without end, as a flooding network thread would: processEvents still
+    // returns, and the timer is not starved behind it.
+    std::function<void()> flood = [&] {
+        order.push_back("flood");
+        loop.post(flood);
+    };
+    loop.post([&] {
+        order.push_back("first");
+        loop.post([&] { order.push_back("posted by first"); });
+    });
+    loop.post(flood);
     loop.processEvents();
-    EXPECT_TRUE(posted);
-    EXPECT_EQ(ticks, 0) << "not due yet";
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "flood", "tick", "posted by first", "flood"}));
 }
 
 TEST(EventLoop, ATimerDestroyedByAnotherTimersTickNeverFires) {
@@ -126,6 +137,37 @@ TEST(SystemEventLoop, RunsWorkPostedFromOtherThreadsAndTimersUntilQuit) {
     EXPECT_EQ(exitCode, 7);
     EXPECT_EQ(posted, 100);
     EXPECT_GE(ticks, 3);
+}
+
+TEST(SystemEventLoop, TimersKeepTheirRhythmUnderAFloodOfPostedWork) {
+    SystemEventLoop loop;
+    std::atomic<bool> flooding{true};
+    std::atomic<long> floods{0};
+    // From the loop itself and from another thread at once: the queue is never empty.
+    std::function<void()> flood = [&] {
+        ++floods;
+        if (flooding) loop.post(flood);
+    };
+    std::vector<std::int64_t> ticks;
+    Timer timer(loop, "t", 20, [&] {
+        ticks.push_back(loop.nowMs());
+        if (ticks.size() == 10) {
+            flooding = false;
+            loop.quit(0);
+        }
+    });
+    timer.setEnabled(true);
+    loop.post(flood);
+    std::thread poster([&] {
+        for (int i = 0; i < 100000 && flooding; ++i) loop.post([&] { ++floods; });
+    });
+    const std::int64_t begin = loop.nowMs();
+    EXPECT_EQ(loop.run(), 0);
+    poster.join();
+    ASSERT_EQ(ticks.size(), 10u);
+    EXPECT_GT(floods, 1000);
+    // Ten ticks of 20 ms take about 200 ms; a loop that ran the flood first would never tick.
+    EXPECT_LT(ticks.back() - begin, 2000);
 }
 
 TEST(SystemEventLoop, QuitFromAnotherThreadWakesAnIdleLoop) {

@@ -1,0 +1,152 @@
+#include "components/mqtt/mqtt_intake.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "components/mqtt/report_throttle.h"
+#include "support/manual_event_loop.h"
+
+namespace orvanta {
+namespace {
+
+using testing::ManualEventLoop;
+using Lines = std::vector<std::string>;
+
+struct Said {
+    Lines lines;
+    ErrorReporter reporter() {
+        return [this](Severity severity, const std::string& text) {
+            lines.push_back((severity == Severity::Error ? "error: " : "notice: ") + text);
+        };
+    }
+};
+
+class MqttIntakeTest : public ::testing::Test {
+protected:
+    MqttIntake& intake(MqttIntake::Limits limits) {
+        intake_ = std::make_unique<MqttIntake>(loop_, said_.reporter(), limits);
+        intake_->onRefetch([this] { ran_.push_back("refetch@" + std::to_string(loop_.nowMs())); });
+        return *intake_;
+    }
+    void hand(const std::string& topic, const std::string& payload) {
+        intake_->hand(topic, payload.size(), [this, topic, payload] { ran_.push_back(topic + "=" + payload); });
+    }
+    void post(const std::string& what) {
+        intake_->post([this, what] { ran_.push_back(what); });
+    }
+
+    ManualEventLoop loop_;
+    Said said_;
+    Lines ran_;
+    std::unique_ptr<MqttIntake> intake_;
+};
+
+TEST_F(MqttIntakeTest, WhileTheLoopKeepsUpEveryMessageRunsInOrder) {
+    intake({.behind = 4, .maxTopics = 1, .maxBytes = 1000, .batch = 2});
+    for (const char* value : {"1", "2", "3"}) hand("a", value);
+    post("event");
+    loop_.runPending();
+    hand("a", "4");
+    loop_.runPending();
+    EXPECT_EQ(ran_, (Lines{"a=1", "a=2", "a=3", "event", "a=4"}));
+    EXPECT_EQ(said_.lines, Lines{});
+}
+
+TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundAndSaysSoOnce) {
+    intake({.behind = 3, .maxTopics = 2, .maxBytes = 100000, .batch = 2});
+    hand("a", "1");
+    hand("b", "1");
+    hand("a", "2");  // three waiting: the loop is behind from here on
+    hand("a", "3");  // replaces a=2, in its place
+    hand("b", "2");  // replaces b=1
+    post("event");   // never replaced, never dropped
+    hand("c", "1");  // a third topic: beyond the bound
+    hand("a", "4");
+    // Batches of two, the timers' turn in between; a=1 came before the loop fell behind.
+    EXPECT_TRUE(loop_.runBatch());
+    EXPECT_EQ(ran_, (Lines{"a=1", "b=2"}));
+    EXPECT_EQ(said_.lines, (Lines{"error: The panel falls behind the MQTT messages: until it catches up, only the "
+                                  "newest message of each topic is kept"}));
+    EXPECT_TRUE(loop_.runBatch());
+    EXPECT_FALSE(loop_.runBatch());
+    EXPECT_EQ(ran_, (Lines{"a=1", "b=2", "a=4", "event", "refetch@0"}));
+    ASSERT_EQ(said_.lines.size(), 2u);
+    EXPECT_EQ(said_.lines[1],
+              "notice: The panel has caught up with the MQTT messages: 3 messages were replaced by newer ones of "
+              "their topic, 1 messages were dropped; all values are requested again");
+
+    // Caught up, every message runs again; a second overload soon after asks again only when the spacing
+    // since the first request is over.
+    ran_.clear();
+    said_.lines.clear();
+    loop_.setNow(3000);
+    hand("c", "1");
+    loop_.runPending();
+    for (const char* topic : {"d", "e", "f", "g"}) hand(topic, "1");
+    loop_.runPending();
+    EXPECT_EQ(ran_, (Lines{"c=1", "d=1", "e=1", "f=1"}));
+    EXPECT_EQ(said_.lines.size(), 2u);
+    EXPECT_NE(said_.lines.back().find(": 0 messages were replaced by newer ones of their topic, 1 messages were "
+                                      "dropped"),
+              std::string::npos);
+    loop_.advance(6999);
+    EXPECT_EQ(ran_.size(), 4u);
+    loop_.advance(1);
+    EXPECT_EQ(ran_.back(), "refetch@10000");
+    loop_.advance(60000);
+    EXPECT_EQ(ran_.size(), 5u);
+}
+
+TEST_F(MqttIntakeTest, BehindItBoundsTheBytesWaitingEvenForATopicThatHasWorkWaiting) {
+    // An entry costs its payload, its topic and 128 bytes.
+    intake({.behind = 1, .maxTopics = 10, .maxBytes = 300, .batch = 10});
+    hand("a", std::string(10, '1'));  // 139 bytes
+    hand("b", std::string(10, '2'));  // 278
+    hand("c", "3");                   // 408: dropped
+    hand("a", std::string(100, '4'));  // 278 - 139 + 229 = 368: dropped, a's older message stays
+    hand("b", std::string(11, '5'));  // 279: replaces
+    loop_.runPending();
+    EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(11, '5'), "refetch@0"}));
+    EXPECT_NE(said_.lines.back().find(": 1 messages were replaced by newer ones of their topic, 2 messages were "
+                                      "dropped"),
+              std::string::npos)
+        << said_.lines.back();
+}
+
+TEST(ReportThrottle, ATopicIsReportedOnceAMinuteWithTheCountOfWhatWasIgnoredMeanwhile) {
+    ManualEventLoop loop;
+    Said said;
+    ReportThrottle throttle(loop, said.reporter(), 2, 60000);
+    throttle("A", "bad A1");
+    throttle("A", "bad A2");
+    loop.setNow(59999);
+    throttle("A", "bad A3");
+    throttle("B", "bad B1");
+    loop.setNow(60000);
+    throttle("A", "bad A4");
+    throttle("A", "bad A5");
+    // Two topics tracked: C and D share one entry; once a minute the entries with nothing to tell are
+    // given up to make room (B's at 120000; E's at 180000), one with a count (A's) is kept.
+    throttle("C", "bad C1");
+    throttle("D", "bad D1");
+    loop.setNow(119999);
+    throttle("E", "bad E1");
+    loop.setNow(120000);
+    throttle("E", "bad E2");
+    throttle("F", "bad F1");
+    loop.setNow(180000);
+    throttle("G", "bad G1");
+    throttle("H", "bad H1");
+    EXPECT_EQ(said.lines,
+              (Lines{"error: bad A1", "error: bad B1",
+                     "error: bad A4 (2 more of this topic ignored since the last report)", "error: bad C1",
+                     "error: bad E2",
+                     "error: bad F1 (2 more bad messages on other topics ignored since the last report)",
+                     "error: bad G1", "error: bad H1"}));
+}
+
+}  // namespace
+}  // namespace orvanta
