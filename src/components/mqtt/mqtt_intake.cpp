@@ -8,6 +8,9 @@ namespace {
 
 // What an entry costs besides its payload and topic (the list node, the work's closure, the index).
 constexpr std::size_t kEntryOverhead = 128;
+// The work holds the payload decoded: an array of numbers costs a value of 40 bytes for every two or
+// three bytes of text, so a payload byte is counted as what it may cost decoded.
+constexpr std::size_t kDecodedPerPayloadByte = 16;
 
 }  // namespace
 
@@ -32,7 +35,7 @@ void MqttIntake::append(Entry entry) {
 }
 
 void MqttIntake::hand(const std::string& topic, std::size_t bytes, std::function<void()> work) {
-    Entry entry{topic, bytes + topic.size() + kEntryOverhead, std::move(work)};
+    Entry entry{topic, bytes * kDecodedPerPayloadByte + topic.size() + kEntryOverhead, std::move(work)};
     const std::lock_guard lock(mutex_);
     if (!overloaded_ && waiting_.size() < limits_.behind) {
         append(std::move(entry));

@@ -5,16 +5,17 @@
 // the timers run between batches however fast messages come.
 //
 // While the loop keeps up, every message's work runs, in the order the messages arrived. When more than
-// kBehind are waiting, the loop is behind and the intake is overloaded: a message for a topic that has
+// `behind` are waiting, the loop is behind and the intake is overloaded: a message for a topic that has
 // work waiting replaces that topic's newest waiting work in its place (the loop only ever needs the
-// newest value of a topic), and a message for a new topic is dropped when kMaxTopics topics already wait
-// or their payloads would exceed kMaxBytes. The overload ends when the loop has taken everything. It is
+// newest value of a topic), and a message for a new topic is dropped when maxTopics topics already wait
+// or the waiting work would cost more than maxBytes (a payload counted at 16 bytes a byte, what it may
+// cost decoded; a message that would pass the bound even in place of its topic's waiting work is dropped). The overload ends when the loop has taken everything. It is
 // reported once when it begins (an error) and once when it ends (a notice), with the number of messages
 // replaced and dropped.
 //
 // A dropped message may have been the newest value of its topic. So when an overload that dropped
 // messages ends, the intake asks for the values again (the connection subscribes again, and the broker
-// sends the retained value of every topic): at most once every kRefetchSpacing, later if need be.
+// sends the retained value of every topic): at most once every refetchSpacing, later if need be.
 //
 // Ordered work (connection events, reports) is never replaced or dropped and keeps its place among the
 // messages, so that, for instance, the end of the retained messages is handled after them.
@@ -40,7 +41,7 @@ public:
     struct Limits {
         std::size_t behind = 1000;       // waiting work beyond which the loop counts as behind
         std::size_t maxTopics = 10000;   // topics with work waiting, while overloaded
-        std::size_t maxBytes = 16u << 20;  // payload and topic bytes waiting, while overloaded
+        std::size_t maxBytes = 64u << 20;  // what the waiting work may cost, while overloaded
         std::size_t batch = 256;         // work taken per batch
         std::chrono::milliseconds refetchSpacing{10000};
     };

@@ -101,13 +101,13 @@ TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundA
 }
 
 TEST_F(MqttIntakeTest, BehindItBoundsTheBytesWaitingEvenForATopicThatHasWorkWaiting) {
-    // An entry costs its payload, its topic and 128 bytes.
-    intake({.behind = 1, .maxTopics = 10, .maxBytes = 300, .batch = 10});
-    hand("a", std::string(10, '1'));  // 139 bytes
-    hand("b", std::string(10, '2'));  // 278
-    hand("c", "3");                   // 408: dropped
-    hand("a", std::string(100, '4'));  // 278 - 139 + 229 = 368: dropped, a's older message stays
-    hand("b", std::string(11, '5'));  // 279: replaces
+    // An entry costs 16 bytes per payload byte, its topic and 128 bytes.
+    intake({.behind = 1, .maxTopics = 10, .maxBytes = 700, .batch = 10});
+    hand("a", std::string(10, '1'));   // 289 bytes
+    hand("b", std::string(10, '2'));   // 578
+    hand("c", "3");                    // 723: dropped
+    hand("a", std::string(100, '4'));  // 578 - 289 + 1729: dropped, a's older message stays
+    hand("b", std::string(11, '5'));   // 578 - 289 + 305 = 594: replaces
     loop_.runPending();
     EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(11, '5'), "refetch@0"}));
     EXPECT_NE(said_.lines.back().find(": 1 messages were replaced by newer ones of their topic, 2 messages were "

@@ -14,6 +14,7 @@
 
 #include "components/mqtt/mqtt_backend.h"
 #include "components/mqtt/mqtt_payload.h"
+#include "components/system_event_loop.h"
 #include "components/variable_names.h"
 #include "linebridge/line_bridge.h"
 #include "support/broker_test.h"
@@ -183,6 +184,75 @@ TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
     EXPECT_EQ(errors_.size(), 3u);
     EXPECT_EQ(variables().ReadVariable("Zahl"), Variant::integer(5));
     EXPECT_EQ(changes, 0);
+}
+
+TEST_F(MqttVariablesTest, NamesThePanelDoesNotUseAreKeptOnlyUpToTheLimitAndAreFetchedAgainWhenUsed) {
+    ASSERT_TRUE(started());
+    const auto used = variables().resolve("Genutzt");  // a name the panel uses is always kept
+    variables().limitUnusedNames(3);
+    std::vector<std::pair<std::string, std::string>> messages;
+    for (int i = 0; i < 6; ++i) messages.emplace_back("test/vars/U" + std::to_string(i), std::to_string(i));
+    messages.emplace_back("test/vars/Genutzt", "7");
+    ASSERT_TRUE(peer_->publishAll(messages));
+    ASSERT_TRUE(runUntil([&] { return hasValue("Genutzt"); }));
+    EXPECT_EQ(variables().read(used), Variant::integer(7));
+    EXPECT_EQ(errors_, std::vector<std::string>{"More than 3 process variables on the broker are not used by this "
+                                                "panel; messages for further names (such as 'U3') are ignored"});
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(variables().ReadVariable("U" + std::to_string(i)), Variant::integer(static_cast<std::int16_t>(i)));
+    // Reading an ignored name is an error that says what happened; the value is fetched again.
+    EXPECT_EQ(descriptionOf([&] { variables().ReadVariable("U4"); }),
+              "Process variable 'U4' has no value yet: messages for names this panel had not used were ignored, "
+              "and its value is requested from the broker again");
+    ASSERT_TRUE(runUntil([&] { return hasValue("U4"); }));
+    EXPECT_EQ(variables().ReadVariable("U4"), Variant::integer(4));
+    EXPECT_EQ(errors_.size(), 1u);
+}
+
+TEST_F(MqttVariablesTest, AFloodOnAWatchedVariableRunsItsHandlerFarLessOftenAndTheTimersKeepTheirRhythm) {
+    SystemEventLoop loop;
+    MqttConnection connection(loop, settings_, "test/panel/online", reporter());
+    MqttVariables flooded(loop, connection, reporter());
+    constexpr int kMessages = 50000;
+    std::vector<std::pair<std::string, std::string>> burst;
+    for (int i = 1; i <= kMessages; ++i) burst.emplace_back("test/vars/Flut", std::to_string(i));
+
+    struct Events : RuntimeEvents {
+        std::function<void()> started;
+        void StartCompleted(std::int16_t success) override {
+            if (success == kTrue) started();
+        }
+        void RuntimeStopped() override {}
+    } events;
+    std::thread publisher;
+    std::vector<std::int64_t> ticks;
+    Timer beat(loop, "beat", 100, [&] { ticks.push_back(loop.nowMs()); });
+    Timer limit(loop, "limit", 30000, [&] { loop.quit(1); });
+    limit.setEnabled(true);
+    std::vector<Variant> delivered;
+    flooded.watch("Flut", [&](const Variant& value) {
+        delivered.push_back(value);
+        std::this_thread::sleep_for(1ms);  // a handler costs what a pass costs
+        if (value == Variant::longInt(kMessages)) loop.quit(0);
+    });
+    events.started = [&] {
+        ticks.push_back(loop.nowMs());
+        beat.setEnabled(true);
+        publisher = std::thread([&] { peer_->publishAll(burst); });
+    };
+    flooded.start(events);
+    const int exitCode = loop.run();
+    flooded.StopRuntime();
+    if (publisher.joinable()) publisher.join();
+
+    ASSERT_EQ(exitCode, 0) << delivered.size() << " deliveries";
+    EXPECT_LT(delivered.size(), static_cast<std::size_t>(kMessages / 10));
+    // In order, the newest last.
+    for (std::size_t i = 1; i < delivered.size(); ++i)
+        ASSERT_LT(toLong(delivered[i - 1]), toLong(delivered[i])) << i;
+    std::int64_t longest = 0;
+    for (std::size_t i = 1; i < ticks.size(); ++i) longest = std::max(longest, ticks[i] - ticks[i - 1]);
+    EXPECT_LT(longest, 1000) << ticks.size() << " ticks";
 }
 
 TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
