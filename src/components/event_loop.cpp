@@ -25,10 +25,7 @@ void Timer::setInterval(std::int32_t intervalMs) {
     loop_.timersChanged();
 }
 
-void EventLoop::attach(Timer& timer) {
-    timer.order_ = nextOrder_++;
-    timers_.push_back(&timer);
-}
+void EventLoop::attach(Timer& timer) { timers_.push_back(&timer); }
 
 void EventLoop::detach(Timer& timer) { std::erase(timers_, &timer); }
 
@@ -45,27 +42,24 @@ bool EventLoop::hasPosted() {
     return !posted_.empty();
 }
 
-bool EventLoop::runPosted() {
-    bool ran = false;
+void EventLoop::runPosted() {
     for (;;) {
         Task task;
         {
             std::lock_guard lock(postedMutex_);
-            if (posted_.empty()) return ran;
+            if (posted_.empty()) return;
             task = std::move(posted_.front());
             posted_.pop_front();
         }
         task();
-        ran = true;
     }
 }
 
 bool EventLoop::runPostedBatch() {
-    std::size_t count = 0;
-    {
+    const std::size_t count = [this] {
         std::lock_guard lock(postedMutex_);
-        count = posted_.size();
-    }
+        return posted_.size();
+    }();
     // Tasks are only ever taken from the front here, on this thread, so the first count are this batch.
     for (std::size_t i = 0; i < count; ++i) {
         Task task;
@@ -80,21 +74,18 @@ bool EventLoop::runPostedBatch() {
 }
 
 std::int64_t EventLoop::nextDueMs() const {
-    std::int64_t next = -1;
+    const Timer* next = nullptr;
     for (const Timer* timer : timers_) {
-        if (timer->enabled_ && (next < 0 || timer->dueMs_ < next)) next = timer->dueMs_;
+        if (timer->enabled_ && (next == nullptr || timer->dueMs_ < next->dueMs_)) next = timer;
     }
-    return next;
+    return next == nullptr ? -1 : next->dueMs_;
 }
 
-Timer* EventLoop::earliestDue(std::int64_t limitMs, const std::vector<Timer*>& skip) const {
+Timer* EventLoop::earliestDue(std::int64_t limitMs) const {
     Timer* due = nullptr;
     for (Timer* timer : timers_) {
         if (!timer->enabled_ || timer->dueMs_ > limitMs) continue;
-        if (std::find(skip.begin(), skip.end(), timer) != skip.end()) continue;
-        if (due == nullptr || timer->dueMs_ < due->dueMs_ ||
-            (timer->dueMs_ == due->dueMs_ && timer->order_ < due->order_))
-            due = timer;
+        if (due == nullptr || timer->dueMs_ < due->dueMs_) due = timer;
     }
     return due;
 }
@@ -107,20 +98,14 @@ void EventLoop::fire(Timer& timer) {
     timer.onTick_();  // may disable, re-enable or even destroy other timers
 }
 
-bool EventLoop::fireNextDue(std::int64_t limitMs) {
-    Timer* due = earliestDue(limitMs, {});
-    if (due == nullptr) return false;
-    fire(*due);
-    return true;
+void EventLoop::fireNextDue(std::int64_t limitMs) {
+    if (Timer* due = earliestDue(limitMs)) fire(*due);
 }
 
 void EventLoop::fireDueTimers() {
+    // A timer that fired is due after now (see fire()), so each fires at most once here.
     const std::int64_t now = nowMs();
-    std::vector<Timer*> fired;
-    while (Timer* due = earliestDue(now, fired)) {
-        fired.push_back(due);
-        fire(*due);
-    }
+    while (Timer* due = earliestDue(now)) fire(*due);
 }
 
 void EventLoop::processEvents() {

@@ -46,7 +46,6 @@ private:
     std::function<void()> onTick_;
     bool enabled_ = false;
     std::int64_t dueMs_ = 0;
-    std::uint64_t order_;  // creation order, breaks ties between timers due at the same moment
 };
 
 class EventLoop {
@@ -70,15 +69,15 @@ public:
     virtual std::int64_t nowMs() const = 0;
 
 protected:
-    // Runs posted tasks in order, including those they post themselves, until none is left. Returns
-    // whether any ran. For a simulated loop only: another thread that keeps posting keeps it running.
-    bool runPosted();
+    // Runs posted tasks in order, including those they post themselves, until none is left. For a
+    // simulated loop only: another thread that keeps posting keeps it running.
+    void runPosted();
     // Runs the tasks queued when it is called, in order, and no more. Returns whether any ran.
     bool runPostedBatch();
     // Fires every timer due now, each at most once, as one pending tick message per timer would.
     void fireDueTimers();
-    // Fires the earliest timer due at or before limitMs, if any; returns whether one fired.
-    bool fireNextDue(std::int64_t limitMs);
+    // Fires the earliest timer due at or before limitMs, if any.
+    void fireNextDue(std::int64_t limitMs);
     // The due time of the earliest enabled timer, or -1 when none runs.
     std::int64_t nextDueMs() const;
     // Whether work has been posted and not yet run.
@@ -93,11 +92,11 @@ private:
     friend class Timer;
     void attach(Timer& timer);
     void detach(Timer& timer);
-    Timer* earliestDue(std::int64_t limitMs, const std::vector<Timer*>& skip) const;
+    // Ties go to the timer created first: timers_ is in creation order.
+    Timer* earliestDue(std::int64_t limitMs) const;
     void fire(Timer& timer);
 
     std::vector<Timer*> timers_;
-    std::uint64_t nextOrder_ = 0;
     std::mutex postedMutex_;
     std::deque<Task> posted_;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +54,34 @@ TEST(ManualEventLoop, EnablingAnEnabledTimerDoesNotRestartItButDisablingDoes) {
     timer.setEnabled(true);  // restarts from now: 1500 + 1000
     loop.advance(1200);
     EXPECT_EQ(log.ticks, (std::vector<std::string>{"t@1000", "t@2500"}));
+}
+
+TEST(ManualEventLoop, AZeroIntervalTicksEveryMillisecondAndANewIntervalStartsFromNow) {
+    ManualEventLoop loop;
+    TickLog log;
+    Timer fast(loop, "fast", 0, log.record(loop, "fast"));
+    Timer slow(loop, "slow", 1000, log.record(loop, "slow"));
+    fast.setEnabled(true);
+    slow.setEnabled(true);
+    loop.advance(3);
+    fast.setEnabled(false);
+    loop.advance(597);
+    slow.setInterval(200);  // running: restarts from now, 600 + 200
+    slow.setInterval(300);
+    loop.advance(600);
+    EXPECT_EQ(log.ticks, (std::vector<std::string>{"fast@1", "fast@2", "fast@3", "slow@900", "slow@1200"}));
+}
+
+TEST(EventLoop, ALateTickKeepsTheRhythmAndATickMissedWholeIsNotMadeUpFor) {
+    ManualEventLoop loop;
+    TickLog log;
+    Timer timer(loop, "t", 1000, log.record(loop, "t"));
+    timer.setEnabled(true);
+    for (const std::int64_t now : {1500, 1999, 2000, 4000, 4000, 4999, 5000}) {
+        loop.setNow(now);
+        loop.processEvents();
+    }
+    EXPECT_EQ(log.ticks, (std::vector<std::string>{"t@1500", "t@2000", "t@4000", "t@5000"}));
 }
 
 TEST(ManualEventLoop, AHandlerThatSwitchesItsTimerOffAndOnRestartsTheInterval) {
@@ -168,6 +197,25 @@ TEST(SystemEventLoop, TimersKeepTheirRhythmUnderAFloodOfPostedWork) {
     EXPECT_GT(floods, 1000);
     // Ten ticks of 20 ms take about 200 ms; a loop that ran the flood first would never tick.
     EXPECT_LT(ticks.back() - begin, 2000);
+}
+
+TEST(SystemEventLoop, WaitsWithoutSpinningAndWakesForWorkPostedFromAnotherThread) {
+    SystemEventLoop loop;
+    int ticks = 0;
+    Timer timer(loop, "t", 50, [&] { ++ticks; });
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        loop.post([&] { timer.setEnabled(true); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        loop.post([&] { loop.quit(ticks); });
+    });
+    const std::clock_t cpuBefore = std::clock();
+    const int ticked = loop.run();
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    poster.join();
+    EXPECT_GE(ticked, 4);
+    EXPECT_LE(ticked, 7);
+    EXPECT_LT(cpuMs, 150.0) << "the loop spins instead of waiting";
 }
 
 TEST(SystemEventLoop, QuitFromAnotherThreadWakesAnIdleLoop) {

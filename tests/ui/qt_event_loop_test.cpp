@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,29 @@ TEST(QtEventLoop, TimersAndQtsOwnEventsKeepTheirTurnUnderAFloodOfPostedWork) {
     EXPECT_EQ(ticks.size(), 5u);
     EXPECT_GT(qtTicks, 0);
     EXPECT_GT(floods, 100);
+}
+
+TEST(QtEventLoop, ATimerSwitchedOnOrChangedOutsideTheLoopsOwnWorkIsScheduled) {
+    testing::qtApplication();
+    QtEventLoop loop;
+    std::vector<std::string> ticks;
+    Timer quick(loop, "quick", 20, [&] { ticks.push_back("quick"); });
+    Timer changed(loop, "changed", 60000, [&] {
+        ticks.push_back("changed");
+        loop.quit(0);
+    });
+    changed.setEnabled(true);
+    // From Qt's own events, not from posted work or a tick: only the timers' rescheduling wakes the loop.
+    QTimer::singleShot(10, [&] { quick.setEnabled(true); });
+    QTimer::singleShot(50, [&] {
+        quick.setEnabled(false);
+        changed.setInterval(30);
+    });
+    QTimer::singleShot(3000, [&] { loop.quit(1); });
+    EXPECT_EQ(loop.run(), 0);
+    ASSERT_GE(ticks.size(), 2u);
+    EXPECT_EQ(ticks.front(), "quick");
+    EXPECT_EQ(ticks.back(), "changed");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "components/mqtt/mqtt_intake.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -83,16 +84,12 @@ void MqttIntake::drain() {
     }
 
     bool begun = false;
-    bool ended = false;
-    std::uint64_t replaced = 0;
-    std::uint64_t dropped = 0;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> ended;  // replaced, dropped
     {
         const std::lock_guard lock(mutex_);
         if (overloaded_ && !beginReported_) begun = beginReported_ = true;
         if (overloaded_ && waiting_.empty()) {
-            ended = true;
-            replaced = std::exchange(replaced_, 0);
-            dropped = std::exchange(dropped_, 0);
+            ended.emplace(std::exchange(replaced_, 0), std::exchange(dropped_, 0));
             overloaded_ = beginReported_ = false;
         }
         drainPosted_ = !waiting_.empty();
@@ -105,6 +102,7 @@ void MqttIntake::drain() {
         report_("The panel falls behind the MQTT messages: until it catches up, only the newest message "
                 "of each topic is kept");
     if (!ended) return;
+    const auto [replaced, dropped] = *ended;
     std::string counts = std::to_string(replaced) + " messages were replaced by newer ones of their topic";
     if (dropped > 0)
         counts += ", " + std::to_string(dropped) + " messages were dropped; all values are requested again";
@@ -114,20 +112,20 @@ void MqttIntake::drain() {
 
 void MqttIntake::refetch() {
     const std::int64_t now = loop_.nowMs();
-    if (!refetched_ || now - lastRefetchMs_ >= limits_.refetchSpacing.count()) {
+    if (now - lastRefetchMs_ >= limits_.refetchSpacing.count()) {
         refetchNow();
         return;
     }
     // Too soon after the last: once the spacing is over.
     if (!refetchTimer_->enabled()) {
-        refetchTimer_->setInterval(static_cast<std::int32_t>(limits_.refetchSpacing.count() - (now - lastRefetchMs_)));
+        refetchTimer_->setInterval(
+            static_cast<std::int32_t>(limits_.refetchSpacing.count() - (now - lastRefetchMs_)));
         refetchTimer_->setEnabled(true);
     }
 }
 
 void MqttIntake::refetchNow() {
     refetchTimer_->setEnabled(false);
-    refetched_ = true;
     lastRefetchMs_ = loop_.nowMs();
     if (refetch_) refetch_();
 }

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -90,8 +91,7 @@ private:
     std::uint64_t dropped_ = 0;
 
     // Loop thread only.
-    std::int64_t lastRefetchMs_ = 0;
-    bool refetched_ = false;
+    std::int64_t lastRefetchMs_ = std::numeric_limits<std::int64_t>::min() / 2;  // never
     std::unique_ptr<Timer> refetchTimer_;
 
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

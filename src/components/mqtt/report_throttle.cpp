@@ -9,8 +9,7 @@ ReportThrottle::ReportThrottle(EventLoop& loop, ErrorReporter report, std::size_
     : loop_(loop), report_(std::move(report)), maxTopics_(maxTopics), intervalMs_(intervalMs) {}
 
 void ReportThrottle::prune(std::int64_t now) {
-    if (pruned_ && now - lastPruneMs_ < intervalMs_) return;
-    pruned_ = true;
+    if (now - lastPruneMs_ < intervalMs_) return;
     lastPruneMs_ = now;
     std::erase_if(topics_, [&](const auto& item) {
         return item.second.ignored == 0 && now - item.second.lastMs >= intervalMs_;
@@ -19,24 +18,17 @@ void ReportThrottle::prune(std::int64_t now) {
 
 void ReportThrottle::operator()(const std::string& topic, const std::string& message) {
     const std::int64_t now = loop_.nowMs();
-    auto found = topics_.find(topic);
-    if (found == topics_.end() && topics_.size() >= maxTopics_) prune(now);
     Entry* entry = nullptr;
     bool shared = false;
-    if (found != topics_.end()) {
+    if (const auto found = topics_.find(topic); found != topics_.end()) {
         entry = &found->second;
-    } else if (topics_.size() < maxTopics_) {
-        topics_.emplace(topic, Entry{now, 0});
-        report_(message);
-        return;
     } else {
-        entry = &shared_;
-        shared = true;
-        if (!sharedUsed_) {
-            sharedUsed_ = true;
-            shared_ = Entry{now, 0};
-            report_(message);
-            return;
+        if (topics_.size() >= maxTopics_) prune(now);
+        if (topics_.size() < maxTopics_) {
+            entry = &topics_.emplace(topic, Entry{}).first->second;
+        } else {
+            entry = &shared_;
+            shared = true;
         }
     }
     if (now - entry->lastMs < intervalMs_) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <unordered_map>
 
@@ -29,9 +30,11 @@ public:
     void operator()(const std::string& topic, const std::string& message);
 
 private:
+    // Long enough ago for any interval, and far from overflowing when subtracted from a time.
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::min() / 2;
     struct Entry {
-        std::int64_t lastMs = 0;
-        std::uint64_t ignored = 0;
+        std::int64_t lastMs = kNever;  // of the last report
+        std::uint64_t ignored = 0;     // since then
     };
 
     void prune(std::int64_t now);
@@ -42,9 +45,7 @@ private:
     const std::int64_t intervalMs_;
     std::unordered_map<std::string, Entry> topics_;
     Entry shared_;
-    bool sharedUsed_ = false;
-    std::int64_t lastPruneMs_ = 0;
-    bool pruned_ = false;
+    std::int64_t lastPruneMs_ = kNever;
 };
 
 }  // namespace orvanta

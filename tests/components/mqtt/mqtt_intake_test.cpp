@@ -78,42 +78,55 @@ TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundA
               "notice: The panel has caught up with the MQTT messages: 3 messages were replaced by newer ones of "
               "their topic, 1 messages were dropped; all values are requested again");
 
-    // Caught up, every message runs again; a second overload soon after asks again only when the spacing
-    // since the first request is over.
+    // An overload that only replaced asks for nothing again.
     ran_.clear();
     said_.lines.clear();
-    loop_.setNow(3000);
-    hand("c", "1");
+    for (const char* value : {"1", "2", "3", "4", "5"}) hand("p", value);
     loop_.runPending();
-    for (const char* topic : {"d", "e", "f", "g"}) hand(topic, "1");
-    loop_.runPending();
-    EXPECT_EQ(ran_, (Lines{"c=1", "d=1", "e=1", "f=1"}));
-    EXPECT_EQ(said_.lines.size(), 2u);
-    EXPECT_NE(said_.lines.back().find(": 0 messages were replaced by newer ones of their topic, 1 messages were "
-                                      "dropped"),
-              std::string::npos);
-    loop_.advance(6999);
-    EXPECT_EQ(ran_.size(), 4u);
-    loop_.advance(1);
-    EXPECT_EQ(ran_.back(), "refetch@10000");
+    EXPECT_EQ(ran_, (Lines{"p=1", "p=2", "p=5"}));
+    EXPECT_EQ(said_.lines.back(),
+              "notice: The panel has caught up with the MQTT messages: 2 messages were replaced by newer ones of "
+              "their topic");
+
+    // Messages were dropped again soon after the values were asked for: they are asked for again once the
+    // spacing since the last request is over, and at once when it is.
+    ran_.clear();
+    const auto overloadWithADrop = [&](std::int64_t at) {
+        loop_.advance(at - loop_.nowMs());
+        for (const char* topic : {"d", "e", "f", "g"}) hand(topic, "1");
+        loop_.runPending();
+    };
+    overloadWithADrop(3000);
+    EXPECT_EQ(ran_, (Lines{"d=1", "e=1", "f=1"}));
+    overloadWithADrop(15000);
+    overloadWithADrop(30000);
     loop_.advance(60000);
-    EXPECT_EQ(ran_.size(), 5u);
+    EXPECT_EQ(ran_, (Lines{"d=1", "e=1", "f=1", "refetch@10000", "d=1", "e=1", "f=1", "refetch@20000", "d=1", "e=1",
+                           "f=1", "refetch@30000"}));
 }
 
-TEST_F(MqttIntakeTest, BehindItBoundsTheBytesWaitingEvenForATopicThatHasWorkWaiting) {
-    // An entry costs 16 bytes per payload byte, its topic and 128 bytes.
-    intake({.behind = 1, .maxTopics = 10, .maxBytes = 700, .batch = 10});
+TEST_F(MqttIntakeTest, BehindItBoundsWhatTheWaitingWorkCostsEvenForATopicThatHasWorkWaiting) {
+    // An entry costs 16 bytes per payload byte, its topic and 128 bytes; ordered work nothing.
+    intake({.behind = 1, .maxTopics = 10, .maxBytes = 594, .batch = 10});
     hand("a", std::string(10, '1'));   // 289 bytes
     hand("b", std::string(10, '2'));   // 578
-    hand("c", "3");                    // 723: dropped
+    post("event");
+    hand("c", "");                     // 707: dropped
     hand("a", std::string(100, '4'));  // 578 - 289 + 1729: dropped, a's older message stays
     hand("b", std::string(11, '5'));   // 578 - 289 + 305 = 594: replaces
+    hand("b", std::string(11, '6'));   // 594 - 305 + 305: replaces
     loop_.runPending();
-    EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(11, '5'), "refetch@0"}));
-    EXPECT_NE(said_.lines.back().find(": 1 messages were replaced by newer ones of their topic, 2 messages were "
-                                      "dropped"),
-              std::string::npos)
-        << said_.lines.back();
+    EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(11, '6'), "event", "refetch@0"}));
+    EXPECT_EQ(said_.lines.back(),
+              "notice: The panel has caught up with the MQTT messages: 2 messages were replaced by newer ones of "
+              "their topic, 2 messages were dropped; all values are requested again");
+
+    // Nothing of what ran still counts: the next overload has the whole bound again.
+    ran_.clear();
+    hand("x", std::string(10, '7'));
+    hand("b", std::string(10, '8'));
+    loop_.runPending();
+    EXPECT_EQ(ran_, (Lines{"x=" + std::string(10, '7'), "b=" + std::string(10, '8')}));
 }
 
 TEST(ReportThrottle, ATopicIsReportedOnceAMinuteWithTheCountOfWhatWasIgnoredMeanwhile) {
@@ -140,12 +153,14 @@ TEST(ReportThrottle, ATopicIsReportedOnceAMinuteWithTheCountOfWhatWasIgnoredMean
     loop.setNow(180000);
     throttle("G", "bad G1");
     throttle("H", "bad H1");
+    throttle("A", "bad A6");
     EXPECT_EQ(said.lines,
               (Lines{"error: bad A1", "error: bad B1",
                      "error: bad A4 (2 more of this topic ignored since the last report)", "error: bad C1",
                      "error: bad E2",
                      "error: bad F1 (2 more bad messages on other topics ignored since the last report)",
-                     "error: bad G1", "error: bad H1"}));
+                     "error: bad G1", "error: bad H1",
+                     "error: bad A6 (1 more of this topic ignored since the last report)"}));
 }
 
 }  // namespace
