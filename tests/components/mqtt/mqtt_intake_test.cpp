@@ -107,26 +107,35 @@ TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundA
 
 TEST_F(MqttIntakeTest, BehindItBoundsWhatTheWaitingWorkCostsEvenForATopicThatHasWorkWaiting) {
     // An entry costs 16 bytes per payload byte, its topic and 128 bytes; ordered work nothing.
-    intake({.behind = 1, .maxTopics = 10, .maxBytes = 594, .batch = 10});
+    intake({.behind = 1, .maxTopics = 10, .maxBytes = 642, .batch = 10});
     hand("a", std::string(10, '1'));   // 289 bytes
     hand("b", std::string(10, '2'));   // 578
     post("event");
     hand("c", "");                     // 707: dropped
     hand("a", std::string(100, '4'));  // 578 - 289 + 1729: dropped, a's older message stays
-    hand("b", std::string(11, '5'));   // 578 - 289 + 305 = 594: replaces
-    hand("b", std::string(11, '6'));   // 594 - 305 + 305: replaces
+    hand("b", std::string(14, '5'));   // 578 - 289 + 353 = 642: replaces
+    hand("b", std::string(14, '6'));   // 642 - 353 + 353: replaces
     loop_.runPending();
-    EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(11, '6'), "event", "refetch@0"}));
+    EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(14, '6'), "event", "refetch@0"}));
     EXPECT_EQ(said_.lines.back(),
               "notice: The panel has caught up with the MQTT messages: 2 messages were replaced by newer ones of "
               "their topic, 2 messages were dropped; all values are requested again");
 
-    // Nothing of what ran still counts: the next overload has the whole bound again.
+    // What ran no longer counts, and only what ran: the next overload has the whole bound again, no more.
     ran_.clear();
-    hand("x", std::string(10, '7'));
-    hand("b", std::string(10, '8'));
+    hand("x", "");                    // 129
+    hand("b", "");                    // 258
+    hand("y", std::string(16, '7'));  // 643: dropped
     loop_.runPending();
-    EXPECT_EQ(ran_, (Lines{"x=" + std::string(10, '7'), "b=" + std::string(10, '8')}));
+    EXPECT_EQ(ran_, (Lines{"x=", "b="}));
+    loop_.advance(20000);
+    EXPECT_EQ(ran_, (Lines{"x=", "b=", "refetch@10000"}));
+    // An overload that dropped nothing asks for nothing.
+    hand("x", "");
+    hand("b", "");
+    loop_.runPending();
+    loop_.advance(20000);
+    EXPECT_EQ(ran_, (Lines{"x=", "b=", "refetch@10000", "x=", "b="}));
 }
 
 TEST(ReportThrottle, ATopicIsReportedOnceAMinuteWithTheCountOfWhatWasIgnoredMeanwhile) {
