@@ -25,10 +25,7 @@ void Timer::setInterval(std::int32_t intervalMs) {
     loop_.timersChanged();
 }
 
-void EventLoop::attach(Timer& timer) {
-    timer.order_ = nextOrder_++;
-    timers_.push_back(&timer);
-}
+void EventLoop::attach(Timer& timer) { timers_.push_back(&timer); }
 
 void EventLoop::detach(Timer& timer) { std::erase(timers_, &timer); }
 
@@ -45,37 +42,50 @@ bool EventLoop::hasPosted() {
     return !posted_.empty();
 }
 
-bool EventLoop::runPosted() {
-    bool ran = false;
+void EventLoop::runPosted() {
     for (;;) {
         Task task;
         {
             std::lock_guard lock(postedMutex_);
-            if (posted_.empty()) return ran;
+            if (posted_.empty()) return;
             task = std::move(posted_.front());
             posted_.pop_front();
         }
         task();
-        ran = true;
     }
+}
+
+bool EventLoop::runPostedBatch() {
+    const std::size_t count = [this] {
+        std::lock_guard lock(postedMutex_);
+        return posted_.size();
+    }();
+    // Tasks are only ever taken from the front here, on this thread, so the first count are this batch.
+    for (std::size_t i = 0; i < count; ++i) {
+        Task task;
+        {
+            std::lock_guard lock(postedMutex_);
+            task = std::move(posted_.front());
+            posted_.pop_front();
+        }
+        task();
+    }
+    return count > 0;
 }
 
 std::int64_t EventLoop::nextDueMs() const {
-    std::int64_t next = -1;
+    const Timer* next = nullptr;
     for (const Timer* timer : timers_) {
-        if (timer->enabled_ && (next < 0 || timer->dueMs_ < next)) next = timer->dueMs_;
+        if (timer->enabled_ && (next == nullptr || timer->dueMs_ < next->dueMs_)) next = timer;
     }
-    return next;
+    return next == nullptr ? -1 : next->dueMs_;
 }
 
-Timer* EventLoop::earliestDue(std::int64_t limitMs, const std::vector<Timer*>& skip) const {
+Timer* EventLoop::earliestDue(std::int64_t limitMs) const {
     Timer* due = nullptr;
     for (Timer* timer : timers_) {
         if (!timer->enabled_ || timer->dueMs_ > limitMs) continue;
-        if (std::find(skip.begin(), skip.end(), timer) != skip.end()) continue;
-        if (due == nullptr || timer->dueMs_ < due->dueMs_ ||
-            (timer->dueMs_ == due->dueMs_ && timer->order_ < due->order_))
-            due = timer;
+        if (due == nullptr || timer->dueMs_ < due->dueMs_) due = timer;
     }
     return due;
 }
@@ -88,23 +98,20 @@ void EventLoop::fire(Timer& timer) {
     timer.onTick_();  // may disable, re-enable or even destroy other timers
 }
 
-bool EventLoop::fireNextDue(std::int64_t limitMs) {
-    Timer* due = earliestDue(limitMs, {});
-    if (due == nullptr) return false;
-    fire(*due);
-    return true;
+void EventLoop::fireNextDue(std::int64_t limitMs) {
+    if (Timer* due = earliestDue(limitMs)) fire(*due);
+}
+
+void EventLoop::fireDueTimers() {
+    // A timer that fired is due after now (see fire()), so each fires at most once here.
+    const std::int64_t now = nowMs();
+    while (Timer* due = earliestDue(now)) fire(*due);
 }
 
 void EventLoop::processEvents() {
-    runPosted();
-    // Each due timer fires at most once here, as one pending tick message would.
-    const std::int64_t now = nowMs();
-    std::vector<Timer*> fired;
-    while (Timer* due = earliestDue(now, fired)) {
-        fired.push_back(due);
-        fire(*due);
-    }
-    runPosted();
+    runPostedBatch();
+    fireDueTimers();
+    runPostedBatch();
 }
 
 }  // namespace orvanta

@@ -6,6 +6,11 @@
 // interval from now, disabling stops it, and a tick that comes late is not made up for by a burst of
 // ticks. Time is an input: the loop asks nowMs() of its implementation, so a test loop can move a
 // simulated clock and fire due timers in a fixed order (earliest due first, then creation order).
+//
+// A running loop takes posted work in batches: the work queued when a batch begins, then the timers that
+// are due. Work posted while a batch runs waits for the next one, so a flood of posted work (a network
+// thread that posts faster than the handlers run) delays the heartbeat and the one-second pass by at
+// most one batch, never starves them.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +46,6 @@ private:
     std::function<void()> onTick_;
     bool enabled_ = false;
     std::int64_t dueMs_ = 0;
-    std::uint64_t order_;  // creation order, breaks ties between timers due at the same moment
 };
 
 class EventLoop {
@@ -56,18 +60,24 @@ public:
     // Any thread: queue work for the loop's thread.
     void post(Task task);
 
-    // Loop thread: run the work posted so far and the timers that are due, once. What the program end
-    // needs to let pending events happen.
+    // Loop thread: run the work posted so far and the timers that are due, once each, then the work those
+    // posted. What the program end needs to let pending events happen; it ends even while another thread
+    // keeps posting.
     void processEvents();
 
     // Milliseconds on the loop's own monotonic clock.
     virtual std::int64_t nowMs() const = 0;
 
 protected:
-    // Runs posted tasks in order, including those they post themselves. Returns whether any ran.
-    bool runPosted();
-    // Fires the earliest timer due at or before limitMs, if any; returns whether one fired.
-    bool fireNextDue(std::int64_t limitMs);
+    // Runs posted tasks in order, including those they post themselves, until none is left. For a
+    // simulated loop only: another thread that keeps posting keeps it running.
+    void runPosted();
+    // Runs the tasks queued when it is called, in order, and no more. Returns whether any ran.
+    bool runPostedBatch();
+    // Fires every timer due now, each at most once, as one pending tick message per timer would.
+    void fireDueTimers();
+    // Fires the earliest timer due at or before limitMs, if any.
+    void fireNextDue(std::int64_t limitMs);
     // The due time of the earliest enabled timer, or -1 when none runs.
     std::int64_t nextDueMs() const;
     // Whether work has been posted and not yet run.
@@ -82,11 +92,11 @@ private:
     friend class Timer;
     void attach(Timer& timer);
     void detach(Timer& timer);
-    Timer* earliestDue(std::int64_t limitMs, const std::vector<Timer*>& skip) const;
+    // Ties go to the timer created first: timers_ is in creation order.
+    Timer* earliestDue(std::int64_t limitMs) const;
     void fire(Timer& timer);
 
     std::vector<Timer*> timers_;
-    std::uint64_t nextOrder_ = 0;
     std::mutex postedMutex_;
     std::deque<Task> posted_;
 };

@@ -27,9 +27,11 @@ void SystemEventLoop::quit(int exitCode) {
 
 int SystemEventLoop::run() {
     while (!quitRequested_) {
-        runPosted();
+        runPostedBatch();
         if (quitRequested_) break;
-        if (fireNextDue(nowMs())) continue;
+        fireDueTimers();
+        if (quitRequested_) break;
+        if (hasPosted()) continue;
 
         std::unique_lock lock(wakeMutex_);
         if (woken_) {

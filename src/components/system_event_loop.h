@@ -1,5 +1,6 @@
 // The loop of the running program when no window toolkit drives it: waits for the next due timer or for
-// posted work, whichever comes first, on the steady clock.
+// posted work, whichever comes first, on the steady clock. Each round runs one batch of posted work and
+// then every due timer once.
 #pragma once
 
 #include <atomic>

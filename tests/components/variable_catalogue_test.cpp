@@ -187,6 +187,30 @@ TEST(CatalogueFile, HostileInputIsAnErrorNotACrash) {
               std::string::npos);
     const std::string binary("\x00\xFF\x7B\x22\x00", 5);
     EXPECT_EQ(errorOf([&] { parseCatalogue(binary, "binary.json"); }).number(), kInvalidFileFormat);
+
+    // Small text, huge arrays: the elements of all entries together are bounded, and the entry that
+    // goes past the bound is named. Exactly at the bound the catalogue is accepted.
+    const auto arrays = [](int entries, const std::string& last) {
+        std::string text = R"({"variables": [)";
+        for (int i = 0; i < entries; ++i)
+            text += R"({"name": "a)" + std::to_string(i) + R"(", "type": "integer[]", "count": 4096}, )";
+        return text + last + "]}";
+    };
+    const auto atBound = parseCatalogue(arrays(15, R"({"name": "b", "type": "integer[]", "count": 4095},
+                                                     {"name": "c", "type": "string", "value": "x"})"),
+                                        "bound.json");
+    ASSERT_EQ(atBound.size(), 17u);
+    EXPECT_EQ(atBound[15].initialValue, Variant::integerArray(std::vector<std::int16_t>(4095, 0)));
+    const VbError tooMany = errorOf(
+        [&] { parseCatalogue(arrays(1000, R"({"name": "z", "type": "integer"})"), "huge.json"); });
+    EXPECT_EQ(tooMany.number(), kInvalidFileFormat);
+    EXPECT_EQ(tooMany.description(),
+              "huge.json: entry 17 'a16': the catalogue holds more than 65536 elements in all (a variable "
+              "counts 1, an integer[] its count)");
+    const VbError oneMore = errorOf([&] {
+        parseCatalogue(arrays(16, R"({"name": "over", "type": "boolean"})"), "over.json");
+    });
+    EXPECT_NE(oneMore.description().find("entry 17 'over'"), std::string::npos) << oneMore.description();
 }
 
 TEST(CatalogueFile, MissingOrUnreadableFile) {

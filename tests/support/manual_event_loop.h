@@ -31,6 +31,10 @@ public:
 
     // Runs the posted work only; the clock stands still.
     void runPending() { runPosted(); }
+    // Runs the work posted so far, as one batch of a running loop; the clock stands still.
+    bool runBatch() { return runPostedBatch(); }
+    // Moves the clock without running anything.
+    void setNow(std::int64_t ms) { nowMs_ = ms; }
 
     // For tests with a real outside party (a broker): runs the loop, its clock following the real one,
     // until condition holds; false when it did not within the timeout.

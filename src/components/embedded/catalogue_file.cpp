@@ -4,6 +4,7 @@
 // the keys it may have, so that a typing error shows up at start instead of as a variable stuck at 0.
 #include "components/embedded/catalogue_file.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,7 +25,8 @@ using Json = nlohmann::json;
 // The format needs four levels (document, list, entry, array value); anything far deeper is not a
 // catalogue, and refusing it early keeps a hostile file from costing stack or memory.
 constexpr int kMaxDepth = 16;
-constexpr std::uintmax_t kMaxFileBytes = 16u * 1024u * 1024u;
+// Far more than a catalogue at its element limit needs; the parsed document costs several times the text.
+constexpr std::uintmax_t kMaxFileBytes = 4u * 1024u * 1024u;
 
 struct TooDeep {};
 
@@ -108,7 +110,8 @@ bool hasControlCharacter(const std::string& text) {
     return false;
 }
 
-CatalogueEntry parseEntry(const Json& item) {
+// total: the elements of the entries before this one; the entry's are added before its value is built.
+CatalogueEntry parseEntry(const Json& item, std::int64_t& total) {
     if (!item.is_object())
         throw EntryProblem{kInvalidFileFormat, "an entry must be an object, not " + jsonKind(item)};
     for (const auto& [key, unused] : item.items()) {
@@ -144,6 +147,12 @@ CatalogueEntry parseEntry(const Json& item) {
     } else if (count != item.end()) {
         throw EntryProblem{kInvalidFileFormat, "\"count\" belongs to integer[] only"};
     }
+    // Each entry is cheap to write and costs memory per element: the whole catalogue is bounded.
+    total += entry.type == VariableType::IntegerArray ? entry.elementCount : 1;
+    if (total > kMaxCatalogueElements)
+        throw EntryProblem{kInvalidFileFormat, "the catalogue holds more than " +
+                                                   std::to_string(kMaxCatalogueElements) +
+                                                   " elements in all (a variable counts 1, an integer[] its count)"};
 
     const auto value = item.find("value");
     const Variant initial =
@@ -180,12 +189,13 @@ std::vector<CatalogueEntry> parseDocument(const Json& document, const std::strin
                         "\"variables\" must be a list, not " + jsonKind(*variables));
 
     std::vector<CatalogueEntry> entries;
-    entries.reserve(variables->size());
+    entries.reserve(std::min<std::size_t>(variables->size(), kMaxCatalogueElements));
     std::unordered_map<std::string, std::size_t> seen;
+    std::int64_t total = 0;
     for (std::size_t i = 0; i < variables->size(); ++i) {
         const Json& item = (*variables)[i];
         try {
-            entries.push_back(parseEntry(item));
+            entries.push_back(parseEntry(item, total));
         } catch (const EntryProblem& problem) {
             throw fileError(problem.number, origin, entryLabel(i, item) + ": " + problem.what);
         }

@@ -13,7 +13,9 @@
 //            compared exactly, case included)
 //   type     required: "integer" (16-bit), "long" (32-bit), "double", "boolean", "string", or "integer[]"
 //            (an array of 16-bit integers)
-//   count    required for "integer[]" and only there: the number of elements, 1 to 4096
+//   count    required for "integer[]" and only there: the number of elements, 1 to 4096. All entries
+//            together hold at most kMaxCatalogueElements elements (a variable counts 1, an array its
+//            count), so that a small file cannot cost gigabytes.
 //   value    optional initial value (default 0, 0.0, false, "" or all elements 0). It is converted to the
 //            type by the same rules as a write: 2.5 becomes 2 for an integer, "12" is 12, 70000 does not
 //            fit an integer and "abc" is no number. For "integer[]" it is an array of exactly count
@@ -27,9 +29,11 @@
 // Every problem is a VbError whose description names the file and, for an entry, its number (counted
 // from 1) and its name: 53 for a missing file, 75 for one that cannot be read, 321 (invalid file format)
 // for text that is not JSON or has the wrong shape, and the conversion's number (6, 13, 94) for a value
-// that does not fit its type. The parse is bounded in nesting depth and file size, so no input crashes it.
+// that does not fit its type. The parse is bounded in nesting depth, file size (4 MiB) and elements, so no
+// input crashes it or takes more than a few tens of megabytes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +43,7 @@
 namespace orvanta {
 
 inline constexpr std::int32_t kInvalidFileFormat = 321;
+inline constexpr std::int64_t kMaxCatalogueElements = 65536;
 
 std::vector<CatalogueEntry> loadCatalogueFile(const std::string& path);
 

@@ -30,7 +30,10 @@ MqttConnection::MqttConnection(EventLoop& loop, MqttSettings settings, std::stri
       settings_(std::move(settings)),
       presenceTopic_(std::move(presenceTopic)),
       syncTopic_(settings_.topicPrefix + "/sync/" + uniqueSuffix()),
-      reportError_(std::move(reportError)) {}
+      reportError_(std::move(reportError)),
+      intake_(loop, reportError_) {
+    intake_.onRefetch([this] { resubscribe(); });
+}
 
 MqttConnection::~MqttConnection() { stop(); }
 
@@ -53,7 +56,7 @@ void MqttConnection::onConnected(std::function<void()> handler) {
 void MqttConnection::onLost(std::function<void()> handler) { lostHandlers_.push_back(std::move(handler)); }
 
 void MqttConnection::post(std::function<void()> task) {
-    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
+    intake_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
         if (!alive.expired()) task();
     });
 }
@@ -157,6 +160,18 @@ void MqttConnection::publishLocked(const std::string& topic, const std::string& 
     }
 }
 
+void MqttConnection::resubscribe() {
+    const std::lock_guard lock(mutex_);
+    if (!connected_ || stopping_) return;
+    std::vector<char*> filters;
+    for (Subscription& subscription : subscriptions_) filters.push_back(subscription.filter.data());
+    if (filters.empty()) return;
+    const int rc = mosquitto_subscribe_multiple(client_, nullptr, static_cast<int>(filters.size()),
+                                                filters.data(), 0, 0, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS)
+        report("Subscribing again to the MQTT broker's topics failed: " + std::string(mosquitto_strerror(rc)));
+}
+
 void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
     auto& me = *static_cast<MqttConnection*>(self);
     const std::lock_guard lock(me.mutex_);
@@ -241,7 +256,10 @@ void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* 
         if (mosquitto_topic_matches_sub(subscription.filter.c_str(), topic.c_str(), &matches) ==
                 MOSQ_ERR_SUCCESS &&
             matches) {
-            if (std::function<void()> work = subscription.decoder(topic, payload)) me.post(std::move(work));
+            if (std::function<void()> work = subscription.decoder(topic, payload))
+                me.intake_.hand(topic, payload.size(), [alive = std::weak_ptr<int>(me.alive_), work = std::move(work)] {
+                    if (!alive.expired()) work();
+                });
             return;
         }
     }

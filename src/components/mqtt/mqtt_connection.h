@@ -2,8 +2,9 @@
 // process variables, the line), so that the broker sees one client with one identity and one presence.
 //
 // libmosquitto runs its own network thread. That thread never calls the logic: a subscription's decoder
-// turns each message into work that is posted to the loop. Decoding on the network thread keeps the
-// parsing of thousands of messages a second off the loop.
+// turns each message into work that is handed to the loop through a bounded intake (mqtt_intake.h), which
+// keeps only the newest message per topic while the loop is behind. Decoding on the network thread keeps
+// the parsing of thousands of messages a second off the loop.
 //
 // After every connect the connection announces its presence (while present), sends what was published
 // while the broker was away (the newest payload per topic), subscribes, and then publishes a message to
@@ -31,6 +32,7 @@
 
 #include "components/error_reporter.h"
 #include "components/event_loop.h"
+#include "components/mqtt/mqtt_intake.h"
 #include "components/mqtt/mqtt_settings.h"
 
 struct mosquitto;
@@ -52,6 +54,7 @@ public:
     MqttConnection& operator=(const MqttConnection&) = delete;
 
     const MqttSettings& settings() const { return settings_; }
+    EventLoop& loop() const { return loop_; }
     // PREFIX/below.
     std::string topic(std::string_view below) const;
 
@@ -72,6 +75,9 @@ public:
     // Retained, QoS 1. While the broker is away the newest payload per topic waits for the reconnection.
     void publish(const std::string& topic, std::string payload);
     void setPresent(bool present);
+    // Loop: asks the broker for every retained value again (by subscribing again), at most once every
+    // few seconds; for values whose messages were not kept.
+    void refetch() { intake_.refetch(); }
     // Waits (at most kFlushLimit) until the broker has acknowledged everything published, so that the
     // last writes before an orderly end are not lost; then announces the absence, disconnects and ends
     // the network thread. Nothing is posted after it.
@@ -88,6 +94,8 @@ private:
     void post(std::function<void()> task);
     void report(std::string message);
     void publishLocked(const std::string& topic, const std::string& payload);
+    // Loop: subscribes again, so that the broker sends every retained value again.
+    void resubscribe();
 
     // Network thread.
     static void onConnect(mosquitto* client, void* self, int rc);
@@ -122,6 +130,7 @@ private:
     std::condition_variable acknowledged_;
     std::map<std::string, std::string> pending_;  // topic -> newest payload published while away
 
+    MqttIntake intake_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

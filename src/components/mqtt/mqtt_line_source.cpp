@@ -13,6 +13,7 @@ MqttLineSource::Message decodeLineMessage(MqttLineSource::Message::Kind kind, co
     using Kind = MqttLineSource::Message::Kind;
     MqttLineSource::Message message;
     message.kind = kind;
+    message.topic = topic;
     try {
         switch (kind) {
             case Kind::Config:
@@ -41,7 +42,8 @@ MqttLineSource::Message decodeLineMessage(MqttLineSource::Message::Kind kind, co
 MqttLineSource::MqttLineSource(MqttConnection& connection, ErrorReporter reportError)
     : connection_(connection),
       reportError_(std::move(reportError)),
-      displayTopic_(connection.topic("line/display")) {
+      displayTopic_(connection.topic("line/display")),
+      badMessages_(connection.loop(), reportError_) {
     using Kind = Message::Kind;
     for (const auto& [below, kind] : {std::pair{"line/config", Kind::Config}, std::pair{"line/values", Kind::Values},
                                       std::pair{"line/online", Kind::Online}}) {
@@ -56,6 +58,9 @@ MqttLineSource::MqttLineSource(MqttConnection& connection, ErrorReporter reportE
     connection_.onLost([this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired()) lost();
     });
+    connection_.onConnected([this, alive = std::weak_ptr<int>(alive_)] {
+        if (!alive.expired()) displayPayload_.reset();
+    });
 }
 
 void MqttLineSource::start(LineSourceListener& listener) {
@@ -68,12 +73,15 @@ void MqttLineSource::start(LineSourceListener& listener) {
 void MqttLineSource::stop() { listener_ = nullptr; }
 
 void MqttLineSource::displayUpdated(const LineDisplayState& display) {
-    connection_.publish(displayTopic_, lineDisplayJson(display));
+    std::string payload = lineDisplayJson(display);
+    if (payload == displayPayload_) return;
+    displayPayload_ = payload;
+    connection_.publish(displayTopic_, std::move(payload));
 }
 
 void MqttLineSource::received(Message& message) {
     if (!message.problem.empty()) {
-        if (reportError_) reportError_("Line message ignored: " + message.problem);
+        badMessages_(message.topic, "Line message ignored: " + message.problem);
         return;
     }
     switch (message.kind) {

@@ -7,13 +7,15 @@
 //   PREFIX/line/online   true or false, the line system's last will        -> Connect
 // and losing the broker counts as the line going offline. Each time the panel says its data is updated
 // it publishes what every machine slot shows to PREFIX/line/display, so that any display on the network
-// can draw the line.
+// can draw the line; only when that picture changed (and again after each connect, in case the broker lost
+// it), so that a pass every second or a flood of line values does not flood the broker.
 //
 // MqttLinePublisher is the line system's end, played by the demo simulator: it publishes the description,
 // the values and its presence on PREFIX/line/online (the presence topic of its connection).
 //
 // The broker sends retained messages again after every reconnection; a message that repeats the last one
-// raises nothing. A message that is not what its topic carries is reported and changes nothing.
+// raises nothing. A message that is not what its topic carries is reported (at most once a minute per
+// topic, see report_throttle.h) and changes nothing.
 #pragma once
 
 #include <memory>
@@ -23,6 +25,7 @@
 #include "components/error_reporter.h"
 #include "components/line_source.h"
 #include "components/mqtt/mqtt_connection.h"
+#include "components/mqtt/report_throttle.h"
 
 namespace orvanta {
 
@@ -39,6 +42,7 @@ public:
     // What a message on one of the three topics says, decoded on the network thread.
     struct Message {
         enum class Kind { Config, Values, Online } kind = Kind::Online;
+        std::string topic;
         std::string payload;
         std::optional<LineDescription> description;
         std::optional<LineValues> values;
@@ -53,6 +57,8 @@ private:
     MqttConnection& connection_;
     ErrorReporter reportError_;
     const std::string displayTopic_;
+    std::optional<std::string> displayPayload_;  // the picture last published on this connection
+    ReportThrottle badMessages_;
     LineSourceListener* listener_ = nullptr;
     std::optional<LineDescription> description_;
     std::optional<LineValues> values_;

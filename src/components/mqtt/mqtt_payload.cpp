@@ -91,6 +91,11 @@ std::optional<Variant> decodeVariablePayload(std::string_view payload, std::stri
         return std::nullopt;
     }
     if (json.is_array()) {
+        if (json.size() > kMaxVariableArrayElements) {
+            problem = "the array has " + std::to_string(json.size()) + " elements, more than " +
+                      std::to_string(kMaxVariableArrayElements);
+            return std::nullopt;
+        }
         Variant::Array elements;
         elements.reserve(json.size());
         for (const Json& element : json) {

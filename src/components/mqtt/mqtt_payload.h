@@ -16,6 +16,9 @@ namespace orvanta {
 // Larger payloads are refused: no value of the panel comes near it, and a runaway publisher must not
 // make the panel hold megabytes per variable.
 inline constexpr std::size_t kMaxVariablePayload = std::size_t{1} << 20;
+// An array payload holds at most this many elements (the largest array a catalogue declares): a megabyte
+// of "0," would otherwise decode to half a million values of 40 bytes each.
+inline constexpr std::size_t kMaxVariableArrayElements = 4096;
 
 inline constexpr const char* kMqttVariablesSource = "MqttVariables";
 

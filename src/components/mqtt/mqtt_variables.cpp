@@ -37,7 +37,8 @@ MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorR
     : loop_(loop),
       connection_(connection),
       reportError_(std::move(reportError)),
-      varsPrefix_(connection.topic("vars/")) {
+      varsPrefix_(connection.topic("vars/")),
+      badPayloads_(loop, reportError_) {
     for (const CatalogueEntry& entry : catalogue) {
         if (!entry.ownedByPanel) continue;
         ownedStartValues_.emplace_back(entry.name, entry.initialValue.isEmpty()
@@ -79,13 +80,47 @@ VbError MqttVariables::invalidName(std::string_view name) {
 std::string MqttVariables::topicOf(std::string_view name) const { return varsPrefix_ + std::string(name); }
 
 ProcessVariables::VariableId MqttVariables::idOf(std::string_view name) {
-    if (const auto found = ids_.find(name); found != ids_.end()) return found->second;
+    if (const auto found = ids_.find(name); found != ids_.end()) {
+        Slot& existing = slots_[found->second];
+        if (!existing.used) {
+            existing.used = true;
+            --unusedNames_;
+        }
+        return found->second;
+    }
     const auto id = static_cast<VariableId>(slots_.size());
     Slot added;
     added.name = std::string(name);
     added.validName = validName(name);
+    added.used = true;
     slots_.push_back(std::move(added));
     ids_.emplace(std::string(name), id);
+    // Its value may have come among the ignored names.
+    if (namesIgnored_ && slots_.back().validName) {
+        namesIgnored_ = false;
+        connection_.refetch();
+    }
+    return id;
+}
+
+std::optional<ProcessVariables::VariableId> MqttVariables::receivedId(const std::string& name) {
+    if (const auto found = ids_.find(name); found != ids_.end()) return found->second;
+    if (unusedNames_ >= maxUnusedNames_) {
+        namesIgnored_ = true;
+        if (!limitReported_ && reportError_)
+            reportError_("More than " + std::to_string(maxUnusedNames_) +
+                         " process variables on the broker are not used by this panel; messages for further "
+                         "names (such as '" + name + "') are ignored");
+        limitReported_ = true;
+        return std::nullopt;
+    }
+    const auto id = static_cast<VariableId>(slots_.size());
+    Slot added;
+    added.name = name;
+    added.validName = validName(name);
+    slots_.push_back(std::move(added));
+    ids_.emplace(name, id);
+    ++unusedNames_;
     return id;
 }
 
@@ -99,11 +134,15 @@ MqttVariables::Slot& MqttVariables::slot(VariableId id) {
 
 Variant MqttVariables::ReadVariable(std::string_view name) {
     const auto found = ids_.find(name);
-    if (found == ids_.end()) {
-        if (!validName(name)) throw invalidName(name);
-        throw noValue(name);
-    }
-    return read(found->second);
+    if (found != ids_.end()) return read(idOf(name));
+    if (!validName(name)) throw invalidName(name);
+    if (!namesIgnored_) throw noValue(name);
+    idOf(name);
+    throw VbError(kInvalidCall,
+                  "Process variable '" + std::string(name) +
+                      "' has no value yet: messages for names this panel had not used were ignored, and its "
+                      "value is requested from the broker again",
+                  kMqttVariablesSource);
 }
 
 std::int16_t MqttVariables::WriteVariable(std::string_view name, const Variant& value) {
@@ -144,15 +183,20 @@ void MqttVariables::change(Slot& target, Variant value) {
     if (target.value && *target.value == value) return;
     target.value = std::move(value);
     if (target.watches.empty()) return;
-    auto changed = std::make_shared<const Variant>(*target.value);
-    for (WatchId watchId : target.watches) post([this, watchId, changed] { deliver(watchId, *changed); });
+    for (WatchId watchId : target.watches) {
+        Watch& watch = watches_.at(watchId);
+        const bool waiting = watch.pending.has_value();
+        watch.pending = *target.value;
+        // One delivery per watch in the queue: it hands over whatever value is newest when it runs.
+        if (!waiting) post([this, watchId] { deliver(watchId); });
+    }
 }
 
 ProcessVariables::WatchId MqttVariables::watch(std::string_view name, ChangeHandler handler) {
     if (!validName(name)) throw invalidName(name);
     const VariableId variable = idOf(name);
     const WatchId id = nextWatch_++;
-    watches_.emplace(id, Watch{variable, std::make_shared<const ChangeHandler>(std::move(handler))});
+    watches_.emplace(id, Watch{variable, std::make_shared<const ChangeHandler>(std::move(handler)), {}});
     slots_[variable].watches.push_back(id);
     return id;
 }
@@ -164,9 +208,11 @@ void MqttVariables::unwatch(WatchId id) {
     watches_.erase(found);
 }
 
-void MqttVariables::deliver(WatchId id, const Variant& value) {
+void MqttVariables::deliver(WatchId id) {
     const auto found = watches_.find(id);
-    if (found == watches_.end()) return;
+    if (found == watches_.end() || !found->second.pending) return;
+    const Variant value = std::move(*found->second.pending);
+    found->second.pending.reset();
     const std::shared_ptr<const ChangeHandler> handler = found->second.handler;
     if (*handler) (*handler)(value);
 }
@@ -178,11 +224,12 @@ void MqttVariables::post(std::function<void()> task) {
 }
 
 void MqttVariables::received(VariableMessage& message) {
-    Slot& target = slots_[idOf(message.name)];
+    const std::optional<VariableId> id = receivedId(message.name);
+    if (!id) return;
+    Slot& target = slots_[*id];
     target.seen = true;
     if (!message.value) {
-        if (reportError_)
-            reportError_("Process variable '" + message.name + "' on the broker ignored: " + message.problem);
+        badPayloads_(message.name, "Process variable '" + message.name + "' on the broker ignored: " + message.problem);
         return;
     }
     if (target.awaitedEcho) {

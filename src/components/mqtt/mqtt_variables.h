@@ -17,6 +17,19 @@
 // write of a variable, older messages for it (its own earlier writes, or another client's that the
 // broker ordered before it) do not overwrite the newer local value.
 //
+// Change events are bounded: each watch has at most one delivery waiting in the loop's queue, carrying
+// the newest value, so a variable that changes thousands of times a second does not queue thousands of
+// handler runs. While the loop keeps up, every change is delivered, in order.
+//
+// Memory for names is bounded: the names the panel uses (resolved, watched, written, read) are always
+// kept, other names that arrive under PREFIX/vars/ only up to kMaxUnusedNames. When that limit is first
+// reached it is reported, and messages for further unknown names are ignored. A name the panel takes up
+// after names were ignored may have had its value among them: it gets a slot at once, the broker is asked
+// for every retained value again (MqttConnection::refetch), and until the value is in, reading it is the
+// error "no value" saying that the value is requested again.
+//
+// A bad payload is reported at most once a minute per variable (report_throttle.h).
+//
 // A broker that restarts without keeping its retained messages forgets every value. So after each
 // reconnection, a variable whose latest value was written here and that the broker no longer holds is
 // published again: the broker ends up holding the last value of every variable this client wrote.
@@ -35,6 +48,7 @@
 #include "components/error_reporter.h"
 #include "components/event_loop.h"
 #include "components/mqtt/mqtt_connection.h"
+#include "components/mqtt/report_throttle.h"
 #include "components/process_variables.h"
 #include "components/vb_error.h"
 
@@ -70,6 +84,10 @@ public:
     // The topic of a variable's value.
     std::string topicOf(std::string_view name) const;
 
+    static constexpr std::size_t kMaxUnusedNames = 10000;
+    // For tests: another limit on the names kept that the panel does not use.
+    void limitUnusedNames(std::size_t limit) { maxUnusedNames_ = limit; }
+
     struct VariableMessage {
         std::string name;
         std::optional<Variant> value;  // nothing: garbage, problem says why
@@ -89,20 +107,25 @@ private:
         std::optional<std::string> awaitedEcho;  // the payload of this client's latest write, until echoed
         std::optional<std::string> ownPayload;   // the payload, while the latest value is this client's write
         bool seen = false;                       // the broker sent it since the last connect
+        bool used = false;                       // the panel resolved, watched, wrote or read it
         std::vector<WatchId> watches;
     };
     struct Watch {
         VariableId variable;
         std::shared_ptr<const ChangeHandler> handler;
+        std::optional<Variant> pending;  // the newest value, while a delivery waits in the loop's queue
     };
 
     Slot& slot(VariableId id);
+    // The slot of a name the panel uses, made if need be.
     VariableId idOf(std::string_view name);
+    // The slot of a name a message brings, made while the limit on unused names allows; nothing beyond.
+    std::optional<VariableId> receivedId(const std::string& name);
     bool validName(std::string_view name) const;
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
-    void deliver(WatchId id, const Variant& value);
+    void deliver(WatchId id);
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -124,6 +147,11 @@ private:
     std::unordered_map<std::string, VariableId, NameHash, std::equal_to<>> ids_;
     std::unordered_map<WatchId, Watch> watches_;
     WatchId nextWatch_ = 1;
+    std::size_t maxUnusedNames_ = kMaxUnusedNames;
+    std::size_t unusedNames_ = 0;
+    bool namesIgnored_ = false;  // since the last refetch
+    bool limitReported_ = false;
+    ReportThrottle badPayloads_;
     RuntimeEvents* events_ = nullptr;
     std::unique_ptr<Timer> startTimer_;
     bool startDecided_ = false;

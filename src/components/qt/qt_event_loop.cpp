@@ -21,8 +21,9 @@ void QtEventLoop::quit(int exitCode) {
         &context_, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
 }
 
-// Any thread: the dispatch is queued to the loop's thread.
+// Any thread: one dispatch is queued to the loop's thread, however much is posted before it runs.
 void QtEventLoop::wake() {
+    if (dispatchQueued_.exchange(true)) return;
     QMetaObject::invokeMethod(
         &context_, [this] { dispatch(); }, Qt::QueuedConnection);
 }
@@ -33,10 +34,14 @@ void QtEventLoop::timersChanged() {
 
 void QtEventLoop::dispatch() {
     dispatching_ = true;
-    runPosted();
-    while (fireNextDue(nowMs())) runPosted();
+    // Cleared first: whatever is posted from now on queues the next dispatch.
+    dispatchQueued_ = false;
+    runPostedBatch();
+    fireDueTimers();
     dispatching_ = false;
     schedule();
+    // Work left for the next batch: Qt's own events (painting, input) get their turn before it.
+    if (hasPosted()) wake();
 }
 
 void QtEventLoop::schedule() {

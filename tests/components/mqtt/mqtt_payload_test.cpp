@@ -44,6 +44,14 @@ TEST(MqttPayload, OtherShapesAreRefusedWithAReason) {
     EXPECT_EQ(problemOf("[1, [2]]"), "an array element is array, not a number or string");
     EXPECT_EQ(problemOf(std::string(kMaxVariablePayload + 1, ' ')),
               "the payload of 1048577 bytes is larger than 1 MiB");
+    // Arrays are bounded in elements, not only in bytes; the largest array a catalogue declares passes.
+    const auto zeros = [](std::size_t count) {
+        std::string text = "[0";
+        for (std::size_t i = 1; i < count; ++i) text += ",0";
+        return text + "]";
+    };
+    EXPECT_EQ(decoded(zeros(4096)).asArray().size(), 4096u);
+    EXPECT_EQ(problemOf(zeros(4097)), "the array has 4097 elements, more than 4096");
 }
 
 TEST(MqttPayload, WrittenValuesReadBackAsTheyWereMeant) {
