@@ -1,0 +1,255 @@
+#include "components/mqtt/mqtt_connection.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/broker_test.h"
+
+namespace orvanta {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class MqttConnectionTest : public testing::BrokerTest {
+protected:
+    void SetUp() override {
+        BrokerTest::SetUp();
+        settings_.topicPrefix = "test";
+    }
+
+    MqttConnection& connection() {
+        if (!connection_) connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", reporter());
+        return *connection_;
+    }
+
+    // The reports that contain part.
+    int count(const std::string& part) const {
+        int found = 0;
+        for (const std::string& error : errors_) found += error.find(part) != std::string::npos ? 1 : 0;
+        return found;
+    }
+
+    std::unique_ptr<MqttConnection> connection_;
+};
+
+// Another client that publishes QoS 0 as fast as it is told, for a while.
+void flood(int port, const std::string& topic, int perSecond, std::chrono::milliseconds duration) {
+    mosquitto* client = mosquitto_new(nullptr, true, nullptr);
+    ASSERT_EQ(mosquitto_connect(client, "127.0.0.1", port, 10), MOSQ_ERR_SUCCESS);
+    mosquitto_loop_start(client);
+    const std::string payload = R"({"machines": [{"languageId": 1031, "status": 2, "message": "flood"}]})";
+    const auto start = Clock::now();
+    long sent = 0;
+    while (Clock::now() - start < duration) {
+        const long due = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() *
+                         perSecond / 1000000;
+        for (; sent < due; ++sent)
+            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
+                              false);
+        std::this_thread::sleep_for(200us);
+    }
+    mosquitto_disconnect(client);
+    mosquitto_loop_stop(client, false);
+    mosquitto_destroy(client);
+}
+
+// A subscriber that decodes more slowly than a flood arrives makes mosquitto drop its acknowledgements; the
+// connection notices, reconnects and the newest values arrive, in the order of the last writes.
+TEST_F(MqttConnectionTest, AFloodToASlowReaderDoesNotStallSending) {
+    settings_.ackTimeout = 1500ms;
+    connection().subscribe("test/line/values", [](const std::string&, std::string_view) {
+        std::this_thread::sleep_for(200us);
+        return std::function<void()>();
+    });
+    ASSERT_EQ(connection().start(), std::nullopt);
+    peer_->subscribe("test/vars/#");
+    connection().publish("test/vars/before", "1");
+    ASSERT_TRUE(peer_->sees("test/vars/before", "1"));
+
+    std::thread flooding([&] { flood(broker_->port(), "test/line/values", 20000, 3s); });
+    for (int i = 0; i < 300; ++i) {  // the panel's writes go on meanwhile
+        connection().publish("test/vars/v" + std::to_string(i % 50), std::to_string(i));
+        std::this_thread::sleep_for(10ms);
+    }
+    flooding.join();
+    connection().publish("test/vars/last", "b");
+    connection().publish("test/vars/first", "a");
+    connection().publish("test/vars/last", "c");
+
+    ASSERT_TRUE(loop_.runUntil([&] { return peer_->last("test/vars/last") == "c"; }, 15s)) << errors_.size();
+    const std::vector<std::string> arrivals = peer_->arrivals();
+    const auto first = std::find(arrivals.begin(), arrivals.end(), "test/vars/first=a");
+    ASSERT_NE(first, arrivals.end());
+    EXPECT_EQ(std::find(first, arrivals.end(), "test/vars/last=b"), arrivals.end()) << "replaced while waiting";
+    for (int v = 0; v < 50; ++v)
+        EXPECT_EQ(peer_->last("test/vars/v" + std::to_string(v)), std::to_string(250 + v));
+    EXPECT_TRUE(reported("has not acknowledged"));
+    EXPECT_TRUE(reported("acknowledges again"));
+    EXPECT_EQ(count("has not acknowledged"), 1);
+    EXPECT_EQ(count("was lost"), 0) << "the watchdog's own reconnection is not a loss to report";
+}
+
+// Written before the connection: only the newest payload per topic goes out, in the order of the last
+// writes, after the presence; stop() waits until all of it is acknowledged.
+TEST_F(MqttConnectionTest, WaitingWritesGoOutNewestPerTopicInTheOrderOfTheLastWrites) {
+    peer_->subscribe("test/#");
+    ASSERT_TRUE(peer_->publish("test/ready", "1"));
+    connection().publish("test/vars/a", "1");
+    connection().publish("test/vars/b", "1");
+    connection().publish("test/vars/a", "2");
+    for (int i = 0; i < 100; ++i) connection().publish("test/vars/many" + std::to_string(i), std::to_string(i));
+    connection().publish("test/vars/c", "1");
+    ASSERT_EQ(connection().start(), std::nullopt);
+    ASSERT_TRUE(peer_->sees("test/vars/c", "1"));
+    connection().publish("test/vars/d", "1");
+    connection().stop();
+
+    std::vector<std::string> expected{"test/ready=1", "test/panel/online=true", "test/vars/b=1", "test/vars/a=2"};
+    for (int i = 0; i < 100; ++i) expected.push_back("test/vars/many" + std::to_string(i) + "=" + std::to_string(i));
+    expected.insert(expected.end(), {"test/vars/c=1", "test/vars/d=1", "test/panel/online=false"});
+    EXPECT_TRUE(loop_.runUntil([&] { return peer_->arrivals().size() >= expected.size(); }));
+    std::vector<std::string> arrivals;
+    for (const std::string& arrival : peer_->arrivals())
+        if (arrival.find("/sync/") == std::string::npos) arrivals.push_back(arrival);
+    EXPECT_EQ(arrivals, expected);
+    EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MqttConnectionTest, ALostBrokerIsReportedAsAnErrorAndItsReturnAsANotice) {
+    std::vector<std::pair<Severity, std::string>> said;
+    connection_ = std::make_unique<MqttConnection>(
+        loop_, settings_, "test/panel/online",
+        [&](Severity severity, const std::string& message) { said.emplace_back(severity, message); });
+    ASSERT_EQ(connection().start(), std::nullopt);
+    peer_->subscribe("test/panel/online");
+    ASSERT_TRUE(peer_->sees("test/panel/online", "true"));
+    broker_->stop();
+    broker_->start();
+    ASSERT_TRUE(broker_->running());
+    ASSERT_TRUE(loop_.runUntil([&] { return said.size() >= 2; }, 6s));
+    EXPECT_EQ(said[0].first, Severity::Error);
+    EXPECT_NE(said[0].second.find("The connection to the MQTT broker was lost"), std::string::npos);
+    EXPECT_EQ(said[1], std::make_pair(Severity::Notice, std::string("The connection to the MQTT broker is back")));
+}
+
+// Two clients with one ClientId throw each other off the broker: said once, plainly, not at every loss.
+TEST_F(MqttConnectionTest, AnotherClientWithTheSameClientIdIsReportedOnce) {
+    settings_.clientId = "panel-twin";
+    std::vector<std::string> twinErrors;
+    MqttConnection twin(loop_, settings_, "test/twin/online",
+                        [&](const std::string& message) { twinErrors.push_back(message); });
+    ASSERT_EQ(connection().start(), std::nullopt);
+    ASSERT_TRUE(loop_.runUntil([&] { return !connection().lastFailure().empty() || true; }));
+    ASSERT_EQ(twin.start(), std::nullopt);
+    const std::string said = "another client probably uses the ClientId panel-twin";
+    ASSERT_TRUE(loop_.runUntil([&] { return count(said) + static_cast<int>(twinErrors.size()) > 0 &&
+                                            (count(said) > 0 || twinErrors.back().find(said) != std::string::npos); },
+                               12s));
+    loop_.runUntil([] { return false; }, 3s);
+    int reports = count(said);
+    int losses = count("was lost");
+    for (const std::string& error : twinErrors) {
+        reports += error.find(said) != std::string::npos ? 1 : 0;
+        losses += error.find("was lost") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GE(reports, 1);
+    EXPECT_LE(reports, 2) << "once for each of the two";
+    EXPECT_LE(losses, 2 * (MqttConnection::kThrownOffLimit - 1));
+    twin.stop();
+}
+
+// Each cause of a failed connection in its own words, against real servers.
+TEST_F(MqttConnectionTest, EachConnectionFailureIsReportedInItsOwnWords) {
+    const auto failureOf = [&](MqttSettings settings) {
+        errors_.clear();
+        MqttConnection connection(loop_, std::move(settings), "test/panel/online", reporter());
+        EXPECT_EQ(connection.start(), std::nullopt);
+        loop_.runUntil([&] { return !errors_.empty(); }, 3s);
+        const std::string why = connection.lastFailure();
+        EXPECT_TRUE(errors_.size() == 1 && errors_[0].find(why) != std::string::npos)
+            << (errors_.empty() ? "nothing" : errors_[0]) << " / " << why;
+        return why;
+    };
+    MqttSettings closed = settings_;
+    closed.port = testing::MosquittoBroker::freePort();
+    EXPECT_EQ(failureOf(closed),
+              "the connection was refused (no broker listens on port " + std::to_string(closed.port) + ")");
+
+    MqttSettings unknown = settings_;
+    unknown.host = "nonexistent.invalid";
+    EXPECT_EQ(failureOf(unknown), "the broker's host name nonexistent.invalid is unknown (it cannot be resolved)");
+
+    // A server that answers the MQTT CONNECT with text.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::atomic<bool> serving{true};
+    std::thread server([&] {
+        while (serving) {
+            const int client = accept(listener, nullptr, nullptr);
+            if (client < 0) return;
+            char buffer[256];
+            (void)!read(client, buffer, sizeof buffer);
+            const char answer[] = "HTTP/1.1 400 Bad Request\r\n\r\n";
+            (void)!write(client, answer, sizeof answer - 1);
+            std::this_thread::sleep_for(200ms);
+            close(client);
+        }
+    });
+    MqttSettings garbage = settings_;
+    garbage.port = ntohs(address.sin_port);
+    EXPECT_EQ(failureOf(garbage),
+              "the server at 127.0.0.1:" + std::to_string(garbage.port) + " does not speak MQTT (or expects TLS)");
+    serving = false;
+    shutdown(listener, SHUT_RDWR);
+    close(listener);
+    server.join();
+
+    const std::filesystem::path ca = std::filesystem::temp_directory_path() /
+                                     ("orvanta_connection_ca_" + std::to_string(getpid()) + ".crt");
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout /dev/null"
+                           " -out " + ca.string() + " > /dev/null 2>&1")
+                              .c_str()),
+              0);
+    MqttSettings tls = settings_;
+    tls.caFile = ca.string();
+    EXPECT_EQ(failureOf(tls), "the TLS handshake failed (unexpected eof while reading; a port without TLS, or a "
+                              "certificate not signed by the CA in " + ca.string() + ")");
+    std::filesystem::remove(ca);
+}
+
+class MqttConnectionLoginTest : public MqttConnectionTest {
+protected:
+    std::string brokerConfig() override { return "allow_anonymous false\n"; }
+};
+
+TEST_F(MqttConnectionLoginTest, ARefusedLoginIsSaidOnceThoughItIsRetried) {
+    settings_.reconnectDelayMax = 1s;
+    ASSERT_EQ(connection().start(), std::nullopt);
+    loop_.runUntil([] { return false; }, 2500ms);
+    EXPECT_EQ(errors_, std::vector<std::string>{"No connection to the MQTT broker 127.0.0.1:" +
+                                                std::to_string(broker_->port()) +
+                                                ": the broker refuses clients without a login (Username is empty); "
+                                                "retrying"});
+}
+
+}  // namespace
+}  // namespace orvanta
