@@ -1,9 +1,9 @@
 #include "components/mqtt/mqtt_connection.h"
 
 #include <mosquitto.h>
-
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,22 +30,22 @@ std::string uniqueSuffix() {
 // Errors after which the library's network thread ends instead of reconnecting.
 bool endsNetworkThread(int rc) {
     switch (rc) {
-    case MOSQ_ERR_NOMEM:
-    case MOSQ_ERR_PROTOCOL:
-    case MOSQ_ERR_INVAL:
-    case MOSQ_ERR_NOT_FOUND:
-    case MOSQ_ERR_TLS:
-    case MOSQ_ERR_PAYLOAD_SIZE:
-    case MOSQ_ERR_NOT_SUPPORTED:
-    case MOSQ_ERR_AUTH:
-    case MOSQ_ERR_ACL_DENIED:
-    case MOSQ_ERR_UNKNOWN:
-    case MOSQ_ERR_EAI:
-    case MOSQ_ERR_PROXY:
-    case MOSQ_ERR_MALFORMED_PACKET:
-        return true;
-    default:
-        return false;
+        case MOSQ_ERR_NOMEM:
+        case MOSQ_ERR_PROTOCOL:
+        case MOSQ_ERR_INVAL:
+        case MOSQ_ERR_NOT_FOUND:
+        case MOSQ_ERR_TLS:
+        case MOSQ_ERR_PAYLOAD_SIZE:
+        case MOSQ_ERR_NOT_SUPPORTED:
+        case MOSQ_ERR_AUTH:
+        case MOSQ_ERR_ACL_DENIED:
+        case MOSQ_ERR_UNKNOWN:
+        case MOSQ_ERR_EAI:
+        case MOSQ_ERR_PROXY:
+        case MOSQ_ERR_MALFORMED_PACKET:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -140,8 +140,8 @@ std::optional<std::string> MqttConnection::start() {
         rc = mosquitto_tls_set(client, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             stop();
-            return "the CA certificate " + settings_.caFile + " cannot be used for TLS (" + mosquitto_strerror(rc) +
-                   ")";
+            return "the CA certificate " + settings_.caFile + " cannot be used for TLS (" +
+                   mosquitto_strerror(rc) + ")";
         }
     }
     // A failed first attempt is retried by the network thread like a lost connection.
@@ -151,9 +151,9 @@ std::optional<std::string> MqttConnection::start() {
         if (rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_EAI) {
             const int error = errno;
             const std::lock_guard lock(mutex_);
-            failedLocked(rc == MOSQ_ERR_EAI
-                             ? "the broker's host name " + settings_.host + " is unknown (it cannot be resolved)"
-                             : socketFailure(error));
+            failedLocked(rc == MOSQ_ERR_EAI ? "the broker's host name " + settings_.host +
+                                                  " is unknown (it cannot be resolved)"
+                                            : socketFailure(error));
             rc = MOSQ_ERR_SUCCESS;
         }
     }
@@ -207,8 +207,8 @@ void MqttConnection::pumpLocked() {
         // what was written later waits behind it.
         if (olderCopyInFlightLocked(next.topic)) return;
         int mid = 0;
-        const int rc = mosquitto_publish(client_, &mid, next.topic.c_str(), static_cast<int>(next.payload.size()),
-                                         next.payload.data(), 1, true);
+        const int rc = mosquitto_publish(client_, &mid, next.topic.c_str(),
+                                         static_cast<int>(next.payload.size()), next.payload.data(), 1, true);
         if (rc == MOSQ_ERR_NO_CONN) return;
         waitingByTopic_.erase(next.topic);
         if (rc == MOSQ_ERR_SUCCESS) {
@@ -248,15 +248,20 @@ void MqttConnection::watch() {
             mosquitto_reconnect_async(client);
             const int rc = mosquitto_loop_start(client);
             lock.lock();
-            if (rc != MOSQ_ERR_SUCCESS) report("The MQTT client's network thread cannot be started again: " +
-                                               std::string(mosquitto_strerror(rc)));
+            if (rc != MOSQ_ERR_SUCCESS)
+                report("The MQTT client's network thread cannot be started again: " +
+                       std::string(mosquitto_strerror(rc)));
             continue;
         }
-        if (connected_ && !stalled_ && !inFlight_.empty() && Clock::now() - lastProgress_ >= settings_.ackTimeout) {
+        if (connected_ && !stalled_ && !inFlight_.empty() &&
+            Clock::now() - lastProgress_ >= settings_.ackTimeout) {
             stalled_ = true;
-            report("The MQTT broker " + broker() + " has not acknowledged " + std::to_string(inFlight_.size()) +
-                   " messages for " + seconds(settings_.ackTimeout) + " (" + std::to_string(waiting_.size()) +
-                   " more waiting); reconnecting to publish the newest values again");
+            // A stall before the last one recovered is the same trouble: dropped again without a report.
+            if (!recovering_)
+                report("The MQTT broker " + broker() + " has not acknowledged " +
+                       std::to_string(inFlight_.size()) + " messages for " + seconds(settings_.ackTimeout) +
+                       " (" + std::to_string(waiting_.size()) +
+                       " more waiting); reconnecting to publish the newest values again");
             // The network thread sees the connection end and reconnects as after any loss.
             shutdown(mosquitto_socket(client_), SHUT_RDWR);
         }
@@ -325,8 +330,9 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
     }
     if (me.stalled_) {
         me.stalled_ = false;
+        if (!me.recovering_) me.republished_ = 0;
         me.recovering_ = true;
-        me.republished_ = me.waiting_.size() + me.inFlight_.size();
+        me.republished_ = std::max(me.republished_, me.waiting_.size() + me.inFlight_.size());
     }
     // What was in flight went out again with the library's own copies; the newest payloads wait behind.
     if (me.present_) me.enqueueLocked(me.presenceTopic_, "true", true);
@@ -341,7 +347,8 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
     const int subscribed = mosquitto_subscribe_multiple(client, &mid, static_cast<int>(filters.size()),
                                                         filters.data(), 0, 0, nullptr);
     if (subscribed != MOSQ_ERR_SUCCESS) {
-        me.report("Subscribing to the MQTT broker's topics failed: " + std::string(mosquitto_strerror(subscribed)));
+        me.report("Subscribing to the MQTT broker's topics failed: " +
+                  std::string(mosquitto_strerror(subscribed)));
         return;
     }
     me.subscribeMid_ = mid;
@@ -399,20 +406,24 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int rc) {
 void MqttConnection::onLog(mosquitto*, void* self, int level, const char* text) {
     // A failed TLS handshake reaches no other callback, and it ends the library's network thread.
     static constexpr std::string_view kTls = "OpenSSL Error";
-    if (level != MOSQ_LOG_ERR || text == nullptr || std::string_view(text).substr(0, kTls.size()) != kTls) return;
+    if (level != MOSQ_LOG_ERR || text == nullptr || std::string_view(text).substr(0, kTls.size()) != kTls)
+        return;
     auto& me = *static_cast<MqttConnection*>(self);
     const std::lock_guard lock(me.mutex_);
     if (me.stopping_ || me.connected_) return;
     std::string detail = text;
     if (const auto colon = detail.rfind(':'); colon != std::string::npos) detail = detail.substr(colon + 1);
     me.restartNetwork_ = true;
-    me.failedLocked("the TLS handshake failed (" + detail + "; a port without TLS, or a certificate not signed by "
-                    "the CA in " + me.settings_.caFile + ")");
+    me.failedLocked("the TLS handshake failed (" + detail +
+                    "; a port without TLS, or a certificate not signed by "
+                    "the CA in " +
+                    me.settings_.caFile + ")");
 }
 
 std::string MqttConnection::socketFailure(int error) const {
     if (error == ECONNREFUSED)
-        return "the connection was refused (no broker listens on port " + std::to_string(settings_.port) + ")";
+        return "the connection was refused (no broker listens on port " + std::to_string(settings_.port) +
+               ")";
     return "connecting failed: " + std::string(std::strerror(error));
 }
 
@@ -452,8 +463,9 @@ void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* 
         });
         return;
     }
-    const std::string_view payload(static_cast<const char*>(message->payload),
-                                   message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen) : 0);
+    const std::string_view payload(
+        static_cast<const char*>(message->payload),
+        message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen) : 0);
     for (const Subscription& subscription : me.subscriptions_) {
         bool matches = false;
         if (mosquitto_topic_matches_sub(subscription.filter.c_str(), topic.c_str(), &matches) ==

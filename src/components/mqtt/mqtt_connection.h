@@ -20,10 +20,14 @@
 // acknowledgements are outstanding and none came for settings().ackTimeout, the connection says so once,
 // drops the connection and reconnects; the newest payload of every topic is then published again.
 //
+// Failures to connect are reported once per cause, in words a plant engineer can act on (refused, unknown
+// host, TLS, not MQTT, login or ClientId refused). Connections that the broker drops right after every
+// connect, as it does when another client connects with the same ClientId, are said once, not per loss.
+//
 // After every connect the connection announces its presence (while present), sends what waits (the newest
-// payload per topic), subscribes, and then publishes a message to a topic of its own. The broker delivers that message after the retained messages of the subscriptions,
-// and the loop runs posted work in order, so when its echo is handled everything the broker held is in:
-// the synchronised handlers run then.
+// payload per topic), subscribes, and then publishes a message to a topic of its own. The broker delivers
+// that message after the retained messages of the subscriptions, and the loop runs posted work in order, so
+// when its echo is handled everything the broker held is in: the synchronised handlers run then.
 //
 // The subscriptions are QoS 0. Every connect brings the newest value of every topic again as a retained
 // message, so acknowledgements on the way in would protect nothing, and they cost messages: a broker
@@ -63,7 +67,8 @@ public:
 
     // presenceTopic: retained "true" while connected and present, "false" as the last will and when the
     // connection is stopped or no longer present. reportError is called on the loop.
-    MqttConnection(EventLoop& loop, MqttSettings settings, std::string presenceTopic, ErrorReporter reportError);
+    MqttConnection(EventLoop& loop, MqttSettings settings, std::string presenceTopic,
+                   ErrorReporter reportError);
     ~MqttConnection();
     MqttConnection(const MqttConnection&) = delete;
     MqttConnection& operator=(const MqttConnection&) = delete;
@@ -171,9 +176,9 @@ private:
     bool recovering_ = false;           // reconnected after a stall: a notice at the first acknowledgement
     std::size_t republished_ = 0;
     Clock::time_point connectedAt_;
-    int thrownOff_ = 0;                 // short-lived connections in a row
+    int thrownOff_ = 0;  // short-lived connections in a row
     bool thrownOffReported_ = false;
-    bool restartNetwork_ = false;       // the library's network thread ended on an error it does not retry
+    bool restartNetwork_ = false;  // the library's network thread ended on an error it does not retry
     std::string lastFailure_;
     std::string reportedFailure_;
 

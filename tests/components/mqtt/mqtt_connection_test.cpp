@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -31,7 +32,8 @@ protected:
     }
 
     MqttConnection& connection() {
-        if (!connection_) connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", reporter());
+        if (!connection_)
+            connection_ = std::make_unique<MqttConnection>(loop_, settings_, "test/panel/online", reporter());
         return *connection_;
     }
 
@@ -50,15 +52,20 @@ void flood(int port, const std::string& topic, int perSecond, std::chrono::milli
     mosquitto* client = mosquitto_new(nullptr, true, nullptr);
     ASSERT_EQ(mosquitto_connect(client, "127.0.0.1", port, 10), MOSQ_ERR_SUCCESS);
     mosquitto_loop_start(client);
-    const std::string payload = R"({"machines": [{"languageId": 1031, "status": 2, "message": "flood"}]})";
+    // The size of the values of a line of some thirty machines.
+    std::string payload = R"({"machines": [)";
+    for (int machine = 0; machine < 30; ++machine)
+        payload +=
+            std::string(machine > 0 ? ", " : "") + R"({"languageId": 1031, "status": 2, "message": "flood"})";
+    payload += "]}";
     const auto start = Clock::now();
     long sent = 0;
     while (Clock::now() - start < duration) {
         const long due = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() *
                          perSecond / 1000000;
         for (; sent < due; ++sent)
-            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
-                              false);
+            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                              payload.data(), 0, false);
         std::this_thread::sleep_for(200us);
     }
     mosquitto_disconnect(client);
@@ -80,9 +87,9 @@ TEST_F(MqttConnectionTest, AFloodToASlowReaderDoesNotStallSending) {
     ASSERT_TRUE(peer_->sees("test/vars/before", "1"));
 
     std::thread flooding([&] { flood(broker_->port(), "test/line/values", 20000, 3s); });
-    for (int i = 0; i < 300; ++i) {  // the panel's writes go on meanwhile
+    for (int i = 0; i < 300 * 50; ++i) {  // the panel's writes go on meanwhile, 50 every 10 ms
         connection().publish("test/vars/v" + std::to_string(i % 50), std::to_string(i));
-        std::this_thread::sleep_for(10ms);
+        if (i % 50 == 49) std::this_thread::sleep_for(10ms);
     }
     flooding.join();
     connection().publish("test/vars/last", "b");
@@ -93,9 +100,10 @@ TEST_F(MqttConnectionTest, AFloodToASlowReaderDoesNotStallSending) {
     const std::vector<std::string> arrivals = peer_->arrivals();
     const auto first = std::find(arrivals.begin(), arrivals.end(), "test/vars/first=a");
     ASSERT_NE(first, arrivals.end());
-    EXPECT_EQ(std::find(first, arrivals.end(), "test/vars/last=b"), arrivals.end()) << "replaced while waiting";
+    EXPECT_EQ(std::find(first, arrivals.end(), "test/vars/last=b"), arrivals.end())
+        << "replaced while waiting";
     for (int v = 0; v < 50; ++v)
-        EXPECT_EQ(peer_->last("test/vars/v" + std::to_string(v)), std::to_string(250 + v));
+        EXPECT_EQ(peer_->last("test/vars/v" + std::to_string(v)), std::to_string(299 * 50 + v));
     EXPECT_TRUE(reported("has not acknowledged"));
     EXPECT_TRUE(reported("acknowledges again"));
     EXPECT_EQ(count("has not acknowledged"), 1);
@@ -110,15 +118,18 @@ TEST_F(MqttConnectionTest, WaitingWritesGoOutNewestPerTopicInTheOrderOfTheLastWr
     connection().publish("test/vars/a", "1");
     connection().publish("test/vars/b", "1");
     connection().publish("test/vars/a", "2");
-    for (int i = 0; i < 100; ++i) connection().publish("test/vars/many" + std::to_string(i), std::to_string(i));
+    for (int i = 0; i < 100; ++i)
+        connection().publish("test/vars/many" + std::to_string(i), std::to_string(i));
     connection().publish("test/vars/c", "1");
     ASSERT_EQ(connection().start(), std::nullopt);
     ASSERT_TRUE(peer_->sees("test/vars/c", "1"));
     connection().publish("test/vars/d", "1");
     connection().stop();
 
-    std::vector<std::string> expected{"test/ready=1", "test/panel/online=true", "test/vars/b=1", "test/vars/a=2"};
-    for (int i = 0; i < 100; ++i) expected.push_back("test/vars/many" + std::to_string(i) + "=" + std::to_string(i));
+    std::vector<std::string> expected{"test/ready=1", "test/panel/online=true", "test/vars/b=1",
+                                      "test/vars/a=2"};
+    for (int i = 0; i < 100; ++i)
+        expected.push_back("test/vars/many" + std::to_string(i) + "=" + std::to_string(i));
     expected.insert(expected.end(), {"test/vars/c=1", "test/vars/d=1", "test/panel/online=false"});
     EXPECT_TRUE(loop_.runUntil([&] { return peer_->arrivals().size() >= expected.size(); }));
     std::vector<std::string> arrivals;
@@ -142,7 +153,8 @@ TEST_F(MqttConnectionTest, ALostBrokerIsReportedAsAnErrorAndItsReturnAsANotice) 
     ASSERT_TRUE(loop_.runUntil([&] { return said.size() >= 2; }, 6s));
     EXPECT_EQ(said[0].first, Severity::Error);
     EXPECT_NE(said[0].second.find("The connection to the MQTT broker was lost"), std::string::npos);
-    EXPECT_EQ(said[1], std::make_pair(Severity::Notice, std::string("The connection to the MQTT broker is back")));
+    EXPECT_EQ(said[1],
+              std::make_pair(Severity::Notice, std::string("The connection to the MQTT broker is back")));
 }
 
 // Two clients with one ClientId throw each other off the broker: said once, plainly, not at every loss.
@@ -152,22 +164,24 @@ TEST_F(MqttConnectionTest, AnotherClientWithTheSameClientIdIsReportedOnce) {
     MqttConnection twin(loop_, settings_, "test/twin/online",
                         [&](const std::string& message) { twinErrors.push_back(message); });
     ASSERT_EQ(connection().start(), std::nullopt);
-    ASSERT_TRUE(loop_.runUntil([&] { return !connection().lastFailure().empty() || true; }));
     ASSERT_EQ(twin.start(), std::nullopt);
-    const std::string said = "another client probably uses the ClientId panel-twin";
-    ASSERT_TRUE(loop_.runUntil([&] { return count(said) + static_cast<int>(twinErrors.size()) > 0 &&
-                                            (count(said) > 0 || twinErrors.back().find(said) != std::string::npos); },
-                               12s));
-    loop_.runUntil([] { return false; }, 3s);
-    int reports = count(said);
-    int losses = count("was lost");
-    for (const std::string& error : twinErrors) {
-        reports += error.find(said) != std::string::npos ? 1 : 0;
-        losses += error.find("was lost") != std::string::npos ? 1 : 0;
-    }
-    EXPECT_GE(reports, 1);
-    EXPECT_LE(reports, 2) << "once for each of the two";
-    EXPECT_LE(losses, 2 * (MqttConnection::kThrownOffLimit - 1));
+    const std::string said =
+        "The MQTT broker 127.0.0.1:" + std::to_string(broker_->port()) +
+        " drops the connection right after every connect: another client probably uses the "
+        "ClientId panel-twin; retrying, without a report for each loss";
+    const auto reports = [&] {
+        return std::count(errors_.begin(), errors_.end(), said) +
+               std::count(twinErrors.begin(), twinErrors.end(), said);
+    };
+    ASSERT_TRUE(loop_.runUntil([&] { return reports() > 0; }, 12s))
+        << errors_.size() << " " << twinErrors.size();
+    loop_.runUntil([] { return false; }, 3s);  // the two go on throwing each other off
+    EXPECT_LE(reports(), 2) << "once for each of the two";
+    for (const auto* said : {&errors_, &twinErrors})
+        EXPECT_LE(std::count_if(
+                      said->begin(), said->end(),
+                      [](const std::string& error) { return error.find("was lost") != std::string::npos; }),
+                  MqttConnection::kThrownOffLimit);
     twin.stop();
 }
 
@@ -190,7 +204,8 @@ TEST_F(MqttConnectionTest, EachConnectionFailureIsReportedInItsOwnWords) {
 
     MqttSettings unknown = settings_;
     unknown.host = "nonexistent.invalid";
-    EXPECT_EQ(failureOf(unknown), "the broker's host name nonexistent.invalid is unknown (it cannot be resolved)");
+    EXPECT_EQ(failureOf(unknown),
+              "the broker's host name nonexistent.invalid is unknown (it cannot be resolved)");
 
     // A server that answers the MQTT CONNECT with text.
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -216,8 +231,8 @@ TEST_F(MqttConnectionTest, EachConnectionFailureIsReportedInItsOwnWords) {
     });
     MqttSettings garbage = settings_;
     garbage.port = ntohs(address.sin_port);
-    EXPECT_EQ(failureOf(garbage),
-              "the server at 127.0.0.1:" + std::to_string(garbage.port) + " does not speak MQTT (or expects TLS)");
+    EXPECT_EQ(failureOf(garbage), "the server at 127.0.0.1:" + std::to_string(garbage.port) +
+                                      " does not speak MQTT (or expects TLS)");
     serving = false;
     shutdown(listener, SHUT_RDWR);
     close(listener);
@@ -225,14 +240,18 @@ TEST_F(MqttConnectionTest, EachConnectionFailureIsReportedInItsOwnWords) {
 
     const std::filesystem::path ca = std::filesystem::temp_directory_path() /
                                      ("orvanta_connection_ca_" + std::to_string(getpid()) + ".crt");
-    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout /dev/null"
-                           " -out " + ca.string() + " > /dev/null 2>&1")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=TestCA -keyout /dev/null"
+                     " -out " +
+                     ca.string() + " > /dev/null 2>&1")
+                        .c_str()),
+        0);
     MqttSettings tls = settings_;
     tls.caFile = ca.string();
-    EXPECT_EQ(failureOf(tls), "the TLS handshake failed (unexpected eof while reading; a port without TLS, or a "
-                              "certificate not signed by the CA in " + ca.string() + ")");
+    EXPECT_EQ(failureOf(tls),
+              "the TLS handshake failed (unexpected eof while reading; a port without TLS, or a "
+              "certificate not signed by the CA in " +
+                  ca.string() + ")");
     std::filesystem::remove(ca);
 }
 
@@ -245,10 +264,10 @@ TEST_F(MqttConnectionLoginTest, ARefusedLoginIsSaidOnceThoughItIsRetried) {
     settings_.reconnectDelayMax = 1s;
     ASSERT_EQ(connection().start(), std::nullopt);
     loop_.runUntil([] { return false; }, 2500ms);
-    EXPECT_EQ(errors_, std::vector<std::string>{"No connection to the MQTT broker 127.0.0.1:" +
-                                                std::to_string(broker_->port()) +
-                                                ": the broker refuses clients without a login (Username is empty); "
-                                                "retrying"});
+    EXPECT_EQ(errors_, std::vector<std::string>{
+                           "No connection to the MQTT broker 127.0.0.1:" + std::to_string(broker_->port()) +
+                           ": the broker refuses clients without a login (Username is empty); "
+                           "retrying"});
 }
 
 }  // namespace

@@ -192,8 +192,8 @@ TEST_F(MqttVariablesTest, StartFailsWithinTheTimeoutWhenNoBrokerListens) {
     EXPECT_EQ(events_.starts, std::vector<std::int16_t>{kFalse});
     // The cause as soon as it is known, then the end of the start with it.
     const std::string at = "127.0.0.1:" + std::to_string(settings_.port);
-    const std::string refused = "the connection was refused (no broker listens on port " +
-                                std::to_string(settings_.port) + ")";
+    const std::string refused =
+        "the connection was refused (no broker listens on port " + std::to_string(settings_.port) + ")";
     EXPECT_EQ(errors_, (std::vector<std::string>{
                            "No connection to the MQTT broker " + at + ": " + refused + "; retrying",
                            "The MQTT runtime cannot start: no connection to the broker " + at +
