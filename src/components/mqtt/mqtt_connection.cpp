@@ -241,6 +241,8 @@ void MqttConnection::watch() {
             mosquitto* client = client_;
             lock.unlock();
             std::this_thread::sleep_for(settings_.reconnectDelayMin);
+            // The thread ends by itself after such an error; should it still run, this ends it.
+            mosquitto_disconnect(client);
             mosquitto_loop_stop(client, false);
             lock.lock();
             if (stopping_) return;
@@ -256,6 +258,18 @@ void MqttConnection::watch() {
         if (connected_ && !stalled_ && !inFlight_.empty() &&
             Clock::now() - lastProgress_ >= settings_.ackTimeout) {
             stalled_ = true;
+            // Copies of an earlier connection that the library did not send again would hold the window
+            // for good: their newest payloads go out afresh.
+            std::vector<int> earlier;
+            for (const auto& [mid, message] : inFlight_)
+                if (message.connection != connections_) earlier.push_back(mid);
+            // Backwards, each to the front: they keep their order ahead of what waits.
+            for (auto mid = earlier.rbegin(); mid != earlier.rend(); ++mid) {
+                Outgoing& message = inFlight_[*mid];
+                if (!waitingByTopic_.contains(message.topic))
+                    enqueueLocked(message.topic, std::move(message.payload), true);
+                inFlight_.erase(*mid);
+            }
             // A stall before the last one recovered is the same trouble: dropped again without a report.
             if (!recovering_)
                 report("The MQTT broker " + broker() + " has not acknowledged " +
