@@ -303,11 +303,6 @@ void MqttConnection::stop() {
     mosquitto_disconnect(client);
     if (networkRunning_) mosquitto_loop_stop(client, false);
     networkRunning_ = false;
-    {
-        const std::lock_guard lock(mutex_);
-        client_ = nullptr;
-        connected_ = false;
-    }
     mosquitto_destroy(client);
     alive_.reset();
 }
@@ -394,11 +389,11 @@ void MqttConnection::onDisconnect(mosquitto*, void* self, int rc) {
         }
         return;
     }
-    me.lost_ = true;
     me.post([&me] {
         for (const auto& handler : me.lostHandlers_) handler();
     });
-    if (me.stalled_) return;  // reported by the watchdog
+    if (me.stalled_) return;  // reported by the watchdog, and its recovery is a notice of its own
+    me.lost_ = true;
     if (Clock::now() - me.connectedAt_ < kShortLived) {
         if (++me.thrownOff_ >= kThrownOffLimit && !me.thrownOffReported_) {
             me.thrownOffReported_ = true;
