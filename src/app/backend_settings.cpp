@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 
 #include "components/text.h"
 #include "components/vb_error.h"
@@ -71,6 +72,26 @@ bool isValidTopicPrefix(std::string_view prefix) {
            !prefix.starts_with('/') && !prefix.ends_with('/');
 }
 
+// Why the CA file cannot serve TLS, or nothing. Checked here, where the message can name the entry: the
+// client library would only say "Invalid function arguments provided" or "A TLS error occurred".
+std::optional<std::string> caFileProblem(const std::string& file) {
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (!std::filesystem::exists(status)) return "names a file that does not exist (" + file + ")";
+    if (!std::filesystem::is_regular_file(status)) return "is not a file (" + file + ")";
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return "names a file that cannot be read (" + file + ")";
+    // A CA bundle is a few hundred KiB at most; what lies beyond this is not looked at.
+    constexpr std::size_t kLimit = 4 << 20;
+    std::string text(kLimit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(kLimit));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const auto begin = text.find("-----BEGIN CERTIFICATE-----");
+    if (begin == std::string::npos || text.find("-----END CERTIFICATE-----", begin) == std::string::npos)
+        return "names a file without a PEM certificate (" + file + ")";
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<BackendKind> backendKindNamed(std::string_view name) {
@@ -111,6 +132,8 @@ BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<Ba
         if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
         // Plants come from Windows, where the certificate's name may be spelt in another case.
         mqtt.caFile = findFileIgnoringCase(path.string());
+        if (const std::optional<std::string> problem = caFileProblem(mqtt.caFile))
+            ini.fail("Mqtt", "CaFile", caFile, *problem);
     }
     return settings;
 }

@@ -31,6 +31,7 @@ public:
             std::string payload(static_cast<const char*>(message->payload),
                                 static_cast<std::size_t>(message->payloadlen));
             me.history_[message->topic].push_back(payload);
+            me.arrivals_.push_back(std::string(message->topic) + "=" + payload);
             me.received_[message->topic] = std::move(payload);
         });
         connected_ = mosquitto_connect(client_, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
@@ -84,6 +85,12 @@ public:
         return found == history_.end() ? std::vector<std::string>() : found->second;
     }
 
+    // Every message seen, as topic=payload, in the order of arrival.
+    std::vector<std::string> arrivals() {
+        const std::lock_guard lock(mutex_);
+        return arrivals_;
+    }
+
     // Whether topic carries payload within 3 s.
     bool sees(const std::string& topic, const std::string& payload) {
         return waitFor([&] {
@@ -111,6 +118,7 @@ private:
     int acknowledged_ = 0;
     std::map<std::string, std::string> received_;
     std::map<std::string, std::vector<std::string>> history_;
+    std::vector<std::string> arrivals_;
 };
 
 }  // namespace orvanta::testing

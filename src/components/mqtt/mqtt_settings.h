@@ -19,6 +19,9 @@ struct MqttSettings {
     // Reconnection after a lost connection: the delay doubles from the first to the last.
     std::chrono::seconds reconnectDelayMin{1};
     std::chrono::seconds reconnectDelayMax{30};
+    // Acknowledgements outstanding and none for this long while connected: the broker is taken to have
+    // dropped them, and the connection is made again. Not a setting of the INI file.
+    std::chrono::milliseconds ackTimeout{5000};
 };
 
 }  // namespace orvanta

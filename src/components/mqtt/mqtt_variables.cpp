@@ -265,10 +265,15 @@ void MqttVariables::startTimedOut() {
     startDecided_ = true;
     connection_.stop();
     const MqttSettings& settings = connection_.settings();
+    const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(settings.startTimeout).count();
+    // StartTimeout is set in seconds: say it in seconds.
+    const std::string within =
+        timeout % 1000 == 0 ? std::to_string(timeout / 1000) + " s" : std::to_string(timeout) + " ms";
+    const std::string why = connection_.lastFailure();
     if (reportError_)
         reportError_("The MQTT runtime cannot start: no connection to the broker " + settings.host + ":" +
-                     std::to_string(settings.port) + " with its retained variables within " +
-                     std::to_string(settings.startTimeout.count()) + " ms");
+                     std::to_string(settings.port) + " with its retained variables within " + within +
+                     (why.empty() ? std::string() : " (" + why + ")"));
     events_->StartCompleted(kFalse);
 }
 
