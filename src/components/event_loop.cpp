@@ -60,11 +60,13 @@ bool EventLoop::runPostedBatch() {
         std::lock_guard lock(postedMutex_);
         return posted_.size();
     }();
-    // Tasks are only ever taken from the front here, on this thread, so the first count are this batch.
+    // At most the tasks queued now. A task may itself let pending events run (processEvents, as the
+    // program's end does), which takes some of this batch: the queue may then run short of count.
     for (std::size_t i = 0; i < count; ++i) {
         Task task;
         {
             std::lock_guard lock(postedMutex_);
+            if (posted_.empty()) break;
             task = std::move(posted_.front());
             posted_.pop_front();
         }

@@ -135,6 +135,20 @@ TEST(EventLoop, ProcessEventsRunsOneBatchTheDueTimersOnceAndTheNextBatch) {
     EXPECT_EQ(order, (std::vector<std::string>{"first", "flood", "tick", "posted by first", "flood"}));
 }
 
+TEST(EventLoop, ATaskThatLetsPendingEventsRunTakesTheRestOfItsBatch) {
+    // As the program's end does from inside a handler: the batch it runs in must not run short.
+    ManualEventLoop loop;
+    std::vector<std::string> order;
+    loop.post([&] {
+        order.push_back("ending");
+        loop.processEvents();
+    });
+    loop.post([&] { order.push_back("second"); });
+    loop.post([&] { order.push_back("third"); });
+    loop.processEvents();
+    EXPECT_EQ(order, (std::vector<std::string>{"ending", "second", "third"}));
+}
+
 TEST(EventLoop, ATimerDestroyedByAnotherTimersTickNeverFires) {
     ManualEventLoop loop;
     int victimTicks = 0;
