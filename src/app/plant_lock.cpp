@@ -36,13 +36,15 @@ PlantLock PlantLock::take(const std::string& plantFolder) {
     // Never through a link: the pid is written into the file, and a link could name any file at all.
     bool writable = true;
     lock.fd_ = ::open(lock.path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (lock.fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    const int makeError = errno;
+    if (lock.fd_ < 0 && (makeError == EACCES || makeError == EROFS || makeError == EPERM)) {
         // A lock file left in a folder that has become read-only still serves: flock needs no writing.
         writable = false;
         lock.fd_ = ::open(lock.path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (lock.fd_ < 0) {
-        lock.problem_ = std::strerror(errno);
+        // Why it could not be made, rather than that there is none to open.
+        lock.problem_ = std::strerror(makeError);
         return lock;
     }
     int locked = 0;
