@@ -60,11 +60,13 @@ bool EventLoop::runPostedBatch() {
         std::lock_guard lock(postedMutex_);
         return posted_.size();
     }();
-    // Tasks are only ever taken from the front here, on this thread, so the first count are this batch.
+    // A task may process events itself (the dialect's DoEvents) and so take some of this batch: the batch
+    // ends early then, rather than reach past the queue's end.
     for (std::size_t i = 0; i < count; ++i) {
         Task task;
         {
             std::lock_guard lock(postedMutex_);
+            if (posted_.empty()) break;
             task = std::move(posted_.front());
             posted_.pop_front();
         }
