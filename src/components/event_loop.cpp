@@ -60,8 +60,8 @@ bool EventLoop::runPostedBatch() {
         std::lock_guard lock(postedMutex_);
         return posted_.size();
     }();
-    // At most the tasks queued now. A task may itself let pending events run (processEvents, as the
-    // program's end does), which takes some of this batch: the queue may then run short of count.
+    // A task may process events itself (the dialect's DoEvents) and so take some of this batch: the batch
+    // ends early then, rather than reach past the queue's end.
     for (std::size_t i = 0; i < count; ++i) {
         Task task;
         {
