@@ -20,6 +20,8 @@ MqttIntake::MqttIntake(EventLoop& loop, ErrorReporter report, Limits limits)
     refetchTimer_ = std::make_unique<Timer>(loop_, "MqttRefetch",
                                             static_cast<std::int32_t>(limits_.refetchSpacing.count()),
                                             [this] { refetchNow(); });
+    calmTimer_ = std::make_unique<Timer>(loop_, "MqttCalm", static_cast<std::int32_t>(limits_.calm.count()),
+                                         [this] { overloadOver(); });
 }
 
 MqttIntake::~MqttIntake() = default;
@@ -98,16 +100,30 @@ void MqttIntake::drain() {
                 if (!alive.expired()) drain();
             });
     }
-    if (begun)
-        report_("The panel falls behind the MQTT messages: until it catches up, only the newest message "
-                "of each topic is kept");
+    if (begun) {
+        calmTimer_->setEnabled(false);
+        if (!episode_)
+            report_("The panel falls behind the MQTT messages: until it catches up, only the newest message "
+                    "of each topic is kept");
+        episode_ = true;
+    }
     if (!ended) return;
-    const auto [replaced, dropped] = *ended;
-    std::string counts = std::to_string(replaced) + " messages were replaced by newer ones of their topic";
-    if (dropped > 0)
+    episodeReplaced_ += ended->first;
+    episodeDropped_ += ended->second;
+    // Restarted: the loop must keep up for the whole calm from now on.
+    calmTimer_->setEnabled(false);
+    calmTimer_->setEnabled(true);
+    if (ended->second > 0) refetch();
+}
+
+void MqttIntake::overloadOver() {
+    calmTimer_->setEnabled(false);
+    std::string counts = std::to_string(std::exchange(episodeReplaced_, 0)) +
+                         " messages were replaced by newer ones of their topic";
+    if (const std::uint64_t dropped = std::exchange(episodeDropped_, 0); dropped > 0)
         counts += ", " + std::to_string(dropped) + " messages were dropped; all values are requested again";
+    episode_ = false;
     report_.notice("The panel has caught up with the MQTT messages: " + counts);
-    if (dropped > 0) refetch();
 }
 
 void MqttIntake::refetch() {

@@ -9,9 +9,11 @@
 // work waiting replaces that topic's newest waiting work in its place (the loop only ever needs the
 // newest value of a topic), and a message for a new topic is dropped when maxTopics topics already wait
 // or the waiting work would cost more than maxBytes (a payload counted at 16 bytes a byte, what it may
-// cost decoded; a message that would pass the bound even in place of its topic's waiting work is dropped). The overload ends when the loop has taken everything. It is
-// reported once when it begins (an error) and once when it ends (a notice), with the number of messages
-// replaced and dropped.
+// cost decoded; a message that would pass the bound even in place of its topic's waiting work is dropped).
+// The overload ends when the loop has taken everything. A flood makes the loop fall behind and catch up
+// again many times a second, so overloads that follow each other within `calm` count as one: it is
+// reported once when it begins (an error) and once when the loop has kept up for `calm` (a notice), with
+// the number of messages replaced and dropped.
 //
 // A dropped message may have been the newest value of its topic. So when an overload that dropped
 // messages ends, the intake asks for the values again (the connection subscribes again, and the broker
@@ -45,6 +47,7 @@ public:
         std::size_t maxBytes = 64u << 20;  // what the waiting work may cost, while overloaded
         std::size_t batch = 256;         // work taken per batch
         std::chrono::milliseconds refetchSpacing{10000};
+        std::chrono::milliseconds calm{5000};  // kept up this long: the overload is over
     };
 
     MqttIntake(EventLoop& loop, ErrorReporter report, Limits limits);
@@ -74,6 +77,7 @@ private:
     void append(Entry entry);  // mutex_ held
     void drain();
     void refetchNow();
+    void overloadOver();
 
     EventLoop& loop_;
     ErrorReporter report_;
@@ -93,6 +97,10 @@ private:
     // Loop thread only.
     std::int64_t lastRefetchMs_ = std::numeric_limits<std::int64_t>::min() / 2;  // never
     std::unique_ptr<Timer> refetchTimer_;
+    bool episode_ = false;  // an overload was reported and its end not yet
+    std::uint64_t episodeReplaced_ = 0;
+    std::uint64_t episodeDropped_ = 0;
+    std::unique_ptr<Timer> calmTimer_;
 
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -56,7 +56,7 @@ TEST_F(MqttIntakeTest, WhileTheLoopKeepsUpEveryMessageRunsInOrder) {
 }
 
 TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundAndSaysSoOnce) {
-    intake({.behind = 3, .maxTopics = 2, .maxBytes = 100000, .batch = 2});
+    intake({.behind = 3, .maxTopics = 2, .maxBytes = 100000, .batch = 2, .calm = std::chrono::milliseconds(1000)});
     hand("a", "1");
     hand("b", "1");
     hand("a", "2");  // three waiting: the loop is behind from here on
@@ -73,19 +73,31 @@ TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundA
     EXPECT_TRUE(loop_.runBatch());
     EXPECT_FALSE(loop_.runBatch());
     EXPECT_EQ(ran_, (Lines{"a=1", "b=2", "a=4", "event", "refetch@0"}));
+    // Caught up: said once the loop has kept up for the calm.
+    loop_.advance(999);
+    ASSERT_EQ(said_.lines.size(), 1u);
+    loop_.advance(1);
     ASSERT_EQ(said_.lines.size(), 2u);
     EXPECT_EQ(said_.lines[1],
               "notice: The panel has caught up with the MQTT messages: 3 messages were replaced by newer ones of "
               "their topic, 1 messages were dropped; all values are requested again");
 
-    // An overload that only replaced asks for nothing again.
+    // Overloads that follow each other within the calm are one: said once, with their counts together. One
+    // that only replaced asks for nothing again.
     ran_.clear();
     said_.lines.clear();
     for (const char* value : {"1", "2", "3", "4", "5"}) hand("p", value);
     loop_.runPending();
-    EXPECT_EQ(ran_, (Lines{"p=1", "p=2", "p=5"}));
+    loop_.advance(999);
+    for (const char* value : {"6", "7", "8", "9"}) hand("p", value);
+    loop_.runPending();
+    loop_.advance(999);
+    EXPECT_EQ(said_.lines, (Lines{"error: The panel falls behind the MQTT messages: until it catches up, only the "
+                                  "newest message of each topic is kept"}));
+    loop_.advance(1);
+    EXPECT_EQ(ran_, (Lines{"p=1", "p=2", "p=5", "p=6", "p=7", "p=9"}));
     EXPECT_EQ(said_.lines.back(),
-              "notice: The panel has caught up with the MQTT messages: 2 messages were replaced by newer ones of "
+              "notice: The panel has caught up with the MQTT messages: 3 messages were replaced by newer ones of "
               "their topic");
 
     // Messages were dropped again soon after the values were asked for: they are asked for again once the
@@ -107,7 +119,7 @@ TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundA
 
 TEST_F(MqttIntakeTest, BehindItBoundsWhatTheWaitingWorkCostsEvenForATopicThatHasWorkWaiting) {
     // An entry costs 16 bytes per payload byte, its topic and 128 bytes; ordered work nothing.
-    intake({.behind = 1, .maxTopics = 10, .maxBytes = 642, .batch = 10});
+    intake({.behind = 1, .maxTopics = 10, .maxBytes = 642, .batch = 10, .calm = std::chrono::milliseconds(1000)});
     hand("a", std::string(10, '1'));   // 289 bytes
     hand("b", std::string(10, '2'));   // 578
     post("event");
@@ -117,6 +129,7 @@ TEST_F(MqttIntakeTest, BehindItBoundsWhatTheWaitingWorkCostsEvenForATopicThatHas
     hand("b", std::string(14, '6'));   // 642 - 353 + 353: replaces
     loop_.runPending();
     EXPECT_EQ(ran_, (Lines{"a=" + std::string(10, '1'), "b=" + std::string(14, '6'), "event", "refetch@0"}));
+    loop_.advance(1000);
     EXPECT_EQ(said_.lines.back(),
               "notice: The panel has caught up with the MQTT messages: 2 messages were replaced by newer ones of "
               "their topic, 2 messages were dropped; all values are requested again");
