@@ -110,8 +110,7 @@ void MqttIntake::drain() {
     if (!ended) return;
     episodeReplaced_ += ended->first;
     episodeDropped_ += ended->second;
-    // Restarted: the loop must keep up for the whole calm from now on.
-    calmTimer_->setEnabled(false);
+    // Every overload begins before it ends, which stopped the timer: the whole calm counts from now on.
     calmTimer_->setEnabled(true);
     if (ended->second > 0) refetch();
 }
