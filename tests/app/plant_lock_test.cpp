@@ -1,13 +1,14 @@
 #include "app/plant_lock.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "support/without_privileges.h"
 
 namespace orvanta {
 namespace {
@@ -21,20 +22,7 @@ std::string contentOf(const fs::path& path) {
     return content.str();
 }
 
-// Runs body where permissions hold: as an unprivileged user in a child when the test runs as root.
-// Returns body's result, or -1 when the child failed.
-template <typename Body>
-int withoutPrivileges(Body body) {
-    if (geteuid() != 0) return body();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(255);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
-}
+using testing::withoutPrivileges;
 
 class PlantLockTest : public ::testing::Test {
 protected:

@@ -1,7 +1,6 @@
 #include "service/program_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "support/fixed_clock.h"
+#include "support/without_privileges.h"
 
 namespace orvanta {
 namespace {
@@ -211,20 +211,7 @@ TEST_F(ProgramLogTest, TheOldLogStaysWhenTheShortenedOneCannotBeWritten) {
     EXPECT_FALSE(fs::exists(temporaryName()));
 }
 
-// Runs body where permissions hold: as an unprivileged user in a child when the test runs as root.
-// Returns body's result, or -1 when the child failed.
-template <typename Body>
-int withoutPrivileges(Body body) {
-    if (geteuid() != 0) return body();
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(255);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
-}
+using testing::withoutPrivileges;
 
 TEST_F(ProgramLogTest, AReadOnlyLogKeepsEveryOldLineAndAReadOnlyFolderMakesNoLog) {
     // Past its limit, so that every line would shorten it; the folder stays writable, which is all a
