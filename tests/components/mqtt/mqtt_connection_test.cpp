@@ -109,8 +109,12 @@ TEST_F(MqttConnectionTest, AFloodToASlowReaderDoesNotStallSending) {
     const std::string broker = "The MQTT broker 127.0.0.1:" + std::to_string(broker_->port());
     ASSERT_TRUE(reported("acknowledges again"));
     ASSERT_EQ(errors_.size(), 2u) << errors_[0] << " / " << errors_[1] << " / " << errors_.back();
-    EXPECT_EQ(errors_[0].rfind(broker + " has not acknowledged 16 messages for 1.5 s (", 0), 0u)
-        << errors_[0];
+    // The window holds 16; the broker may have acknowledged a few of them before it began dropping.
+    const std::string stalled = broker + " has not acknowledged ";
+    ASSERT_EQ(errors_[0].rfind(stalled, 0), 0u) << errors_[0];
+    const int unacknowledged = std::atoi(errors_[0].c_str() + stalled.size());
+    EXPECT_TRUE(unacknowledged > 0 && unacknowledged <= 16) << errors_[0];
+    EXPECT_NE(errors_[0].find(" messages for 1.5 s ("), std::string::npos) << errors_[0];
     EXPECT_NE(errors_[0].find(" more waiting); reconnecting to publish the newest values again"),
               std::string::npos);
     const std::string again = broker + " acknowledges again; the newest values of ";
