@@ -43,15 +43,7 @@ bool EventLoop::hasPosted() {
 }
 
 void EventLoop::runPosted() {
-    for (;;) {
-        Task task;
-        {
-            std::lock_guard lock(postedMutex_);
-            if (posted_.empty()) return;
-            task = std::move(posted_.front());
-            posted_.pop_front();
-        }
-        task();
+    while (runPostedBatch()) {
     }
 }
 
