@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # The project's own builds treat warnings as errors; a plain cmake configure (a user's build) does not.
 WERROR ?= ON
 
-.PHONY: all deps configure build test demo demo-mqtt bench format clean test-asan test-release soak package fuzz
+.PHONY: all deps configure build test demo demo-mqtt bench format format-check clean test-asan test-release soak package fuzz
 
 all: build
 
@@ -83,8 +83,14 @@ fuzz:
 	cmake --build build-fuzz --target $(FUZZ_TARGETS)
 	scripts/run-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
-format:
-	find src tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+# Every C++ file of the project, in the style of .clang-format; format-check changes nothing and fails
+# when a file is not in that style (CI runs it).
+FORMAT_FILES = $(shell git ls-files '*.h' '*.cpp')
+format: deps
+	clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf build build-asan build-release build-package build-fuzz

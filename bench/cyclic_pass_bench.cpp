@@ -14,15 +14,17 @@
 #include <sstream>
 #include <utility>
 
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/headless/headless_views.h"
+#include "adapters/headless/headless_window_system.h"
 #include "bench_plant.h"
 #include "central/cyclic_pass.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/headless/headless_views.h"
-#include "components/linemodel/line_model.h"
-#include "components/system_event_loop.h"
-#include "components/variable_names.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
+#include "ports/variable_names.h"
+#include "refdata/access_text_database.h"
 #include "refdata/alarm_definitions.h"
 
 namespace orvanta {
@@ -72,7 +74,7 @@ struct FullCapacity {
         for (const std::string& name : names)
             plantVariables.push_back({name, VariableType::Integer, 0, Variant::integer(0)});
         runtime =
-            std::make_unique<EmbeddedRuntime>(loop, mergeCatalogues(builtinVariables(), plantVariables));
+            std::make_unique<EmbeddedVariables>(loop, mergeCatalogues(builtinVariables(), plantVariables));
 
         // A warning on every machine: the first entry of its table 2.
         for (int m = 1; m <= kAlarmMachines; ++m) {
@@ -90,7 +92,7 @@ struct FullCapacity {
             record.enabled = kTrue;
             record.number = machine.number;
         }
-        line = std::make_unique<LineModel>(loop, description);
+        line = std::make_unique<EmbeddedLineDisplay>(loop, description);
         state.plant.AnzahlMaschinen = 5;
         state.Sprache = "1031";
         texts.use().Init(plant.base() + "/Program/Pelmar.vws");
@@ -108,8 +110,8 @@ struct FullCapacity {
     ProgramLog log{settings, clock, form, plant.base()};
     SystemEventLoop loop;
     AlarmDefinitions alarms;
-    std::unique_ptr<EmbeddedRuntime> runtime;
-    std::unique_ptr<LineModel> line;
+    std::unique_ptr<EmbeddedVariables> runtime;
+    std::unique_ptr<EmbeddedLineDisplay> line;
     CentralState state;
     TextDatabaseHandle texts{[this] { return std::make_unique<AccessTextDatabase>(engine); }};
     Timer timer{loop, "TimerDaten", 1000, [] {}};

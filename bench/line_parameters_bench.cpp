@@ -7,13 +7,13 @@
 #include <memory>
 #include <sstream>
 
-#include "components/clock.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/headless/headless_views.h"
-#include "components/linemodel/line_model.h"
-#include "components/system_event_loop.h"
-#include "components/variable_names.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/headless/headless_views.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
 #include "linebridge/line_bridge.h"
+#include "ports/variable_names.h"
 
 namespace orvanta {
 namespace {
@@ -57,8 +57,8 @@ struct FullLine {
     HeadlessCentralForm form{discarded};
     ProgramLog log{settings, clock, form, "/nonexistent"};
     SystemEventLoop loop;
-    EmbeddedRuntime runtime{loop, builtinVariables()};
-    LineModel line{loop, fullLine()};
+    EmbeddedVariables runtime{loop, builtinVariables()};
+    EmbeddedLineDisplay line{loop, fullLine()};
     LanguageTable languages = fewLanguages();
     LineRecords records;
     JumpFlags jumps;

@@ -4,11 +4,11 @@
 
 #include <sstream>
 
-#include "components/clock.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/headless/headless_views.h"
-#include "components/linemodel/line_model.h"
-#include "components/system_event_loop.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/headless/headless_views.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
 #include "linebridge/line_bridge.h"
 
 namespace orvanta {
@@ -16,7 +16,7 @@ namespace {
 
 void BM_LineValues64(benchmark::State& state) {
     SystemEventLoop loop;
-    EmbeddedRuntime runtime(loop, builtinVariables());
+    EmbeddedVariables runtime(loop, builtinVariables());
     LineDescription description;
     LineRecords records;
     for (int m = 0; m < kLineMachineCount; ++m) {
@@ -35,7 +35,7 @@ void BM_LineValues64(benchmark::State& state) {
         records.groups[static_cast<std::size_t>(slot)].valid = kTrue;
     }
     records.LineConnected = kTrue;
-    LineModel line(loop, description);
+    EmbeddedLineDisplay line(loop, description);
     LanguageTable languages;
     for (std::int32_t identifier : {1031, 1033, 1036, 1049}) {
         LanguageRecord& entry = languages.entries[static_cast<std::size_t>(++languages.LanguageCount)];

@@ -31,21 +31,22 @@
 #include <vector>
 
 #include "../tests/support/mosquitto_broker.h"
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/catalogue_file.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/headless/headless_views.h"
+#include "adapters/headless/headless_window_system.h"
+#include "adapters/mqtt/mqtt_connection.h"
+#include "adapters/mqtt/mqtt_line_source.h"
+#include "adapters/mqtt/mqtt_payload.h"
+#include "adapters/mqtt/mqtt_variables.h"
 #include "app/panel.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/embedded/catalogue_file.h"
-#include "components/embedded/variable_catalogue.h"
-#include "components/headless/headless_views.h"
-#include "components/linemodel/line_model.h"
-#include "components/mqtt/mqtt_connection.h"
-#include "components/mqtt/mqtt_line_source.h"
-#include "components/mqtt/mqtt_payload.h"
-#include "components/mqtt/mqtt_variables.h"
-#include "components/system_event_loop.h"
-#include "components/variable_names.h"
-#include "components/vb_error.h"
-#include "components/window_system.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
+#include "core/vb_error.h"
+#include "ports/variable_catalogue.h"
+#include "ports/variable_names.h"
+#include "ports/window_system.h"
 
 namespace orvanta {
 namespace {
@@ -336,7 +337,7 @@ struct PanelOnBroker {
             loop, benchSettings(broker.port()), std::string(kPrefix) + "/panel/online", reports.reporter());
         variables = std::make_unique<MqttVariables>(loop, *connection, reports.reporter());
         lineSource = std::make_unique<MqttLineSource>(*connection, reports.reporter());
-        line = std::make_unique<LineModel>(loop, std::nullopt, lineSource.get());
+        line = std::make_unique<EmbeddedLineDisplay>(loop, std::nullopt, lineSource.get());
         panel = std::make_unique<Panel>(PanelParts{loop, *variables, *variables, *line, startView,
                                                    centralView, messages, application, windows, databases,
                                                    clock, reports.reporter(), appPath});
@@ -373,7 +374,7 @@ struct PanelOnBroker {
     std::unique_ptr<MqttConnection> connection;
     std::unique_ptr<MqttVariables> variables;
     std::unique_ptr<MqttLineSource> lineSource;
-    std::unique_ptr<LineModel> line;
+    std::unique_ptr<EmbeddedLineDisplay> line;
     std::unique_ptr<Panel> panel;
     std::unique_ptr<LoopThread> thread;  // last: stopped before anything it runs goes away
     bool ready = false;

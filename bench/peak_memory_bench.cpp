@@ -27,11 +27,11 @@
 #include <string>
 #include <thread>
 
+#include "adapters/access/mdb_database.h"
+#include "adapters/headless/headless_views.h"
 #include "bench_plant.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/headless/headless_views.h"
-#include "components/variable_names.h"
+#include "core/clock.h"
+#include "ports/variable_names.h"
 #include "refdata/alarm_definitions.h"
 #include "service/program_log.h"
 

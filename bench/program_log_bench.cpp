@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "components/clock.h"
-#include "components/headless/headless_views.h"
-#include "components/variant.h"
+#include "adapters/headless/headless_views.h"
+#include "core/clock.h"
+#include "core/variant.h"
 #include "service/program_log.h"
 
 namespace orvanta {

@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include "adapters/access/mdb_database.h"
+#include "adapters/headless/headless_views.h"
 #include "bench_plant.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/headless/headless_views.h"
+#include "core/clock.h"
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
 #include "service/program_log.h"

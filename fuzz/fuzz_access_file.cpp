@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/access/mdb_database.h"
-#include "components/vb_error.h"
+#include "adapters/access/mdb_database.h"
+#include "core/vb_error.h"
 #include "fuzz_support.h"
 
 #ifndef ORVANTA_MDB_READER

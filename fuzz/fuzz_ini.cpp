@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/text.h"
+#include "core/text.h"
 #include "fuzz_support.h"
 #include "service/ini_file.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/linemodel/line_description_file.h"
-#include "components/vb_error.h"
+#include "adapters/embedded/line_description_file.h"
+#include "core/vb_error.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/access/mdb_protocol.h"
-#include "components/variant.h"
+#include "adapters/access/mdb_protocol.h"
+#include "core/variant.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/mqtt/mqtt_payload.h"
-#include "components/vb_error.h"
+#include "adapters/mqtt/mqtt_payload.h"
+#include "core/vb_error.h"
 #include "fuzz_support.h"
 
 namespace {

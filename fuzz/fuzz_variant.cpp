@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "components/variant.h"
-#include "components/vb_error.h"
+#include "core/variant.h"
+#include "core/vb_error.h"
 #include "fuzz_support.h"
 
 namespace {

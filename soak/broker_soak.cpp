@@ -13,17 +13,18 @@
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <set>
 #include <optional>
+#include <set>
 #include <thread>
 
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/headless/headless_window_system.h"
+#include "adapters/mqtt/mqtt_backend.h"
+#include "adapters/mqtt/mqtt_payload.h"
 #include "app/panel.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/linemodel/line_model.h"
-#include "components/mqtt/mqtt_backend.h"
-#include "components/mqtt/mqtt_payload.h"
-#include "components/system_event_loop.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
 #include "soak/soak_common.h"
 #include "support/mosquitto_broker.h"
 #include "support/mqtt_peer.h"
@@ -130,11 +131,11 @@ bool runBrokerSoak(int realMinutes, double rate) {
     constexpr int kLogLimitKiB = 100;
     plant.writeProgramIni("[Project]\nLogFileSize=" + std::to_string(kLogLimitKiB) +
                           "\nLogFileSystem=True\nLogFileData=True\n[Runtime]\nBackend=mqtt\n[Mqtt]\n"
-                          "Host=127.0.0.1\nPort=" + std::to_string(broker.port()) +
-                          "\nClientId=soak-panel\nTopicPrefix=soak\n");
+                          "Host=127.0.0.1\nPort=" +
+                          std::to_string(broker.port()) + "\nClientId=soak-panel\nTopicPrefix=soak\n");
 
-    testing::RunningProgram simulator(ORVANTA_SIM_BINARY, {"--base", plant.base(), "--rate", std::to_string(rate),
-                                                           "--seed", "20261207"});
+    testing::RunningProgram simulator(
+        ORVANTA_SIM_BINARY, {"--base", plant.base(), "--rate", std::to_string(rate), "--seed", "20261207"});
     if (!simulator.waitForOutput("playing the demo line", 20s)) {
         std::cout << "broker: orvanta-sim did not start: " << simulator.stderrText << std::endl;
         return false;
@@ -150,7 +151,7 @@ bool runBrokerSoak(int realMinutes, double rate) {
     settings.topicPrefix = "soak";
     MqttBackend mqtt(loop, settings, report);
     WriteLedger variables(mqtt.variables);
-    LineModel line(loop, std::nullopt, &mqtt.line);
+    EmbeddedLineDisplay line(loop, std::nullopt, &mqtt.line);
     MdbDatabaseEngine databases(ORVANTA_MDB_READER);
     SystemClock clock;
     HeadlessStartForm startView(nowhere());
@@ -158,8 +159,8 @@ bool runBrokerSoak(int realMinutes, double rate) {
     HeadlessMessageBoxes messages(nowhere());
     HeadlessWindowSystem windows;
     QuittingApplication application(loop);
-    Panel panel(PanelParts{loop, variables, mqtt.variables, line, startView, centralView, messages, application,
-                           windows, databases, clock, report, plant.appPath()});
+    Panel panel(PanelParts{loop, variables, mqtt.variables, line, startView, centralView, messages,
+                           application, windows, databases, clock, report, plant.appPath()});
 
     // Measured on the loop, every 100 ms: passes, connection, log; every 10 s the memory.
     std::int64_t passes = 0;
@@ -230,37 +231,39 @@ bool runBrokerSoak(int realMinutes, double rate) {
 
     const long residentWarm = resident.size() > 6 ? resident[6] : -1;  // after a minute
     long residentLargest = 0;
-    for (std::size_t i = 6; i < resident.size(); ++i) residentLargest = std::max(residentLargest, resident[i]);
+    for (std::size_t i = 6; i < resident.size(); ++i)
+        residentLargest = std::max(residentLargest, resident[i]);
     int unexpectedReports = 0;
     for (const std::string& message : reports)
         if (message.find("MQTT broker") == std::string::npos) ++unexpectedReports;
     const std::int64_t connectedSeconds = connectedMs / 1000;
-    std::cout << "broker: " << realMinutes << " real minutes at rate " << rate << ", "
-              << restartsDone << " broker restarts\n"
+    std::cout << "broker: " << realMinutes << " real minutes at rate " << rate << ", " << restartsDone
+              << " broker restarts\n"
               << "  passes " << passes << " in " << connectedSeconds << " s connected over " << connections
               << " connections, longest time without one " << longestWithoutPassMs << " ms\n"
               << "  the panel wrote " << variables.writes() << " times to " << variables.written().size()
-              << " variables; the broker holds the last value of all but " << missing
-              << firstMissing << "\n"
+              << " variables; the broker holds the last value of all but " << missing << firstMissing << "\n"
               << "  largest log " << largestLog << " bytes (limit " << kLogLimitKiB * 1024 << ")\n"
               << "  resident after a minute " << residentWarm << " KiB, largest after it " << residentLargest
               << " KiB\n"
               << "  reports " << reports.size() << ", of them not about the broker " << unexpectedReports
               << std::endl;
     for (const std::string& message : reports)
-        if (message.find("MQTT broker") == std::string::npos) std::cout << "  report: " << message << std::endl;
+        if (message.find("MQTT broker") == std::string::npos)
+            std::cout << "  report: " << message << std::endl;
 
     constexpr std::uintmax_t kLongestLine = 4096;
-    return verdict("broker", {{"the program ended in order", application.status == 0},
-                              {"the line came back after every broker restart",
-                               restartsDone == 4 && connections == restartsDone + 1},
-                              {"no pass lost: never more than a second (and the sampling) without one",
-                               passes > connectedSeconds && longestWithoutPassMs <= 1200},
-                              {"every write reached the broker", missing == 0 && variables.writes() > 0},
-                              {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
-                              {"memory stayed flat (under 2 MiB of growth after the first minute)",
-                               residentWarm > 0 && residentLargest - residentWarm < 2048},
-                              {"nothing reported but the broker's going and coming", unexpectedReports == 0}});
+    return verdict("broker",
+                   {{"the program ended in order", application.status == 0},
+                    {"the line came back after every broker restart",
+                     restartsDone == 4 && connections == restartsDone + 1},
+                    {"no pass lost: never more than a second (and the sampling) without one",
+                     passes > connectedSeconds && longestWithoutPassMs <= 1200},
+                    {"every write reached the broker", missing == 0 && variables.writes() > 0},
+                    {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
+                    {"memory stayed flat (under 2 MiB of growth after the first minute)",
+                     residentWarm > 0 && residentLargest - residentWarm < 2048},
+                    {"nothing reported but the broker's going and coming", unexpectedReports == 0}});
 }
 
 }  // namespace orvanta::soak

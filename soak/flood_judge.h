@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "components/line_source.h"
-#include "components/linemodel/line_description_file.h"
-#include "components/mqtt/mqtt_payload.h"
-#include "components/variable_names.h"
-#include "components/variant.h"
+#include "adapters/embedded/line_description_file.h"
+#include "adapters/mqtt/mqtt_payload.h"
+#include "core/variant.h"
+#include "ports/line_source.h"
+#include "ports/variable_names.h"
 
 namespace orvanta::soak {
 

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "soak/flood_judge.h"
 #include "soak/soak_common.h"
 #include "support/mosquitto_broker.h"

@@ -7,16 +7,17 @@
 #include <iostream>
 #include <optional>
 
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/embedded/line_description_file.h"
+#include "adapters/headless/headless_window_system.h"
 #include "app/panel.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/demo/demo_simulator.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/linemodel/line_description_file.h"
-#include "components/linemodel/line_model.h"
-#include "components/variable_names.h"
+#include "core/clock.h"
+#include "ports/variable_names.h"
 #include "refdata/alarm_definitions.h"
 #include "service/program_log.h"
+#include "sim/demo_simulator.h"
 #include "soak/soak_common.h"
 #include "support/manual_event_loop.h"
 
@@ -31,7 +32,7 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
     testing::ManualEventLoop loop;
     std::vector<std::string> reports;
     const ErrorReporter report = [&reports](const std::string& message) { reports.push_back(message); };
-    const std::unique_ptr<EmbeddedRuntime> runtime = openEmbeddedRuntime(loop, plant.base(), report);
+    const std::unique_ptr<EmbeddedVariables> runtime = openEmbeddedVariables(loop, plant.base(), report);
     MdbDatabaseEngine databases(ORVANTA_MDB_READER);
     const LineDescription description = loadLineDescription(plant.base() + std::string(kLineDescriptionFile));
     SystemClock clock;
@@ -44,15 +45,15 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
         AlarmDefsEinlesen(alarms, databases, log, plant.base(), kAlarmMachines);
     }
     DemoSimulator simulator(loop, *runtime, description, alarms, {1031, 1033, 1036}, 20261207, rate, report);
-    LineModel line(loop, description, &simulator);
+    EmbeddedLineDisplay line(loop, description, &simulator);
 
     HeadlessStartForm startView(nowhere());
     HeadlessCentralForm centralView(nowhere());
     HeadlessMessageBoxes messages(nowhere());
     HeadlessWindowSystem windows;
     EndingApplication application;
-    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application, windows,
-                           databases, clock, report, plant.appPath()});
+    Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application,
+                           windows, databases, clock, report, plant.appPath()});
 
     // The handshake as the visualisation sees it: every published alarm must be taken back after its echo.
     int published = 0;
@@ -108,8 +109,8 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
 
     const std::int64_t connectedSeconds = connectedMs / 1000;
     std::cout << "manual loop: " << simulatedMinutes << " simulated minutes at rate " << rate << "\n"
-              << "  passes " << passes << " in " << connectedSeconds << " s connected, longest time without one "
-              << longestWithoutPassMs << " ms; alarms published "
+              << "  passes " << passes << " in " << connectedSeconds
+              << " s connected, longest time without one " << longestWithoutPassMs << " ms; alarms published "
               << published << ", taken back " << takenBack << " (longest handshake " << longestHandshakeMs
               << " ms)\n"
               << "  largest log " << largestLog << " bytes (limit " << kLogLimitKiB * 1024 << ")\n"
@@ -121,16 +122,16 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
     // A line a little over the limit is the one that triggers the shortening; nothing more may stand.
     constexpr std::uintmax_t kLongestLine = 4096;
     return verdict("manual loop",
-                  {{"the program ended in order", application.ended && application.status == 0},
-                   {"no pass lost: never more than a second without one while connected",
-                    connectedSeconds > simulatedMinutes * 60 - 5 && passes >= connectedSeconds &&
-                        longestWithoutPassMs <= 1000},
-                   {"alarms were published and every one was taken back after its echo",
-                    published > 100 && takenBack >= published - 1},
-                   {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
-                   {"memory stayed flat (under 1 MiB of growth after the warm-up)",
-                    residentAfterWarmUp > 0 && residentLargest - residentAfterWarmUp < 1024},
-                   {"no fault and no report", plant.faultLines() == 0 && reports.empty()}});
+                   {{"the program ended in order", application.ended && application.status == 0},
+                    {"no pass lost: never more than a second without one while connected",
+                     connectedSeconds > simulatedMinutes * 60 - 5 && passes >= connectedSeconds &&
+                         longestWithoutPassMs <= 1000},
+                    {"alarms were published and every one was taken back after its echo",
+                     published > 100 && takenBack >= published - 1},
+                    {"the log stayed below its limit", largestLog <= kLogLimitKiB * 1024 + kLongestLine},
+                    {"memory stayed flat (under 1 MiB of growth after the warm-up)",
+                     residentAfterWarmUp > 0 && residentLargest - residentAfterWarmUp < 1024},
+                    {"no fault and no report", plant.faultLines() == 0 && reports.empty()}});
 }
 
 }  // namespace orvanta::soak

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "components/forms.h"
-#include "components/headless/headless_views.h"
-#include "components/process_variables.h"
-#include "components/window_system.h"
+#include "adapters/headless/headless_views.h"
+#include "ports/forms.h"
+#include "ports/process_variables.h"
+#include "ports/window_system.h"
 
 namespace orvanta::soak {
 

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "components/text.h"
-#include "components/vb_error.h"
+#include "core/text.h"
+#include "core/vb_error.h"
 #include "service/file_names.h"
 #include "service/ini_file.h"
 

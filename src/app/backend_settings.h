@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/mqtt/mqtt_settings.h"
+#include "adapters/mqtt/mqtt_settings.h"
 
 namespace orvanta {
 

@@ -13,6 +13,22 @@
 #include <ostream>
 #include <random>
 
+#include "adapters/access/bounded_process.h"
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/embedded_line_display.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/embedded/line_description_file.h"
+#include "adapters/headless/headless_views.h"
+#include "adapters/headless/headless_window_system.h"
+#include "adapters/headless/status_line.h"
+#include "adapters/mqtt/mqtt_backend.h"
+#include "adapters/qt/line_picture_widget.h"
+#include "adapters/qt/qt_central_form.h"
+#include "adapters/qt/qt_event_loop.h"
+#include "adapters/qt/qt_message_boxes.h"
+#include "adapters/qt/qt_start_form.h"
+#include "adapters/qt/screenshot.h"
+#include "adapters/x11/x11_window_system.h"
 #include "app/backend_settings.h"
 #include "app/command_line.h"
 #include "app/panel.h"
@@ -20,30 +36,15 @@
 #include "app/program_reporter.h"
 #include "app/refdata_dump.h"
 #include "app/signal_watcher.h"
-#include "app/status_line.h"
-#include "components/access/bounded_process.h"
-#include "components/access/mdb_database.h"
-#include "components/clock.h"
-#include "components/demo/demo_simulator.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/headless/headless_views.h"
-#include "components/linemodel/line_description_file.h"
-#include "components/linemodel/line_model.h"
-#include "components/mqtt/mqtt_backend.h"
-#include "components/qt/qt_event_loop.h"
-#include "components/system_event_loop.h"
-#include "components/vb_error.h"
-#include "components/window_system.h"
-#include "components/x11/x11_window_system.h"
+#include "core/clock.h"
+#include "core/system_event_loop.h"
+#include "core/vb_error.h"
+#include "ports/window_system.h"
 #include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
 #include "service/ini_access.h"
 #include "service/plant_files.h"
-#include "ui/line_picture_widget.h"
-#include "ui/qt_central_form.h"
-#include "ui/qt_message_boxes.h"
-#include "ui/qt_start_form.h"
-#include "ui/screenshot.h"
+#include "sim/demo_simulator.h"
 
 #ifndef ORVANTA_VERSION
 #define ORVANTA_VERSION "0"
@@ -164,7 +165,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     MdbDatabaseEngine databases(defaultMdbReaderPath(), {}, &helpers);
     // Embedded: the variables inside the program and the line from Line.json (played by the simulator on
     // request). MQTT: both from the broker, the line's description too.
-    std::unique_ptr<EmbeddedRuntime> embedded;
+    std::unique_ptr<EmbeddedVariables> embedded;
     std::unique_ptr<MqttBackend> mqtt;
     std::unique_ptr<DemoSimulator> simulator;
     std::optional<LineDescription> description;
@@ -173,7 +174,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         mqtt = std::make_unique<MqttBackend>(loop, backend.mqtt, report);
         lineSource = &mqtt->line;
     } else {
-        embedded = openEmbeddedRuntime(loop, base, report);
+        embedded = openEmbeddedVariables(loop, base, report);
         description = lineDescription(base, err);
         if (options.simulate)
             simulator = demoSimulator(loop, *embedded, description, databases, base, err, report);
@@ -181,7 +182,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     }
     ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
     RuntimeControl& runtime = mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded;
-    LineModel line(loop, description, lineSource);
+    EmbeddedLineDisplay line(loop, description, lineSource);
 
     // The window system of the display, when there is one: the companion window is looked for there.
     const std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::open();

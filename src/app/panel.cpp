@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "service/handler_frame.h"
 
 namespace orvanta {

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "central/orvanta_central.h"
-#include "components/database.h"
-#include "components/error_reporter.h"
-#include "components/event_loop.h"
-#include "components/forms.h"
-#include "components/line_display.h"
-#include "components/process_variables.h"
-#include "components/window_system.h"
+#include "core/error_reporter.h"
+#include "core/event_loop.h"
+#include "ports/database.h"
+#include "ports/forms.h"
+#include "ports/line_display.h"
+#include "ports/process_variables.h"
+#include "ports/window_system.h"
 #include "service/ini_access.h"
 #include "start/orvanta_start.h"
 

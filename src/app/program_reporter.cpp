@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "components/variant.h"
+#include "core/variant.h"
 
 namespace orvanta {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <iosfwd>
 
-#include "components/error_reporter.h"
+#include "core/error_reporter.h"
 #include "service/program_log.h"
 
 namespace orvanta {

@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "components/clock.h"
-#include "components/headless/headless_views.h"
+#include "adapters/headless/headless_views.h"
+#include "core/clock.h"
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
 #include "service/ini_access.h"

@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "components/database.h"
+#include "ports/database.h"
 
 namespace orvanta {
 

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <utility>
 
-#include "components/access/bounded_process.h"
+#include "adapters/access/bounded_process.h"
 
 namespace orvanta {
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "components/event_loop.h"
+#include "core/event_loop.h"
 
 namespace orvanta {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "components/variable_names.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
+#include "ports/variable_names.h"
 
 namespace orvanta {
 namespace {

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "central/central_state.h"
-#include "components/event_loop.h"
-#include "components/line_display.h"
-#include "components/process_variables.h"
-#include "components/text_database.h"
+#include "core/event_loop.h"
+#include "ports/line_display.h"
+#include "ports/process_variables.h"
+#include "ports/text_database.h"
 #include "refdata/alarm_definitions.h"
 #include "service/handler_frame.h"
 

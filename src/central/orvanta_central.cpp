@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "components/variable_names.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
+#include "ports/variable_names.h"
+#include "refdata/access_text_database.h"
 #include "refdata/alarm_definitions.h"
 #include "refdata/languages.h"
 #include "service/base_folder.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 
 namespace orvanta {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "components/line_display.h"
-#include "components/process_variables.h"
 #include "linebridge/line_records.h"
+#include "ports/line_display.h"
+#include "ports/process_variables.h"
 #include "refdata/languages.h"
 #include "service/program_log.h"
 

@@ -23,9 +23,9 @@
 #include <string_view>
 #include <utility>
 
-#include "components/variable_names.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "linebridge/line_bridge.h"
+#include "ports/variable_names.h"
 #include "service/handler_frame.h"
 
 namespace orvanta {

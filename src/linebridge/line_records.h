@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "components/line_display.h"
+#include "ports/line_display.h"
 
 namespace orvanta {
 

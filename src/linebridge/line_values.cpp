@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "components/variable_names.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "linebridge/line_bridge.h"
+#include "ports/variable_names.h"
 #include "service/handler_frame.h"
 
 namespace orvanta {

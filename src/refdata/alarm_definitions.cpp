@@ -9,7 +9,7 @@
 #include <map>
 #include <utility>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "service/handler_frame.h"
 #include "service/plant_files.h"
 

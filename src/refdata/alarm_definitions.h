@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "components/database.h"
+#include "ports/database.h"
 #include "service/program_log.h"
 
 namespace orvanta {

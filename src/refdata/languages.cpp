@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "service/handler_frame.h"
 #include "service/plant_files.h"
 

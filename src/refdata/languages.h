@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "components/database.h"
+#include "ports/database.h"
 #include "service/program_log.h"
 
 namespace orvanta {

@@ -1,6 +1,6 @@
 #include "service/base_folder.h"
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 
 namespace orvanta {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "components/text.h"
+#include "core/text.h"
 
 namespace orvanta {
 namespace {

@@ -1,6 +1,6 @@
 #include "service/handler_frame.h"
 
-#include "components/variant.h"
+#include "core/variant.h"
 
 namespace orvanta {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "service/program_log.h"
 
 namespace orvanta {

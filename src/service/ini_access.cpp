@@ -7,9 +7,9 @@
 #include <optional>
 #include <string_view>
 
-#include "components/text.h"
-#include "components/variant.h"
-#include "components/vb_error.h"
+#include "core/text.h"
+#include "core/variant.h"
+#include "core/vb_error.h"
 #include "service/ini_file.h"
 
 namespace orvanta {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "components/forms.h"
+#include "ports/forms.h"
 
 namespace orvanta {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <system_error>
 
-#include "components/text.h"
+#include "core/text.h"
 #include "service/file_names.h"
 
 namespace orvanta {

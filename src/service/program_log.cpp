@@ -22,7 +22,7 @@
 #include <system_error>
 #include <utility>
 
-#include "components/variant.h"
+#include "core/variant.h"
 
 namespace orvanta {
 namespace {

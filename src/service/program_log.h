@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "components/clock.h"
-#include "components/forms.h"
+#include "core/clock.h"
+#include "ports/forms.h"
 #include "service/log_settings.h"
 
 namespace orvanta {

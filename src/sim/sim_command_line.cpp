@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "app/command_line.h"
-#include "components/demo/demo_simulator.h"
+#include "sim/demo_simulator.h"
 
 namespace orvanta {
 namespace {

@@ -3,8 +3,8 @@
 #include <string>
 #include <utility>
 
-#include "components/variant.h"
-#include "components/vb_error.h"
+#include "core/variant.h"
+#include "core/vb_error.h"
 #include "service/base_folder.h"
 #include "service/ini_access.h"
 #include "service/plant_files.h"

@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "components/error_reporter.h"
-#include "components/event_loop.h"
-#include "components/forms.h"
-#include "components/process_variables.h"
+#include "core/error_reporter.h"
+#include "core/event_loop.h"
+#include "ports/forms.h"
+#include "ports/process_variables.h"
 
 namespace orvanta {
 

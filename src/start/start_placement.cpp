@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "components/variant.h"
+#include "core/variant.h"
 
 namespace orvanta {
 namespace {

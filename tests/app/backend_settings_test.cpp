@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 
 namespace orvanta {
 namespace {

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <functional>
 
-#include "components/access/mdb_database.h"
-#include "components/embedded/embedded_runtime.h"
-#include "components/linemodel/line_description_file.h"
-#include "components/variable_names.h"
+#include "adapters/access/mdb_database.h"
+#include "adapters/embedded/embedded_variables.h"
+#include "adapters/embedded/line_description_file.h"
+#include "ports/variable_names.h"
 #include "service/plant_files.h"
 #include "support/fixed_clock.h"
 #include "support/manual_event_loop.h"
@@ -85,8 +85,8 @@ protected:
     void open() {
         panel.reset();
         display.line = loadLineDescription(plantFile(plant.string(), kLineDescriptionFile));
-        runtime =
-            openEmbeddedRuntime(loop, plant.string(), [this](const std::string& m) { reports.push_back(m); });
+        runtime = openEmbeddedVariables(loop, plant.string(),
+                                        [this](const std::string& m) { reports.push_back(m); });
         control.runtime = runtime.get();
         panel = std::make_unique<Panel>(PanelParts{loop, *runtime, control, display, startView, centralView,
                                                    messages, application, windows, databases, clock,
@@ -116,7 +116,7 @@ protected:
     fs::path plant = fs::temp_directory_path() / ("orvanta-panel-" + std::to_string(getpid()));
     HookedLoop loop;
     std::vector<std::string> reports;
-    std::unique_ptr<EmbeddedRuntime> runtime;
+    std::unique_ptr<EmbeddedVariables> runtime;
     HookedRuntimeControl control;
     ScriptedLineDisplay display;
     HookedStartForm startView;

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "components/system_event_loop.h"
+#include "core/system_event_loop.h"
 
 namespace orvanta {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "components/variable_names.h"
+#include "ports/variable_names.h"
 #include "support/log_capture.h"
 #include "support/manual_event_loop.h"
 #include "support/recording_variables.h"

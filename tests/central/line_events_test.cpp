@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "central/orvanta_central.h"
-#include "components/variable_names.h"
+#include "ports/variable_names.h"
 #include "support/fixed_clock.h"
 #include "support/in_memory_database.h"
 #include "support/log_capture.h"

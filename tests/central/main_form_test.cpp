@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "central/orvanta_central.h"
-#include "components/variable_names.h"
+#include "ports/variable_names.h"
 #include "support/fixed_clock.h"
 #include "support/in_memory_database.h"
 #include "support/manual_event_loop.h"

@@ -7,9 +7,9 @@
 #include <tuple>
 
 #include "bridge_writes.h"
-#include "components/embedded/variable_catalogue.h"
-#include "components/variable_names.h"
 #include "linebridge/line_bridge.h"
+#include "ports/variable_catalogue.h"
+#include "ports/variable_names.h"
 #include "support/log_capture.h"
 #include "support/recording_variables.h"
 #include "support/scripted_line_display.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "bridge_writes.h"
-#include "components/variable_names.h"
 #include "linebridge/line_bridge.h"
+#include "ports/variable_names.h"
 #include "support/log_capture.h"
 #include "support/recording_variables.h"
 #include "support/scripted_line_display.h"

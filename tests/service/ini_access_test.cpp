@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "components/forms.h"
+#include "ports/forms.h"
 #include "service/file_names.h"
 #include "service/ini_file.h"
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "components/embedded/catalogue_file.h"
-#include "components/embedded/variable_catalogue.h"
-#include "components/variable_names.h"
+#include "adapters/embedded/catalogue_file.h"
+#include "ports/variable_catalogue.h"
+#include "ports/variable_names.h"
 #include "support/mosquitto_broker.h"
 #include "support/mqtt_peer.h"
 #include "support/running_program.h"

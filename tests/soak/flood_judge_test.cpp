@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 
 namespace orvanta::soak {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 #include "service/base_folder.h"
 #include "service/ini_access.h"
 #include "start/start_placement.h"

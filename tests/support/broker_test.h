@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "components/error_reporter.h"
-#include "components/mqtt/mqtt_settings.h"
+#include "adapters/mqtt/mqtt_settings.h"
+#include "core/error_reporter.h"
 #include "support/manual_event_loop.h"
 #include "support/mosquitto_broker.h"
 #include "support/mqtt_peer.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "components/clock.h"
+#include "core/clock.h"
 
 namespace orvanta::testing {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "components/database.h"
-#include "components/text.h"
-#include "components/vb_error.h"
+#include "core/text.h"
+#include "core/vb_error.h"
+#include "ports/database.h"
 
 namespace orvanta::testing {
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "components/event_loop.h"
+#include "core/event_loop.h"
 
 namespace orvanta::testing {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "components/forms.h"
+#include "ports/forms.h"
 
 namespace orvanta::testing {
 

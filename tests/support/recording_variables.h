@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "components/process_variables.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
+#include "ports/process_variables.h"
 
 namespace orvanta::testing {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "components/line_display.h"
-#include "components/line_source.h"
-#include "components/vb_error.h"
+#include "core/vb_error.h"
+#include "ports/line_display.h"
+#include "ports/line_source.h"
 
 namespace orvanta::testing {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "components/window_system.h"
+#include "ports/window_system.h"
 
 namespace orvanta::testing {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/vb_error.h"
+#include "core/vb_error.h"
 
 namespace orvanta::testing {
 

@@ -1,0 +1,86 @@
+// The line over MQTT, both ends of it.
+//
+// MqttLineSource is the panel's end: the line source of the embedded line display, fed by three retained
+// topics that the line's own system publishes,
+//   PREFIX/line/config   the line description (the format of Line.json)  -> NewLineParameter
+//   PREFIX/line/values   the machines' live language, status and message  -> NewLineData
+//   PREFIX/line/online   true or false, the line system's last will        -> Connect
+// and losing the broker counts as the line going offline. Each time the panel says its data is updated
+// it publishes what every machine slot shows to PREFIX/line/display, so that any display on the network
+// can draw the line; only when that picture changed (and again after each connect, in case the broker lost
+// it), so that a pass every second or a flood of line values does not flood the broker.
+//
+// MqttLinePublisher is the line system's end, played by the demo simulator: it publishes the description,
+// the values and its presence on PREFIX/line/online (the presence topic of its connection).
+//
+// The broker sends retained messages again after every reconnection; a message that repeats the last one
+// raises nothing. A message that is not what its topic carries is reported (at most once a minute per
+// topic, see report_throttle.h) and changes nothing.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "adapters/mqtt/mqtt_connection.h"
+#include "adapters/mqtt/report_throttle.h"
+#include "core/error_reporter.h"
+#include "ports/line_source.h"
+
+namespace orvanta {
+
+class MqttLineSource final : public LineSource {
+public:
+    // Subscribes on the connection, which must outlive this. reportError is called on the loop.
+    MqttLineSource(MqttConnection& connection, ErrorReporter reportError);
+
+    // Hands the listener what is known already, then every change.
+    void start(LineSourceListener& listener) override;
+    void stop() override;
+    void displayUpdated(const LineDisplayState& display) override;
+
+    // What a message on one of the three topics says, decoded on the network thread.
+    struct Message {
+        enum class Kind { Config, Values, Online } kind = Kind::Online;
+        std::string topic;
+        std::string payload;
+        std::optional<LineDescription> description;
+        std::optional<LineValues> values;
+        bool online = false;
+        std::string problem;  // non-empty: garbage, nothing else is set
+    };
+
+private:
+    void received(Message& message);
+    void lost();
+
+    MqttConnection& connection_;
+    ErrorReporter reportError_;
+    const std::string displayTopic_;
+    std::optional<std::string> displayPayload_;  // the picture last published on this connection
+    ReportThrottle badMessages_;
+    LineSourceListener* listener_ = nullptr;
+    std::optional<LineDescription> description_;
+    std::optional<LineValues> values_;
+    std::string configPayload_;
+    std::string valuesPayload_;
+    bool online_ = false;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+class MqttLinePublisher final : public LineSourceListener {
+public:
+    // connection: its presence topic is PREFIX/line/online; not present until the line comes online.
+    // The description is published at once (it waits for the connection if need be).
+    MqttLinePublisher(MqttConnection& connection, const LineDescription& description);
+
+    void lineOnline(bool online) override;
+    void lineDescription(const LineDescription& description) override;
+    void lineValues(const LineValues& values) override;
+
+private:
+    MqttConnection& connection_;
+    std::string valuesPayload_;
+};
+
+}  // namespace orvanta
