@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "core/vb_error.h"
-#include "service/handler_frame.h"
 
 namespace orvanta {
 
@@ -18,49 +17,34 @@ void Panel::start() { start_.Form_Load(parts_.appPath); }
 
 void Panel::showCentral() {
     if (!central_) {
-        central_ = std::make_unique<OrvantaCentral>(CentralComponents{
-            parts_.loop, parts_.variables, parts_.line, parts_.centralView, parts_.clock, parts_.databases,
-            ini_, parts_.windows, parts_.appPath, [this] { ProgrammEnde(); }, parts_.report});
+        central_ = std::make_unique<OrvantaCentral>(
+            CentralComponents{parts_.loop, parts_.variables, parts_.line, parts_.centralView, parts_.clock,
+                              parts_.databases, ini_, parts_.windows, parts_.appPath,
+                              [this] { start_.show(); }, [this] { start_.stopRuntime(); }, parts_.report});
         if (centralCreated_) centralCreated_(*central_);
     }
     central_->show();
 }
 
-// A failing step is written to the log (and reported) and the end goes on with the next one.
-template <typename Step>
-void Panel::endStep(const char* what, Step&& step) {
-    try {
-        step();
-    } catch (...) {
-        const VbError error = VbError::current("Orvanta");
-        if (parts_.report) parts_.report(std::string("Program end, ") + what + ": " + error.description());
-        if (central_) {
-            HandlerFrame frame(central_->log(), "ProgrammEnde", Trace::System,
-                               {.entryTrace = false, .exitTrace = false});
-            frame.fault(error);
-        }
-    }
-}
-
 void Panel::ProgrammEnde() {
     if (central_) {
-        OrvantaCentral& central = *central_;
-        endStep("timers", [&] {
-            central.TimerWebBrowser.setEnabled(false);
-            central.TimerLeben.setEnabled(false);
-            central.TimerDaten.setEnabled(false);
-        });
-        // A text database that failed is not touched.
-        if (central.state().VisuTextFehler == 0)
-            endStep("closing the text database", [&] { central.VisuText().use().Close(); });
+        central_->ProgrammEnde();
+        return;
     }
-    endStep("showing the start form", [&] { start_.show(); });
-    endStep("pending events", [&] { parts_.loop.processEvents(); });
-    if (central_) {
-        endStep("unloading the main form", [&] { central_->unload(); });
-        endStep("pending events", [&] { parts_.loop.processEvents(); });
-    }
-    endStep("stopping the runtime", [&] { start_.stopRuntime(); });
+    // Before the main form exists (a signal while the runtime starts) the end is the start form's part
+    // alone, and with no log yet a failing step is only reported.
+    const auto step = [this](const char* what, auto&& run) {
+        try {
+            run();
+        } catch (...) {
+            if (parts_.report)
+                parts_.report(std::string("Program end, ") + what + ": " +
+                              VbError::current("Orvanta").description());
+        }
+    };
+    step("showing the start form", [&] { start_.show(); });
+    step("pending events", [&] { parts_.loop.processEvents(); });
+    step("stopping the runtime", [&] { start_.stopRuntime(); });
 }
 
 }  // namespace orvanta

@@ -1,6 +1,6 @@
 // The panel's two forms wired to the outside components, whatever they are: the running program gives
 // it the system loop, the embedded runtime and the line model; the end-to-end test gives it the manual
-// loop and doubles. It also owns the orderly end of the program, which reaches across both forms.
+// loop and doubles.
 #pragma once
 
 #include <functional>
@@ -45,9 +45,8 @@ public:
     // Loads the start form, which starts the runtime; VbError when the program folder has no base.
     void start();
 
-    // The orderly end: timers off, text database closed, start form back, main form unloaded, runtime
-    // stopped; the process ends when the runtime reports its stop. Every step runs, whatever fails before
-    // it, so a program asked to end always ends.
+    // The orderly end, for those outside the forms (a signal, the end of --run-for): the main form's
+    // own once it exists.
     void ProgrammEnde();
 
     // Called once the main form exists, before it initialises.
@@ -61,8 +60,6 @@ public:
 
 private:
     void showCentral();
-    template <typename Step>
-    void endStep(const char* what, Step&& step);
 
     PanelParts parts_;
     IniAccess ini_;

@@ -215,7 +215,7 @@ void OrvantaCentral::TimerWebBrowser_Timer() {
     frame.step([&] { window = components_.windows.FindWindowA(state_.plant.FensterTitel); });
     if (window == 0) {
         frame.step([&] { TimerWebBrowser.setEnabled(false); });
-        frame.step([&] { components_.ProgrammEnde(); });
+        frame.step([&] { ProgrammEnde(); });
     }
 }
 
@@ -247,7 +247,38 @@ void OrvantaCentral::SpracheGeandert_Change(const Variant& value) {
         state_.Sprache = "1033";
 }
 
-void OrvantaCentral::cmdEnd_Click() { components_.ProgrammEnde(); }
+void OrvantaCentral::cmdEnd_Click() { ProgrammEnde(); }
+
+// A failing step is written to the log (and reported) and the end goes on with the next one.
+template <typename Step>
+void OrvantaCentral::endStep(const char* what, Step&& step) {
+    try {
+        step();
+    } catch (...) {
+        const VbError error = VbError::current("Orvanta");
+        if (components_.report)
+            components_.report(std::string("Program end, ") + what + ": " + error.description());
+        HandlerFrame frame(log_, "ProgrammEnde", Trace::System, {.entryTrace = false, .exitTrace = false});
+        frame.fault(error);
+    }
+}
+
+// The timers go first, so that no pass starts while the events below run; the start form is shown
+// before this form unloads, so that the program always has a window until the runtime has stopped.
+void OrvantaCentral::ProgrammEnde() {
+    endStep("timers", [&] {
+        TimerWebBrowser.setEnabled(false);
+        TimerLeben.setEnabled(false);
+        TimerDaten.setEnabled(false);
+    });
+    // A text database that failed is not touched.
+    if (state_.VisuTextFehler == 0) endStep("closing the text database", [&] { VisuText_.use().Close(); });
+    endStep("showing the start form", [&] { components_.showStartForm(); });
+    endStep("pending events", [&] { components_.loop.processEvents(); });
+    endStep("unloading the main form", [&] { unload(); });
+    endStep("pending events", [&] { components_.loop.processEvents(); });
+    endStep("stopping the runtime", [&] { components_.stopRuntime(); });
+}
 
 void OrvantaCentral::Connect(std::int16_t connected) {
     if (loaded_) BrenkoLineOCX_Connect(connected);

@@ -5,6 +5,10 @@
 // Unloading it stops everything it started (timers, watches, the line display's events) but keeps the
 // object: a handler may be on the stack when the program end unloads the form, and the object goes with
 // the program.
+//
+// The orderly end of the program is the form's own: both its callers, the End button and the watch of the
+// companion window, are its handlers. Only two of its steps lie beyond the form, the start form and the
+// runtime, and those it is handed.
 #pragma once
 
 #include <functional>
@@ -40,9 +44,10 @@ struct CentralComponents {
     DatabaseEngine& databases;
     IniAccess& ini;
     WindowSystem& windows;
-    std::string appPath;                 // the program's own folder
-    std::function<void()> ProgrammEnde;  // the orderly end of the program
-    ErrorReporter report;                // problems before the log is known
+    std::string appPath;                  // the program's own folder
+    std::function<void()> showStartForm;  // the program end returns to it before this form goes
+    std::function<void()> stopRuntime;    // the program end's last step; the process ends on its stop
+    ErrorReporter report;                 // problems before the log is known
 };
 
 class OrvantaCentral : public LineDisplayEvents {
@@ -56,6 +61,11 @@ public:
     void show();
     void unload();
     bool loaded() const { return loaded_; }
+
+    // The orderly end: timers off, text database closed, start form back, this form unloaded, runtime
+    // stopped; the process ends when the runtime reports its stop. Every step runs, whatever fails before
+    // it, so a program asked to end always ends.
+    void ProgrammEnde();
 
     void Form_Activate();
 
@@ -96,6 +106,8 @@ public:
 private:
     void watchVariables();
     void checkpoint(class HandlerFrame& frame, const std::string& text);
+    template <typename Step>
+    void endStep(const char* what, Step&& step);
 
     CentralComponents components_;
     CentralState state_;

@@ -279,22 +279,6 @@ TEST_F(PanelTest, TheProgramEndStopsTheTimersClosesTheTextsReturnsToTheStartForm
     EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
-TEST_F(PanelTest, AStepOfTheProgramEndThatFailsIsLoggedAndTheEndGoesOn) {
-    panel->start();
-    loop.runPending();
-    OrvantaCentral& central = *panel->central();
-    startView.onShow = [] { throw VbError(5, "No screen", "Forms"); };
-    const std::size_t before = logLines().size();
-    central.cmdEnd_Click();
-    loop.runPending();
-    const std::vector<std::string> lines = logLines();
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
-              (std::vector<std::string>{"F 14:03:07 07.12.2026 Fault 5; No screen; Forms; ProgrammEnde"}));
-    EXPECT_EQ(reports, (std::vector<std::string>{"Program end, showing the start form: No screen"}));
-    EXPECT_FALSE(central.loaded());
-    EXPECT_EQ(application.endedWith, std::vector<int>{0});
-}
-
 TEST_F(PanelTest, LogSizesOutsideTenTo2000KiBBecome100) {
     for (const auto& [written, used] : {std::pair(9, 100), std::pair(10, 10), std::pair(2000, 2000),
                                         std::pair(2001, 100), std::pair(-1, 100)}) {

@@ -44,7 +44,8 @@ protected:
     IniAccess ini{messages};
     ScriptedWindowSystem windows;
     OrvantaCentral central{CentralComponents{loop, variables, display, form, clock, databases, ini, windows,
-                                             "/nowhere/Program/Orvanta", [] {}, [](const std::string&) {}}};
+                                             "/nowhere/Program/Orvanta", [] {}, [] {},
+                                             [](const std::string&) {}}};
 };
 
 TEST_F(LineEventsTest, ConnectingShowsGreenStartsThePassAndTellsTheRuntime) {

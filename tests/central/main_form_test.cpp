@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "central/orvanta_central.h"
 #include "ports/variable_names.h"
@@ -49,6 +50,23 @@ RecordingVariables lineVariables() {
 }
 
 Variant n(int value) { return Variant::longInt(value); }
+
+// The loop and the form's view, each telling the test when the program end reaches it.
+struct HookedLoop : ManualEventLoop {
+    std::function<void()> onTimersChanged;
+
+protected:
+    void timersChanged() override {
+        if (onTimersChanged) onTimersChanged();
+    }
+};
+struct HookedCentralForm : RecordingCentralForm {
+    std::function<void()> onUnload;
+    void unload() override {
+        RecordingCentralForm::unload();
+        if (onUnload) onUnload();
+    }
+};
 Variant t(const char* text) { return Variant::text(text); }
 
 class MainFormTest : public ::testing::Test {
@@ -133,20 +151,37 @@ protected:
     }
 
     fs::path base = freshFolder();
-    ManualEventLoop loop;
+    HookedLoop loop;
     RecordingVariables variables = lineVariables();
     ScriptedLineDisplay display;
-    RecordingCentralForm form;
+    HookedCentralForm form;
     FixedClock clock;
     InMemoryDatabaseEngine databases;
     RecordingMessageBoxes messages;
     IniAccess ini{messages};
     ScriptedWindowSystem windows;
-    std::vector<std::string> ended;  // each call of the program end, with the timers running then
-    OrvantaCentral central{CentralComponents{loop, variables, display, form, clock, databases, ini, windows,
-                                             (base / "Program" / "Orvanta").string(),
-                                             [this] { ended.push_back(runningTimers()); },
-                                             [](const std::string&) {}}};
+    // What the program end did beyond the form, in order; a step beyond it fails when told to.
+    std::vector<std::string> journal;
+    std::vector<std::string> reports;
+    bool startFormFails = false;
+    OrvantaCentral central{CentralComponents{
+        loop, variables, display, form, clock, databases, ini, windows,
+        (base / "Program" / "Orvanta").string(),
+        [this] {
+            journal.push_back("start form shown, texts " + std::string(textsOpen() ? "open" : "closed"));
+            if (startFormFails) throw VbError(5, "No screen", "Forms");
+        },
+        [this] { journal.push_back("runtime stopped"); },
+        [this](const std::string& report) { reports.push_back(report); }}};
+
+    bool textsOpen() {
+        try {
+            central.VisuText().use().GetText(1031, "K", 0);
+            return true;
+        } catch (const VbError&) {
+            return false;
+        }
+    }
 
     std::string runningTimers() const {
         std::string running;
@@ -407,11 +442,13 @@ TEST_F(MainFormTest, TimerWebBrowserEndsTheProgramOnceWhenTheCompanionWindowHasG
     central.TimerErstemal.setEnabled(true);
     loop.advance(2000);
     EXPECT_EQ(windows.calls, (std::vector<std::string>{"FindWindowA(DCWindow)"}));
-    EXPECT_TRUE(ended.empty());
+    EXPECT_TRUE(journal.empty());
 
     windows.close("DCWindow");
     loop.advance(4000);
-    EXPECT_EQ(ended, (std::vector<std::string>{"TimerErstemal"})) << "called once, with its own timer off";
+    EXPECT_EQ(journal, (std::vector<std::string>{"start form shown, texts closed", "runtime stopped"}))
+        << "ended once";
+    EXPECT_FALSE(central.loaded());
     EXPECT_EQ(logLines(),
               (std::vector<std::string>{
                   "S " + kTime + "TimerWebBrowser_Timer An ", "S " + kTime + "TimerWebBrowser_Timer En ",
@@ -502,12 +539,53 @@ TEST_F(MainFormTest, ANewFaultNumberRunsAPassOnlyOnceTheLineHasConnected) {
     EXPECT_EQ(lines.back(), "D " + kTime + "NeuerFehlerInVisu_Change En ");
 }
 
-TEST_F(MainFormTest, TheEndButtonEndsTheProgramAndNothingElse) {
+// --- The program end
+// ----------------------------------------------------------------------------------------
+
+TEST_F(MainFormTest, TheEndButtonStopsTheTimersClosesTheTextsReturnsToTheStartFormAndStopsTheRuntimeLast) {
     logEverything();
+    texts("Program/Pelmar.vws");
+    central.VisuText().use().Init((base / "Program" / "Pelmar.vws").string());
+    central.VisuText().use().Open();
+    for (Timer* timer :
+         {&central.TimerErstemal, &central.TimerDaten, &central.TimerLeben, &central.TimerWebBrowser})
+        timer->setEnabled(true);
+    ASSERT_TRUE(textsOpen());
+
+    std::string running = runningTimers();
+    loop.onTimersChanged = [&] {
+        if (runningTimers() == running) return;
+        running = runningTimers();
+        journal.push_back("running: " + running);
+    };
+    form.onUnload = [&] {
+        journal.push_back("main form unloaded");
+        loop.post([&] { journal.push_back("events after the unload"); });
+    };
+    loop.post([&] { journal.push_back("events before the unload"); });
+
     central.cmdEnd_Click();
-    EXPECT_EQ(ended.size(), 1u);
-    EXPECT_TRUE(logLines().empty());
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{
+                  "running: TimerErstemal TimerDaten TimerLeben", "running: TimerErstemal TimerDaten",
+                  "running: TimerErstemal", "start form shown, texts closed", "events before the unload",
+                  "running: ", "main form unloaded", "events after the unload", "runtime stopped"}));
+    EXPECT_FALSE(central.loaded());
+    EXPECT_TRUE(logLines().empty()) << "the end writes no traces";
     EXPECT_TRUE(variables.events().empty());
+    EXPECT_TRUE(reports.empty());
+}
+
+// A text database that failed is left alone; a step that fails is logged and the end goes on.
+TEST_F(MainFormTest, TheProgramEndGoesOnPastAFailingStep) {
+    logEverything();
+    central.state().VisuTextFehler = kTrue;
+    startFormFails = true;
+    central.cmdEnd_Click();
+    EXPECT_EQ(journal, (std::vector<std::string>{"start form shown, texts closed", "runtime stopped"}));
+    EXPECT_EQ(form.calls, std::vector<std::string>{"unload"});
+    EXPECT_EQ(logLines(), std::vector<std::string>{"F " + kTime + "Fault 5; No screen; Forms; ProgrammEnde"});
+    EXPECT_EQ(reports, std::vector<std::string>{"Program end, showing the start form: No screen"});
 }
 
 TEST_F(MainFormTest, TheFormInitialisesOnItsFirstShowingOnlyAndUnloadsOnce) {
