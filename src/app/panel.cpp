@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/vb_error.h"
+#include "service/handler_frame.h"
 
 namespace orvanta {
 
@@ -26,25 +27,36 @@ void Panel::showCentral() {
     central_->show();
 }
 
+// A failing step is written to the log, once the main form has one, and reported; the end goes on.
+template <typename Step>
+void Panel::endStep(const char* what, Step&& step) {
+    try {
+        step();
+    } catch (...) {
+        const VbError error = VbError::current("Orvanta");
+        if (parts_.report) parts_.report(std::string("Program end, ") + what + ": " + error.description());
+        if (central_) {
+            HandlerFrame frame(central_->log(), "ProgrammEnde", Trace::System,
+                               {.entryTrace = false, .exitTrace = false});
+            frame.fault(error);
+        }
+    }
+}
+
 void Panel::ProgrammEnde() {
     if (central_) {
         central_->ProgrammEnde();
         return;
     }
-    // Before the main form exists (a signal while the runtime starts) the end is the start form's part
-    // alone, and with no log yet a failing step is only reported.
-    const auto step = [this](const char* what, auto&& run) {
-        try {
-            run();
-        } catch (...) {
-            if (parts_.report)
-                parts_.report(std::string("Program end, ") + what + ": " +
-                              VbError::current("Orvanta").description());
-        }
-    };
-    step("showing the start form", [&] { start_.show(); });
-    step("pending events", [&] { parts_.loop.processEvents(); });
-    step("stopping the runtime", [&] { start_.stopRuntime(); });
+    // Before the main form exists (a signal while the runtime starts) the end is the start form's part.
+    // The runtime's start may complete in the events it lets run and show the main form: that goes too.
+    endStep("showing the start form", [&] { start_.show(); });
+    endStep("pending events", [&] { parts_.loop.processEvents(); });
+    if (central_) {
+        endStep("unloading the main form", [&] { central_->unload(); });
+        endStep("pending events", [&] { parts_.loop.processEvents(); });
+    }
+    endStep("stopping the runtime", [&] { start_.stopRuntime(); });
 }
 
 }  // namespace orvanta

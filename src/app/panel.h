@@ -60,6 +60,8 @@ public:
 
 private:
     void showCentral();
+    template <typename Step>
+    void endStep(const char* what, Step&& step);
 
     PanelParts parts_;
     IniAccess ini_;

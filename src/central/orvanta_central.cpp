@@ -213,10 +213,8 @@ void OrvantaCentral::TimerWebBrowser_Timer() {
     HandlerFrame frame(log_, "TimerWebBrowser_Timer", Trace::System);
     std::int32_t window{};
     frame.step([&] { window = components_.windows.FindWindowA(state_.plant.FensterTitel); });
-    if (window == 0) {
-        frame.step([&] { TimerWebBrowser.setEnabled(false); });
-        frame.step([&] { ProgrammEnde(); });
-    }
+    // The end switches this timer off first of all.
+    if (window == 0) frame.step([&] { ProgrammEnde(); });
 }
 
 void OrvantaCentral::KeinSprung_Change(const Variant& value) {

@@ -279,6 +279,25 @@ TEST_F(PanelTest, TheProgramEndStopsTheTimersClosesTheTextsReturnsToTheStartForm
     EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
+// A signal while the runtime starts: the start's report comes in the pending events the end lets run,
+// and the main form it shows goes again before the runtime is stopped.
+TEST_F(PanelTest, AnEndAskedForWhileTheRuntimeStartsUnloadsTheMainFormItShowedAndStopsTheRuntime) {
+    std::vector<std::string> journal;
+    startView.onShow = [&] { journal.push_back(panel->central() ? "start form, main form" : "start form"); };
+    centralView.onUnload = [&] { journal.push_back("main form unloaded"); };
+    control.onStop = [&] { journal.push_back("runtime stopped"); };
+    panel->start();
+    ASSERT_EQ(panel->central(), nullptr);
+    journal.clear();  // the start form's own showing
+    panel->ProgrammEnde();
+    EXPECT_EQ(journal, (std::vector<std::string>{"start form", "main form unloaded", "runtime stopped"}));
+    ASSERT_NE(panel->central(), nullptr);
+    EXPECT_FALSE(panel->central()->loaded());
+    loop.runPending();
+    EXPECT_EQ(application.endedWith, std::vector<int>{0});
+    EXPECT_TRUE(reports.empty()) << reports.front();
+}
+
 TEST_F(PanelTest, LogSizesOutsideTenTo2000KiBBecome100) {
     for (const auto& [written, used] : {std::pair(9, 100), std::pair(10, 10), std::pair(2000, 2000),
                                         std::pair(2001, 100), std::pair(-1, 100)}) {
