@@ -268,7 +268,7 @@ TEST_F(PanelTest, TheProgramEndStopsTheTimersClosesTheTextsReturnsToTheStartForm
     control.onStop = [&] { journal.push_back("runtime stopped"); };
     loop.post([&] { journal.push_back("events before the unload"); });
 
-    central.cmdEnd_Click();
+    panel->ProgrammEnde();  // as a signal or the end of --run-for asks for it
     EXPECT_EQ(journal,
               (std::vector<std::string>{
                   "running: TimerLeben TimerDaten TimerErstemal", "running: TimerDaten TimerErstemal",
@@ -280,22 +280,36 @@ TEST_F(PanelTest, TheProgramEndStopsTheTimersClosesTheTextsReturnsToTheStartForm
 }
 
 // A signal while the runtime starts: the start's report comes in the pending events the end lets run,
-// and the main form it shows goes again before the runtime is stopped.
+// and the main form it shows goes again before the runtime is stopped. A step that fails then is logged
+// in that form's log, and the end goes on.
 TEST_F(PanelTest, AnEndAskedForWhileTheRuntimeStartsUnloadsTheMainFormItShowedAndStopsTheRuntime) {
     std::vector<std::string> journal;
     startView.onShow = [&] { journal.push_back(panel->central() ? "start form, main form" : "start form"); };
-    centralView.onUnload = [&] { journal.push_back("main form unloaded"); };
+    centralView.onUnload = [&] {
+        journal.push_back("main form unloaded");
+        loop.post([&] { journal.push_back("events after the unload"); });
+        throw VbError(5, "No screen", "Forms");
+    };
     control.onStop = [&] { journal.push_back("runtime stopped"); };
     panel->start();
     ASSERT_EQ(panel->central(), nullptr);
     journal.clear();  // the start form's own showing
     panel->ProgrammEnde();
-    EXPECT_EQ(journal, (std::vector<std::string>{"start form", "main form unloaded", "runtime stopped"}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"start form", "main form unloaded",
+                                                 "events after the unload", "runtime stopped"}));
     ASSERT_NE(panel->central(), nullptr);
     EXPECT_FALSE(panel->central()->loaded());
+    const std::vector<std::string> lines = logLines();
+    const auto initialised = std::find(lines.begin(), lines.end(), "S 14:03:07 07.12.2026 FormActivate En ");
+    ASSERT_NE(initialised, lines.end());
+    EXPECT_EQ(
+        std::vector<std::string>(initialised + 1, lines.end()),
+        (std::vector<std::string>{"S 14:03:07 07.12.2026 BildSprung_Change An ",  // its own write's event
+                                  "S 14:03:07 07.12.2026 BildSprung_Change En ",
+                                  "F 14:03:07 07.12.2026 Fault 5; No screen; Forms; ProgrammEnde"}));
+    EXPECT_EQ(reports, (std::vector<std::string>{"Program end, unloading the main form: No screen"}));
     loop.runPending();
     EXPECT_EQ(application.endedWith, std::vector<int>{0});
-    EXPECT_TRUE(reports.empty()) << reports.front();
 }
 
 TEST_F(PanelTest, LogSizesOutsideTenTo2000KiBBecome100) {
