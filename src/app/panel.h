@@ -46,7 +46,7 @@ public:
     void start();
 
     // The orderly end, for those outside the forms (a signal, the end of --run-for): the main form's
-    // own once it exists.
+    // own once it exists; before, the start form's part of it (every step runs, whatever fails).
     void ProgrammEnde();
 
     // Called once the main form exists, before it initialises.
