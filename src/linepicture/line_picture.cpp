@@ -13,13 +13,15 @@ constexpr std::size_t at(int index) { return static_cast<std::size_t>(index); }
 
 constexpr Rgb kDarkInk{0x1A, 0x1A, 0x1A};
 constexpr Rgb kWhite{0xFF, 0xFF, 0xFF};
+// Any code without a meaning of its own stands for all of them in the legend.
+constexpr int kOtherStatus = 7;
 
 // The panel hands a slot its language as a floating-point number; anything that is not a 32-bit
-// identifier is no language at all.
+// identifier is no language at all. Asked as "inside", so that NaN is outside too.
 std::int32_t languageFromSlot(double language) {
-    if (!std::isfinite(language) || language < std::numeric_limits<std::int32_t>::min() ||
-        language > std::numeric_limits<std::int32_t>::max())
-        return 0;
+    const bool inside = language >= std::numeric_limits<std::int32_t>::min() &&
+                        language <= std::numeric_limits<std::int32_t>::max();
+    if (!inside) return 0;
     return static_cast<std::int32_t>(std::lround(language));
 }
 
@@ -62,9 +64,10 @@ PictureColumn columnOf(const LineDescription& line, std::int16_t slotGroup) {
     column.group = slotGroup;
     const std::string& name = line.groups[at(slotGroup)];
     column.title = name.empty() ? "group " + std::to_string(slotGroup) : name;
-    for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
-        const LineMachine& machine = line.machines[at(m)];
+    std::int16_t m = 0;
+    for (const LineMachine& machine : line.machines) {
         if (machine.enabled && machine.group == slotGroup) column.machines.push_back(m);
+        ++m;
     }
     return column;
 }
@@ -119,13 +122,14 @@ Rgb inkOn(Rgb fill) {
 }
 
 const std::array<LegendEntry, 8>& statusLegend() {
-    static const std::array<LegendEntry, 8> legend = [] {
-        std::array<LegendEntry, 8> made;
-        for (int status = 0; status < 7; ++status)
-            made[at(status)] = {statusName(status), statusColour(status)};
-        made[7] = {"other", statusColour(7)};
-        return made;
-    }();
+    static const std::array<LegendEntry, 8> legend{{{statusName(0), statusColour(0)},
+                                                    {statusName(1), statusColour(1)},
+                                                    {statusName(2), statusColour(2)},
+                                                    {statusName(3), statusColour(3)},
+                                                    {statusName(4), statusColour(4)},
+                                                    {statusName(5), statusColour(5)},
+                                                    {statusName(6), statusColour(6)},
+                                                    {"other", statusColour(kOtherStatus)}}};
     return legend;
 }
 

@@ -106,6 +106,9 @@ TEST(LinePicture, ShowsTheReferenceMachinesGroupsWithTheirMachinesAndEachSlotsLo
     handed[1] = {"", 1036, 9};
     handed[2] = {"Druck", std::nan(""), 3};
     handed[3] = {"not shown: foreign", 1033, 5};
+    handed[60] = {"", -2147483648.0, 0};  // the 32-bit identifiers' ends are still languages
+    handed[61] = {"", 2147483647.0, 0};
+    handed[62] = {"", -2147483648.6, 0};
     handed[63] = {"", 3.0e9, 0};
     const LanguageTable languages = twoLanguages();
 
@@ -124,11 +127,16 @@ TEST(LinePicture, ShowsTheReferenceMachinesGroupsWithTheirMachinesAndEachSlotsLo
               "m3 #0 'Palletiser' '' F | 4 fault D93025/FFFFFF | 'Jam at infeed' 1031 'DejaVu Serif'\n"
               "m4 #0 'Wrapper' '' F | 0 no data A6A6A6/1A1A1A | '' 0 ''\n"
               "m5 off #4 'Switched off' '' | 0 no data A6A6A6/1A1A1A | '' 0 ''\n"
+              "m60 off #0 '' '' | 0 no data A6A6A6/1A1A1A | '' -2147483648 ''\n"
+              "m61 off #0 '' '' | 0 no data A6A6A6/1A1A1A | '' 2147483647 ''\n"
               "m63 #5 'Labeller' '' | 0 no data A6A6A6/1A1A1A | '' 0 ''\n"
               "handed 0: 'Not-Halt' 1031.4 1\n"
               "handed 1: '' 1036 9\n"
               "handed 2: 'Druck' nan 3\n"
               "handed 3: 'not shown: foreign' 1033 5\n"
+              "handed 60: '' -2.14748e+09 0\n"
+              "handed 61: '' 2.14748e+09 0\n"
+              "handed 62: '' -2.14748e+09 0\n"
               "handed 63: '' 3e+09 0\n");
 
     // Until the source has sent values a foreign machine shows those of the description.
