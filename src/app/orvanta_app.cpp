@@ -212,7 +212,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     // Without windows, what a person on a terminal sees of the line, once a second.
     Timer statusLines(loop, "StatusLine", 1000, [&] {
         if (panel.central() != nullptr && panel.central()->loaded())
-            out << statusLine(*panel.central(), line.picture()) << std::endl;
+            out << statusLine(panel.central()->state(), line.picture()) << std::endl;
     });
     statusLines.setEnabled(!qtCentral);
 

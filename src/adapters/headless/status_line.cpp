@@ -2,8 +2,7 @@
 
 namespace orvanta {
 
-std::string statusLine(const OrvantaCentral& central, const LinePicture& picture) {
-    const CentralState& state = central.state();
+std::string statusLine(const CentralState& state, const LinePicture& picture) {
     std::string text = "line " + std::to_string(state.line.lineStatus) + " | " +
                        (state.line.LineConnected == kTrue ? "connected" : "not connected");
     for (int machine = 1; machine <= state.plant.AnzahlMaschinen; ++machine) {

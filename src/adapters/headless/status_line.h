@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "central/orvanta_central.h"
+#include "central/central_state.h"
 #include "linepicture/line_picture.h"
 
 namespace orvanta {
 
-std::string statusLine(const OrvantaCentral& central, const LinePicture& picture);
+std::string statusLine(const CentralState& state, const LinePicture& picture);
 
 }  // namespace orvanta
