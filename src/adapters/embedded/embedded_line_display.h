@@ -102,6 +102,8 @@ public:
     // Returns the key that removes it.
     int addObserver(Observer observer);
     void removeObserver(int key);
+    // How many observers are in place: a view that went away must not be left behind.
+    std::size_t observerCount() const { return observers_.size(); }
 
     const std::string& logPath() const { return logPath_; }
     std::int32_t logSize() const { return logSizeKiB_; }

@@ -394,9 +394,11 @@ TEST_F(EmbeddedLineDisplayTest, ObserversAreToldInTurnAndMayLeaveOrJoinWhileThey
     EXPECT_EQ(calls, (Told{"first", "third"})) << "one that joined hears of the next change";
     model.Active(true);
     EXPECT_EQ(calls, (Told{"first", "third", "third", "joined"}));
+    EXPECT_EQ(model.observerCount(), 2u) << "third and joined";
     model.removeObserver(third);
     model.removeObserver(third);  // again, or never added: nothing
     model.removeObserver(9999);
+    EXPECT_EQ(model.observerCount(), 1u);
     model.DataUpdated(true);
     EXPECT_EQ(calls, (Told{"first", "third", "third", "joined", "joined"}));
 }

@@ -215,8 +215,10 @@ TEST_F(LinePictureTest, TheWidgetLetsGoOfTheModelWhenItIsDestroyed) {
     {
         LinePictureWidget widget(model);
         LinePictureWidget second(model);
+        EXPECT_EQ(model.observerCount(), 3u);
         model.DataUpdated(true);  // both widgets and the other observer, all alive
     }
+    EXPECT_EQ(model.observerCount(), 1u);
     model.DataUpdated(true);  // must not reach the destroyed widgets
     EXPECT_EQ(updates, 2);
 }
