@@ -338,6 +338,7 @@ struct PanelOnBroker {
         variables = std::make_unique<MqttVariables>(loop, *connection, reports.reporter());
         lineSource = std::make_unique<MqttLineSource>(*connection, reports.reporter());
         line = std::make_unique<EmbeddedLineDisplay>(loop, std::nullopt, lineSource.get());
+        followDisplay(*lineSource, *line);
         panel = std::make_unique<Panel>(PanelParts{loop, *variables, *variables, *line, startView,
                                                    centralView, messages, application, windows, databases,
                                                    clock, reports.reporter(), appPath});

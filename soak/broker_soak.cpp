@@ -152,6 +152,7 @@ bool runBrokerSoak(int realMinutes, double rate) {
     MqttBackend mqtt(loop, settings, report);
     WriteLedger variables(mqtt.variables);
     EmbeddedLineDisplay line(loop, std::nullopt, &mqtt.line);
+    followDisplay(mqtt.line, line);
     MdbDatabaseEngine databases(ORVANTA_MDB_READER);
     SystemClock clock;
     HeadlessStartForm startView(nowhere());

@@ -183,6 +183,8 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
     RuntimeControl& runtime = mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded;
     EmbeddedLineDisplay line(loop, description, lineSource);
+    // Over MQTT every display on the network is shown the line as the panel shows it.
+    if (mqtt) followDisplay(mqtt->line, line);
 
     // The window system of the display, when there is one: the companion window is looked for there.
     const std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::open();
@@ -210,7 +212,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     // Without windows, what a person on a terminal sees of the line, once a second.
     Timer statusLines(loop, "StatusLine", 1000, [&] {
         if (panel.central() != nullptr && panel.central()->loaded())
-            out << statusLine(*panel.central(), line) << std::endl;
+            out << statusLine(panel.central()->state(), line.picture()) << std::endl;
     });
     statusLines.setEnabled(!qtCentral);
 

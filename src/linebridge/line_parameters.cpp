@@ -25,6 +25,7 @@
 
 #include "core/vb_error.h"
 #include "linebridge/line_bridge.h"
+#include "linebridge/reference_machine.h"
 #include "ports/variable_names.h"
 #include "service/handler_frame.h"
 
@@ -133,13 +134,12 @@ public:
         }
     }
 
-    // The first enabled own machine that stands for machine 1; machine 0 when there is none.
     const MachineRecord& referenceMachine() const {
         const MachineRecords& machines = records_.machines;
-        const auto found = std::find_if(machines.begin(), machines.end(), [](const MachineRecord& machine) {
-            return machine.enabled == kTrue && machine.foreign == kFalse && machine.number == 1;
-        });
-        return found == machines.end() ? machines.front() : *found;
+        return machines[at(ReferenceMachine([&machines](std::int16_t m) {
+            const MachineRecord& machine = machines[at(m)];
+            return MachineRole{machine.enabled == kTrue, machine.foreign != kFalse, machine.number};
+        }))];
     }
 
     void groupNames() {

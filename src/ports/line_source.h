@@ -1,7 +1,6 @@
 // The line's description and the live values of its foreign machines, as the embedded line-display
 // component keeps them. A line source (the demo simulator, the MQTT backend) feeds the component; it
-// delivers on the loop's thread. A source may also show the line elsewhere: it is handed what the
-// panel gave every machine slot each time the panel says its data is updated.
+// delivers on the loop's thread.
 #pragma once
 
 #include <array>
@@ -64,8 +63,6 @@ public:
     virtual ~LineSource() = default;
     virtual void start(LineSourceListener& listener) = 0;
     virtual void stop() = 0;
-    // After the panel's DataUpdated(True). Sources that show the line nowhere else ignore it.
-    virtual void displayUpdated(const LineDisplayState& display) { (void)display; }
 };
 
 }  // namespace orvanta

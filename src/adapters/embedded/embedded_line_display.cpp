@@ -1,5 +1,6 @@
 #include "adapters/embedded/embedded_line_display.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/variant.h"
@@ -155,8 +156,7 @@ void EmbeddedLineDisplay::DataUpdated(bool updated) {
     dataUpdated_ = updated;
     if (!updated) return;
     ++dataUpdatedCount_;
-    if (source_ != nullptr) source_->displayUpdated(slots_);
-    notifyObserver();
+    notifyObservers(Change::DataUpdated);
 }
 
 void EmbeddedLineDisplay::lineOnline(bool online) {
@@ -175,7 +175,7 @@ void EmbeddedLineDisplay::lineDescription(const LineDescription& description) {
              [](LineDisplayEvents& events) { events.NewLineParameter(); });
         post(LogCategory::Data, "NewLineData", [](LineDisplayEvents& events) { events.NewLineData(); });
     }
-    notifyObserver();
+    notifyObservers(Change::Description);
 }
 
 void EmbeddedLineDisplay::lineValues(const LineValues& values) {
@@ -183,7 +183,7 @@ void EmbeddedLineDisplay::lineValues(const LineValues& values) {
     live_ = values;
     if (connected_)
         post(LogCategory::Data, "NewLineData", [](LineDisplayEvents& events) { events.NewLineData(); });
-    notifyObserver();
+    notifyObservers(Change::Values);
 }
 
 void EmbeddedLineDisplay::updateConnection() {
@@ -199,6 +199,7 @@ void EmbeddedLineDisplay::updateConnection() {
         post(LogCategory::System, "Connect(False)",
              [](LineDisplayEvents& events) { events.Connect(kFalse); });
     }
+    notifyObservers(Change::Connection);
 }
 
 void EmbeddedLineDisplay::post(LogCategory category, const char* name,
@@ -220,9 +221,31 @@ void EmbeddedLineDisplay::logLine(LogCategory category, const std::string& text)
                        clock_);
 }
 
-void EmbeddedLineDisplay::notifyObserver() {
-    // A copy, so that an observer may replace itself while it runs.
-    if (auto observer = observer_) observer();
+LinePicture EmbeddedLineDisplay::picture(const LanguageTable* languages) const {
+    return linePicture(
+        {description_ ? &*description_ : nullptr, live_ ? &*live_ : nullptr, &slots_, connected_}, languages);
+}
+
+int EmbeddedLineDisplay::addObserver(Observer observer) {
+    const int key = nextObserverKey_++;
+    observers_.push_back(std::make_shared<ObserverEntry>(ObserverEntry{key, std::move(observer)}));
+    return key;
+}
+
+void EmbeddedLineDisplay::removeObserver(int key) {
+    const auto found = std::find_if(observers_.begin(), observers_.end(),
+                                    [key](const auto& entry) { return entry->key == key; });
+    if (found == observers_.end()) return;
+    (*found)->removed = true;
+    observers_.erase(found);
+}
+
+void EmbeddedLineDisplay::notifyObservers(Change change) {
+    // This round's observers: the list itself may change under the calls.
+    const auto round = observers_;
+    for (const auto& entry : round) {
+        if (!entry->removed) entry->call(change);
+    }
 }
 
 }  // namespace orvanta

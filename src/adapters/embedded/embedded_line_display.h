@@ -1,9 +1,9 @@
 // The embedded line-display component: the panel's line-display control without any outside program.
 // It answers the getters from a line description (the plant's Line.json, or one a line source sends),
 // answers the foreign machines' language, status and message from the live values a line source sends,
-// keeps what the panel hands each machine slot for the window that draws the line picture (and hands it
-// to the source at every DataUpdated, for a source that shows the line elsewhere), and raises the
-// control's three events.
+// keeps what the panel hands each machine slot for the views that show the line picture, and raises the
+// control's three events. Any number of views follow it: each observer is told of every change of the
+// picture, and builds the picture when it needs it.
 //
 // Connection: the line is connected while the panel has set Active, a description is present and the
 // source is online (no source counts as online). Becoming connected raises Connect(-1), NewLineParameter,
@@ -29,9 +29,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/event_loop.h"
+#include "linepicture/line_picture.h"
 #include "ports/line_display.h"
 #include "ports/line_source.h"
 
@@ -83,12 +85,25 @@ public:
     // The listener stops receiving events, also those already posted.
     void unsubscribe();
 
-    // For the window that draws the line picture. slotDisplay throws VbError 9 outside 0..63.
+    // What the panel handed a slot; throws VbError 9 outside 0..63.
     const SlotDisplay& slotDisplay(int machine) const;
     const std::optional<LineDescription>& description() const { return description_; }
     bool connected() const { return connected_; }
-    // Called after DataUpdated(true), a new description and new live values, so a window can repaint.
-    void setDisplayObserver(std::function<void()> observer) { observer_ = std::move(observer); }
+    // The line picture as it stands; languages give the texts their fonts.
+    LinePicture picture(const LanguageTable* languages = nullptr) const;
+
+    // What changed of the picture. A slot handed a text, language or status is not a change of its own:
+    // the panel says it is done with DataUpdated(true).
+    enum class Change { DataUpdated, Description, Values, Connection };
+    using Observer = std::function<void(Change)>;
+    // Observers are called in the order they were added, synchronously. One added while the others are
+    // told of a change hears of the next change; one removed meanwhile is not called again, also not
+    // later in the same round, so that an observer may remove itself or another and be destroyed.
+    // Returns the key that removes it.
+    int addObserver(Observer observer);
+    void removeObserver(int key);
+    // How many observers are in place: a view that went away must not be left behind.
+    std::size_t observerCount() const { return observers_.size(); }
 
     const std::string& logPath() const { return logPath_; }
     std::int32_t logSize() const { return logSizeKiB_; }
@@ -115,7 +130,7 @@ private:
     void updateConnection();
     // Posts the event named name (its text in the log) of category.
     void post(LogCategory category, const char* name, std::function<void(LineDisplayEvents&)> event);
-    void notifyObserver();
+    void notifyObservers(Change change);
 
     EventLoop& loop_;
     const Clock& clock_;
@@ -124,7 +139,14 @@ private:
     std::shared_ptr<Outbox> outbox_ = std::make_shared<Outbox>();
     std::optional<LineValues> live_;
     LineDisplayState slots_{};
-    std::function<void()> observer_;
+    struct ObserverEntry {
+        int key;
+        Observer call;
+        bool removed = false;
+    };
+    // Shared with a round of notification, which keeps a removed entry alive until it is over.
+    std::vector<std::shared_ptr<ObserverEntry>> observers_;
+    int nextObserverKey_ = 1;
     bool sourceOnline_;
     bool connected_ = false;
     std::string logPath_;

@@ -1,14 +1,16 @@
 // The one line a second a headless panel prints, so that a person on a terminal sees the line live:
 //   line 4 | connected | M1 Not-Halt betätigt | M2 ok | M3 ok | M4 ok | M5 Film fast leer
+// The line's status and connection are the panel's; each own machine's text is the one the line picture
+// shows on the slot that stands for it.
 #pragma once
 
 #include <string>
 
-#include "adapters/embedded/embedded_line_display.h"
-#include "central/orvanta_central.h"
+#include "central/central_state.h"
+#include "linepicture/line_picture.h"
 
 namespace orvanta {
 
-std::string statusLine(const OrvantaCentral& central, const EmbeddedLineDisplay& line);
+std::string statusLine(const CentralState& state, const LinePicture& picture);
 
 }  // namespace orvanta

@@ -75,11 +75,17 @@ void MqttLineSource::start(LineSourceListener& listener) {
 
 void MqttLineSource::stop() { listener_ = nullptr; }
 
-void MqttLineSource::displayUpdated(const LineDisplayState& display) {
-    std::string payload = lineDisplayJson(display);
+void MqttLineSource::showPicture(const LinePicture& picture) {
+    std::string payload = lineDisplayJson(picture.handed);
     if (payload == displayPayload_) return;
     displayPayload_ = payload;
     connection_.publish(displayTopic_, std::move(payload));
+}
+
+int followDisplay(MqttLineSource& source, EmbeddedLineDisplay& display) {
+    return display.addObserver([&source, &display](EmbeddedLineDisplay::Change change) {
+        if (change == EmbeddedLineDisplay::Change::DataUpdated) source.showPicture(display.picture());
+    });
 }
 
 void MqttLineSource::received(Message& message) {

@@ -6,9 +6,10 @@
 //   PREFIX/line/values   the machines' live language, status and message  -> NewLineData
 //   PREFIX/line/online   true or false, the line system's last will        -> Connect
 // and losing the broker counts as the line going offline. Each time the panel says its data is updated
-// it publishes what every machine slot shows to PREFIX/line/display, so that any display on the network
-// can draw the line; only when that picture changed (and again after each connect, in case the broker lost
-// it), so that a pass every second or a flood of line values does not flood the broker.
+// it publishes what the line picture says the panel handed every machine slot to PREFIX/line/display, so
+// that any display on the network can draw the line; only when that changed (and again after each
+// connect, in case the broker lost it), so that a pass every second or a flood of line values does not
+// flood the broker.
 //
 // MqttLinePublisher is the line system's end, played by the demo simulator: it publishes the description,
 // the values and its presence on PREFIX/line/online (the presence topic of its connection).
@@ -22,9 +23,11 @@
 #include <optional>
 #include <string>
 
+#include "adapters/embedded/embedded_line_display.h"
 #include "adapters/mqtt/mqtt_connection.h"
 #include "adapters/mqtt/report_throttle.h"
 #include "core/error_reporter.h"
+#include "linepicture/line_picture.h"
 #include "ports/line_source.h"
 
 namespace orvanta {
@@ -37,7 +40,8 @@ public:
     // Hands the listener what is known already, then every change.
     void start(LineSourceListener& listener) override;
     void stop() override;
-    void displayUpdated(const LineDisplayState& display) override;
+    // The picture after the panel's DataUpdated(True) (see followDisplay).
+    void showPicture(const LinePicture& picture);
 
     // What a message on one of the three topics says, decoded on the network thread.
     struct Message {
@@ -67,6 +71,10 @@ private:
     bool online_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
+
+// Makes source publish display's picture at each DataUpdated(True) of the panel. display must be
+// destroyed first, or the observer removed by the key returned before source goes.
+int followDisplay(MqttLineSource& source, EmbeddedLineDisplay& display);
 
 class MqttLinePublisher final : public LineSourceListener {
 public:

@@ -1,12 +1,11 @@
-// The line picture: what the embedded line-display component shows the operator. Six columns, one per
-// display group of the line, each with the machines of that group as tiles. A tile's fill is the
-// machine's status, and it carries the machine's name, co-name and alarm text, the text in the font of
-// its language. Own machines show what the cyclic pass handed their slot; foreign machines show their
-// live values from the line source.
+// The line picture on the panel's window: the embedded line display's picture, drawn. Six columns, one
+// per display slot, each with the machines of its group as tiles; a tile is filled with its status's
+// colour and carries the machine's name, co-name, marks and text, the text in the font of its language.
+// What is shown where is the picture's business; this widget only decides the pixels.
 //
-// The widget reads the model at paint time and keeps nothing of it, so a repaint always shows the
-// present state; the model's display observer asks for that repaint. Layout and painting share one
-// layout function, so what tileRect() reports is exactly where the tile is drawn.
+// The widget builds the picture at paint time and keeps nothing of it, so a repaint always shows the
+// present state; the display's observer asks for that repaint. Layout and painting share one layout
+// function, so what tileRect() reports is exactly where the tile is drawn.
 #pragma once
 
 #include <QColor>
@@ -19,13 +18,14 @@
 #include <vector>
 
 #include "adapters/embedded/embedded_line_display.h"
+#include "linepicture/line_picture.h"
 #include "refdata/languages.h"
 
 namespace orvanta {
 
 class LinePictureWidget : public QWidget {
 public:
-    // The widget becomes the model's display observer until it is destroyed; both must outlive it.
+    // The widget observes the model until it is destroyed; model and languages must outlive it.
     // languages: the plant's language table for the alarm texts' fonts; it may be filled later.
     explicit LinePictureWidget(EmbeddedLineDisplay& model, const LanguageTable* languages = nullptr,
                                QWidget* parent = nullptr);
@@ -38,10 +38,7 @@ public:
     LinePictureWidget(const LinePictureWidget&) = delete;
     LinePictureWidget& operator=(const LinePictureWidget&) = delete;
 
-    // The fill of a tile for a status code: 0 no data, 1 running, 2 warning, 3 message, 4 fault,
-    // 5 not connected, 6 maintenance; any other code is unknown.
-    static QColor statusColour(int status);
-    static QString statusName(int status);
+    static QColor colourOf(Rgb colour) { return {colour.red, colour.green, colour.blue}; }
 
     // Where machine 0..63 is drawn at the widget's present size; empty when it is not shown.
     std::optional<QRect> tileRect(int machine) const;
@@ -57,7 +54,7 @@ private:
         QRect rect;
     };
     struct Column {
-        int group = -1;  // -1: an empty display slot
+        const PictureColumn* shown = nullptr;
         QRect rect;
         QRect header;
         std::vector<Tile> tiles;
@@ -67,20 +64,15 @@ private:
         std::vector<Column> columns;
         QRect legend;
     };
-    struct MachineState {
-        int status = 0;
-        QString text;
-        std::int32_t language = 0;
-    };
-
-    Layout layout() const;
-    MachineState machineState(int machine) const;
-    void paintColumn(QPainter& p, const Column& column) const;
-    void paintTile(QPainter& p, const Tile& tile) const;
+    // The picture is borrowed by the layout: it must outlive it.
+    Layout layout(const LinePicture& picture) const;
+    void paintColumn(QPainter& p, const LinePicture& picture, const Column& column) const;
+    void paintTile(QPainter& p, const MachineLook& machine, const QRect& rect) const;
     void paintLegend(QPainter& p, const QRect& area) const;
 
     EmbeddedLineDisplay& model_;
     const LanguageTable* languages_;
+    int observerKey_;
 };
 
 }  // namespace orvanta

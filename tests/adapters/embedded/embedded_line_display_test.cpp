@@ -93,17 +93,39 @@ VbError errorOf(const std::function<void()>& call) {
     return VbError(0, "no error", "");
 }
 
+const char* nameOf(EmbeddedLineDisplay::Change change) {
+    switch (change) {
+        case EmbeddedLineDisplay::Change::DataUpdated:
+            return "data";
+        case EmbeddedLineDisplay::Change::Description:
+            return "description";
+        case EmbeddedLineDisplay::Change::Values:
+            return "values";
+        case EmbeddedLineDisplay::Change::Connection:
+            return "connection";
+    }
+    return "?";
+}
+
 class EmbeddedLineDisplayTest : public ::testing::Test {
 protected:
     testing::ManualEventLoop loop;
     RecordingEvents events;
     FakeLineSource source;
+    std::vector<std::string> changes;
 
     Events delivered() {
         loop.runPending();
         return events.take();
     }
+    // The changes the model's observers were told of since the last call.
+    void observe(EmbeddedLineDisplay& model) {
+        model.addObserver([this](EmbeddedLineDisplay::Change change) { changes.push_back(nameOf(change)); });
+    }
+    std::vector<std::string> told() { return std::exchange(changes, {}); }
 };
+
+using Told = std::vector<std::string>;
 
 TEST_F(EmbeddedLineDisplayTest, GettersAnswerFromTheDescription) {
     EmbeddedLineDisplay model(loop, bottlingLine());
@@ -186,8 +208,7 @@ TEST_F(EmbeddedLineDisplayTest, WithoutADescriptionGettersFailAndTheLineNeverCon
 
 TEST_F(EmbeddedLineDisplayTest, SettersAndPropertiesAreKeptAndTheWindowIsToldOfEachPass) {
     EmbeddedLineDisplay model(loop, bottlingLine());
-    int repaints = 0;
-    model.setDisplayObserver([&] { ++repaints; });
+    observe(model);
 
     model.PutMachineText(0, "Füllerstörung");
     model.PutMachineLanguage(0, 1031);
@@ -200,7 +221,11 @@ TEST_F(EmbeddedLineDisplayTest, SettersAndPropertiesAreKeptAndTheWindowIsToldOfE
     EXPECT_EQ(model.slotDisplay(63).status, -7);
     EXPECT_EQ(model.slotDisplay(1).text, "");
     EXPECT_EQ(model.slotDisplay(1).status, 0);
-    EXPECT_EQ(repaints, 0);
+    EXPECT_EQ(told(), Told{}) << "the panel is not done with its pass yet";
+    const LinePicture picture = model.picture();
+    EXPECT_EQ(picture.handed[0], (SlotDisplay{"Füllerstörung", 1031, 4}));
+    EXPECT_EQ(picture.handed[63].status, -7);
+    EXPECT_EQ(picture.machines[2].name, "Filler") << "described";
 
     model.LogPath("/nonexistent/line.log");
     model.LogSize(512);
@@ -216,7 +241,7 @@ TEST_F(EmbeddedLineDisplayTest, SettersAndPropertiesAreKeptAndTheWindowIsToldOfE
     model.DataUpdated(true);
     EXPECT_EQ(model.dataUpdatedCount(), 2);
     EXPECT_TRUE(model.dataUpdated());
-    EXPECT_EQ(repaints, 2);
+    EXPECT_EQ(told(), (Told{"data", "data"}));
 }
 
 TEST_F(EmbeddedLineDisplayTest, ActivationConnectsThroughTheLoopAndDeactivationDisconnects) {
@@ -284,16 +309,18 @@ TEST_F(EmbeddedLineDisplayTest, ASourceOnlineBeforeActivationConnectsOnActivatio
 TEST_F(EmbeddedLineDisplayTest, ADescriptionFromTheSourceReplacesTheFileAndRaisesNewLineParameter) {
     EmbeddedLineDisplay model(loop, std::nullopt, &source);
     model.subscribe(events);
-    int repaints = 0;
-    model.setDisplayObserver([&] { ++repaints; });
+    observe(model);
     model.Active(true);
     source.listener->lineOnline(true);
     EXPECT_EQ(delivered(), Events{}) << "no description, no connection";
+    EXPECT_FALSE(model.picture().described);
 
     source.listener->lineDescription(bottlingLine());
     EXPECT_EQ(delivered(), kConnected);
     EXPECT_EQ(model.MachineName(2), "Filler");
-    EXPECT_EQ(repaints, 1);
+    EXPECT_EQ(told(), (Told{"connection", "description"}));
+    EXPECT_TRUE(model.picture().described);
+    EXPECT_TRUE(model.picture().connected);
 
     LineDescription renamed = bottlingLine();
     renamed.machines[2].name = "Filler 2";
@@ -302,10 +329,13 @@ TEST_F(EmbeddedLineDisplayTest, ADescriptionFromTheSourceReplacesTheFileAndRaise
     EXPECT_EQ(delivered(), kNewParameters);
     EXPECT_EQ(model.MachineName(2), "Filler 2");
     EXPECT_EQ(model.GroupName(0), "Abfüllung");
-    EXPECT_EQ(repaints, 2);
+    EXPECT_EQ(told(), Told{"description"});
+    EXPECT_EQ(model.picture().machines[2].name, "Filler 2");
 
     source.listener->lineOnline(false);
     EXPECT_EQ(delivered(), kDisconnected);
+    EXPECT_EQ(told(), Told{"connection"});
+    EXPECT_FALSE(model.picture().connected);
     source.listener->lineDescription(bottlingLine());
     EXPECT_EQ(delivered(), Events{}) << "not connected: the new answers wait for the next connection";
     EXPECT_EQ(model.MachineName(2), "Filler");
@@ -314,15 +344,16 @@ TEST_F(EmbeddedLineDisplayTest, ADescriptionFromTheSourceReplacesTheFileAndRaise
 TEST_F(EmbeddedLineDisplayTest, LiveValuesAnswerForForeignMachinesAndRaiseNewLineData) {
     EmbeddedLineDisplay model(loop, bottlingLine(), &source);
     model.subscribe(events);
-    int repaints = 0;
-    model.setDisplayObserver([&] { ++repaints; });
+    observe(model);
+    EXPECT_EQ(model.picture().machines[63].text, "from the file") << "no live values yet";
 
     LineValues values{};
     values[63] = {1040, 5, "Ausfall"};
     values[2] = {9999, 6, "not for an own machine"};
     source.listener->lineValues(values);
     EXPECT_EQ(delivered(), Events{}) << "not connected yet";
-    EXPECT_EQ(repaints, 1);
+    EXPECT_EQ(told(), Told{"values"});
+    EXPECT_EQ(model.picture().machines[63].text, "Ausfall");
     EXPECT_EQ(model.MachineLanguageId(63), 1040);
     EXPECT_EQ(model.MachineStatus(63), 5);
     EXPECT_EQ(model.MachineMessage(63), "Ausfall");
@@ -340,6 +371,36 @@ TEST_F(EmbeddedLineDisplayTest, LiveValuesAnswerForForeignMachinesAndRaiseNewLin
     EXPECT_EQ(delivered(), (Events{"NewLineData", "NewLineData"}));
     EXPECT_EQ(model.MachineStatus(63), 3);
     EXPECT_EQ(model.MachineMessage(63), "Warnung");
+}
+
+TEST_F(EmbeddedLineDisplayTest, ObserversAreToldInTurnAndMayLeaveOrJoinWhileTheyAreTold) {
+    EmbeddedLineDisplay model(loop, bottlingLine());
+    Told calls;
+    int first = 0;
+    int second = 0;
+    int third = 0;
+    first = model.addObserver([&](EmbeddedLineDisplay::Change) {
+        calls.push_back("first");
+        model.removeObserver(first);   // itself, while it runs
+        model.removeObserver(second);  // and one not yet told in this round
+        model.addObserver([&](EmbeddedLineDisplay::Change) { calls.push_back("joined"); });
+    });
+    second = model.addObserver([&](EmbeddedLineDisplay::Change) { calls.push_back("second"); });
+    third = model.addObserver([&](EmbeddedLineDisplay::Change) { calls.push_back("third"); });
+    EXPECT_NE(first, second);
+    EXPECT_NE(second, third);
+
+    model.DataUpdated(true);
+    EXPECT_EQ(calls, (Told{"first", "third"})) << "one that joined hears of the next change";
+    model.Active(true);
+    EXPECT_EQ(calls, (Told{"first", "third", "third", "joined"}));
+    EXPECT_EQ(model.observerCount(), 2u) << "third and joined";
+    model.removeObserver(third);
+    model.removeObserver(third);  // again, or never added: nothing
+    model.removeObserver(9999);
+    EXPECT_EQ(model.observerCount(), 1u);
+    model.DataUpdated(true);
+    EXPECT_EQ(calls, (Told{"first", "third", "third", "joined", "joined"}));
 }
 
 TEST_F(EmbeddedLineDisplayTest, PostedEventsArriveInOrderAndOnlyWhileSomeoneListens) {

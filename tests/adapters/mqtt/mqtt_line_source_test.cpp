@@ -70,6 +70,7 @@ protected:
         // A member: the handler runs again after every reconnection, long after this function returned.
         connection_->onSynchronised([this] { synchronised_ = true; });
         model_ = std::make_unique<EmbeddedLineDisplay>(loop_, std::nullopt, source_.get());
+        followDisplay(*source_, *model_);
         model_->subscribe(events_);
         model_->Active(true);
         ASSERT_FALSE(connection_->start().has_value());

@@ -123,7 +123,7 @@ TEST_F(CentralFormTest, LinePictureRepaintsWhenTheModelSaysSo) {
     const QImage image = render(shown.window());
     const QPoint inTile =
         shown.linePicture().mapTo(&shown.window(), QPoint(tile.left() + 3, tile.center().y()));
-    EXPECT_EQ(image.pixelColor(inTile), LinePictureWidget::statusColour(4));
+    EXPECT_EQ(image.pixelColor(inTile), LinePictureWidget::colourOf(statusColour(4)));
     shown.unload();
 }
 
