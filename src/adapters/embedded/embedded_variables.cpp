@@ -144,11 +144,7 @@ void EmbeddedVariables::deliver(WatchId id, const Variant& value) {
     if (*handler) (*handler)(value);
 }
 
-void EmbeddedVariables::post(std::function<void()> task) {
-    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) task();
-    });
-}
+void EmbeddedVariables::post(std::function<void()> task) { loop_.post(lifetime_.guard(std::move(task))); }
 
 void EmbeddedVariables::start(RuntimeEvents& events) {
     if (events_ != nullptr) return;

@@ -25,6 +25,7 @@
 
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 #include "ports/process_variables.h"
 #include "ports/variable_catalogue.h"
 
@@ -114,7 +115,7 @@ private:
     RuntimeEvents* events_ = nullptr;
     bool stopped_ = false;
 
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 // The runtime for a plant: the built-in variables and those of the plant's kCatalogueFile. When the

@@ -25,6 +25,7 @@
 #include "adapters/mqtt/mqtt_connection.h"
 #include "adapters/mqtt/report_throttle.h"
 #include "core/error_reporter.h"
+#include "core/lifetime.h"
 #include "ports/line_source.h"
 
 namespace orvanta {
@@ -65,7 +66,7 @@ private:
     std::string configPayload_;
     std::string valuesPayload_;
     bool online_ = false;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 class MqttLinePublisher final : public LineSourceListener {

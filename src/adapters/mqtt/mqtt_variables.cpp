@@ -47,19 +47,13 @@ MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorR
     }
     // The decoder runs on the network thread: it touches nothing of this object but through its work,
     // which runs on the loop only while this object lives.
-    connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, alive = std::weak_ptr<int>(alive_)](
+    connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, token = lifetime_.token()](
                                                  const std::string& topic, std::string_view payload) {
-        return std::function<void()>(
-            [this, alive, message = decodeMessage(prefix, topic, payload)]() mutable {
-                if (!alive.expired()) received(message);
-            });
+        return std::function<void()>(token.guard(
+            [this, message = decodeMessage(prefix, topic, payload)]() mutable { received(message); }));
     });
-    connection_.onConnected([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) connected();
-    });
-    connection_.onSynchronised([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) synchronised();
-    });
+    connection_.onConnected(lifetime_.guard([this] { connected(); }));
+    connection_.onSynchronised(lifetime_.guard([this] { synchronised(); }));
 }
 
 MqttVariables::~MqttVariables() = default;
@@ -218,11 +212,7 @@ void MqttVariables::deliver(WatchId id) {
     if (*handler) (*handler)(value);
 }
 
-void MqttVariables::post(std::function<void()> task) {
-    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) task();
-    });
-}
+void MqttVariables::post(std::function<void()> task) { loop_.post(lifetime_.guard(std::move(task))); }
 
 void MqttVariables::received(VariableMessage& message) {
     const std::optional<VariableId> id = receivedId(message.name);

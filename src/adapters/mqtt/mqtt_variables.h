@@ -48,6 +48,7 @@
 #include "adapters/mqtt/report_throttle.h"
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 #include "core/vb_error.h"
 #include "ports/process_variables.h"
 #include "ports/variable_catalogue.h"
@@ -157,7 +158,7 @@ private:
     bool startDecided_ = false;
     bool stopped_ = false;
 
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace orvanta
