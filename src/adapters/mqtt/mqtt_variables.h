@@ -52,6 +52,7 @@
 #include "core/vb_error.h"
 #include "ports/process_variables.h"
 #include "ports/variable_catalogue.h"
+#include "ports/watch_registry.h"
 
 namespace orvanta {
 
@@ -109,12 +110,6 @@ private:
         std::optional<std::string> ownPayload;   // the payload, while the latest value is this client's write
         bool seen = false;                       // the broker sent it since the last connect
         bool used = false;                       // the panel resolved, watched, wrote or read it
-        std::vector<WatchId> watches;
-    };
-    struct Watch {
-        VariableId variable;
-        std::shared_ptr<const ChangeHandler> handler;
-        std::optional<Variant> pending;  // the newest value, while a delivery waits in the loop's queue
     };
 
     Slot& slot(VariableId id);
@@ -126,7 +121,6 @@ private:
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
-    void deliver(WatchId id);
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -146,8 +140,7 @@ private:
     // Loop thread only.
     std::vector<Slot> slots_;
     std::unordered_map<std::string, VariableId, NameHash, std::equal_to<>> ids_;
-    std::unordered_map<WatchId, Watch> watches_;
-    WatchId nextWatch_ = 1;
+    WatchRegistry watches_;
     std::size_t maxUnusedNames_ = kMaxUnusedNames;
     std::size_t unusedNames_ = 0;
     bool namesIgnored_ = false;  // since the last refetch
