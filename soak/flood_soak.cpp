@@ -304,7 +304,7 @@ bool runFloodSoak(int floodSeconds) {
         "[Project]\nLogFileSize=100\nLogFileSystem=True\nLogFileData=False\n"
         "[Runtime]\nBackend=mqtt\n[Mqtt]\nHost=127.0.0.1\nPort=" +
         std::to_string(broker.port()) + "\nClientId=soak-panel\nTopicPrefix=soak\n");
-    const LineDescription description = loadLineDescription(plant.base() + std::string(kLineDescriptionFile));
+    const LineDescription description = loadLineDescription(plantFile(plant.base(), kLineDescriptionFile));
     const LineValuesMaker line(description);
     const std::vector<int> foreign = line.indices();
     if (foreign.empty()) {

@@ -34,7 +34,7 @@ bool runManualLoopSoak(int simulatedMinutes, double rate) {
     const ErrorReporter report = [&reports](const std::string& message) { reports.push_back(message); };
     const std::unique_ptr<EmbeddedVariables> runtime = openEmbeddedVariables(loop, plant.base(), report);
     MdbDatabaseEngine databases(ORVANTA_MDB_READER);
-    const LineDescription description = loadLineDescription(plant.base() + std::string(kLineDescriptionFile));
+    const LineDescription description = loadLineDescription(plantFile(plant.base(), kLineDescriptionFile));
     SystemClock clock;
 
     AlarmDefinitions alarms;

@@ -13,7 +13,7 @@ ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog&()> lo
         const bool notice = severity == Severity::Notice;
         err << (notice ? "Orvanta: " : "Orvanta: error: ") << message << std::endl;
         ProgramLog& target = log();
-        const std::string line = target.clock().longTime() + " " + target.clock().shortDate() + " " + message;
+        const std::string line = target.clock().logStamp() + message;
         if (notice) {
             target.LogHinweis(line);
         } else {

@@ -95,7 +95,7 @@ void OrvantaCentral::Form_Activate() {
     const std::string ownIni = plantFile(plant.BasisVerzeichnis, kOwnIniFile);
 
     // A log's name from the own INI, or its default file in the program's folder.
-    const auto logName = [&](const char* entry, std::string_view defaultFile) {
+    const auto logName = [&](const char* entry, PlantPath defaultFile) {
         const std::string name = ini.LoadIniString(kSection, entry, ownIni, kSilent);
         return name.empty() ? plantFile(plant.BasisVerzeichnis, defaultFile) : name;
     };

@@ -23,6 +23,14 @@ std::string SystemClock::now(const char* format) const {
     return std::string(buffer, length);
 }
 
+std::string Clock::logStamp() const {
+    std::string stamp = longTime();
+    stamp += ' ';
+    stamp += shortDate();
+    stamp += ' ';
+    return stamp;
+}
+
 std::string SystemClock::longTime() const { return now("%X"); }
 std::string SystemClock::shortDate() const { return now("%x"); }
 std::string SystemClock::time24() const { return now("%H:%M:%S"); }

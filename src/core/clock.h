@@ -17,6 +17,10 @@ public:
     virtual std::string shortDate() const = 0;
     // The time as hh:mm:ss on the 24-hour clock, whatever the locale.
     virtual std::string time24() const = 0;
+
+    // "<long time> <short date> ", as every trace and fault line begins: the plant's log readers find a
+    // line by it, so it is made in this one place.
+    std::string logStamp() const;
 };
 
 // The wall clock in the user's locale: LC_TIME of the environment (LC_ALL, LC_TIME, LANG), taken once at

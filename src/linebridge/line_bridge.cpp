@@ -1,20 +1,6 @@
 #include "linebridge/line_bridge.h"
 
-#include <utility>
-
-#include "core/vb_error.h"
-
 namespace orvanta {
-
-Variant::Array readWholeArray(ProcessVariables& variables, std::string_view name) {
-    Variant value = variables.ReadVariable(name);
-    if (!value.isArray())
-        throw VbError(
-            kTypeMismatch,
-            "Process variable '" + std::string(name) + "' holds " + value.kindName() + ", not an array",
-            "Orvanta");
-    return std::move(value.asArray());
-}
 
 std::int16_t StatusPriority(std::int16_t status, std::int16_t previous) {
     switch (status) {

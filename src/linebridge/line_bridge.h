@@ -24,10 +24,6 @@ namespace orvanta {
 // 6, 6 ranks 2; any other code keeps the previous rank.
 std::int16_t StatusPriority(std::int16_t status, std::int16_t previous);
 
-// An integer array of the runtime (the machines' or the groups'), read whole; a type-mismatch error when the
-// variable holds no array.
-Variant::Array readWholeArray(ProcessVariables& variables, std::string_view name);
-
 class LineBridge {
 public:
     LineBridge(LineRecords& records, const JumpFlags& jumps, const LanguageTable& languages,

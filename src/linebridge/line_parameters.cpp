@@ -26,6 +26,7 @@
 #include "core/vb_error.h"
 #include "linebridge/line_bridge.h"
 #include "linebridge/reference_machine.h"
+#include "linebridge/whole_array.h"
 #include "ports/variable_names.h"
 #include "service/handler_frame.h"
 
@@ -250,37 +251,27 @@ private:
         return groupNames_[at(number)];
     }
 
-    // The array `name` with element m set to element(machine m) for every machine it has room for,
-    // written back whole. Returns how many machines went out: 0 when it could not be read or written.
+    // The array `name` with element m set to element(machine m) for every machine it has room for, written
+    // back whole.
     template <typename Element>
-    std::size_t rewriteArray(std::string_view name, Element element) {
-        Variant::Array elements;
-        if (!frame_.step([&] { elements = readWholeArray(variables_, name); })) return 0;
-        const std::size_t count = std::min(elements.size(), records_.machines.size());
-        for (std::size_t m = 0; m < count; ++m) elements[m] = Variant::integer(element(records_.machines[m]));
-        if (count < records_.machines.size())
-            frame_.fault(VbError(kSubscriptOutOfRange,
-                                 "Process variable '" + std::string(name) + "' holds " +
-                                     std::to_string(elements.size()) + " elements, elements " +
-                                     std::to_string(count) + ".." + std::to_string(kLineMachineCount - 1) +
-                                     " not stored",
-                                 kSource));
-        if (!frame_.step([&] { variables_.WriteVariable(name, Variant::array(std::move(elements))); }))
-            return 0;
-        return count;
+    WholeArray rewriteArray(std::string_view name, Element element) {
+        WholeArray array(frame_, variables_, name);
+        for (int m = 0; m < kLineMachineCount; ++m) array.set(m, element(records_.machines[at(m)]));
+        array.write();
+        return array;
     }
 
-    // After the array of a field went out with its first `count` machines: every one of them whose field
-    // differs from its last-sent value.
-    void noteSent(std::int16_t MachineRecord::*field, std::size_t count) {
-        for (std::size_t m = 0; m < count; ++m) {
+    // After the array of a field went out: every machine that went out with it whose field differs from
+    // its last-sent value.
+    void noteSent(std::int16_t MachineRecord::*field, const WholeArray& array) {
+        array.forEachSent([&](std::size_t m) {
             const std::int16_t value = records_.machines[m].*field;
             std::int16_t& sent = records_.sentMachines[m].*field;
             if (value != sent) {
                 sent = value;
                 records_.changes.parametersChanged = kTrue;
             }
-        }
+        });
     }
 
     HandlerFrame& frame_;

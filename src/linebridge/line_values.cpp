@@ -4,67 +4,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/vb_error.h"
 #include "linebridge/line_bridge.h"
+#include "linebridge/whole_array.h"
 #include "ports/variable_names.h"
 #include "service/handler_frame.h"
 
 namespace orvanta {
 namespace {
-
-constexpr const char* kSource = "Orvanta";
-
-// One whole integer array of the runtime, read once when made, changed element by element and written
-// back once. Nothing is set or written when it could not be read as an array: writing back what a failed
-// read left would wipe what the runtime holds. Elements beyond a short array's end are one fault line when
-// it is written, not one per element: a runtime configured short would otherwise fill the size-limited log
-// on every pass.
-class WholeArray {
-public:
-    WholeArray(HandlerFrame& frame, ProcessVariables& variables, std::string_view name)
-        : frame_(frame), variables_(variables), name_(name), read_(frame.step([&] { readElements(); })) {}
-
-    void set(int index, std::int16_t value) {
-        const auto at = static_cast<std::size_t>(index);
-        if (at < elements_.size()) {
-            elements_[at] = Variant::integer(value);
-            stored_.at(at) = true;
-        } else {
-            missing_ += (missing_.empty() ? "" : ", ") + std::to_string(index);
-        }
-    }
-    void write() {
-        if (!read_) return;
-        if (!missing_.empty())
-            frame_.fault(VbError(kSubscriptOutOfRange,
-                                 "Process variable '" + std::string(name_) + "' holds " +
-                                     std::to_string(elements_.size()) + " elements, elements " + missing_ +
-                                     " not stored",
-                                 kSource));
-        if (!frame_.step([&] { variables_.WriteVariable(name_, Variant::array(elements_)); }))
-            stored_.clear();
-    }
-    // After write(): sent(index) for every element that was set and went out with the array.
-    template <typename Sent>
-    void forEachSent(Sent sent) const {
-        for (std::size_t at = 0; at < stored_.size(); ++at)
-            if (stored_.at(at)) sent(at);
-    }
-
-private:
-    void readElements() {
-        elements_ = readWholeArray(variables_, name_);
-        stored_.resize(elements_.size());
-    }
-
-    HandlerFrame& frame_;
-    ProcessVariables& variables_;
-    std::string_view name_;
-    Variant::Array elements_;
-    std::vector<bool> stored_;
-    std::string missing_;
-    bool read_;  // last: its initialiser reads into the members above
-};
 
 bool isSet(std::int16_t flag) { return flag == kTrue; }
 

@@ -1,5 +1,6 @@
 #include <string_view>
 
+#include "ports/line_display.h"
 #include "ports/variable_catalogue.h"
 #include "ports/variable_names.h"
 
@@ -40,13 +41,13 @@ std::vector<CatalogueEntry> builtinVariables() {
     for (std::string_view name : {kLiHStatus, kLiHMasch, kLiHNummer, kLiLebenHi, kLiBildSprung})
         entries.push_back(integerVariable(name, !kOwned));
     entries.push_back(stringVariable(std::string(kLiGFontNa)));
-    for (std::int32_t k = 0; k < kGroupNameCount; ++k)
+    for (std::int32_t k = 0; k < kLineSlotCount; ++k)
         entries.push_back(stringVariable(indexed(kLiGGrupNaBase, k)));
     for (std::string_view name : {kLiPEnable, kLiPSymbol, kLiPFremd, kLiPFern, kLiSCharset, kLiSStatus})
-        entries.push_back(integerArray(name, kMachineArrayLength));
-    entries.push_back(integerArray(kLiGStatus, kGroupStatusLength));
+        entries.push_back(integerArray(name, kLineMachineCount));
+    entries.push_back(integerArray(kLiGStatus, kLineSlotCount));
     for (std::string_view base : {kLiPMaNameBase, kLiPCoNameBase, kLiSMessageBase, kLiSFontBase}) {
-        for (std::int32_t m = 0; m < kMachineArrayLength; ++m)
+        for (std::int32_t m = 0; m < kLineMachineCount; ++m)
             entries.push_back(stringVariable(indexed(base, m)));
     }
     // Language identifiers reach beyond 16 bits in principle, so the language variable is a Long.

@@ -39,6 +39,8 @@ inline constexpr std::uint32_t kActive = 0x68030096;
 inline constexpr std::uint32_t kDataUpdated = 0x68030095;
 }  // namespace line_member
 
+// Also the lengths of the line's process variables (variable_names.h): an element or a name per machine
+// and per display slot.
 inline constexpr std::int16_t kLineMachineCount = 64;
 inline constexpr std::int16_t kLineGroupCount = 32;
 inline constexpr std::int16_t kLineSlotCount = 6;

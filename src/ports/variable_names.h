@@ -1,5 +1,6 @@
 // The process variables the panel itself reads and writes, by their names in the runtime. Indexed names
-// are a base text, the index in decimal digits (no sign, no blanks) and ">".
+// are a base text, the index in decimal digits (no sign, no blanks) and ">". The counts of machines and
+// display slots are those of the line display (line_display.h).
 #pragma once
 
 #include <cstdint>
@@ -30,16 +31,16 @@ inline constexpr std::string_view kLiLebenZu = "Ch-1.int_linie<.li_leben_zu>";
 inline constexpr std::string_view kLiGFontCh = "Ch-1.int_linie_g<.li_g_fontch>";
 inline constexpr std::string_view kLiGFontNa = "Ch-1.int_linie_g<.li_g_fontna>";
 inline constexpr std::string_view kLiGGrupNaBase = "Ch-1.int_linie_g<.li_g_grupna";  // + 0..5 + ">"
-inline constexpr std::string_view kLiGStatus = "Ch-1.int_linie_g<.li_g_status>";     // 6 elements
+inline constexpr std::string_view kLiGStatus = "Ch-1.int_linie_g<.li_g_status>";  // kLineSlotCount elements
 
-inline constexpr std::string_view kLiPEnable = "Ch-1.int_linie_p<.li_p_enable>";  // 64 elements each
+inline constexpr std::string_view kLiPEnable = "Ch-1.int_linie_p<.li_p_enable>";  // kLineMachineCount each
 inline constexpr std::string_view kLiPSymbol = "Ch-1.int_linie_p<.li_p_symbol>";
 inline constexpr std::string_view kLiPFremd = "Ch-1.int_linie_p<.li_p_fremd>";
 inline constexpr std::string_view kLiPFern = "Ch-1.int_linie_p<.li_p_fern>";
 inline constexpr std::string_view kLiPMaNameBase = "Ch-1.int_linie_p<.li_p_maname";  // + 0..63 + ">"
 inline constexpr std::string_view kLiPCoNameBase = "Ch-1.int_linie_p<.li_p_coname";  // + 0..63 + ">"
 
-inline constexpr std::string_view kLiSCharset = "Ch-1.int_linie_s<.li_s_charset>";  // 64 elements each
+inline constexpr std::string_view kLiSCharset = "Ch-1.int_linie_s<.li_s_charset>";  // kLineMachineCount each
 inline constexpr std::string_view kLiSStatus = "Ch-1.int_linie_s<.li_s_status>";
 inline constexpr std::string_view kLiSMessageBase = "Ch-1.int_linie_s<.li_s_message";  // + 0..63 + ">"
 inline constexpr std::string_view kLiSFontBase = "Ch-1.int_linie_s<.li_s_font";        // + 0..63 + ">"
@@ -47,10 +48,6 @@ inline constexpr std::string_view kLiSFontBase = "Ch-1.int_linie_s<.li_s_font"; 
 inline constexpr std::string_view kLiStatusPlcBase = "Ch1.T_zyk_linie<.li_statusplc0";  // + machine + ">"
 inline constexpr std::string_view kLiBildSprung = "Ch1.T_zyk_linie<.li_bildsprung>";
 inline constexpr std::string_view kSprache = "Ch-1.param_client<.sprache>";
-
-inline constexpr std::int32_t kMachineArrayLength = 64;
-inline constexpr std::int32_t kGroupStatusLength = 6;
-inline constexpr std::int32_t kGroupNameCount = 6;
 
 // base followed by index in decimal digits and ">".
 inline std::string indexed(std::string_view base, std::int32_t index) {

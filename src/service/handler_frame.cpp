@@ -17,17 +17,15 @@ void HandlerFrame::trace(std::string_view text, std::string_view suffix) {
     const std::int16_t system = vbBool(category_ == Trace::System);
     const std::int16_t data = vbBool(category_ == Trace::Data);
     if (!log_.writes(system, data, kFalse)) return;
-    const Clock& clock = log_.clock();
-    std::string line = clock.longTime() + " " + clock.shortDate() + " ";
+    std::string line = log_.clock().logStamp();
     line += text;
     line += suffix;
     log_.LogEintrag(line, kFalse, system, data, kFalse);
 }
 
 std::string HandlerFrame::faultText(const VbError& error) const {
-    const Clock& clock = log_.clock();
-    return clock.longTime() + " " + clock.shortDate() + " Fault " + std::to_string(error.number()) + "; " +
-           error.description() + "; " + error.source() + "; " + procedure_;
+    return log_.clock().logStamp() + "Fault " + std::to_string(error.number()) + "; " + error.description() +
+           "; " + error.source() + "; " + procedure_;
 }
 
 void HandlerFrame::fault(const VbError& error) {
@@ -44,9 +42,8 @@ namespace orvanta {
 
 void HandlerFrame::reportTextDatabaseFault(const VbError& error, std::string_view call) {
     log_.LogEintrag(faultText(error), kFalse, kFalse, kFalse, kTrue);
-    const Clock& clock = log_.clock();
-    log_.LogEintrag(clock.longTime() + " " + clock.shortDate() + " Fault " + std::to_string(error.number()) +
-                        "; Zervmdb.dll " + std::string(call) + " ; " + error.source() + "; " + procedure_,
+    log_.LogEintrag(log_.clock().logStamp() + "Fault " + std::to_string(error.number()) + "; Zervmdb.dll " +
+                        std::string(call) + " ; " + error.source() + "; " + procedure_,
                     kTrue, kFalse, kFalse, kTrue);
 }
 

@@ -4,8 +4,8 @@
 
 namespace orvanta {
 
-std::string plantFile(const std::string& base, std::string_view name) {
-    return findFileIgnoringCase(base + std::string(name));
+std::string plantFile(const std::string& base, PlantPath path) {
+    return findFileIgnoringCase(base + std::string(path.below_));
 }
 
 }  // namespace orvanta

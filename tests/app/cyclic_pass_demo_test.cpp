@@ -23,7 +23,7 @@ class DemoPlantPass : public ::testing::Test {
 protected:
     void SetUp() override {
         AlarmDefsEinlesen(alarms, engine, capture.log, kPlant, 5);
-        const LineDescription description = loadLineDescription(kPlant + std::string(kLineDescriptionFile));
+        const LineDescription description = loadLineDescription(plantFile(kPlant, kLineDescriptionFile));
         for (int slot = 0; slot < kLineMachineCount; ++slot) {
             const LineMachine& from = description.machines[static_cast<std::size_t>(slot)];
             MachineRecord& record = state.line.machines[static_cast<std::size_t>(slot)];

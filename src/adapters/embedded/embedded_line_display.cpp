@@ -216,9 +216,7 @@ bool EmbeddedLineDisplay::logs(LogCategory category) const {
 
 void EmbeddedLineDisplay::logLine(LogCategory category, const std::string& text) const {
     appendToLimitedLog(logPath_, logSizeKiB_,
-                       (category == LogCategory::System ? "S " : "D ") + clock_.longTime() + " " +
-                           clock_.shortDate() + " " + text,
-                       clock_);
+                       (category == LogCategory::System ? "S " : "D ") + clock_.logStamp() + text, clock_);
 }
 
 LinePicture EmbeddedLineDisplay::picture(const LanguageTable* languages) const {

@@ -109,10 +109,12 @@ std::int16_t EmbeddedVariables::store(Slot& slot, const Variant& value) {
     Variant converted = convertToDeclaredType(slot.name, slot.type, slot.elementCount, value);
     if (converted == slot.value) return 0;
     slot.value = std::move(converted);
-    mirror(static_cast<VariableId>(&slot - slots_.data()));
-    if (!slot.watches.empty()) {
+    const auto id = static_cast<VariableId>(&slot - slots_.data());
+    mirror(id);
+    if (const std::vector<WatchId>& watching = watches_.of(id); !watching.empty()) {
         auto changed = std::make_shared<const Variant>(slot.value);
-        for (WatchId watchId : slot.watches) post([this, watchId, changed] { deliver(watchId, *changed); });
+        for (WatchId watchId : watching)
+            post([this, watchId, changed] { watches_.deliver(watchId, *changed); });
     }
     return 0;
 }
@@ -123,32 +125,12 @@ ProcessVariables::WatchId EmbeddedVariables::watch(std::string_view name, Change
         throw VbError(kInvalidCall,
                       "Cannot watch process variable '" + std::string(name) + "': it is not in the catalogue",
                       kEmbeddedRuntimeSource);
-    const WatchId id = nextWatch_++;
-    watches_.emplace(id, Watch{found->second, std::make_shared<const ChangeHandler>(std::move(handler))});
-    slots_[found->second].watches.push_back(id);
-    return id;
+    return watches_.add(found->second, std::move(handler));
 }
 
-void EmbeddedVariables::unwatch(WatchId id) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end()) return;
-    std::erase(slots_[found->second.variable].watches, id);
-    watches_.erase(found);
-}
+void EmbeddedVariables::unwatch(WatchId id) { watches_.remove(id); }
 
-void EmbeddedVariables::deliver(WatchId id, const Variant& value) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end()) return;
-    // Held here, so that a handler that removes its own watch does not destroy itself while it runs.
-    const std::shared_ptr<const ChangeHandler> handler = found->second.handler;
-    if (*handler) (*handler)(value);
-}
-
-void EmbeddedVariables::post(std::function<void()> task) {
-    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) task();
-    });
-}
+void EmbeddedVariables::post(std::function<void()> task) { loop_.post(lifetime_.guard(std::move(task))); }
 
 void EmbeddedVariables::start(RuntimeEvents& events) {
     if (events_ != nullptr) return;

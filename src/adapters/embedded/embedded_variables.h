@@ -25,8 +25,10 @@
 
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 #include "ports/process_variables.h"
 #include "ports/variable_catalogue.h"
+#include "ports/watch_registry.h"
 
 namespace orvanta {
 
@@ -77,18 +79,11 @@ private:
         VariableType type = VariableType::Integer;
         std::int32_t elementCount = 0;
         Variant value;
-        std::vector<WatchId> watches;
-    };
-
-    struct Watch {
-        VariableId variable;
-        std::shared_ptr<const ChangeHandler> handler;
     };
 
     Slot& knownSlot(VariableId id);
     const Slot* find(std::string_view name) const;
     std::int16_t store(Slot& slot, const Variant& value);
-    void deliver(WatchId id, const Variant& value);
     // Posts task to the loop, to run only while this runtime still exists.
     void post(std::function<void()> task);
 
@@ -106,15 +101,14 @@ private:
     std::vector<Slot> slots_;
     std::vector<IntegerCell> integers_;
     std::unordered_map<std::string, VariableId, NameHash, std::equal_to<>> ids_;
-    std::unordered_map<WatchId, Watch> watches_;
-    WatchId nextWatch_ = 1;
+    WatchRegistry watches_;
 
     std::optional<StartFailure> failure_;
     ErrorReporter reportError_;
     RuntimeEvents* events_ = nullptr;
     bool stopped_ = false;
 
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 // The runtime for a plant: the built-in variables and those of the plant's kCatalogueFile. When the

@@ -90,11 +90,7 @@ void MqttConnection::onConnected(std::function<void()> handler) {
 
 void MqttConnection::onLost(std::function<void()> handler) { lostHandlers_.push_back(std::move(handler)); }
 
-void MqttConnection::post(std::function<void()> task) {
-    intake_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) task();
-    });
-}
+void MqttConnection::post(std::function<void()> task) { intake_.post(lifetime_.guard(std::move(task))); }
 
 void MqttConnection::report(std::string message) {
     post([this, message = std::move(message)] {
@@ -307,7 +303,7 @@ void MqttConnection::stop() {
     if (networkRunning_) mosquitto_loop_stop(client, false);
     networkRunning_ = false;
     mosquitto_destroy(client);
-    alive_.reset();
+    lifetime_.end();
 }
 
 void MqttConnection::resubscribe() {
@@ -497,10 +493,7 @@ void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* 
                 MOSQ_ERR_SUCCESS &&
             matches) {
             if (std::function<void()> work = subscription.decoder(topic, payload))
-                me.intake_.hand(topic, payload.size(),
-                                [alive = std::weak_ptr<int>(me.alive_), work = std::move(work)] {
-                                    if (!alive.expired()) work();
-                                });
+                me.intake_.hand(topic, payload.size(), me.lifetime_.guard(std::move(work)));
             return;
         }
     }

@@ -55,6 +55,7 @@
 #include "adapters/mqtt/mqtt_settings.h"
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -191,7 +192,7 @@ private:
     std::string reportedFailure_;
 
     MqttIntake intake_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace orvanta

@@ -32,9 +32,7 @@ void MqttIntake::append(Entry entry) {
     if (!waiting_.back().topic.empty()) newest_[waiting_.back().topic] = std::prev(waiting_.end());
     if (drainPosted_) return;
     drainPosted_ = true;
-    loop_.post([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) drain();
-    });
+    loop_.post(lifetime_.guard([this] { drain(); }));
 }
 
 void MqttIntake::hand(const std::string& topic, std::size_t bytes, std::function<void()> work) {
@@ -95,10 +93,7 @@ void MqttIntake::drain() {
             overloaded_ = beginReported_ = false;
         }
         drainPosted_ = !waiting_.empty();
-        if (drainPosted_)
-            loop_.post([this, alive = std::weak_ptr<int>(alive_)] {
-                if (!alive.expired()) drain();
-            });
+        if (drainPosted_) loop_.post(lifetime_.guard([this] { drain(); }));
     }
     if (begun) {
         calmTimer_->setEnabled(false);

@@ -36,6 +36,7 @@
 
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 
 namespace orvanta {
 
@@ -102,7 +103,7 @@ private:
     std::uint64_t episodeDropped_ = 0;
     std::unique_ptr<Timer> calmTimer_;
 
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace orvanta

@@ -49,21 +49,15 @@ MqttLineSource::MqttLineSource(MqttConnection& connection, ErrorReporter reportE
          {std::pair{"line/config", Kind::Config}, std::pair{"line/values", Kind::Values},
           std::pair{"line/online", Kind::Online}}) {
         // Runs on the network thread; this object is touched only by the work, on the loop, while it lives.
-        connection_.subscribe(
-            connection.topic(below), [this, kind = kind, alive = std::weak_ptr<int>(alive_)](
-                                         const std::string& topic, std::string_view payload) {
-                return std::function<void()>(
-                    [this, alive, message = decodeLineMessage(kind, topic, payload)]() mutable {
-                        if (!alive.expired()) received(message);
-                    });
-            });
+        connection_.subscribe(connection.topic(below), [this, kind = kind, token = lifetime_.token()](
+                                                           const std::string& topic,
+                                                           std::string_view payload) {
+            return std::function<void()>(token.guard(
+                [this, message = decodeLineMessage(kind, topic, payload)]() mutable { received(message); }));
+        });
     }
-    connection_.onLost([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) lost();
-    });
-    connection_.onConnected([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) displayPayload_.reset();
-    });
+    connection_.onLost(lifetime_.guard([this] { lost(); }));
+    connection_.onConnected(lifetime_.guard([this] { displayPayload_.reset(); }));
 }
 
 void MqttLineSource::start(LineSourceListener& listener) {

@@ -27,6 +27,7 @@
 #include "adapters/mqtt/mqtt_connection.h"
 #include "adapters/mqtt/report_throttle.h"
 #include "core/error_reporter.h"
+#include "core/lifetime.h"
 #include "linepicture/line_picture.h"
 #include "ports/line_source.h"
 
@@ -69,7 +70,7 @@ private:
     std::string configPayload_;
     std::string valuesPayload_;
     bool online_ = false;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 // Makes source publish display's picture at each DataUpdated(True) of the panel. display must be

@@ -47,19 +47,13 @@ MqttVariables::MqttVariables(EventLoop& loop, MqttConnection& connection, ErrorR
     }
     // The decoder runs on the network thread: it touches nothing of this object but through its work,
     // which runs on the loop only while this object lives.
-    connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, alive = std::weak_ptr<int>(alive_)](
+    connection_.subscribe(varsPrefix_ + "#", [this, prefix = varsPrefix_, token = lifetime_.token()](
                                                  const std::string& topic, std::string_view payload) {
-        return std::function<void()>(
-            [this, alive, message = decodeMessage(prefix, topic, payload)]() mutable {
-                if (!alive.expired()) received(message);
-            });
+        return std::function<void()>(token.guard(
+            [this, message = decodeMessage(prefix, topic, payload)]() mutable { received(message); }));
     });
-    connection_.onConnected([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) connected();
-    });
-    connection_.onSynchronised([this, alive = std::weak_ptr<int>(alive_)] {
-        if (!alive.expired()) synchronised();
-    });
+    connection_.onConnected(lifetime_.guard([this] { connected(); }));
+    connection_.onSynchronised(lifetime_.guard([this] { synchronised(); }));
 }
 
 MqttVariables::~MqttVariables() = default;
@@ -183,46 +177,21 @@ std::int16_t MqttVariables::store(Slot& target, const Variant& value) {
 void MqttVariables::change(Slot& target, Variant value) {
     if (target.value && *target.value == value) return;
     target.value = std::move(value);
-    if (target.watches.empty()) return;
-    for (WatchId watchId : target.watches) {
-        Watch& watch = watches_.at(watchId);
-        const bool waiting = watch.pending.has_value();
-        watch.pending = *target.value;
-        // One delivery per watch in the queue: it hands over whatever value is newest when it runs.
-        if (!waiting) post([this, watchId] { deliver(watchId); });
-    }
+    const auto id = static_cast<VariableId>(&target - slots_.data());
+    // One delivery per watch in the queue: it hands over whatever value is newest when it runs.
+    for (WatchId watchId : watches_.of(id))
+        if (watches_.hold(watchId, *target.value)) post([this, watchId] { watches_.deliverHeld(watchId); });
 }
 
 ProcessVariables::WatchId MqttVariables::watch(std::string_view name, ChangeHandler handler) {
     if (!validName(name)) throw invalidName(name);
     const VariableId variable = idOf(name);
-    const WatchId id = nextWatch_++;
-    watches_.emplace(id, Watch{variable, std::make_shared<const ChangeHandler>(std::move(handler)), {}});
-    slots_[variable].watches.push_back(id);
-    return id;
+    return watches_.add(variable, std::move(handler));
 }
 
-void MqttVariables::unwatch(WatchId id) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end()) return;
-    std::erase(slots_[found->second.variable].watches, id);
-    watches_.erase(found);
-}
+void MqttVariables::unwatch(WatchId id) { watches_.remove(id); }
 
-void MqttVariables::deliver(WatchId id) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end() || !found->second.pending) return;
-    const Variant value = std::move(*found->second.pending);
-    found->second.pending.reset();
-    const std::shared_ptr<const ChangeHandler> handler = found->second.handler;
-    if (*handler) (*handler)(value);
-}
-
-void MqttVariables::post(std::function<void()> task) {
-    loop_.post([alive = std::weak_ptr<int>(alive_), task = std::move(task)] {
-        if (!alive.expired()) task();
-    });
-}
+void MqttVariables::post(std::function<void()> task) { loop_.post(lifetime_.guard(std::move(task))); }
 
 void MqttVariables::received(VariableMessage& message) {
     const std::optional<VariableId> id = receivedId(message.name);

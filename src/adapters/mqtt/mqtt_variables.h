@@ -48,9 +48,11 @@
 #include "adapters/mqtt/report_throttle.h"
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "core/lifetime.h"
 #include "core/vb_error.h"
 #include "ports/process_variables.h"
 #include "ports/variable_catalogue.h"
+#include "ports/watch_registry.h"
 
 namespace orvanta {
 
@@ -108,12 +110,6 @@ private:
         std::optional<std::string> ownPayload;   // the payload, while the latest value is this client's write
         bool seen = false;                       // the broker sent it since the last connect
         bool used = false;                       // the panel resolved, watched, wrote or read it
-        std::vector<WatchId> watches;
-    };
-    struct Watch {
-        VariableId variable;
-        std::shared_ptr<const ChangeHandler> handler;
-        std::optional<Variant> pending;  // the newest value, while a delivery waits in the loop's queue
     };
 
     Slot& slot(VariableId id);
@@ -125,7 +121,6 @@ private:
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
-    void deliver(WatchId id);
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -145,8 +140,7 @@ private:
     // Loop thread only.
     std::vector<Slot> slots_;
     std::unordered_map<std::string, VariableId, NameHash, std::equal_to<>> ids_;
-    std::unordered_map<WatchId, Watch> watches_;
-    WatchId nextWatch_ = 1;
+    WatchRegistry watches_;
     std::size_t maxUnusedNames_ = kMaxUnusedNames;
     std::size_t unusedNames_ = 0;
     bool namesIgnored_ = false;  // since the last refetch
@@ -157,7 +151,7 @@ private:
     bool startDecided_ = false;
     bool stopped_ = false;
 
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Lifetime lifetime_;
 };
 
 }  // namespace orvanta

@@ -11,6 +11,7 @@
 
 #include "adapters/embedded/catalogue_file.h"
 #include "core/vb_error.h"
+#include "ports/line_display.h"
 #include "ports/variable_names.h"
 #include "support/manual_event_loop.h"
 
@@ -69,11 +70,11 @@ TEST_F(EmbeddedVariablesTest, HoldsEveryBuiltInVariableWithItsType) {
         EXPECT_EQ(runtime.ReadVariable(name), zeros64) << name;
     EXPECT_EQ(runtime.ReadVariable(kLiGStatus), Variant::integerArray(std::vector<std::int16_t>(6, 0)));
 
-    for (std::int32_t k = 0; k < kGroupNameCount; ++k)
+    for (std::int32_t k = 0; k < kLineSlotCount; ++k)
         EXPECT_EQ(runtime.ReadVariable(indexed(kLiGGrupNaBase, k)), Variant::text("")) << k;
     EXPECT_FALSE(runtime.knows(indexed(kLiGGrupNaBase, 6)));
     for (std::string_view base : {kLiPMaNameBase, kLiPCoNameBase, kLiSMessageBase, kLiSFontBase}) {
-        for (std::int32_t n = 0; n < kMachineArrayLength; ++n)
+        for (std::int32_t n = 0; n < kLineMachineCount; ++n)
             EXPECT_EQ(runtime.ReadVariable(indexed(base, n)), Variant::text("")) << base << n;
         EXPECT_FALSE(runtime.knows(indexed(base, 64))) << base;
     }

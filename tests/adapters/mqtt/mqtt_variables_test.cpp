@@ -16,6 +16,7 @@
 #include "adapters/mqtt/mqtt_payload.h"
 #include "core/system_event_loop.h"
 #include "linebridge/line_bridge.h"
+#include "ports/line_display.h"
 #include "ports/variable_names.h"
 #include "support/broker_test.h"
 #include "support/log_capture.h"
@@ -386,7 +387,7 @@ TEST_F(MqttVariablesTest, OnAFreshBrokerThePanelsOwnVariablesStartFromTheCatalog
 
     EXPECT_EQ(capture.linesStartingWith("F "), std::vector<std::string>{});
     const auto machines = [](std::vector<std::int16_t> first) {
-        first.resize(static_cast<std::size_t>(vars::kMachineArrayLength), 0);
+        first.resize(static_cast<std::size_t>(kLineMachineCount), 0);
         return first;
     };
     for (const auto& [name, elements] : std::vector<std::pair<std::string_view, std::vector<std::int16_t>>>{
