@@ -156,6 +156,17 @@ TEST_F(CyclicPassTest, WithoutAlarmsTheFirstPassPublishesNothingAndShowsEveryOwn
                                                          "D 14:03:07 07.12.2026 TimerDaten_Timer En "}));
 }
 
+// The main form makes its pass once the definitions are read: the pass it makes is ready to run.
+TEST_F(CyclicPassTest, APassMadeAfterTheDefinitionsAreReadNeedsNoFurtherPreparation) {
+    add({1, 1, "M1", 0, 5, 11});
+    slot(0, 1);
+    setBits("M1", 1);
+    CyclicPass fresh{state, alarms, variables, display, VisuText, capture.log, TimerDaten};
+    fresh.TimerDaten_Timer();
+    EXPECT_EQ(published(), (std::vector<std::string>{"li_l_fault>=11", "li_l_alarmno>=1011", "li_l_alarmt>=2",
+                                                     "li_l_sensor1>=0", "li_l_sensor2>=1", "li_l_neu>=1"}));
+}
+
 TEST_F(CyclicPassTest, TheHighestPriorityWinsAndTheLowestMachineOnATie) {
     add({1, 1, "M1", 0, 5, 11});
     add({1, 2, "M2", 0, 5, 21});
