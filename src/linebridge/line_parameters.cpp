@@ -163,12 +163,13 @@ public:
     }
 
     void groupNamesOut() {
+        // Checked access: the slots are 1-based here and 0-based in the names, an easy place to be one off.
         for (int k = 0; k < kLineSlotCount; ++k) {
-            const GroupRecord& group = records_.groups[at(k + 1)];
-            SentGroupRecord& sent = records_.sentGroups[at(k + 1)];
+            const GroupRecord& group = records_.groups.at(at(k + 1));
+            SentGroupRecord& sent = records_.sentGroups.at(at(k + 1));
             if (group.name != sent.name) {
                 frame_.step([&] {
-                    variables_.WriteVariable(elementNames().grupna[at(k)], Variant::text(group.name));
+                    variables_.WriteVariable(elementNames().grupna.at(at(k)), Variant::text(group.name));
                     sent.name = group.name;
                     records_.changes.groupsChanged = kTrue;
                 });
