@@ -19,8 +19,8 @@ void Panel::start() { start_.Form_Load(parts_.appPath); }
 void Panel::showCentral() {
     if (!central_) {
         central_ = std::make_unique<OrvantaCentral>(
-            CentralComponents{parts_.loop, parts_.variables, parts_.line, parts_.centralView, parts_.clock,
-                              parts_.databases, ini_, parts_.windows, parts_.appPath,
+            CentralComponents{parts_.loop, parts_.variables, parts_.lineDisplay, parts_.centralView,
+                              parts_.clock, parts_.databases, ini_, parts_.windows, parts_.appPath,
                               [this] { start_.show(); }, [this] { start_.stopRuntime(); }, parts_.report});
         if (centralCreated_) centralCreated_(*central_);
     }

@@ -24,7 +24,7 @@ struct PanelParts {
     EventLoop& loop;
     ProcessVariables& variables;
     RuntimeControl& runtime;
-    LineDisplay& line;
+    LineDisplay& lineDisplay;
     StartFormView& startView;
     CentralFormView& centralView;
     MessageBoxes& messages;

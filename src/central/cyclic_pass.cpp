@@ -37,7 +37,7 @@ CyclicPass::CyclicPass(CentralState& state, const AlarmDefinitions& alarms, Proc
     : state_(state),
       alarms_(alarms),
       variables_(variables),
-      line_(BrenkoLineOCX),
+      BrenkoLineOCX_(BrenkoLineOCX),
       VisuText_(VisuText),
       log_(log),
       TimerDaten_(TimerDaten) {
@@ -143,7 +143,7 @@ void CyclicPass::TimerDaten_Timer() {
         ++slot;
     }
 
-    frame.step([&] { line_.DataUpdated(true); });
+    frame.step([&] { BrenkoLineOCX_.DataUpdated(true); });
     frame.step([&] { TimerDaten_.setEnabled(true); });
 }
 
@@ -212,9 +212,10 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
     const auto index = static_cast<std::int16_t>(slot);
     const std::int16_t number = machine.number;
     if (machine.textFlag != 0) {
-        frame.step([&] { line_.PutMachineText(index, ""); });
-        frame.step([&] { line_.PutMachineLanguage(index, language); });
-        frame.step([&] { line_.PutMachineStatus(index, readInteger(machineStatusVariable(number))); });
+        frame.step([&] { BrenkoLineOCX_.PutMachineText(index, ""); });
+        frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
+        frame.step(
+            [&] { BrenkoLineOCX_.PutMachineStatus(index, readInteger(machineStatusVariable(number))); });
         return;
     }
     if (number < 1 || number > kAlarmMachines) {
@@ -226,15 +227,15 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
     }
     const AlarmDef& alarm = *shown[static_cast<std::size_t>(number)];
     if (alarm.AnzeigeStatus == 0) {
-        frame.step([&] { line_.PutMachineText(index, ""); });
-        frame.step([&] { line_.PutMachineLanguage(index, language); });
-        frame.step([&] { line_.PutMachineStatus(index, 1); });
+        frame.step([&] { BrenkoLineOCX_.PutMachineText(index, ""); });
+        frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
+        frame.step([&] { BrenkoLineOCX_.PutMachineStatus(index, 1); });
         return;
     }
     if (state_.VisuTextFehler == 0) fetchText(frame, slot, alarm, language);
-    if (state_.VisuTextFehler == kTrue) frame.step([&] { line_.PutMachineText(index, "Error"); });
-    frame.step([&] { line_.PutMachineLanguage(index, language); });
-    frame.step([&] { line_.PutMachineStatus(index, alarm.AnzeigeStatus); });
+    if (state_.VisuTextFehler == kTrue) frame.step([&] { BrenkoLineOCX_.PutMachineText(index, "Error"); });
+    frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
+    frame.step([&] { BrenkoLineOCX_.PutMachineStatus(index, alarm.AnzeigeStatus); });
 }
 
 // Fetching the text and handing it on is one statement with a fault handling of its own: once the text
@@ -242,8 +243,8 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
 void CyclicPass::fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language) {
     try {
         const std::int32_t languageId = narrowToLong(roundHalfEven(language));
-        line_.PutMachineText(static_cast<std::int16_t>(slot),
-                             VisuText_.use().GetText(languageId, alarm.AlarmText, 0));
+        BrenkoLineOCX_.PutMachineText(static_cast<std::int16_t>(slot),
+                                      VisuText_.use().GetText(languageId, alarm.AlarmText, 0));
     } catch (...) {
         state_.VisuTextFehler = kTrue;
         frame.reportTextDatabaseFault(VbError::current("Orvanta"), "GetText");

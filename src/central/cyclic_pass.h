@@ -64,7 +64,7 @@ private:
     CentralState& state_;
     const AlarmDefinitions& alarms_;
     ProcessVariables& variables_;
-    LineDisplay& line_;
+    LineDisplay& BrenkoLineOCX_;
     TextDatabaseHandle& VisuText_;
     ProgramLog& log_;
     Timer& TimerDaten_;

@@ -28,7 +28,7 @@ LineBridge::LineBridge(LineRecords& records, const JumpFlags& jumps, const Langu
       jumps_(jumps),
       languages_(languages),
       variables_(variables),
-      line_(BrenkoLineOCX),
+      BrenkoLineOCX_(BrenkoLineOCX),
       log_(log) {}
 
 }  // namespace orvanta

@@ -39,7 +39,7 @@ private:
     const JumpFlags& jumps_;
     const LanguageTable& languages_;
     ProcessVariables& variables_;
-    LineDisplay& line_;
+    LineDisplay& BrenkoLineOCX_;
     ProgramLog& log_;
 };
 

@@ -68,12 +68,16 @@ std::int16_t oneOrZero(std::int16_t flag) { return flag != 0 ? 1 : 0; }
 class ParameterPass {
 public:
     ParameterPass(HandlerFrame& frame, LineRecords& records, const LanguageTable& languages,
-                  ProcessVariables& variables, LineDisplay& line)
-        : frame_(frame), records_(records), languages_(languages), variables_(variables), line_(line) {}
+                  ProcessVariables& variables, LineDisplay& BrenkoLineOCX)
+        : frame_(frame),
+          records_(records),
+          languages_(languages),
+          variables_(variables),
+          BrenkoLineOCX_(BrenkoLineOCX) {}
 
     void font() {
         DisplayFont& font = records_.font;
-        frame_.step([&] { font.languageId = line_.LanguageId(); });
+        frame_.step([&] { font.languageId = BrenkoLineOCX_.LanguageId(); });
         if (font.languageId < 1) font.languageId = kFallbackLanguage;
         // The lookup logs its own faults and never throws.
         const std::int16_t index = SucheFont(languages_, font.languageId, frame_.procedure(), frame_.log());
@@ -99,7 +103,7 @@ public:
         for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
             MachineRecord& machine = records_.machines[at(m)];
             MachineRecord& sent = records_.sentMachines[at(m)];
-            frame_.step([&] { machine.enabled = vbBool(line_.MachineEnabled(m)); });
+            frame_.step([&] { machine.enabled = vbBool(BrenkoLineOCX_.MachineEnabled(m)); });
             if (machine.enabled != sent.enabled) {
                 sent.enabled = machine.enabled;
                 records_.changes.parametersChanged = kTrue;
@@ -111,16 +115,16 @@ public:
         for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
             MachineRecord& machine = records_.machines[at(m)];
             if (machine.enabled == kTrue) {
-                frame_.step([&] { machine.coName = line_.MachineCoName(m); });
-                frame_.step([&] { machine.number = line_.MachineNumber(m); });
-                frame_.step([&] { machine.remote = vbBool(line_.MachineRemote(m)); });
-                frame_.step([&] { machine.textFlag = vbBool(line_.MachineTextFlag(m)); });
-                frame_.step([&] { machine.name = line_.MachineName(m); });
-                frame_.step([&] { machine.symbol = line_.MachineSymbol(m); });
-                frame_.step([&] { machine.foreign = vbBool(line_.MachineForeign(m)); });
-                frame_.step([&] { machine.group = line_.MachineGroup(m); });
+                frame_.step([&] { machine.coName = BrenkoLineOCX_.MachineCoName(m); });
+                frame_.step([&] { machine.number = BrenkoLineOCX_.MachineNumber(m); });
+                frame_.step([&] { machine.remote = vbBool(BrenkoLineOCX_.MachineRemote(m)); });
+                frame_.step([&] { machine.textFlag = vbBool(BrenkoLineOCX_.MachineTextFlag(m)); });
+                frame_.step([&] { machine.name = BrenkoLineOCX_.MachineName(m); });
+                frame_.step([&] { machine.symbol = BrenkoLineOCX_.MachineSymbol(m); });
+                frame_.step([&] { machine.foreign = vbBool(BrenkoLineOCX_.MachineForeign(m)); });
+                frame_.step([&] { machine.group = BrenkoLineOCX_.MachineGroup(m); });
                 for (std::int16_t slot = 1; slot <= kLineSlotCount; ++slot)
-                    frame_.step([&] { machine.slots[at(slot)] = line_.MachineGroupSlot(slot, m); });
+                    frame_.step([&] { machine.slots[at(slot)] = BrenkoLineOCX_.MachineGroupSlot(slot, m); });
             } else {
                 machine.name.clear();
                 machine.coName.clear();
@@ -129,7 +133,7 @@ public:
                 machine.symbol = 0;
                 machine.textFlag = kFalse;
                 machine.group = kNoGroup;
-                frame_.step([&] { machine.foreign = vbBool(line_.MachineForeign(m)); });
+                frame_.step([&] { machine.foreign = vbBool(BrenkoLineOCX_.MachineForeign(m)); });
                 for (int slot = 1; slot <= kLineSlotCount; ++slot) machine.slots[at(slot)] = kNoGroup;
             }
         }
@@ -145,7 +149,7 @@ public:
 
     void groupNames() {
         for (std::int16_t g = 0; g < kLineGroupCount; ++g)
-            frame_.step([&] { groupNames_[at(g)] = line_.GroupName(g); });
+            frame_.step([&] { groupNames_[at(g)] = BrenkoLineOCX_.GroupName(g); });
     }
 
     void displayGroups(const MachineRecord& reference) {
@@ -279,7 +283,7 @@ private:
     LineRecords& records_;
     const LanguageTable& languages_;
     ProcessVariables& variables_;
-    LineDisplay& line_;
+    LineDisplay& BrenkoLineOCX_;
     // Fetched anew on every pass; a name that cannot be fetched stays empty.
     std::array<std::string, kLineGroupCount> groupNames_;
 };
@@ -288,7 +292,7 @@ private:
 
 void LineBridge::LinienParaAufbereiten(const std::string& callerName) {
     HandlerFrame frame(log_, callerName + ".LinienParaAufbereiten", Trace::Data);
-    ParameterPass pass(frame, records_, languages_, variables_, line_);
+    ParameterPass pass(frame, records_, languages_, variables_, BrenkoLineOCX_);
     pass.font();
     pass.enabled();
     pass.machineDetails();

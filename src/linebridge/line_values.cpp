@@ -38,7 +38,7 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
         // rather than taking those of the machine before it.
         // The character set last: one too large for 16 bits keeps the font.
         frame.step([&] {
-            std::int32_t language = line_.MachineLanguageId(m);
+            std::int32_t language = BrenkoLineOCX_.MachineLanguageId(m);
             const LanguageRecord& entry = languages_.at(SucheFont(languages_, language, traceName, log_));
             record.fontName = entry.FontName;
             record.charset = narrowToInteger(entry.CharSet);
@@ -56,9 +56,9 @@ void LineBridge::LinienWerteAufbereiten(const std::string& callerName) {
     for (std::int16_t m = 0; m < kLineMachineCount; ++m) {
         if (!foreignAndEnabled(m)) continue;
         MachineValueRecord& record = values[static_cast<std::size_t>(m)];
-        frame.step([&] { record.rawStatus = line_.MachineStatus(m); });
+        frame.step([&] { record.rawStatus = BrenkoLineOCX_.MachineStatus(m); });
         record.priority = StatusPriority(record.rawStatus, record.priority);
-        frame.step([&] { record.message = line_.MachineMessage(m); });
+        frame.step([&] { record.message = BrenkoLineOCX_.MachineMessage(m); });
     }
     WholeArray statuses(frame, variables_, vars::kLiSStatus);
     for (int m = 0; m < kLineMachineCount; ++m) {
