@@ -106,28 +106,40 @@ void CyclicPass::TimerDaten_Timer() {
     const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     std::array<const AlarmDef*, kAlarmMachines + 1> maschinenAlarm;
     maschinenAlarm.fill(&kNoAlarm);
+    outcome_.shown.fill({});
     for (int m = 1; m <= machines; ++m) {
         const auto at = static_cast<std::size_t>(m);
-        if (auswahl1[at] != 0)
+        const auto machine = static_cast<std::int16_t>(m);
+        if (auswahl1[at] != 0) {
             maschinenAlarm[at] = &alarms_.AlarmTabelle1.at(m, auswahl1[at]);
-        else if (auswahl2[at] != 0)
+            outcome_.shown[at] = {maschinenAlarm[at], 1, machine};
+        } else if (auswahl2[at] != 0) {
             maschinenAlarm[at] = &alarms_.AlarmTabelle2.at(m, auswahl2[at]);
+            outcome_.shown[at] = {maschinenAlarm[at], 2, machine};
+        }
     }
     // The line's alarm: the fault of highest priority, the lowest machine on a tie; without a fault the
     // same among the table 3 selections. Table 2 never supplies it.
     const AlarmDef* linienAlarm = &kNoLineAlarm;
+    outcome_.lineAlarm = {};
     for (int m = 1; m <= machines; ++m) {
         const auto at = static_cast<std::size_t>(m);
         if (auswahl1[at] == 0) continue;
         const AlarmDef& candidate = alarms_.AlarmTabelle1.at(m, auswahl1[at]);
-        if (candidate.Priority > linienAlarm->Priority) linienAlarm = &candidate;
+        if (candidate.Priority > linienAlarm->Priority) {
+            linienAlarm = &candidate;
+            outcome_.lineAlarm = {linienAlarm, 1, static_cast<std::int16_t>(m)};
+        }
     }
     if (linienAlarm->AnzeigeStatus == -2) {
         for (int m = 1; m <= machines; ++m) {
             const auto at = static_cast<std::size_t>(m);
             if (auswahl3[at] == 0) continue;
             const AlarmDef& candidate = alarms_.AlarmTabelle3.at(m, auswahl3[at]);
-            if (candidate.Priority > linienAlarm->Priority) linienAlarm = &candidate;
+            if (candidate.Priority > linienAlarm->Priority) {
+                linienAlarm = &candidate;
+                outcome_.lineAlarm = {linienAlarm, 3, static_cast<std::int16_t>(m)};
+            }
         }
     }
 
@@ -135,8 +147,12 @@ void CyclicPass::TimerDaten_Timer() {
                         linienAlarm->Type == LetzterLinienAlarm_.Type &&
                         linienAlarm->Sensor2 == LetzterLinienAlarm_.Sensor2;
     if (!echoed) publish(frame, *linienAlarm);
+    outcome_.linePublished = !echoed;
+    outcome_.lineEchoed = echoed;
 
     const double language = val(state_.Sprache);
+    outcome_.slotStatus.fill(PassOutcome::kNotFed);
+    for (std::string& text : outcome_.shownText) text.clear();
     int slot = 0;
     for (const MachineRecord& machine : state_.line.machines) {
         if (machine.foreign == 0 && machine.enabled == kTrue) feedSlot(frame, slot, maschinenAlarm, language);
@@ -145,6 +161,7 @@ void CyclicPass::TimerDaten_Timer() {
 
     frame.step([&] { BrenkoLineOCX_.DataUpdated(true); });
     frame.step([&] { TimerDaten_.setEnabled(true); });
+    if (observer_ != nullptr) observer_->passCompleted(outcome_, state_.line);
 }
 
 void CyclicPass::seed(const AlarmTable& table, Selection& selection, std::int16_t machine,
@@ -214,8 +231,11 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
     if (machine.textFlag != 0) {
         frame.step([&] { BrenkoLineOCX_.PutMachineText(index, ""); });
         frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
-        frame.step(
-            [&] { BrenkoLineOCX_.PutMachineStatus(index, readInteger(machineStatusVariable(number))); });
+        frame.step([&] {
+            const std::int16_t status = readInteger(machineStatusVariable(number));
+            BrenkoLineOCX_.PutMachineStatus(index, status);
+            outcome_.slotStatus[static_cast<std::size_t>(slot)] = status;
+        });
         return;
     }
     if (number < 1 || number > kAlarmMachines) {
@@ -230,21 +250,34 @@ void CyclicPass::feedSlot(HandlerFrame& frame, int slot,
         frame.step([&] { BrenkoLineOCX_.PutMachineText(index, ""); });
         frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
         frame.step([&] { BrenkoLineOCX_.PutMachineStatus(index, 1); });
+        outcome_.slotStatus[static_cast<std::size_t>(slot)] = 1;
         return;
     }
-    if (state_.VisuTextFehler == 0) fetchText(frame, slot, alarm, language);
-    if (state_.VisuTextFehler == kTrue) frame.step([&] { BrenkoLineOCX_.PutMachineText(index, "Error"); });
+    if (state_.VisuTextFehler == 0) fetchText(frame, slot, number, alarm, language);
+    if (state_.VisuTextFehler == kTrue) {
+        frame.step([&] { BrenkoLineOCX_.PutMachineText(index, "Error"); });
+        noteShownText(number, "Error");
+    }
     frame.step([&] { BrenkoLineOCX_.PutMachineLanguage(index, language); });
     frame.step([&] { BrenkoLineOCX_.PutMachineStatus(index, alarm.AnzeigeStatus); });
+    outcome_.slotStatus[static_cast<std::size_t>(slot)] = alarm.AnzeigeStatus;
+}
+
+// A machine shown in several slots: its first slot's text stands for it.
+void CyclicPass::noteShownText(std::int16_t number, const std::string& text) {
+    std::string& shown = outcome_.shownText[static_cast<std::size_t>(number)];
+    if (shown.empty()) shown = text;
 }
 
 // Fetching the text and handing it on is one statement with a fault handling of its own: once the text
 // database has failed it is not asked again, and every alarmed slot shows "Error".
-void CyclicPass::fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language) {
+void CyclicPass::fetchText(HandlerFrame& frame, int slot, std::int16_t number, const AlarmDef& alarm,
+                           double language) {
     try {
         const std::int32_t languageId = narrowToLong(roundHalfEven(language));
-        BrenkoLineOCX_.PutMachineText(static_cast<std::int16_t>(slot),
-                                      VisuText_.use().GetText(languageId, alarm.AlarmText, 0));
+        const std::string text = VisuText_.use().GetText(languageId, alarm.AlarmText, 0);
+        BrenkoLineOCX_.PutMachineText(static_cast<std::int16_t>(slot), text);
+        noteShownText(number, text);
     } catch (...) {
         state_.VisuTextFehler = kTrue;
         frame.reportTextDatabaseFault(VbError::current("Orvanta"), "GetText");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "central/central_state.h"
+#include "central/pass_outcome.h"
 #include "core/event_loop.h"
 #include "ports/line_display.h"
 #include "ports/process_variables.h"
@@ -37,6 +38,10 @@ public:
 
     const AlarmDef& LetzterLinienAlarm() const { return LetzterLinienAlarm_; }
 
+    // Told the outcome at the end of every pass; none by default.
+    void observe(HistoryObserver* observer) { observer_ = observer; }
+    const PassOutcome& outcome() const { return outcome_; }
+
 private:
     // What the scan needs of an entry, without its texts. The mask has the entry's bit set, or none for a
     // bit number outside 0..15.
@@ -58,7 +63,9 @@ private:
     ProcessVariables::VariableId machineStatusVariable(std::int16_t number);
     void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,
                   double language);
-    void fetchText(HandlerFrame& frame, int slot, const AlarmDef& alarm, double language);
+    void fetchText(HandlerFrame& frame, int slot, std::int16_t number, const AlarmDef& alarm,
+                   double language);
+    void noteShownText(std::int16_t number, const std::string& text);
     std::int16_t readInteger(ProcessVariables::VariableId variable);
 
     CentralState& state_;
@@ -78,6 +85,8 @@ private:
     std::unordered_map<std::int16_t, ProcessVariables::VariableId> machineStatus_;  // by machine number
 
     AlarmDef LetzterLinienAlarm_;
+    PassOutcome outcome_;
+    HistoryObserver* observer_ = nullptr;
 };
 
 }  // namespace orvanta

@@ -33,6 +33,7 @@ OrvantaCentral::OrvantaCentral(const CentralComponents& components)
       bridge_(state_.line, state_.jumps, languages_, components.variables, components.BrenkoLineOCX, log_),
       pass_(state_, alarms_, components.variables, components.BrenkoLineOCX, VisuText_, log_, TimerDaten) {
     components_.BrenkoLineOCX.subscribe(*this);
+    pass_.observe(components.history);
     watchVariables();
 }
 
@@ -302,16 +303,19 @@ void OrvantaCentral::BrenkoLineOCX_Connect(std::int16_t connected) {
         frame.step([&] { variables.WriteVariable(vars::kLiClientOk, Variant::integer(0)); });
         frame.step([&] { bridge_.LinienParaAufbereiten("BrenkoLineOCX_Connect"); });
     }
+    if (components_.history != nullptr) components_.history->lineConnected(connected == kTrue);
 }
 
 void OrvantaCentral::BrenkoLineOCX_NewLineParameter() {
     HandlerFrame frame(log_, "BrenkoLineOCX_NewLineParameter", Trace::Data);
     frame.step([&] { bridge_.LinienParaAufbereiten("BrenkoLineOCX_NewLineParameter"); });
+    if (components_.history != nullptr) components_.history->lineChanged(state_.line);
 }
 
 void OrvantaCentral::BrenkoLineOCX_NewLineData() {
     HandlerFrame frame(log_, "BrenkoLineOCX_NewLineData", Trace::Data);
     frame.step([&] { bridge_.LinienWerteAufbereiten("BrenkoLineOCX_NewLineData"); });
+    if (components_.history != nullptr) components_.history->lineChanged(state_.line);
 }
 
 }  // namespace orvanta

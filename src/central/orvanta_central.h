@@ -48,6 +48,7 @@ struct CentralComponents {
     std::function<void()> showStartForm;  // the program end returns to it before this form goes
     std::function<void()> stopRuntime;    // the program end's last step; the process ends on its stop
     ErrorReporter report;                 // problems before the log is known
+    HistoryObserver* history = nullptr;   // told the pass's and the bridge's results; none without history
 };
 
 class OrvantaCentral : public LineDisplayEvents {

@@ -1,5 +1,6 @@
 #include "central/cyclic_pass.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,6 +16,7 @@ namespace {
 
 using namespace orvanta::testing;
 using Access = RecordingVariables::Access;
+using ::testing::ElementsAre;
 
 // Texts as "<key>/<language>" (and "/<flags>" unless they are 0), or a failure of the component once
 // asked to.
@@ -312,6 +314,80 @@ TEST_F(CyclicPassTest, WarningsShowOnTheirMachineWhileTheLineAlarmComesFromTable
               (std::vector<std::string>{"PutMachineText(1, \"T60/1031\")", "PutMachineLanguage(1, 1031)",
                                         "PutMachineStatus(1, 4)"}));
     EXPECT_EQ(published().front(), "li_l_fault>=60");
+}
+
+// What the pass decided, as an observer is told it: "machine:table:fault" per machine 1..5, the line's
+// alarm, the handshake, the texts and the status of each fed slot.
+std::string describe(const PassOutcome& outcome) {
+    std::string text;
+    const auto choice = [](const PassOutcome::Choice& c) {
+        return c.alarm == nullptr ? std::string("-")
+                                  : std::to_string(c.machine) + ":" + std::to_string(c.table) + ":" +
+                                        std::to_string(c.alarm->Fault);
+    };
+    for (std::size_t m = 1; m <= kAlarmMachines; ++m)
+        text += choice(outcome.shown[m]) + "'" + outcome.shownText[m] + "' ";
+    text += "line " + choice(outcome.lineAlarm) + (outcome.linePublished ? " published" : "") +
+            (outcome.lineEchoed ? " echoed" : "") + " |";
+    for (std::size_t slot = 0; slot < outcome.slotStatus.size(); ++slot)
+        if (outcome.slotStatus[slot] != PassOutcome::kNotFed)
+            text += " " + std::to_string(slot) + "=" + std::to_string(outcome.slotStatus[slot]);
+    return text;
+}
+
+struct CountingObserver : HistoryObserver {
+    void passCompleted(const PassOutcome& outcome, const LineRecords& line) noexcept override {
+        seen.push_back(describe(outcome));
+        lastLine = &line;
+    }
+    void lineChanged(const LineRecords&) noexcept override {}
+    void lineConnected(bool) noexcept override {}
+    std::vector<std::string> seen;
+    const LineRecords* lastLine = nullptr;
+};
+
+// The observer is told the results after the pass's writes and changes none of them.
+TEST_F(CyclicPassTest, AnObserverIsToldWhatThePassDecidedAndTheWritesStayTheSame) {
+    add({1, 1, "F1", 0, 5, 11});
+    add({2, 2, "W", 3, 9, 40, 8, 2});
+    add({3, 4, "W4", 0, 6, 47, 18, 4});
+    slot(0, 1);
+    slot(1, 2);
+    slot(2, 3, true);
+    slot(3, 1);
+    slot(4, 4, false, true, true);
+    slot(5, 4);
+    setBits("F1", 1);
+    setBits("W", 8);
+    setBits("W4", 1);
+    const auto writesOf = [&] {
+        runPass();
+        std::vector<std::string> writes = display.writes();
+        for (const std::string& line : published()) writes.push_back(line);
+        return writes;
+    };
+    const std::vector<std::string> unobserved = writesOf();
+    CountingObserver observer;
+    pass.observe(&observer);
+    EXPECT_EQ(writesOf(), unobserved);
+    EXPECT_THAT(
+        observer.seen,
+        ElementsAre("1:1:11'T11/1031' 2:2:40'T40/1031' -'' -'' -'' line 1:1:11 published | 0=4 1=2 2=30 "
+                    "3=4 5=1"));
+    EXPECT_EQ(observer.lastLine, &state.line);
+
+    // Without a fault the table 3 message leads; echoed, nothing is written. A failed text database
+    // shows "Error".
+    setBits("F1", 0);
+    visualisation(3, 47, 4);
+    texts->failing = true;
+    runPass();
+    runPass();
+    EXPECT_TRUE(published().empty());
+    EXPECT_THAT(observer.seen,
+                ElementsAre(observer.seen[0],
+                            "-'' 2:2:40'Error' -'' -'' -'' line 4:3:47 published | 0=1 1=2 2=30 3=1 5=1",
+                            "-'' 2:2:40'Error' -'' -'' -'' line 4:3:47 echoed | 0=1 1=2 2=30 3=1 5=1"));
 }
 
 TEST_F(CyclicPassTest, AWarningReportedWithStatus3IsSeededInTablesTwoAndThreeSeparately) {

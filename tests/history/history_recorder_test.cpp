@@ -1,0 +1,165 @@
+#include "history/history_recorder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/manual_event_loop.h"
+#include "support/recording_history.h"
+
+namespace orvanta {
+namespace {
+
+using namespace orvanta::testing;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr history::Millis kEpoch = 1'800'000'000'000;  // the wall clock when the loop's clock reads 0
+
+AlarmDef alarm(std::int16_t fault, std::int16_t priority, std::int16_t status) {
+    AlarmDef def;
+    def.Fault = fault;
+    def.Ident = static_cast<std::int16_t>(fault + 1000);
+    def.Priority = priority;
+    def.AnzeigeStatus = status;
+    def.AlarmText = "T" + std::to_string(fault);
+    return def;
+}
+
+class HistoryRecorderTest : public ::testing::Test {
+protected:
+    HistoryRecorderTest() {
+        // Slot 0 is own machine 1, slot 1 own machine 2 (status from its variable), slot 2 foreign.
+        machine(0, "Filler", 1, false);
+        machine(1, "Capper", 2, false);
+        line.machines[1].textFlag = kTrue;
+        machine(2, "Labeller", 0, true);
+        line.values[2].rawStatus = 1;
+        line.values[2].message = "label roll";
+        line.lineStatus = 1;
+    }
+
+    void machine(std::size_t slot, const char* name, std::int16_t number, bool foreign) {
+        line.machines[slot].name = name;
+        line.machines[slot].number = number;
+        line.machines[slot].enabled = kTrue;
+        line.machines[slot].foreign = vbBool(foreign);
+    }
+
+    // A pass after ms more: machine 1 shows shown1 (table 1 when a fault, else 2), the line alarm is
+    // lineAlarm of table lineTable on machine lineMachine; slots 0 and 1 get their statuses.
+    void pass(std::int64_t ms, const AlarmDef* shown1, std::int16_t table1, const AlarmDef* lineAlarm,
+              std::int16_t lineTable, bool published, bool echoed, std::int16_t status0,
+              std::int16_t status1) {
+        loop.advance(ms);
+        PassOutcome outcome;
+        outcome.slotStatus.fill(PassOutcome::kNotFed);
+        if (shown1 != nullptr) {
+            outcome.shown[1] = {shown1, table1, 1};
+            outcome.shownText[1] = shown1->AlarmText + "/1031";
+        }
+        if (lineAlarm != nullptr) outcome.lineAlarm = {lineAlarm, lineTable, 1};
+        outcome.linePublished = published;
+        outcome.lineEchoed = echoed;
+        outcome.slotStatus[0] = status0;
+        outcome.slotStatus[1] = status1;
+        recorder.passCompleted(outcome, line);
+    }
+
+    ManualEventLoop loop;
+    RecordingHistory sink;
+    LineRecords line;
+    HistoryRecorder recorder{sink, loop, [this] { return kEpoch + loop.nowMs(); }, {"Pelmar", 60}};
+};
+
+TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughARun) {
+    const AlarmDef fault = alarm(7, 50, 4);
+    const AlarmDef warning = alarm(9, 20, 2);
+    const AlarmDef leading = alarm(11, 5, 3);
+    const std::string run = std::to_string(kEpoch);
+
+    recorder.passCompleted(PassOutcome{}, line);  // before the start: nothing
+    recorder.start();
+    // A fault on machine 1, published as the line's alarm; one second later echoed.
+    pass(500, &fault, 1, &fault, 1, true, false, 4, 31);
+    pass(1000, &fault, 1, &fault, 1, false, true, 4, 31);
+    EXPECT_THAT(sink.take(), ElementsAre("run " + run + " Pelmar 60 @1800000000000",
+                                         "raised 1 m1 t1 i1007 f7 T7 'T7/1031' p50 s4 @1800000000500",
+                                         "published 1 @1800000000500",
+                                         "state 2 slot0 Filler own s4 'T7/1031' @1800000000500",
+                                         "state 3 slot1 Capper own s31 '' @1800000000500",
+                                         "state 4 slot2 Labeller foreign s1 '' @1800000000500",
+                                         "state 5 slot-1 Pelmar own s1 '' @1800000000500",
+                                         "alive @1800000001000", "echoed 1 @1800000001500"));
+
+    // The fault goes, a warning follows; a table 3 message leads the line, already echoed when chosen;
+    // the foreign machine stops with its message; the line's status follows.
+    line.values[2].rawStatus = 4;
+    line.lineStatus = 4;
+    recorder.lineChanged(line);
+    pass(300, &warning, 2, &leading, 3, false, true, 2, 31);
+    EXPECT_THAT(
+        sink.take(),
+        ElementsAre("state-end 4 @1800000001500",
+                    "state 6 slot2 Labeller foreign s4 'label roll' @1800000001500",
+                    "state-end 5 @1800000001500", "state 7 slot-1 Pelmar own s4 '' @1800000001500",
+                    "cleared 1 @1800000001800", "raised 8 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
+                    "raised 9 m1 t3 i1011 f11 T11 'T9/1031' p5 s3 @1800000001800",
+                    "published 9 @1800000001800", "echoed 9 @1800000001800", "state-end 2 @1800000001800",
+                    "state 10 slot0 Filler own s2 'T9/1031' @1800000001800"));
+
+    // The line display is lost: every interval ends, the episodes go on; back, the next pass reopens
+    // the slots it feeds and the foreign ones. The signs of life go on throughout.
+    recorder.lineConnected(false);
+    recorder.lineConnected(false);
+    recorder.lineChanged(line);
+    loop.setNow(loop.nowMs() + 5000);
+    recorder.lineConnected(true);
+    recorder.lineConnected(true);
+    pass(0, &warning, 2, nullptr, 0, false, false, 2, 31);
+    EXPECT_THAT(sink.take(), ElementsAre("state-end 10 @1800000001800", "state-end 3 @1800000001800",
+                                         "state-end 6 @1800000001800", "state-end 7 @1800000001800",
+                                         "gap 11 line @1800000001800", "gap-end 11 @1800000006800",
+                                         "alive @1800000006800", "cleared 9 @1800000006800",
+                                         "state 12 slot0 Filler own s2 'T9/1031' @1800000006800",
+                                         "state 13 slot1 Capper own s31 '' @1800000006800",
+                                         "state 14 slot2 Labeller foreign s4 'label roll' @1800000006800",
+                                         "state 15 slot-1 Pelmar own s4 '' @1800000006800"));
+
+    // A slot switched off ends its interval; the broker lost and the end close what is open.
+    line.machines[2].enabled = kFalse;
+    recorder.lineChanged(line);
+    recorder.brokerConnected(false);
+    loop.setNow(loop.nowMs() + 700);
+    recorder.end();
+    recorder.end();
+    recorder.lineConnected(false);
+    EXPECT_THAT(sink.take(), ElementsAre("state-end 14 @1800000006800", "state-end 12 @1800000006800",
+                                         "state-end 13 @1800000006800", "state-end 15 @1800000006800",
+                                         "gap 16 broker @1800000006800", "cleared 8 @1800000007500",
+                                         "gap-end 16 @1800000007500", "end @1800000007500"));
+    loop.advance(5000);
+    EXPECT_THAT(sink.take(), IsEmpty());
+}
+
+TEST_F(HistoryRecorderTest, AnAlarmChosenAgainWithOtherFieldsIsANewEpisode) {
+    AlarmDef fault = alarm(7, 50, 4);
+    recorder.start();
+    sink.take();
+    pass(1, &fault, 1, nullptr, 0, false, false, 4, 31);
+    AlarmDef changed = fault;
+    for (auto change : {+[](AlarmDef& a) { ++a.Ident; }, +[](AlarmDef& a) { ++a.Fault; },
+                        +[](AlarmDef& a) { ++a.Priority; }, +[](AlarmDef& a) { ++a.AnzeigeStatus; },
+                        +[](AlarmDef& a) { a.AlarmText += "x"; }}) {
+        change(changed);
+        pass(1, &changed, 1, nullptr, 0, false, false, 4, 31);
+    }
+    pass(1, &changed, 2, nullptr, 0, false, false, 4, 31);  // the same entry from another table
+    pass(1, &changed, 2, nullptr, 0, false, false, 4, 31);  // unchanged: nothing
+    std::vector<std::string> cleared;
+    for (const std::string& line : sink.take())
+        if (line.rfind("cleared", 0) == 0) cleared.push_back(line);
+    EXPECT_EQ(cleared.size(), 6u);
+}
+
+}  // namespace
+}  // namespace orvanta
