@@ -92,6 +92,14 @@ std::optional<std::string> caFileProblem(const std::string& file) {
     return std::nullopt;
 }
 
+std::optional<bool> switchValue(std::string_view value) {
+    for (const char* on : {"1", "yes", "on", "true"})
+        if (equalsIgnoringAsciiCase(value, on)) return true;
+    for (const char* off : {"0", "no", "off", "false"})
+        if (equalsIgnoringAsciiCase(value, off)) return false;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<BackendKind> backendKindNamed(std::string_view name) {
@@ -135,6 +143,17 @@ BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<Ba
         if (const std::optional<std::string> problem = caFileProblem(mqtt.caFile))
             ini.fail("Mqtt", "CaFile", caFile, *problem);
     }
+
+    HistorySettings& history = settings.history;
+    const std::string enabled = ini.text("History", "Enabled", "1");
+    if (const std::optional<bool> on = switchValue(enabled))
+        history.enabled = *on;
+    else
+        ini.fail("History", "Enabled", enabled,
+                 "is not a switch (1 or 0, yes or no, on or off, true or false)");
+    history.file = ini.text("History", "File", history.file);
+    history.retentionDays = ini.wholeNumber("History", "RetentionDays", history.retentionDays, 0, 36500,
+                                            "a whole number of days, 0 for ever");
     return settings;
 }
 

@@ -1,6 +1,6 @@
 // Which backend carries the panel's process variables and line display, and how to reach the MQTT broker
 // when that is the one: sections [Runtime] and [Mqtt] of the program's own Orvanta.ini, with the command
-// line able to override the backend.
+// line able to override the backend; and [History], where the line's history is kept.
 #pragma once
 
 #include <optional>
@@ -13,9 +13,18 @@ namespace orvanta {
 
 enum class BackendKind { Embedded, Mqtt };
 
+// [History]: the line's history file.
+struct HistorySettings {
+    bool enabled = true;
+    std::string file = "History.db";  // a relative name lies in the plant folder
+    int retentionDays = 400;          // 0: kept for ever
+};
+
+// Also [History], read and checked in the same place, so that every mistake in the file stops the start.
 struct BackendSettings {
     BackendKind kind = BackendKind::Embedded;
     MqttSettings mqtt;
+    HistorySettings history;
 };
 
 // The backend named `name` ("embedded" or "mqtt", in any ASCII case), or nothing.

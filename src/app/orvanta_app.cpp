@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@
 #include "adapters/headless/headless_window_system.h"
 #include "adapters/headless/status_line.h"
 #include "adapters/mqtt/mqtt_backend.h"
+#include "adapters/mqtt/mqtt_history.h"
 #include "adapters/qt/line_picture_widget.h"
 #include "adapters/qt/qt_central_form.h"
 #include "adapters/qt/qt_event_loop.h"
@@ -39,9 +42,12 @@
 #include "core/clock.h"
 #include "core/system_event_loop.h"
 #include "core/vb_error.h"
+#include "history/history_recorder.h"
+#include "history/history_sinks.h"
 #include "ports/window_system.h"
 #include "refdata/alarm_definitions.h"
 #include "service/base_folder.h"
+#include "service/file_names.h"
 #include "service/ini_access.h"
 #include "service/plant_files.h"
 #include "sim/demo_simulator.h"
@@ -125,6 +131,64 @@ std::string unwritableBecause(const std::string& path) {
     return std::strerror(errno);
 }
 
+// The line's history, when [History] keeps it: the recorder on the loop's thread, the file written off
+// it, and over MQTT the broker. To the panel it is the runtime: the history's run ends just before the
+// runtime stops, so that its last records still go out on the connection the stop closes.
+class History : public RuntimeControl {
+public:
+    History(EventLoop& loop, const HistorySettings& settings, const std::string& base, MqttBackend* mqtt,
+            RuntimeControl& runtime)
+        : runtime_(runtime), mqtt_(mqtt) {
+        if (!settings.enabled) return;
+        const std::string line = fs::path(base).filename().string();
+        if (mqtt != nullptr) {
+            publisher_ = std::make_unique<MqttHistoryPublisher>(mqtt->connection, line);
+            sinks_.add(*publisher_);
+        }
+        recorder_ = std::make_unique<HistoryRecorder>(sinks_, loop, wallClock,
+                                                      HistoryRecorder::Settings{line, utcOffsetMinutes()});
+        if (mqtt != nullptr) {
+            mqtt->connection.onConnected([this] { recorder_->brokerConnected(true); });
+            mqtt->connection.onLost([this] { recorder_->brokerConnected(false); });
+        }
+    }
+    ~History() override { end(); }
+
+    HistoryObserver* observer() { return recorder_.get(); }
+    void begin() {
+        if (!recorder_) return;
+        recorder_->start();
+        // Nothing is known of the line until the broker is reached.
+        if (mqtt_ != nullptr) recorder_->brokerConnected(false);
+    }
+    void end() {
+        if (recorder_) recorder_->end();
+    }
+
+    void start(RuntimeEvents& events) override { runtime_.start(events); }
+    void StopRuntime() override {
+        end();
+        runtime_.StopRuntime();
+    }
+
+private:
+    static history::Millis wallClock() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+    static std::int32_t utcOffsetMinutes() {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        return localtime_r(&now, &local) != nullptr ? static_cast<std::int32_t>(local.tm_gmtoff / 60) : 0;
+    }
+
+    RuntimeControl& runtime_;
+    MqttBackend* mqtt_;
+    HistorySinks sinks_;
+    std::unique_ptr<MqttHistoryPublisher> publisher_;
+    std::unique_ptr<HistoryRecorder> recorder_;  // last: it records into the sinks until it goes
+};
+
 struct PanelViews {
     StartFormView& start;
     std::optional<std::reference_wrapper<CentralFormView>> central;  // none: the Qt main window is made here
@@ -181,7 +245,8 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         lineSource = simulator.get();
     }
     ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
-    RuntimeControl& runtime = mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded;
+    History history(loop, backend.history, base, mqtt.get(),
+                    mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded);
     EmbeddedLineDisplay line(loop, description, lineSource);
     // Over MQTT every display on the network is shown the line as the panel shows it.
     if (mqtt) followDisplay(mqtt->line, line);
@@ -201,8 +266,8 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     }
     CentralFormView& centralView = views.central ? views.central->get() : *qtCentral;
 
-    Panel panel(PanelParts{loop, variables, runtime, line, views.start, centralView, views.messages,
-                           application, windows, databases, clock, report, appPath});
+    Panel panel(PanelParts{loop, variables, history, line, views.start, centralView, views.messages,
+                           application, windows, databases, clock, report, appPath, history.observer()});
     panelOfProgram = &panel;
     panel.onCentralCreated([&](OrvantaCentral& central) {
         central.log().onTrouble(logTrouble);
@@ -237,7 +302,9 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         err << "orvanta: " << error.description() << std::endl;
         return kExitUsage;
     }
+    history.begin();
     const int status = loop.run();
+    history.end();
     return signals.interrupted() ? kExitInterrupted : status;
 }
 

@@ -18,10 +18,10 @@ void Panel::start() { start_.Form_Load(parts_.appPath); }
 
 void Panel::showCentral() {
     if (!central_) {
-        central_ = std::make_unique<OrvantaCentral>(
-            CentralComponents{parts_.loop, parts_.variables, parts_.lineDisplay, parts_.centralView,
-                              parts_.clock, parts_.databases, ini_, parts_.windows, parts_.appPath,
-                              [this] { start_.show(); }, [this] { start_.stopRuntime(); }, parts_.report});
+        central_ = std::make_unique<OrvantaCentral>(CentralComponents{
+            parts_.loop, parts_.variables, parts_.lineDisplay, parts_.centralView, parts_.clock,
+            parts_.databases, ini_, parts_.windows, parts_.appPath, [this] { start_.show(); },
+            [this] { start_.stopRuntime(); }, parts_.report, parts_.history});
         if (centralCreated_) centralCreated_(*central_);
     }
     central_->show();

@@ -33,7 +33,8 @@ struct PanelParts {
     DatabaseEngine& databases;
     const Clock& clock;
     ErrorReporter report;
-    std::string appPath;  // the program's own folder
+    std::string appPath;                 // the program's own folder
+    HistoryObserver* history = nullptr;  // told the main form's results, when the history is kept
 };
 
 class Panel {

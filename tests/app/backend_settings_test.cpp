@@ -57,6 +57,9 @@ void expectDefaults(const BackendSettings& settings) {
     EXPECT_EQ(mqtt.caFile, "");
     EXPECT_EQ(mqtt.keepAlive, std::chrono::seconds(10));
     EXPECT_EQ(mqtt.startTimeout, std::chrono::milliseconds(10000));
+    EXPECT_TRUE(settings.history.enabled);
+    EXPECT_EQ(settings.history.file, "History.db");
+    EXPECT_EQ(settings.history.retentionDays, 400);
 }
 
 TEST_F(BackendSettingsTest, NoFileNoSectionsAndEmptyValuesGiveTheDefaults) {
@@ -68,7 +71,7 @@ TEST_F(BackendSettingsTest, NoFileNoSectionsAndEmptyValuesGiveTheDefaults) {
 
     write(
         "[Runtime]\nBackend=\n[Mqtt]\nHost=\nPort=\nClientId=\nUsername=\nPassword=\nTopicPrefix=\n"
-        "CaFile=\nKeepAlive=\nStartTimeout=\n");
+        "CaFile=\nKeepAlive=\nStartTimeout=\n[History]\nEnabled=\nFile=\nRetentionDays=\n");
     expectDefaults(loadBackendSettings(file_, std::nullopt));
 }
 
@@ -103,12 +106,30 @@ TEST_F(BackendSettingsTest, ReadsEveryEntry) {
     EXPECT_EQ(mqtt.keepAlive, std::chrono::seconds(30));
     EXPECT_EQ(mqtt.startTimeout, std::chrono::seconds(3600));
 
-    write("[Runtime]\nBackend=Embedded\n[Mqtt]\nPort=1\nKeepAlive=5\nStartTimeout=1\n");
+    for (const auto& [text, on] : {std::pair{"No", false},
+                                   {"OFF", false},
+                                   {"false", false},
+                                   {"0", false},
+                                   {"yes", true},
+                                   {"On", true},
+                                   {"TRUE", true},
+                                   {"1", true}}) {
+        write(std::string("[History]\nEnabled=") + text + "\nFile=/var/lib/line1.db\nRetentionDays=36500\n");
+        const HistorySettings history = loadBackendSettings(file_, std::nullopt).history;
+        EXPECT_EQ(history.enabled, on) << text;
+        EXPECT_EQ(history.file, "/var/lib/line1.db");
+        EXPECT_EQ(history.retentionDays, 36500);
+    }
+
+    write(
+        "[Runtime]\nBackend=Embedded\n[Mqtt]\nPort=1\nKeepAlive=5\nStartTimeout=1\n[History]\nRetentionDays="
+        "0\n");
     const BackendSettings low = loadBackendSettings(file_, std::nullopt);
     EXPECT_EQ(low.kind, BackendKind::Embedded);
     EXPECT_EQ(low.mqtt.port, 1);
     EXPECT_EQ(low.mqtt.keepAlive, std::chrono::seconds(5));
     EXPECT_EQ(low.mqtt.startTimeout, std::chrono::seconds(1));
+    EXPECT_EQ(low.history.retentionDays, 0);
 }
 
 TEST_F(BackendSettingsTest, FileIsFoundWhateverTheCaseOfItsName) {
@@ -142,6 +163,15 @@ TEST_F(BackendSettingsTest, WrongValuesAreErrorsNamingFileSectionEntryAndValue) 
               file_ + " [Mqtt] StartTimeout: \"3601\" is not a whole number of seconds (1..3600)");
     EXPECT_EQ(errorFor("[Mqtt]\nStartTimeout=ten\n"),
               file_ + " [Mqtt] StartTimeout: \"ten\" is not a whole number of seconds (1..3600)");
+
+    EXPECT_EQ(
+        errorFor("[History]\nEnabled=maybe\n"),
+        file_ +
+            " [History] Enabled: \"maybe\" is not a switch (1 or 0, yes or no, on or off, true or false)");
+    for (const std::string days : {"-1", "36501", "7d"})
+        EXPECT_EQ(errorFor("[History]\nRetentionDays=" + days + "\n"),
+                  file_ + " [History] RetentionDays: \"" + days +
+                      "\" is not a whole number of days, 0 for ever (0..36500)");
 
     const std::string notAPrefix =
         "\" is not a topic prefix (no '+', '#' or NUL, no '/' at the start or the end)";

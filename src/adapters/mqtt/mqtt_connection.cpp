@@ -173,6 +173,32 @@ void MqttConnection::publish(const std::string& topic, std::string payload) {
     pumpLocked();
 }
 
+void MqttConnection::publishEvent(const std::string& topic, std::string payload) {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    if (events_.size() >= kEventLimit) {
+        ++eventsDropped_;
+        if (!eventsOverflowing_)
+            report("The MQTT broker " + broker() +
+                   " takes the history's messages more slowly than they come (" +
+                   std::to_string(kEventLimit) + " waiting); further ones are dropped until it catches up");
+        eventsOverflowing_ = true;
+        return;
+    }
+    if (eventsOverflowing_ && events_.size() < kEventLimit / 2) {
+        eventsOverflowing_ = false;
+        notice("The MQTT broker " + broker() + " takes the history's messages again; " +
+               std::to_string(eventsDropped_) + " were dropped so far");
+    }
+    events_.push_back(Outgoing{topic, std::move(payload), 0, true});
+    pumpLocked();
+}
+
+std::size_t MqttConnection::eventsDropped() {
+    const std::lock_guard lock(mutex_);
+    return eventsDropped_;
+}
+
 void MqttConnection::setPresent(bool present) {
     const std::lock_guard lock(mutex_);
     if (present_ == present || stopping_) return;
@@ -199,17 +225,20 @@ bool MqttConnection::olderCopyInFlightLocked(const std::string& topic) const {
 }
 
 void MqttConnection::pumpLocked() {
-    while (connected_ && inFlight_.size() < kWindow && !waiting_.empty()) {
-        Outgoing& next = waiting_.front();
+    // The values first: they are what a display shows now; events may come a moment later.
+    while (connected_ && inFlight_.size() < kWindow && !(waiting_.empty() && events_.empty())) {
+        const bool value = !waiting_.empty();
+        Outgoing& next = value ? waiting_.front() : events_.front();
         // The broker keeps the order of one connection, not across connections: a copy the library sends
         // again after a reconnection must be acknowledged before a newer payload of its topic goes out, and
         // what was written later waits behind it.
         if (olderCopyInFlightLocked(next.topic)) return;
         int mid = 0;
-        const int rc = mosquitto_publish(client_, &mid, next.topic.c_str(),
-                                         static_cast<int>(next.payload.size()), next.payload.data(), 1, true);
+        const int rc =
+            mosquitto_publish(client_, &mid, next.topic.c_str(), static_cast<int>(next.payload.size()),
+                              next.payload.data(), 1, !next.event);
         if (rc == MOSQ_ERR_NO_CONN) return;
-        waitingByTopic_.erase(next.topic);
+        if (value) waitingByTopic_.erase(next.topic);
         if (rc == MOSQ_ERR_SUCCESS) {
             if (inFlight_.empty()) lastProgress_ = Clock::now();
             next.connection = connections_;
@@ -217,7 +246,10 @@ void MqttConnection::pumpLocked() {
         } else {
             report("Publishing " + next.topic + " failed: " + mosquitto_strerror(rc));
         }
-        waiting_.pop_front();
+        if (value)
+            waiting_.pop_front();
+        else
+            events_.pop_front();
     }
 }
 
@@ -265,7 +297,9 @@ void MqttConnection::watch() {
             // Backwards, each to the front: they keep their order ahead of what waits.
             for (auto mid = earlier.rbegin(); mid != earlier.rend(); ++mid) {
                 Outgoing& message = inFlight_[*mid];
-                if (!waitingByTopic_.contains(message.topic))
+                if (message.event)
+                    events_.push_front(Outgoing{message.topic, std::move(message.payload), 0, true});
+                else if (!waitingByTopic_.contains(message.topic))
                     enqueueLocked(message.topic, std::move(message.payload), true);
                 inFlight_.erase(*mid);
             }
@@ -291,7 +325,8 @@ void MqttConnection::stop() {
             enqueueLocked(presenceTopic_, "false");
             pumpLocked();
             changed_.wait_for(lock, kFlushLimit, [this] {
-                return (inFlight_.empty() && waiting_.empty() && syncMid_ < 0) || !connected_;
+                return (inFlight_.empty() && waiting_.empty() && events_.empty() && syncMid_ < 0) ||
+                       !connected_;
             });
         }
         stopping_ = true;

@@ -39,6 +39,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -100,6 +101,11 @@ public:
 
     // Retained, QoS 1, through the bounded queue above.
     void publish(const std::string& topic, std::string payload);
+    // Not retained, QoS 1: a message that tells of an event (the history), where every message counts and
+    // none replaces another. They wait in order of their own, behind the values, at most kEventLimit;
+    // beyond that a message is dropped and counted, said once per burst.
+    void publishEvent(const std::string& topic, std::string payload);
+    std::size_t eventsDropped();
     void setPresent(bool present);
     // Loop: asks the broker for every retained value again (by subscribing again), at most once every
     // few seconds; for values whose messages were not kept.
@@ -113,6 +119,7 @@ public:
     // Messages handed to the client library at a time; its in-flight maximum is 20, and the message of the
     // connection's own topic goes beside these.
     static constexpr std::size_t kWindow = 16;
+    static constexpr std::size_t kEventLimit = 10000;
     // A connection lost this soon after it was made counts as thrown off; kThrownOffLimit of them in a
     // row mean that the broker drops it on purpose (most often: another client with the same ClientId).
     static constexpr std::chrono::milliseconds kShortLived{3000};
@@ -128,6 +135,7 @@ private:
         std::string topic;
         std::string payload;
         int connection = 0;  // the connection it was handed to the library on
+        bool event = false;  // from publishEvent
     };
 
     void post(std::function<void()> task);
@@ -177,6 +185,9 @@ private:
     // Waiting: the newest payload per topic, in the order of the last writes.
     std::list<Outgoing> waiting_;
     std::unordered_map<std::string, std::list<Outgoing>::iterator> waitingByTopic_;
+    std::deque<Outgoing> events_;  // from publishEvent, in order
+    std::size_t eventsDropped_ = 0;
+    bool eventsOverflowing_ = false;    // dropping since the queue was last below half its limit
     std::map<int, Outgoing> inFlight_;  // message id -> handed to the library, not yet acknowledged
     int connections_ = 0;               // connects so far
     Clock::time_point lastProgress_;    // the last acknowledgement, or when the window was filled from empty
