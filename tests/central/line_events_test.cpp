@@ -16,6 +16,18 @@ namespace {
 
 using namespace orvanta::testing;
 
+// What the main form tells the history, with the line's status as the observer found it.
+struct TellingObserver : HistoryObserver {
+    void passCompleted(const PassOutcome&, const LineRecords& line) noexcept override {
+        told.push_back("pass " + std::to_string(line.lineStatus));
+    }
+    void lineChanged(const LineRecords& line) noexcept override {
+        told.push_back("changed " + std::to_string(line.lineStatus));
+    }
+    void lineConnected(bool connected) noexcept override { told.push_back(connected ? "connected" : "lost"); }
+    std::vector<std::string> told;
+};
+
 class LineEventsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,9 +55,10 @@ protected:
     RecordingMessageBoxes messages;
     IniAccess ini{messages};
     ScriptedWindowSystem windows;
+    TellingObserver history;
     OrvantaCentral central{CentralComponents{loop, variables, display, form, clock, databases, ini, windows,
                                              "/nowhere/Program/Orvanta", [] {}, [] {},
-                                             [](const std::string&) {}}};
+                                             [](const std::string&) {}, &history}};
 };
 
 TEST_F(LineEventsTest, ConnectingShowsGreenStartsThePassAndTellsTheRuntime) {
@@ -93,6 +106,23 @@ TEST_F(LineEventsTest, NewParametersAndNewDataRunTheirPreparations) {
                       "BrenkoLineOCX_NewLineParameter.LinienParaAufbereiten.LinienWerteAufbereiten An ")
                   .size(),
               1u);
+}
+
+// The history is told each result after the handler has made it: the line's status it sees is the one
+// the bridge has just written.
+TEST_F(LineEventsTest, TheHistoryIsToldEveryResultAfterTheHandlerMadeIt) {
+    display.raiseConnect(kTrue);
+    display.raiseNewLineParameter();
+    display.raiseNewLineData();
+    loop.advance(1000);
+    display.raiseConnect(0);
+    display.raiseConnect(1);
+    EXPECT_EQ(history.told,
+              (std::vector<std::string>{"connected", "changed 0", "changed 0", "pass 0", "lost", "lost"}));
+    history.told.clear();
+    central.state().line.LineConnected = kTrue;
+    display.raiseConnect(kTrue);
+    EXPECT_EQ(history.told, (std::vector<std::string>{"connected"}));
 }
 
 }  // namespace
