@@ -13,9 +13,7 @@ HistoryRecorder::HistoryRecorder(HistorySink& sink, EventLoop& loop, std::functi
     : sink_(sink),
       now_(std::move(now)),
       settings_(std::move(settings)),
-      alive_(loop, "HistoryAlive", kAliveIntervalMs, [this] {
-          if (running_) emit(history::RunAlive{run_, now_()});
-      }) {}
+      alive_(loop, "HistoryAlive", kAliveIntervalMs, [this] { emit(history::RunAlive{run_, now_()}); }) {}
 
 void HistoryRecorder::start() {
     if (running_ || ended_) return;
@@ -30,17 +28,12 @@ void HistoryRecorder::end() {
     if (!running_) return;
     const Millis at = now_();
     alive_.setEnabled(false);
-    for (Episodes* episodes : {&shown_, &leading_}) {
-        for (std::optional<Episode>& episode : *episodes) {
+    for (const Episodes* episodes : {&shown_, &leading_})
+        for (const std::optional<Episode>& episode : *episodes)
             if (episode) emit(history::EpisodeCleared{run_, episode->seq, at});
-            episode.reset();
-        }
-    }
     closeIntervals(at);
-    for (std::optional<std::int64_t>* open : {&lineGap_, &brokerGap_}) {
+    for (const std::optional<std::int64_t>* open : {&lineGap_, &brokerGap_})
         if (*open) emit(history::GapEnded{run_, **open, at});
-        open->reset();
-    }
     emit(history::RunEnded{run_, at});
     running_ = false;
     ended_ = true;

@@ -388,6 +388,11 @@ TEST_F(CyclicPassTest, AnObserverIsToldWhatThePassDecidedAndTheWritesStayTheSame
                 ElementsAre(observer.seen[0],
                             "-'' 2:2:40'Error' -'' -'' -'' line 4:3:47 published | 0=1 1=2 2=30 3=1 5=1",
                             "-'' 2:2:40'Error' -'' -'' -'' line 4:3:47 echoed | 0=1 1=2 2=30 3=1 5=1"));
+
+    // Without any alarm of the line, none is told.
+    setBits("W4", 0);
+    runPass();
+    EXPECT_EQ(observer.seen.back(), "-'' 2:2:40'Error' -'' -'' -'' line - published | 0=1 1=2 2=30 3=1 5=1");
 }
 
 TEST_F(CyclicPassTest, AWarningReportedWithStatus3IsSeededInTablesTwoAndThreeSeparately) {

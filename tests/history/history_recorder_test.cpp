@@ -28,11 +28,13 @@ AlarmDef alarm(std::int16_t fault, std::int16_t priority, std::int16_t status) {
 class HistoryRecorderTest : public ::testing::Test {
 protected:
     HistoryRecorderTest() {
-        // Slot 0 is own machine 1, slot 1 own machine 2 (status from its variable), slot 2 foreign.
+        // Slot 0 is own machine 1, slot 1 own machine 2 (status from its variable), slot 2 foreign, slot 3
+        // own machine 5.
         machine(0, "Filler", 1, false);
         machine(1, "Capper", 2, false);
         line.machines[1].textFlag = kTrue;
         machine(2, "Labeller", 0, true);
+        machine(3, "Packer", 5, false);
         line.values[2].rawStatus = 1;
         line.values[2].message = "label roll";
         line.lineStatus = 1;
@@ -45,11 +47,11 @@ protected:
         line.machines[slot].foreign = vbBool(foreign);
     }
 
-    // A pass after ms more: machine 1 shows shown1 (table 1 when a fault, else 2), the line alarm is
-    // lineAlarm of table lineTable on machine lineMachine; slots 0 and 1 get their statuses.
+    // A pass after ms more: machine 1 shows shown1 (of table1), machine 5 the text "M5"; the line's alarm
+    // is lineAlarm of lineTable on lineMachine. Slots 0 and 1 get the statuses given, slot 3 status 2.
     void pass(std::int64_t ms, const AlarmDef* shown1, std::int16_t table1, const AlarmDef* lineAlarm,
-              std::int16_t lineTable, bool published, bool echoed, std::int16_t status0,
-              std::int16_t status1) {
+              std::int16_t lineTable, bool published, bool echoed, std::int16_t status0, std::int16_t status1,
+              std::int16_t lineMachine = 1) {
         loop.advance(ms);
         PassOutcome outcome;
         outcome.slotStatus.fill(PassOutcome::kNotFed);
@@ -57,11 +59,13 @@ protected:
             outcome.shown[1] = {shown1, table1, 1};
             outcome.shownText[1] = shown1->AlarmText + "/1031";
         }
-        if (lineAlarm != nullptr) outcome.lineAlarm = {lineAlarm, lineTable, 1};
+        outcome.shownText[5] = "M5";
+        if (lineAlarm != nullptr) outcome.lineAlarm = {lineAlarm, lineTable, lineMachine};
         outcome.linePublished = published;
         outcome.lineEchoed = echoed;
         outcome.slotStatus[0] = status0;
         outcome.slotStatus[1] = status1;
+        outcome.slotStatus[3] = 2;
         recorder.passCompleted(outcome, line);
     }
 
@@ -88,24 +92,27 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
                                          "state 2 slot0 Filler own s4 'T7/1031' @1800000000500",
                                          "state 3 slot1 Capper own s31 '' @1800000000500",
                                          "state 4 slot2 Labeller foreign s1 '' @1800000000500",
-                                         "state 5 slot-1 Pelmar own s1 '' @1800000000500",
+                                         "state 5 slot3 Packer own s2 'M5' @1800000000500",
+                                         "state 6 slot-1 Pelmar own s1 '' @1800000000500",
                                          "alive @1800000001000", "echoed 1 @1800000001500"));
 
-    // The fault goes, a warning follows; a table 3 message leads the line, already echoed when chosen;
-    // the foreign machine stops with its message; the line's status follows.
+    // The fault goes, a warning follows; a table 3 message of machine 5 leads the line, already echoed
+    // when chosen (and echoed again: said once); the foreign machine stops with its message; the line's
+    // status follows.
     line.values[2].rawStatus = 4;
     line.lineStatus = 4;
     recorder.lineChanged(line);
-    pass(300, &warning, 2, &leading, 3, false, true, 2, 31);
+    pass(300, &warning, 2, &leading, 3, false, true, 2, 31, 5);
+    pass(100, &warning, 2, &leading, 3, false, true, 2, 31, 5);
     EXPECT_THAT(
         sink.take(),
         ElementsAre("state-end 4 @1800000001500",
-                    "state 6 slot2 Labeller foreign s4 'label roll' @1800000001500",
-                    "state-end 5 @1800000001500", "state 7 slot-1 Pelmar own s4 '' @1800000001500",
-                    "cleared 1 @1800000001800", "raised 8 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
-                    "raised 9 m1 t3 i1011 f11 T11 'T9/1031' p5 s3 @1800000001800",
-                    "published 9 @1800000001800", "echoed 9 @1800000001800", "state-end 2 @1800000001800",
-                    "state 10 slot0 Filler own s2 'T9/1031' @1800000001800"));
+                    "state 7 slot2 Labeller foreign s4 'label roll' @1800000001500",
+                    "state-end 6 @1800000001500", "state 8 slot-1 Pelmar own s4 '' @1800000001500",
+                    "cleared 1 @1800000001800", "raised 9 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
+                    "raised 10 m5 t3 i1011 f11 T11 'M5' p5 s3 @1800000001800", "published 10 @1800000001800",
+                    "echoed 10 @1800000001800", "state-end 2 @1800000001800",
+                    "state 11 slot0 Filler own s2 'T9/1031' @1800000001800"));
 
     // The line display is lost: every interval ends, the episodes go on; back, the next pass reopens
     // the slots it feeds and the foreign ones. The signs of life go on throughout.
@@ -116,27 +123,39 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
     recorder.lineConnected(true);
     recorder.lineConnected(true);
     pass(0, &warning, 2, nullptr, 0, false, false, 2, 31);
-    EXPECT_THAT(sink.take(), ElementsAre("state-end 10 @1800000001800", "state-end 3 @1800000001800",
-                                         "state-end 6 @1800000001800", "state-end 7 @1800000001800",
-                                         "gap 11 line @1800000001800", "gap-end 11 @1800000006800",
-                                         "alive @1800000006800", "cleared 9 @1800000006800",
-                                         "state 12 slot0 Filler own s2 'T9/1031' @1800000006800",
-                                         "state 13 slot1 Capper own s31 '' @1800000006800",
-                                         "state 14 slot2 Labeller foreign s4 'label roll' @1800000006800",
-                                         "state 15 slot-1 Pelmar own s4 '' @1800000006800"));
+    EXPECT_THAT(
+        sink.take(),
+        ElementsAre("state-end 11 @1800000001900", "state-end 3 @1800000001900", "state-end 7 @1800000001900",
+                    "state-end 5 @1800000001900", "state-end 8 @1800000001900", "gap 12 line @1800000001900",
+                    "gap-end 12 @1800000006900", "alive @1800000006900", "cleared 10 @1800000006900",
+                    "state 13 slot0 Filler own s2 'T9/1031' @1800000006900",
+                    "state 14 slot1 Capper own s31 '' @1800000006900",
+                    "state 15 slot2 Labeller foreign s4 'label roll' @1800000006900",
+                    "state 16 slot3 Packer own s2 'M5' @1800000006900",
+                    "state 17 slot-1 Pelmar own s4 '' @1800000006900"));
 
-    // A slot switched off ends its interval; the broker lost and the end close what is open.
+    // Slots switched off end their intervals; the broker lost ends the others, and back, a pass opens
+    // them again; the end closes what is open. After it nothing more, not even a new start.
+    line.machines[0].enabled = kFalse;
     line.machines[2].enabled = kFalse;
     recorder.lineChanged(line);
     recorder.brokerConnected(false);
+    recorder.brokerConnected(true);
+    pass(100, &warning, 2, nullptr, 0, false, false, 2, 31);
     loop.setNow(loop.nowMs() + 700);
     recorder.end();
     recorder.end();
+    recorder.start();
     recorder.lineConnected(false);
-    EXPECT_THAT(sink.take(), ElementsAre("state-end 14 @1800000006800", "state-end 12 @1800000006800",
-                                         "state-end 13 @1800000006800", "state-end 15 @1800000006800",
-                                         "gap 16 broker @1800000006800", "cleared 8 @1800000007500",
-                                         "gap-end 16 @1800000007500", "end @1800000007500"));
+    EXPECT_THAT(sink.take(),
+                ElementsAre("state-end 13 @1800000006900", "state-end 15 @1800000006900",
+                            "state-end 14 @1800000006900", "state-end 16 @1800000006900",
+                            "state-end 17 @1800000006900", "gap 18 broker @1800000006900",
+                            "gap-end 18 @1800000006900", "state 19 slot1 Capper own s31 '' @1800000007000",
+                            "state 20 slot3 Packer own s2 'M5' @1800000007000",
+                            "state 21 slot-1 Pelmar own s4 '' @1800000007000", "cleared 9 @1800000007700",
+                            "state-end 19 @1800000007700", "state-end 20 @1800000007700",
+                            "state-end 21 @1800000007700", "end @1800000007700"));
     loop.advance(5000);
     EXPECT_THAT(sink.take(), IsEmpty());
 }
