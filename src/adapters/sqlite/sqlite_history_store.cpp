@@ -532,13 +532,16 @@ void SqliteHistoryStore::problem(Problem kind, const std::string& message) {
 }
 
 void SqliteHistoryStore::succeeded() {
+    const std::uint64_t dropped = dropped_.load();
     if (problemSaid_) {
         problemSaid_ = false;
         post(Severity::Notice, "The history file " + settings_.path + " is written again" + lostSuffix());
-    } else if (dropped_.load() + failed_.load() > lostSaid_) {
+    } else if (dropped > droppedSeen_) {
+        // Writing works, yet the queue overflowed: the disk is slower than the events.
         problem(Problem::Behind, "The history file " + settings_.path +
-                                     " is written more slowly than the events come (a slow disk)");
+                                     " is written more slowly than the events come: check the disk");
     }
+    droppedSeen_ = dropped;
 }
 
 std::string SqliteHistoryStore::lostSuffix() {

@@ -166,6 +166,7 @@ private:
     std::optional<SteadyTime> reported_[static_cast<int>(Problem::Count)];
     bool problemSaid_ = false;                // a problem was reported and no notice of its end followed yet
     std::uint64_t lostSaid_ = 0;              // dropped and failed records that a report has counted
+    std::uint64_t droppedSeen_ = 0;           // dropped records when the last batch was written
     std::optional<history::RunStarted> run_;  // the current run, carried into a new file
     std::int64_t runLastSeen_ = 0;
 

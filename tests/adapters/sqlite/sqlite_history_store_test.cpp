@@ -541,6 +541,24 @@ TEST_F(SqliteHistoryStoreTest, AFloodBeyondTheQueueCostsOnlyDroppedCountedEvents
     ASSERT_EQ(said().size(), 2u);
     EXPECT_EQ(said()[1].rfind("N: The history file " + file_ + " is written again; ", 0), 0u);
     EXPECT_EQ(lostIn(said()), 199900u);
+
+    // Writing works, but more slowly than a flood comes: said once, and every loss counted.
+    for (int seq = 0; seq < 20000; ++seq) store.record(GapEnded{t0, seq % 100, t0 + seq});
+    ASSERT_TRUE(store.flush());
+    for (int seq = 0; seq < 20000; ++seq) store.record(GapEnded{t0, seq % 100, t0 + seq});
+    ASSERT_TRUE(store.flush());
+    EXPECT_GT(store.dropped(), 199900u);
+    EXPECT_EQ(store.stored() + store.dropped(), 240000u);
+    store.close();
+    // The second flood comes within the hour: its losses wait for the next report, the one at the close.
+    ASSERT_EQ(said().size(), 4u);
+    EXPECT_EQ(said()[2].rfind("E: The history file " + file_ +
+                                  " is written more slowly than the events come: check the disk; ",
+                              0),
+              0u)
+        << said()[2];
+    EXPECT_EQ(said()[3].rfind("E: The history file " + file_ + " was closed; ", 0), 0u) << said()[3];
+    EXPECT_EQ(lostIn(said()), store.dropped());
 }
 
 }  // namespace
