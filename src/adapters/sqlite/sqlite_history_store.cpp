@@ -380,6 +380,11 @@ bool SqliteHistoryStore::writeBatch() {
     const Statements& s = statements_;
     std::uint64_t refused = 0;
     int rc = execute(s.begin);
+    // A batch given up may have held the run's start: what follows still belongs to a run in the file.
+    if (rc == SQLITE_DONE && runLost_ && run_) {
+        rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
+                     runLastSeen_);
+    }
     for (auto record = batch_.begin(); rc == SQLITE_DONE && record != batch_.end(); ++record) {
         rc = apply(*record);
         if (refusedRecord(rc)) {
@@ -392,6 +397,7 @@ bool SqliteHistoryStore::writeBatch() {
     if (rc == SQLITE_DONE) {
         stored_ += batch_.size() - refused;
         failed_ += refused;
+        runLost_ = false;
         succeeded();
         finishBatch();
         return true;
@@ -399,7 +405,10 @@ bool SqliteHistoryStore::writeBatch() {
     const std::string why = sqlite3_errmsg(db_);
     if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
     const bool givenUp = ++attempts_ >= settings_.batchAttempts;
-    if (givenUp) failed_ += batch_.size();
+    if (givenUp) {
+        failed_ += batch_.size();
+        runLost_ = true;
+    }
     nextRetry_ = SteadyClock::now() + (corrupt(rc) ? std::chrono::milliseconds(0) : settings_.retryDelay);
     if (corrupt(rc)) {
         startAnew("is damaged (" + why + ")", "corrupt");

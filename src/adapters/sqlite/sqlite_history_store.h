@@ -169,6 +169,7 @@ private:
     std::uint64_t droppedSeen_ = 0;           // dropped records when the last batch was written
     std::optional<history::RunStarted> run_;  // the current run, carried into a new file
     std::int64_t runLastSeen_ = 0;
+    bool runLost_ = false;  // a batch was given up: the run's row may be missing
 
     std::thread writer_;
     std::once_flag closed_;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -55,6 +56,16 @@ std::vector<std::string> rows(const std::string& file, const std::string& sql) {
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return result;
+}
+
+// The local time as the name of a file moved aside says it.
+std::string localStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
 }
 
 std::string str(Millis value) { return std::to_string(value); }
@@ -203,12 +214,15 @@ TEST_F(SqliteHistoryStoreTest, TheNextStartClosesWhatAnEarlierRunLeftOpenAtItsLa
              IntervalEnded{t0, 3, t0 + 80},
              GapStarted{t0, 4, GapKind::Line, t0 + 200},
              RunAlive{t0, t0 + 9000},
+             IntervalStarted{t0, 3, 1, "B again", false, 1, "", t0 + 9000},  // refused, the rest stored
              // A row of a run whose start was never stored ends where it began.
              EpisodeRaised{42, 1, 1, 1, 1, 1, "k", "", 1, 4, t0 + 300},
          }) {
         store_->record(record);
     }
     store_->close();  // a kill: no RunEnded
+    EXPECT_EQ(store_->stored(), 8u);
+    EXPECT_EQ(store_->failed(), 1u);
 
     start(settings());
     store_->record(RunStarted{t1, t1, 0, "L"});
@@ -229,19 +243,31 @@ TEST_F(SqliteHistoryStoreTest, TheNextStartClosesWhatAnEarlierRunLeftOpenAtItsLa
 
 TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThenPeriodically) {
     const Millis t2 = t0 + 35 * kDay;
+    const Millis cutoff = t0 + 10 * kDay;  // at the first purge: 40 days after t0, 30 days retention
     start(settings());
     for (const Record& record : std::vector<Record>{
              RunStarted{t0 - 5000, t0 - 5000, 0, "L"},  // ended, nothing of it left: goes
              RunEnded{t0 - 5000, t0 - 4000},
              RunStarted{t0, t0, 0, "L"},  // its rows end before the retention: goes with them
-             EpisodeRaised{t0, 1, 1, 1, 1, 1, "old", "", 1, 4, t0}, EpisodeCleared{t0, 1, t0 + 1000},
-             IntervalStarted{t0, 2, 0, "A", false, 1, "", t0}, IntervalEnded{t0, 2, t0 + 5000},
-             GapStarted{t0, 3, GapKind::Broker, t0}, GapEnded{t0, 3, t0 + 10}, RunEnded{t0, t0 + 3600000},
+             EpisodeRaised{t0, 1, 1, 1, 1, 1, "old", "", 1, 4, t0},
+             EpisodeCleared{t0, 1, t0 + 1000},
+             IntervalStarted{t0, 2, 0, "A", false, 1, "", t0},
+             IntervalEnded{t0, 2, t0 + 5000},
+             GapStarted{t0, 3, GapKind::Broker, t0},
+             GapEnded{t0, 3, t0 + 10},
+             RunEnded{t0, t0 + 3600000},
              RunStarted{t2, t2, 0, "L"},  // still running
-             IntervalStarted{t2, 1, 0, "A", false, 1, "", t2}, IntervalEnded{t2, 1, t2 + 1000},
-             EpisodeRaised{t2, 2, 1, 1, 1, 1, "recent", "", 1, 4, t2}, EpisodeCleared{t2, 2, t2 + 10},
-             GapStarted{t2, 3, GapKind::Line, t2}, GapEnded{t2, 3, t2 + 10},
+             IntervalStarted{t2, 1, 0, "A", false, 1, "", t2},
+             IntervalEnded{t2, 1, t2 + 1000},
+             EpisodeRaised{t2, 2, 1, 1, 1, 1, "recent", "", 1, 4, t2},
+             EpisodeCleared{t2, 2, t2 + 10},
+             GapStarted{t2, 3, GapKind::Line, t2},
+             GapEnded{t2, 3, t2 + 10},
              EpisodeRaised{t2, 4, 1, 1, 2, 2, "standing", "", 1, 4, t0 + 1000},  // open for long: kept
+             IntervalStarted{t2, 5, 0, "A", false, 1, "", cutoff - 60000},
+             IntervalEnded{t2, 5, cutoff - 1},
+             IntervalStarted{t2, 6, 0, "A", false, 1, "", cutoff - 60000},
+             IntervalEnded{t2, 6, cutoff},
          }) {
         store_->record(record);
     }
@@ -258,11 +284,16 @@ TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThen
         return rows(
             file_,
             "SELECT 'run ' || run FROM runs UNION ALL SELECT 'episode ' || text_key FROM alarm_episodes "
-            "UNION ALL SELECT 'interval ' || run FROM state_intervals UNION ALL SELECT 'gap ' || run "
+            "UNION ALL SELECT 'interval ' || run || '/' || seq FROM state_intervals UNION ALL SELECT 'gap ' "
+            "|| run "
             "FROM gaps");
     };
-    const std::vector<std::string> afterOpen = {"run " + str(t2), "episode recent", "episode standing",
-                                                "interval " + str(t2), "gap " + str(t2)};
+    const std::vector<std::string> afterOpen = {"run " + str(t2),
+                                                "episode recent",
+                                                "episode standing",
+                                                "interval " + str(t2) + "/1",
+                                                "interval " + str(t2) + "/6",
+                                                "gap " + str(t2)};
     EXPECT_TRUE(waitFor([&] { return kept() == afterOpen; })) << ::testing::PrintToString(kept());
 
     // Time goes on: the recent rows age out too; the standing alarm and its running run stay.
@@ -275,11 +306,13 @@ TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThen
 
 TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritingResumes) {
     SqliteHistoryStore& store = start(settings());
-    store.record(RunStarted{t0, t0, 0, "L"});
+    store.record(RunAlive{1, 1});  // no such run: only opens the file
     ASSERT_TRUE(store.flush());
 
+    // Lost with the first batches: the run's start. The run is in the file all the same once it is written.
     testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
-    for (int i = 1; i <= 5; ++i) store.record(RunAlive{t0, t0 + i});
+    store.record(RunStarted{t0, t0, 60, "L"});
+    for (int i = 1; i <= 4; ++i) store.record(RunAlive{t0, t0 + i});
     ASSERT_TRUE(store.flush());
     for (int i = 6; i <= 8; ++i) store.record(RunAlive{t0, t0 + i});
     ASSERT_TRUE(store.flush());
@@ -297,7 +330,8 @@ TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritin
               (std::vector<std::string>{said()[0], "N: The history file " + file_ +
                                                        " is written again; 8 history events could not "
                                                        "be stored"}));
-    EXPECT_EQ(rows(file_, "SELECT last_seen FROM runs"), (std::vector<std::string>{str(t0 + 20)}));
+    EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
+              (std::vector<std::string>{str(t0) + "|L|" + str(t0) + "|60|" + str(t0 + 20) + "|-"}));
 }
 
 TEST_F(SqliteHistoryStoreTest, ALockedFileIsReportedOnceAndWrittenWhenTheLockIsGone) {
@@ -405,6 +439,7 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
     for (const auto& [file, tag] :
          {std::pair{file_, std::string("corrupt")}, std::pair{v7, std::string("version7")}}) {
         said_.clear();
+        const std::string before = localStamp();
         auto s = settings();
         s.path = file;
         SqliteHistoryStore& store = start(s);
@@ -420,7 +455,8 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
             if (entry.path().string().rfind(prefix, 0) == 0) aside = entry.path();
         }
         ASSERT_FALSE(aside.empty()) << prefix;
-        EXPECT_EQ(aside.string().size(), prefix.size() + 15) << aside;  // YYYYMMDD-HHMMSS
+        const std::string stamp = aside.string().substr(prefix.size());
+        EXPECT_TRUE(before <= stamp && stamp <= localStamp()) << stamp;
         EXPECT_EQ(said()[0],
                   "E: The history file " + file + " " +
                       (tag == "corrupt" ? "is damaged (file is not a database)"
