@@ -19,6 +19,7 @@ using history::Record;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::int64_t kMillisPerDay = 24LL * 60 * 60 * 1000;
+constexpr std::size_t kKeptCapacity = 1024;  // records a batch buffer keeps room for between batches
 
 template <typename... F>
 struct Overloaded : F... {
@@ -46,13 +47,9 @@ int execute(sqlite3_stmt* statement, const Values&... values) {
     return rc == SQLITE_ROW ? SQLITE_DONE : rc;
 }
 
-// An error of one statement, which leaves the transaction as it was: the record is refused, the batch
-// goes on (a second insert of the same row, a text too long).
-bool refusedRecord(int rc) {
-    const int primary = rc & 0xff;
-    return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH || primary == SQLITE_TOOBIG ||
-           primary == SQLITE_RANGE;
-}
+// A second insert of the same row: SQLite undoes that one statement, the transaction goes on, the record
+// is refused and the rest of the batch written.
+bool refusedRecord(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 
 std::string localStamp(std::time_t now) {
     std::tm local{};
@@ -66,9 +63,6 @@ std::string localStamp(std::time_t now) {
 
 SqliteHistoryStore::SqliteHistoryStore(EventLoop& loop, ErrorReporter report, SqliteHistorySettings settings)
     : loop_(loop), report_(std::move(report)), settings_(std::move(settings)) {
-    if (settings_.queueLimit == 0) settings_.queueLimit = 1;
-    if (settings_.batchAttempts < 1) settings_.batchAttempts = 1;
-    queue_.reserve(std::min<std::size_t>(settings_.queueLimit, 4096));
     writer_ = std::thread([this] { run(); });
 }
 
@@ -187,6 +181,8 @@ void SqliteHistoryStore::finishBatch() {
         finishedTotal_ += batch_.size();
     }
     batch_.clear();
+    // After a flood the batch's buffer would keep the flood's size for good: the panel's memory stays small.
+    if (batch_.capacity() > kKeptCapacity) batch_.shrink_to_fit();
     attempts_ = 0;
     written_.notify_all();
 }
@@ -258,8 +254,10 @@ bool SqliteHistoryStore::prepareFile(bool fresh) {
     }
 
     const std::string setup =
-        std::string("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; BEGIN IMMEDIATE;") + history::kSchema +
-        "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
+        std::string(
+            "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-1024; "
+            "BEGIN IMMEDIATE;") +
+        history::kSchema + "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -20,6 +20,9 @@
 // (user_version), is never written into: it is closed, renamed with a time stamp (with its -wal and -shm),
 // reported, and a new file is started with the current run in it. Nothing of the user's is deleted.
 //
+// Memory: at most queueLimit records wait (about 150 bytes each with their texts), a batch buffer keeps
+// room for a thousand between batches, and SQLite's page cache is held to 1 MiB.
+//
 // Reports are posted to the loop, so the reporter is called on the loop's thread only.
 #pragma once
 
@@ -47,7 +50,7 @@ namespace orvanta {
 struct SqliteHistorySettings {
     std::string path;                // the history file
     std::int32_t retentionDays = 0;  // 0: keep for ever
-    std::size_t queueLimit = 20000;  // records waiting for the writer; more are dropped and counted
+    std::size_t queueLimit = 10000;  // records waiting for the writer; more are dropped and counted
 
     // Tuning; the defaults are the program's, tests shorten them.
     std::chrono::milliseconds batchWindow{250};
