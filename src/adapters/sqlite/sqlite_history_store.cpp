@@ -1,0 +1,581 @@
+#include "adapters/sqlite/sqlite_history_store.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+#include <type_traits>
+#include <utility>
+
+#include "history/history_schema.h"
+
+namespace orvanta {
+
+namespace {
+
+namespace fs = std::filesystem;
+using history::Record;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::int64_t kMillisPerDay = 24LL * 60 * 60 * 1000;
+constexpr std::size_t kKeptCapacity = 1024;  // records a batch buffer keeps room for between batches
+
+template <typename... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+int bind(sqlite3_stmt* statement, int index, std::int64_t value) {
+    return sqlite3_bind_int64(statement, index, value);
+}
+int bind(sqlite3_stmt* statement, int index, const std::string& value) {
+    // The text outlives the statement's step: it is reset before the record goes.
+    return sqlite3_bind_text(statement, index, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+}
+
+// Binds the values to ?1, ?2, ... in order, runs the statement once and resets it. SQLITE_DONE when it ran.
+template <typename... Values>
+int execute(sqlite3_stmt* statement, const Values&... values) {
+    int rc = SQLITE_OK;
+    int index = 0;
+    ((rc = rc == SQLITE_OK ? bind(statement, ++index, values) : rc), ...);
+    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return rc == SQLITE_ROW ? SQLITE_DONE : rc;
+}
+
+// A second insert of the same row: SQLite undoes that one statement, the transaction goes on, the record
+// is refused and the rest of the batch written.
+bool refusedRecord(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
+
+std::string localStamp(std::time_t now) {
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+}  // namespace
+
+SqliteHistoryStore::SqliteHistoryStore(EventLoop& loop, ErrorReporter report, SqliteHistorySettings settings)
+    : loop_(loop), report_(std::move(report)), settings_(std::move(settings)) {
+    writer_ = std::thread([this] { run(); });
+}
+
+SqliteHistoryStore::~SqliteHistoryStore() { close(); }
+
+void SqliteHistoryStore::record(const Record& record) {
+    bool first = false;
+    bool full = false;
+    {
+        const std::lock_guard lock(mutex_);
+        if (stop_ || queue_.size() >= settings_.queueLimit) {
+            full = true;
+        } else {
+            try {
+                queue_.push_back(record);
+            } catch (...) {  // out of memory: lost like a record of a full queue
+                full = true;
+            }
+        }
+        if (!full) {
+            ++queuedTotal_;
+            first = queue_.size() == 1 || queue_.size() == (settings_.queueLimit + 1) / 2;
+        }
+    }
+    if (full) {
+        ++dropped_;
+        return;
+    }
+    // The writer waits for the first record of a batch, or for half a queue during its batch window.
+    if (first) wake_.notify_one();
+}
+
+void SqliteHistoryStore::close() {
+    std::call_once(closed_, [this] {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (writer_.joinable()) writer_.join();
+    });
+}
+
+bool SqliteHistoryStore::flush(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t target = queuedTotal_;
+    hurry_ = true;
+    wake_.notify_all();
+    return written_.wait_for(lock, timeout, [&] { return finishedTotal_ >= target; });
+}
+
+// ---- the writer thread ----
+
+void SqliteHistoryStore::run() {
+    const std::size_t batchFill = (settings_.queueLimit + 1) / 2;
+    for (;;) {
+        const auto now = SteadyClock::now();
+        if (db_ == nullptr && now >= nextOpen_ && !open(false)) nextOpen_ = now + settings_.reopenInterval;
+        if (db_ != nullptr && now >= nextPurge_) {
+            purge();
+            nextPurge_ = now + settings_.purgeInterval;
+        }
+        {
+            std::unique_lock lock(mutex_);
+            if (!stop_) {
+                if (db_ == nullptr) {
+                    wake_.wait_until(lock, nextOpen_, [&] { return stop_; });
+                } else if (!batch_.empty()) {
+                    wake_.wait_until(lock, nextRetry_, [&] { return stop_; });
+                } else if (wake_.wait_until(lock, nextPurge_, [&] { return stop_ || !queue_.empty(); })) {
+                    // Gather for the window: a trickle of events costs one commit (one sync) a window.
+                    const auto until = SteadyClock::now() + settings_.batchWindow;
+                    wake_.wait_until(lock, until,
+                                     [&] { return stop_ || hurry_ || queue_.size() >= batchFill; });
+                }
+            }
+            if (stop_) break;
+            if (db_ != nullptr && batch_.empty()) {
+                batch_.swap(queue_);
+                hurry_ = false;
+            }
+        }
+        if (db_ != nullptr && !batch_.empty() && SteadyClock::now() >= nextRetry_) writeBatch();
+    }
+    finish();
+}
+
+void SqliteHistoryStore::finish() {
+    const auto deadline = SteadyClock::now() + settings_.closeTimeout;
+    {
+        const std::lock_guard lock(mutex_);
+        for (auto& record : queue_) batch_.push_back(std::move(record));
+        queue_.clear();
+    }
+    if (!batch_.empty() && db_ == nullptr) open(false);
+    attempts_ = 0;
+    while (!batch_.empty() && db_ != nullptr && SteadyClock::now() < deadline) {
+        if (writeBatch()) break;
+        const auto rest =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+        std::this_thread::sleep_for(
+            std::max(std::chrono::milliseconds(0), std::min(settings_.retryDelay, rest)));
+    }
+    if (!batch_.empty()) {
+        failed_ += batch_.size();
+        finishBatch();
+    }
+    const std::string lost = lostSuffix();
+    if (!lost.empty()) post(Severity::Error, "The history file " + settings_.path + " was closed" + lost);
+    closeConnection();
+}
+
+void SqliteHistoryStore::finishBatch() {
+    {
+        const std::lock_guard lock(mutex_);
+        finishedTotal_ += batch_.size();
+    }
+    batch_.clear();
+    // After a flood the batch's buffer would keep the flood's size for good: the panel's memory stays small.
+    if (batch_.capacity() > kKeptCapacity) batch_.shrink_to_fit();
+    attempts_ = 0;
+    written_.notify_all();
+}
+
+bool SqliteHistoryStore::open(bool fresh) {
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(settings_.path.c_str(), &db_, flags,
+                             settings_.vfs.empty() ? nullptr : settings_.vfs.c_str());
+    if (rc != SQLITE_OK) {
+        const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
+        const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        closeConnection();
+        std::error_code ignored;
+        const fs::path folder = fs::path(settings_.path).parent_path();
+        if (!folder.empty() && !fs::is_directory(folder, ignored)) {
+            problem(Problem::Open, "The history file " + settings_.path +
+                                       " cannot be made: its folder does not exist. Create the folder or "
+                                       "name another file in [History] of Orvanta.ini");
+        } else if (error == EACCES || error == EROFS || error == EPERM ||
+                   !fs::exists(settings_.path, ignored)) {
+            problem(Problem::ReadOnly, "The history file " + settings_.path +
+                                           " cannot be made or written: give the panel's user write access "
+                                           "to it and its folder");
+        } else {
+            problem(Problem::Open, "The history file " + settings_.path + " cannot be opened (" + why +
+                                       "); the panel tries again every " +
+                                       std::to_string(settings_.reopenInterval.count() / 1000) + " s");
+        }
+        return false;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, static_cast<int>(settings_.busyTimeout.count()));
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        closeConnection();
+        problem(Problem::ReadOnly,
+                "The history file " + settings_.path +
+                    " is read-only: give the panel's user write access to it and its folder");
+        return false;
+    }
+    return prepareFile(fresh);
+}
+
+bool SqliteHistoryStore::prepareFile(bool fresh) {
+    // Reading the header first: a file that is not a database, or a damaged one, says so here.
+    sqlite3_stmt* query = nullptr;
+    int rc = sqlite3_prepare_v2(db_,
+                                "SELECT (SELECT user_version FROM pragma_user_version), "
+                                "(SELECT count(*) FROM sqlite_master)",
+                                -1, &query, nullptr);
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(query);
+        if (rc == SQLITE_ROW) {
+            version = sqlite3_column_int64(query, 0);
+            objects = sqlite3_column_int64(query, 1);
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(query);
+    if (rc != SQLITE_OK) return openFailed(rc, fresh);
+    if (version != history::kSchemaVersion && (version != 0 || objects != 0)) {
+        if (fresh) return openFailed(SQLITE_NOTADB, fresh);
+        return startAnew(version == 0 ? "holds no history of this panel (another program's tables)"
+                                      : "is of another form (version " + std::to_string(version) +
+                                            ", this panel writes version " +
+                                            std::to_string(history::kSchemaVersion) + ")",
+                         "version" + std::to_string(version));
+    }
+
+    const std::string setup =
+        std::string(
+            "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-1024; "
+            "BEGIN IMMEDIATE;") +
+        history::kSchema + "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
+    rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return openFailed(rc, fresh);
+    }
+
+    struct Text {
+        sqlite3_stmt** statement;
+        const char* sql;
+    };
+    Statements& s = statements_;
+    const Text texts[] = {
+        {&s.begin, "BEGIN IMMEDIATE"},
+        {&s.commit, "COMMIT"},
+        {&s.rollback, "ROLLBACK"},
+        {&s.insertRun,
+         "INSERT INTO runs (run, line, started, utc_offset, last_seen) VALUES (?1, ?2, ?3, ?4, ?5) "
+         "ON CONFLICT (run) DO NOTHING"},
+        // What runs before this one left open ends at its run's last sign of life (at its start when the run
+        // itself is not in the file).
+        {&s.closeOpenEpisodes,
+         "UPDATE alarm_episodes SET cleared = max(raised, coalesce((SELECT last_seen FROM runs "
+         "WHERE runs.run = alarm_episodes.run), raised)) WHERE cleared IS NULL AND run <> ?1"},
+        {&s.closeOpenIntervals,
+         "UPDATE state_intervals SET ended = max(started, coalesce((SELECT last_seen FROM runs "
+         "WHERE runs.run = state_intervals.run), started)) WHERE ended IS NULL AND run <> ?1"},
+        {&s.closeOpenGaps,
+         "UPDATE gaps SET ended = max(started, coalesce((SELECT last_seen FROM runs "
+         "WHERE runs.run = gaps.run), started)) WHERE ended IS NULL AND run <> ?1"},
+        {&s.closeOpenRuns, "UPDATE runs SET ended = last_seen WHERE ended IS NULL AND run <> ?1"},
+        {&s.runAlive, "UPDATE runs SET last_seen = ?2 WHERE run = ?1 AND ended IS NULL"},
+        {&s.runEnded, "UPDATE runs SET ended = ?2, last_seen = ?2 WHERE run = ?1"},
+        {&s.insertEpisode,
+         "INSERT INTO alarm_episodes (run, seq, machine, alarm_table, ident, fault, text_key, text, "
+         "priority, "
+         "display_status, raised) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"},
+        {&s.episodePublished,
+         "UPDATE alarm_episodes SET published = ?3 WHERE run = ?1 AND seq = ?2 AND published IS NULL"},
+        {&s.episodeEchoed,
+         "UPDATE alarm_episodes SET echoed = ?3 WHERE run = ?1 AND seq = ?2 AND echoed IS NULL"},
+        {&s.episodeCleared, "UPDATE alarm_episodes SET cleared = ?3 WHERE run = ?1 AND seq = ?2"},
+        {&s.insertInterval,
+         "INSERT INTO state_intervals (run, seq, slot, name, foreign_machine, status, cause, started) "
+         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+        {&s.intervalEnded, "UPDATE state_intervals SET ended = ?3 WHERE run = ?1 AND seq = ?2"},
+        {&s.insertGap, "INSERT INTO gaps (run, seq, kind, started) VALUES (?1, ?2, ?3, ?4)"},
+        {&s.gapEnded, "UPDATE gaps SET ended = ?3 WHERE run = ?1 AND seq = ?2"},
+        // An end is never before its start, so the start's index narrows the search. Open rows (NULL ends)
+        // never match.
+        {&s.purgeEpisodes, "DELETE FROM alarm_episodes WHERE raised < ?1 AND cleared < ?1"},
+        {&s.purgeIntervals, "DELETE FROM state_intervals WHERE started < ?1 AND ended < ?1"},
+        {&s.purgeGaps, "DELETE FROM gaps WHERE started < ?1 AND ended < ?1"},
+        {&s.purgeRuns,
+         "DELETE FROM runs WHERE ended < ?1 "
+         "AND NOT EXISTS (SELECT 1 FROM alarm_episodes e WHERE e.run = runs.run) "
+         "AND NOT EXISTS (SELECT 1 FROM state_intervals i WHERE i.run = runs.run) "
+         "AND NOT EXISTS (SELECT 1 FROM gaps g WHERE g.run = runs.run)"},
+    };
+    for (const Text& text : texts) {
+        rc = sqlite3_prepare_v3(db_, text.sql, -1, SQLITE_PREPARE_PERSISTENT, text.statement, nullptr);
+        prepared_.push_back(text.statement);
+        if (rc != SQLITE_OK) return openFailed(rc, fresh);
+    }
+    nextPurge_ = SteadyClock::now();
+    // A file started anew, or made again by someone, still has the current run: what follows belongs to it.
+    if (run_) {
+        execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
+                runLastSeen_);
+    }
+    return true;
+}
+
+bool SqliteHistoryStore::openFailed(int rc, bool fresh) {
+    const std::string why = sqlite3_errmsg(db_);
+    if (corrupt(rc) && !fresh) return startAnew("is damaged (" + why + ")", "corrupt");
+    closeConnection();
+    report(rc, why);
+    return false;
+}
+
+bool SqliteHistoryStore::startAnew(const std::string& why, const std::string& tag) {
+    closeConnection();
+    const fs::path file(settings_.path);
+    const std::string base = settings_.path + "." + tag + "-" + localStamp(std::time(nullptr));
+    std::string aside = base;
+    std::error_code error;
+    for (int n = 2; fs::exists(aside, error) || fs::exists(aside + "-wal", error); ++n) {
+        aside = base + "-" + std::to_string(n);
+    }
+    fs::rename(file, aside, error);
+    if (error) {
+        problem(Problem::Open, "The history file " + settings_.path + " " + why +
+                                   " and cannot be moved aside (" + error.message() +
+                                   "): move or remove it by hand; the panel writes no history until then");
+        return false;
+    }
+    // Its journal belongs to it: whatever the journal holds stays with the file it was written for.
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        if (fs::exists(settings_.path + suffix, error))
+            fs::rename(settings_.path + suffix, aside + suffix, error);
+    }
+    post(Severity::Error, "The history file " + settings_.path + " " + why + ": it is kept as " + aside +
+                              " and a new history file is started");
+    return open(true);
+}
+
+void SqliteHistoryStore::closeConnection() {
+    for (sqlite3_stmt** statement : prepared_) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
+    prepared_.clear();
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool SqliteHistoryStore::writeBatch() {
+    const Statements& s = statements_;
+    std::uint64_t refused = 0;
+    int rc = execute(s.begin);
+    // A batch given up may have held the run's start: what follows still belongs to a run in the file.
+    if (rc == SQLITE_DONE && runLost_ && run_) {
+        rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
+                     runLastSeen_);
+    }
+    for (auto record = batch_.begin(); rc == SQLITE_DONE && record != batch_.end(); ++record) {
+        rc = apply(*record);
+        if (refusedRecord(rc)) {
+            ++refused;
+            rc = SQLITE_DONE;
+        }
+    }
+    if (rc == SQLITE_DONE) rc = execute(s.commit);
+    // What is said of a batch is posted before the batch counts as finished (flush() waits for that).
+    if (rc == SQLITE_DONE) {
+        stored_ += batch_.size() - refused;
+        failed_ += refused;
+        runLost_ = false;
+        succeeded();
+        finishBatch();
+        return true;
+    }
+    const std::string why = sqlite3_errmsg(db_);
+    if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
+    const bool givenUp = ++attempts_ >= settings_.batchAttempts;
+    if (givenUp) {
+        failed_ += batch_.size();
+        runLost_ = true;
+    }
+    nextRetry_ = SteadyClock::now() + (corrupt(rc) ? std::chrono::milliseconds(0) : settings_.retryDelay);
+    if (corrupt(rc)) {
+        startAnew("is damaged (" + why + ")", "corrupt");
+    } else {
+        report(rc, why);
+        // The file was moved or removed under the connection: open it again, which makes a new one.
+        if (rc == SQLITE_READONLY_DBMOVED) closeConnection();
+    }
+    if (givenUp) finishBatch();
+    return false;
+}
+
+int SqliteHistoryStore::apply(const Record& record) {
+    const Statements& s = statements_;
+    using history::Millis;
+    return std::visit(
+        Overloaded{
+            [&](const history::RunStarted& r) {
+                int rc = SQLITE_DONE;
+                for (sqlite3_stmt* close :
+                     {s.closeOpenEpisodes, s.closeOpenIntervals, s.closeOpenGaps, s.closeOpenRuns}) {
+                    if (rc == SQLITE_DONE) rc = execute(close, r.run);
+                }
+                if (rc == SQLITE_DONE) {
+                    rc = execute(s.insertRun, r.run, r.line, r.at, std::int64_t{r.utcOffsetMinutes}, r.at);
+                }
+                run_ = r;
+                runLastSeen_ = r.at;
+                return rc;
+            },
+            [&](const history::RunAlive& r) {
+                if (run_ && run_->run == r.run) runLastSeen_ = r.at;
+                return execute(s.runAlive, r.run, r.at);
+            },
+            [&](const history::RunEnded& r) {
+                if (run_ && run_->run == r.run) run_.reset();
+                return execute(s.runEnded, r.run, r.at);
+            },
+            [&](const history::EpisodeRaised& r) {
+                return execute(s.insertEpisode, r.run, r.seq, std::int64_t{r.machine}, std::int64_t{r.table},
+                               std::int64_t{r.ident}, std::int64_t{r.fault}, r.textKey, r.text,
+                               std::int64_t{r.priority}, std::int64_t{r.displayStatus}, r.at);
+            },
+            [&](const history::EpisodePublished& r) {
+                return execute(s.episodePublished, r.run, r.seq, r.at);
+            },
+            [&](const history::EpisodeEchoed& r) { return execute(s.episodeEchoed, r.run, r.seq, r.at); },
+            [&](const history::EpisodeCleared& r) { return execute(s.episodeCleared, r.run, r.seq, r.at); },
+            [&](const history::IntervalStarted& r) {
+                return execute(s.insertInterval, r.run, r.seq, std::int64_t{r.slot}, r.name,
+                               std::int64_t{r.foreign ? 1 : 0}, std::int64_t{r.status}, r.cause, r.at);
+            },
+            [&](const history::IntervalEnded& r) { return execute(s.intervalEnded, r.run, r.seq, r.at); },
+            [&](const history::GapStarted& r) {
+                return execute(s.insertGap, r.run, r.seq, std::string(history::gapKindName(r.kind)), r.at);
+            },
+            [&](const history::GapEnded& r) { return execute(s.gapEnded, r.run, r.seq, r.at); },
+        },
+        record);
+}
+
+// Freed pages stay in the file and are reused by the rows that follow, so the file stays at the size of
+// its retention. No VACUUM: it would rewrite the whole file, block the writer for its duration and need
+// as much free disk again.
+void SqliteHistoryStore::purge() {
+    if (settings_.retentionDays <= 0) return;
+    const Statements& s = statements_;
+    const std::int64_t cutoff = wallNow() - settings_.retentionDays * kMillisPerDay;
+    int rc = execute(s.begin);
+    for (sqlite3_stmt* purge : {s.purgeEpisodes, s.purgeIntervals, s.purgeGaps, s.purgeRuns}) {
+        if (rc == SQLITE_DONE) rc = execute(purge, cutoff);
+    }
+    if (rc == SQLITE_DONE) rc = execute(s.commit);
+    if (rc == SQLITE_DONE) return;
+    const std::string why = sqlite3_errmsg(db_);
+    if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
+    if (corrupt(rc)) {
+        startAnew("is damaged (" + why + ")", "corrupt");
+    } else {
+        report(rc, why);
+    }
+}
+
+bool SqliteHistoryStore::corrupt(int rc) {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+void SqliteHistoryStore::report(int rc, const std::string& why) {
+    const std::string& file = settings_.path;
+    switch (rc & 0xff) {
+        case SQLITE_FULL:
+            problem(Problem::Full, "The history file " + file +
+                                       " is on a full disk: free space there; the history is written again "
+                                       "once there is room");
+            break;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+            problem(Problem::ReadOnly, "The history file " + file + " cannot be written (" + why +
+                                           "): give the panel's user write access to it and its folder");
+            break;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            problem(Problem::Locked, "The history file " + file +
+                                         " is locked by another program: close the program that writes it "
+                                         "(a database browser); the panel writes again once it is free");
+            break;
+        case SQLITE_IOERR:
+            problem(Problem::Io, "The history file " + file + " cannot be written (" + why +
+                                     "): the disk is failing or was removed; check it");
+            break;
+        case SQLITE_CANTOPEN:
+            problem(Problem::Open,
+                    "The history file " + file + " cannot be opened (" + why +
+                        "): check that its folder exists and the panel's user may write there");
+            break;
+        default:
+            problem(Problem::Other, "The history file " + file + " cannot be written (" + why + ")");
+            break;
+    }
+}
+
+void SqliteHistoryStore::problem(Problem kind, const std::string& message) {
+    auto& last = reported_[static_cast<int>(kind)];
+    const auto now = SteadyClock::now();
+    if (last && now - *last < settings_.reportRepeat) return;
+    last = now;
+    if (kind != Problem::Behind) problemSaid_ = true;
+    post(Severity::Error, message + lostSuffix());
+}
+
+void SqliteHistoryStore::succeeded() {
+    const std::uint64_t dropped = dropped_.load();
+    if (problemSaid_) {
+        problemSaid_ = false;
+        post(Severity::Notice, "The history file " + settings_.path + " is written again" + lostSuffix());
+    } else if (dropped > droppedSeen_) {
+        // Writing works, yet the queue overflowed: the disk is slower than the events.
+        problem(Problem::Behind, "The history file " + settings_.path +
+                                     " is written more slowly than the events come: check the disk");
+    }
+    droppedSeen_ = dropped;
+}
+
+std::string SqliteHistoryStore::lostSuffix() {
+    const std::uint64_t lost = dropped_.load() + failed_.load();
+    if (lost == lostSaid_) return {};
+    const std::uint64_t unsaid = lost - lostSaid_;
+    lostSaid_ = lost;
+    return "; " + std::to_string(unsaid) + (unsaid == 1 ? " history event" : " history events") +
+           " could not be stored";
+}
+
+void SqliteHistoryStore::post(Severity severity, std::string message) {
+    // The reporter is the loop's: the task carries its own copy, so it may run after this store is gone.
+    loop_.post([report = report_, severity, message = std::move(message)] {
+        if (severity == Severity::Notice) {
+            report.notice(message);
+        } else {
+            report(message);
+        }
+    });
+}
+
+std::int64_t SqliteHistoryStore::wallNow() const {
+    if (settings_.wallClock) return settings_.wallClock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace orvanta
