@@ -5,9 +5,9 @@
 // - a pass in which machine 1's alarm comes or goes, with its slot's status, the line's status and a
 //   foreign machine's: per record handed on, the loop's cost of one history event.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 #include "adapters/mqtt/mqtt_history.h"
 #include "adapters/sqlite/sqlite_history_store.h"
@@ -34,11 +34,17 @@ private:
     HistorySink& next_;
 };
 
+SqliteHistorySettings fileSettings(const fs::path& file) {
+    SqliteHistorySettings settings;
+    settings.path = file.string();
+    return settings;
+}
+
 class RecorderBench {
 public:
     RecorderBench(bool overMqtt)
         : file_(fs::temp_directory_path() / ("orvanta-bench-history-" + std::to_string(getpid()) + ".db")),
-          store_(loop_, {}, SqliteHistorySettings{file_.string()}),
+          store_(loop_, {}, fileSettings(file_)),
           connection_(loop_, MqttSettings{}, "orvanta/panel/online", {}),
           publisher_(connection_, "bench"),
           counting_(sinks_) {
@@ -93,7 +99,8 @@ private:
     MqttHistoryPublisher publisher_;
     HistorySinks sinks_;
     CountingSink counting_;
-    HistoryRecorder recorder_{counting_, loop_, [] { return history::Millis{1'800'000'000'000}; }, {"bench", 60}};
+    HistoryRecorder recorder_{
+        counting_, loop_, [] { return history::Millis{1'800'000'000'000}; }, {"bench", 60}};
     LineRecords line_;
     AlarmDef fault_;
     PassOutcome outcome_;
@@ -115,9 +122,10 @@ void BM_HistoryEventLoopCost(benchmark::State& state) {
         bench.pass();
     }
     state.SetItemsProcessed(bench.records());
-    state.counters["records_per_pass"] = static_cast<double>(bench.records()) / static_cast<double>(state.iterations());
-    state.counters["us_per_event"] = benchmark::Counter(static_cast<double>(bench.records()),
-                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["records_per_pass"] =
+        static_cast<double>(bench.records()) / static_cast<double>(state.iterations());
+    state.counters["us_per_event"] = benchmark::Counter(
+        static_cast<double>(bench.records()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_HistoryEventLoopCost)->ArgName("mqtt")->Arg(0)->Iterations(20000);
 BENCHMARK(BM_HistoryEventLoopCost)->ArgName("mqtt")->Arg(1)->Iterations(1000);

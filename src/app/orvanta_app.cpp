@@ -31,6 +31,7 @@
 #include "adapters/qt/qt_message_boxes.h"
 #include "adapters/qt/qt_start_form.h"
 #include "adapters/qt/screenshot.h"
+#include "adapters/sqlite/sqlite_history_store.h"
 #include "adapters/x11/x11_window_system.h"
 #include "app/backend_settings.h"
 #include "app/command_line.h"
@@ -137,10 +138,15 @@ std::string unwritableBecause(const std::string& path) {
 class History : public RuntimeControl {
 public:
     History(EventLoop& loop, const HistorySettings& settings, const std::string& base, MqttBackend* mqtt,
-            RuntimeControl& runtime)
+            RuntimeControl& runtime, const ErrorReporter& report)
         : runtime_(runtime), mqtt_(mqtt) {
         if (!settings.enabled) return;
         const std::string line = fs::path(base).filename().string();
+        SqliteHistorySettings file;
+        file.path = historyFile(base, settings.file);
+        file.retentionDays = settings.retentionDays;
+        store_ = std::make_unique<SqliteHistoryStore>(loop, report, std::move(file));
+        sinks_.add(*store_);
         if (mqtt != nullptr) {
             publisher_ = std::make_unique<MqttHistoryPublisher>(mqtt->connection, line);
             sinks_.add(*publisher_);
@@ -152,7 +158,10 @@ public:
             mqtt->connection.onLost([this] { recorder_->brokerConnected(false); });
         }
     }
-    ~History() override { end(); }
+    ~History() override {
+        end();
+        if (store_) store_->close();
+    }
 
     HistoryObserver* observer() { return recorder_.get(); }
     void begin() {
@@ -172,6 +181,11 @@ public:
     }
 
 private:
+    // A relative name lies in the plant folder; an existing file is found whatever the case of its name.
+    static std::string historyFile(const std::string& base, const std::string& name) {
+        const fs::path path(name);
+        return findFileIgnoringCase(path.is_absolute() ? name : (fs::path(base) / path).string());
+    }
     static history::Millis wallClock() {
         using namespace std::chrono;
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -185,6 +199,7 @@ private:
     RuntimeControl& runtime_;
     MqttBackend* mqtt_;
     HistorySinks sinks_;
+    std::unique_ptr<SqliteHistoryStore> store_;
     std::unique_ptr<MqttHistoryPublisher> publisher_;
     std::unique_ptr<HistoryRecorder> recorder_;  // last: it records into the sinks until it goes
 };
@@ -246,7 +261,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     }
     ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
     History history(loop, backend.history, base, mqtt.get(),
-                    mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded);
+                    mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded, report);
     EmbeddedLineDisplay line(loop, description, lineSource);
     // Over MQTT every display on the network is shown the line as the panel shows it.
     if (mqtt) followDisplay(mqtt->line, line);

@@ -13,7 +13,9 @@ HistoryRecorder::HistoryRecorder(HistorySink& sink, EventLoop& loop, std::functi
     : sink_(sink),
       now_(std::move(now)),
       settings_(std::move(settings)),
-      alive_(loop, "HistoryAlive", kAliveIntervalMs, [this] { emit(history::RunAlive{run_, now_()}); }) {}
+      alive_(loop, "HistoryAlive", kAliveIntervalMs, [this] {
+          emit(history::RunAlive{run_, now_()});
+      }) {}
 
 void HistoryRecorder::start() {
     if (running_ || ended_) return;
