@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "adapters/mqtt/mqtt_history.h"
@@ -114,21 +115,23 @@ void BM_HistoryPassUnchanged(benchmark::State& state) {
 BENCHMARK(BM_HistoryPassUnchanged);
 
 // Per record: the recorder's work, the copy into the store's queue and, with range(0) 1, the JSON message
-// queued for the broker. Its queue holds 10 000 messages: the runs stay below that.
+// queued for the broker.
 void BM_HistoryEventLoopCost(benchmark::State& state) {
     RecorderBench bench(state.range(0) != 0);
+    const auto begin = std::chrono::steady_clock::now();
     for (auto _ : state) {
         bench.toggle();
         bench.pass();
     }
+    const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - begin;
     state.SetItemsProcessed(bench.records());
     state.counters["records_per_pass"] =
         static_cast<double>(bench.records()) / static_cast<double>(state.iterations());
-    state.counters["us_per_event"] = benchmark::Counter(
-        static_cast<double>(bench.records()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["us_per_event"] = elapsed.count() / static_cast<double>(bench.records());
 }
-BENCHMARK(BM_HistoryEventLoopCost)->ArgName("mqtt")->Arg(0)->Iterations(20000);
-BENCHMARK(BM_HistoryEventLoopCost)->ArgName("mqtt")->Arg(1)->Iterations(1000);
+// The file's queue holds 10 000 records and the broker's 10 000 messages: the runs stay below both, so
+// that what is measured is queueing, not dropping.
+BENCHMARK(BM_HistoryEventLoopCost)->ArgName("mqtt")->Arg(0)->Arg(1)->Iterations(1200);
 
 }  // namespace
 }  // namespace orvanta

@@ -196,8 +196,23 @@ bool everyMachineWarned(const std::string& statusLine) {
     return true;
 }
 
+// [History] Enabled of the plant's own INI, which the demo plant has on.
+void keepHistory(const FullPlantFolder& plant, bool on) {
+    const fs::path ini = plant.path() / "Program" / "Orvanta" / "Orvanta.ini";
+    std::ifstream in(ini);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string content = text.str();
+    const std::string entry = "\nEnabled=1\n";
+    if (const std::size_t at = content.find(entry); at != std::string::npos && !on)
+        content.replace(at, entry.size(), "\nEnabled=0\n");
+    std::ofstream(ini, std::ios::trunc) << content;
+}
+
+// range(0): the history kept (1) or not (0); the figure is the difference.
 void BM_PeakMemoryFullPlant(benchmark::State& state) {
     FullPlantFolder plant;
+    keepHistory(plant, state.range(0) != 0);
     const AlarmDefinitions alarms = loadDefinitions(plant.base());
     if (alarms.AlarmTabelle1.count(kAlarmMachines) != kAlarmCapacity) {
         state.SkipWithError("the full-capacity fixture did not load");
@@ -253,7 +268,13 @@ void BM_PeakMemoryFullPlant(benchmark::State& state) {
         state.counters["readers_seen"] = peak.readersSeen;
     }
 }
-BENCHMARK(BM_PeakMemoryFullPlant)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PeakMemoryFullPlant)
+    ->ArgName("history")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace orvanta

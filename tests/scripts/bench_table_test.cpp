@@ -64,8 +64,11 @@ TEST_F(BenchTableTest, PairsRepetitionsAndKeepsEveryFigure) {
         sample("BM_CyclicPassDefinitions/15000", 29, "us") + "," +
         sample("BM_CyclicPassDefinitions/100", 2, "us") + "," +
         sample("BM_CyclicPassDefinitions/1000", 3.8, "us") + "," +
-        sample("BM_PeakMemoryFullPlant/iterations:1/real_time", 3, "s",
+        sample("BM_PeakMemoryFullPlant/history:0/iterations:1/real_time", 3, "s",
                R"(, "panel_MiB": 26.3, "reader_MiB": 4.5)") +
+        "," +
+        sample("BM_PeakMemoryFullPlant/history:1/iterations:1/real_time", 3, "s",
+               R"(, "panel_MiB": 27.5, "reader_MiB": 4.5)") +
         "," + sample("BM_MqttVariableIntake", 8, "us", R"(, "items_per_second": 125000)") + "," +
         sample("BM_MqttAlarmToLineAlarm/manual_time", 4.5, "ms") + "," +
         R"({"name": "BM_LineValues64", "run_name": "BM_LineValues64", "run_type": "iteration",
@@ -100,6 +103,12 @@ TEST_F(BenchTableTest, PairsRepetitionsAndKeepsEveryFigure) {
     EXPECT_NE(table.find("| Peak memory, panel on the full-capacity plant (VmHWM) | 26.3 MiB |"),
               std::string::npos)
         << table;
+    EXPECT_NE(table.find(
+                  "| Peak memory, the same panel keeping its history | 27.5 MiB | 1 run | without | 26.3 MiB "
+                  "| 1.05 |"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("The history costs the panel 1.2 MiB of peak memory"), std::string::npos) << table;
     EXPECT_NE(table.find("| Peak memory, largest database reader (VmHWM, sampled) | 4.5 MiB |"),
               std::string::npos)
         << table;
