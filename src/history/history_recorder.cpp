@@ -50,7 +50,8 @@ void HistoryRecorder::passCompleted(const PassOutcome& outcome, const LineRecord
             follow(shown_, m, outcome.shown[m], outcome.shownText[m], at);
             const bool leads =
                 outcome.lineAlarm.table == 3 && outcome.lineAlarm.machine == static_cast<int>(m);
-            follow(leading_, m, leads ? outcome.lineAlarm : none, outcome.shownText[m], at);
+            // No slot shows a table 3 message: its episode has no text shown.
+            follow(leading_, m, leads ? outcome.lineAlarm : none, "", at);
         }
         handshake(outcome, at);
 

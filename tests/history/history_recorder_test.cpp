@@ -110,7 +110,7 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
                     "state 7 slot2 Labeller foreign s4 'label roll' @1800000001500",
                     "state-end 6 @1800000001500", "state 8 slot-1 Pelmar own s4 '' @1800000001500",
                     "cleared 1 @1800000001800", "raised 9 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
-                    "raised 10 m5 t3 i1011 f11 T11 'M5' p5 s3 @1800000001800", "published 10 @1800000001800",
+                    "raised 10 m5 t3 i1011 f11 T11 '' p5 s3 @1800000001800", "published 10 @1800000001800",
                     "echoed 10 @1800000001800", "state-end 2 @1800000001800",
                     "state 11 slot0 Filler own s2 'T9/1031' @1800000001800"));
 
