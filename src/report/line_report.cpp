@@ -440,8 +440,13 @@ private:
                                     (report_.from + static_cast<Millis>(c) * width);
                 Millis known = 0;
                 for (int s = 1; s < kStatusCount; ++s) known += t[s];
-                // A column mostly in a gap shows no data, whatever status was last known.
-                t[0] = std::max<Millis>(span - known, gapTime[c]);
+                t[0] = span - known;
+                // A column at least half in a gap shows no data, whatever status was last known; a tie
+                // goes to the lower status code.
+                if (2 * gapTime[c] >= span) {
+                    status[c] = 0;
+                    continue;
+                }
                 status[c] = static_cast<std::uint8_t>(std::max_element(t.begin(), t.end()) - t.begin());
             }
         }

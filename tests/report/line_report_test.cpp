@@ -1,0 +1,217 @@
+#include "report/line_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "report/report_writers.h"
+#include "report/sqlite_file.h"
+#include "report_fixture.h"
+
+namespace orvanta::report {
+namespace {
+
+using testing::at;
+using testing::minutes;
+
+// One slot's figures as a line of text: a whole table compares at once and a difference reads plainly.
+std::string row(const SlotFigures& s) {
+    std::string text = slotLabel(s) + " |";
+    for (const Millis t : s.timeIn) {
+        char cell[24];
+        std::snprintf(cell, sizeof cell, " %g", static_cast<double>(t) / 60000.0);
+        text += cell;
+    }
+    char tail[96];
+    std::snprintf(tail, sizeof tail, " | stops %lld avail %.4f mtbf %g mttr %g",
+                  static_cast<long long>(s.stops), s.availability().value_or(-1),
+                  s.mtbf() ? static_cast<double>(*s.mtbf()) / 60000.0 : -1,
+                  s.mttr() ? static_cast<double>(*s.mttr()) / 60000.0 : -1);
+    return text + tail;
+}
+
+std::vector<std::string> rows(const LineReport& r) {
+    std::vector<std::string> all;
+    for (const SlotFigures& s : r.slots) all.push_back(row(s));
+    return all;
+}
+
+std::vector<std::string> causes(const LineReport& r) {
+    std::vector<std::string> all;
+    for (const SlotFigures& s : r.slots)
+        for (const CauseDowntime& c : s.causes)
+            all.push_back(std::to_string(s.slot) + " " + c.cause + " " + std::to_string(c.duration / 60000) +
+                          " min x" + std::to_string(c.count));
+    return all;
+}
+
+std::vector<std::string> alarms(const LineReport& r) {
+    std::vector<std::string> all;
+    auto name = [](const AlarmName& a) {
+        return std::to_string(a.machine) + "/" + std::to_string(a.table) + "/" + std::to_string(a.fault) +
+               " " + a.text;
+    };
+    char share[32];
+    for (const BadActor& a : r.badActors) {
+        std::snprintf(share, sizeof share, " %.3f", a.share);
+        all.push_back("bad " + name(a.alarm) + " " + std::to_string(a.count) + share);
+    }
+    for (const ChatteringAlarm& a : r.chattering)
+        all.push_back("chatter " + name(a.alarm) + " " + std::to_string(a.count) + " from " +
+                      std::to_string((a.first - at(0, 0)) / 1000) + " s");
+    for (const StandingAlarm& a : r.standing)
+        all.push_back("standing " + name(a.alarm) + " " + std::to_string(a.active / 1000) + " s" +
+                      (a.cleared ? "" : " open"));
+    return all;
+}
+
+TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    const LineReport r = reportOn(file, {});
+
+    EXPECT_EQ(r.line, "L1");
+    EXPECT_EQ(r.from, at(0, 0));
+    EXPECT_EQ(r.to, at(29, 0));
+    EXPECT_EQ(r.utcOffsetMinutes, 60);
+    // The hour between the runs and the gap are no data; the crashed run's open rows last to its last sign;
+    // the foreign machine's running across the gap loses the gap's 15 minutes.
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L1 | 75 140 0 0 1525 0 0 | stops 2 avail 0.0841 mtbf 70 mttr 762.5",
+                  "0 Filler | 75 1590 15 0 45 0 15 | stops 3 avail 0.9727 mtbf 535 mttr 15",
+                  "5 Palletiser (foreign) | 1515 45 0 60 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
+                                                   "0 Door open 30 min x1", "0 Jam 15 min x2"}));
+    ASSERT_EQ(r.pareto.size(), 2u);  // the machines' causes, without the line's
+    EXPECT_EQ(r.pareto[0], (CauseDowntime{"Door open", minutes(30), 1}));
+    EXPECT_EQ(r.pareto[1], (CauseDowntime{"Jam", minutes(15), 2}));
+
+    // 12 windows in the first run, 156 in the second; 19 episodes; the flood in the window at 00:20.
+    EXPECT_EQ(r.load.windows, 168);
+    EXPECT_EQ(r.load.episodes, 19);
+    EXPECT_DOUBLE_EQ(r.load.mean, 19.0 / 168.0);
+    EXPECT_EQ(r.load.peak, 12);
+    EXPECT_EQ(r.load.peakAt, at(0, 20));
+    EXPECT_EQ(r.load.floodWindows, 1);
+    EXPECT_DOUBLE_EQ(r.load.floodShare(), 1.0 / 168.0);
+    EXPECT_EQ(alarms(r), (std::vector<std::string>{
+                             "bad 2/2/3 Low air 12 0.632",
+                             "bad 1/1/7 Jam 4 0.211",
+                             "bad 1/2/4 Belt worn 1 0.053",
+                             "bad 3/1/9 Guard open 1 0.053",
+                             "bad 4/2/1 ALM_4_1 1 0.053",
+                             "chatter 2/2/3 Low air 10 from 1200 s",
+                             "chatter 1/1/7 Jam 2 from 600 s",
+                             "standing 3/1/9 Guard open 93000 s open",
+                             "standing 1/2/4 Belt worn 88800 s",
+                         }));
+}
+
+TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    ReportRequest request;
+    request.from = at(0, 35);
+    request.to = at(4, 20);
+    const LineReport r = reportOn(file, request);
+
+    // The Jam that began at 00:30 adds its last 5 minutes but is no stop of this period.
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L1 | 75 110 0 0 40 0 0 | stops 1 avail 0.7333 mtbf 110 mttr 40",
+                  "0 Filler | 75 90 15 0 40 0 5 | stops 2 avail 0.7241 mtbf 52.5 mttr 20",
+                  "5 Palletiser (foreign) | 75 45 0 20 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
+                                                   "0 Door open 30 min x1", "0 Jam 10 min x2"}));
+    // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
+    EXPECT_EQ(r.load.windows, 17);
+    EXPECT_EQ(r.load.episodes, 2);
+    EXPECT_EQ(r.load.floodWindows, 0);
+    // Up to the period's end, nothing has stood a day.
+    EXPECT_EQ(alarms(r),
+              (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.500", "bad 3/1/9 Guard open 1 0.500"}));
+}
+
+TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    ReportRequest request;
+    request.from = at(0, 0);
+    request.to = at(5, 0);
+    request.pictures = true;
+    request.timelineColumns = 10;  // 30 minutes each
+    request.rateColumns = 10;      // three windows each
+    const LineReport r = reportOn(file, request);
+
+    EXPECT_EQ(r.timeline.columnWidth, minutes(30));
+    ASSERT_EQ(r.timeline.rows.size(), 3u);
+    // 00:30-01:00 is 20 running against 10 fault; 03:30-04:00 is half in the gap: no data, also for the
+    // foreign machine whose running interval ran on across it; 04:00-04:30 ties fault and maintenance.
+    EXPECT_EQ(r.timeline.rows[1].status, (std::vector<std::uint8_t>{1, 1, 2, 1, 0, 0, 1, 0, 4, 1}));
+    EXPECT_EQ(r.timeline.rows[2].status, (std::vector<std::uint8_t>{5, 5, 5, 5, 0, 0, 1, 0, 3, 3}));
+    std::vector<std::int64_t> peaks;
+    for (const RateColumn& c : r.rate) peaks.push_back(c.peak);
+    EXPECT_EQ(peaks, (std::vector<std::int64_t>{12, 0, 0, 0, -1, -1, 1, 0, 0, 0}));
+}
+
+TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {
+    testing::ReportFolder folder;
+    auto messageFor = [](const std::string& path) -> std::string {
+        try {
+            reportOn(path, {});
+        } catch (const ReportError& error) {
+            return error.what();
+        }
+        return "no error";
+    };
+    const std::string missing = folder.path("missing.db");
+    EXPECT_NE(messageFor(missing).find("No such file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(missing));  // never created
+
+    const std::string text = folder.path("notes.db");
+    std::FILE* f = std::fopen(text.c_str(), "w");
+    std::fputs("this is not a database, only some text that is long enough to be a header\n", f);
+    std::fclose(f);
+    EXPECT_NE(messageFor(text).find("not a database"), std::string::npos) << messageFor(text);
+
+    const std::string other = folder.path("other.db");
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(other.c_str(), &db);
+        sqlite3_exec(db, "CREATE TABLE things (a)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_NE(messageFor(other).find("not a history file"), std::string::npos) << messageFor(other);
+
+    const std::string newer = folder.path("newer.db");
+    testing::writeKnownHistory(newer);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(newer.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_NE(messageFor(newer).find("version 99"), std::string::npos) << messageFor(newer);
+
+    // Pages overwritten in the middle of the file: the reads fail, they do not crash.
+    const std::string corrupt = folder.path("corrupt.db");
+    testing::writeKnownHistory(corrupt);
+    {
+        std::FILE* g = std::fopen(corrupt.c_str(), "r+b");
+        std::fseek(g, 4096, SEEK_SET);
+        for (int i = 0; i < 4096 * 3; ++i) std::fputc(0xA5, g);
+        std::fclose(g);
+    }
+    EXPECT_NE(messageFor(corrupt).rfind(corrupt, 0), std::string::npos) << messageFor(corrupt);
+}
+
+}  // namespace
+}  // namespace orvanta::report

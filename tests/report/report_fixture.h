@@ -1,0 +1,84 @@
+// A history with answers worked out by hand: two runs of line "L1" (the first ended orderly, the second
+// crashed a day later with its last rows open), an hour between them outside any run, a gap in the second,
+// an own machine, a foreign one left open across the gap, and the line's own status; alarms that chatter,
+// flood one window and stand.
+#pragma once
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "report/history_generator.h"
+
+namespace orvanta::testing {
+
+inline constexpr report::Millis kMidnight = 1'796'601'600'000;  // 2026-12-07 00:00 UTC
+inline constexpr report::Millis at(int hours, int minutes, int seconds = 0) {
+    return kMidnight + ((hours * 60LL + minutes) * 60 + seconds) * 1000;
+}
+inline constexpr report::Millis minutes(double value) { return static_cast<report::Millis>(value * 60'000); }
+
+class ReportFolder {
+public:
+    ReportFolder() {
+        static std::atomic<int> counter{0};
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("orvanta-report-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(folder_);
+    }
+    ~ReportFolder() { std::filesystem::remove_all(folder_); }
+    ReportFolder(const ReportFolder&) = delete;
+    ReportFolder& operator=(const ReportFolder&) = delete;
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
+
+private:
+    std::filesystem::path folder_;
+};
+
+inline void writeKnownHistory(const std::string& path, const std::string& line = "L1") {
+    report::HistoryFileWriter out(path);
+    const report::Millis a = at(0, 0);
+    const report::Millis b = at(3, 0);
+    out.run(a, line, a, at(2, 0), at(2, 0));
+    out.run(b, line, b, at(29, 0), std::nullopt);  // crashed: its last sign is the next day, 05:00
+
+    // Own machine in slot 0: the recorder ends its intervals when the line is lost.
+    out.interval(a, 0, "Filler", 1, at(0, 0), at(0, 30));
+    out.interval(a, 0, "Filler", 4, at(0, 30), at(0, 40), "Jam");
+    out.interval(a, 0, "Filler", 1, at(0, 40), at(1, 0));
+    out.interval(a, 0, "Filler", 4, at(1, 0), at(1, 5), "Jam");
+    out.interval(a, 0, "Filler", 2, at(1, 5), at(1, 20));
+    out.interval(a, 0, "Filler", 1, at(1, 20), at(2, 0));
+    out.interval(b, 0, "Filler", 1, at(3, 0), at(3, 30));
+    out.gap(b, "line", at(3, 30), at(3, 45));
+    out.interval(b, 0, "Filler", 4, at(3, 45), at(4, 15), "Door open");
+    out.interval(b, 0, "Filler", 6, at(4, 15), at(4, 30));
+    out.interval(b, 0, "Filler", 1, at(4, 30), std::nullopt);
+
+    // A foreign machine whose interval runs on across the gap: the gap still counts as no data.
+    out.interval(a, 5, "Palletiser", 5, at(0, 0), at(2, 0), "", true);
+    out.interval(b, 5, "Palletiser", 1, at(3, 0), at(4, 0), "", true);
+    out.interval(b, 5, "Palletiser", 3, at(4, 0), at(5, 0), "Pallet low", true);
+
+    // The line's own status.
+    out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
+    out.interval(a, history::kLineSlot, line, 4, at(0, 30), at(0, 40), "Filler: Jam");
+    out.interval(a, history::kLineSlot, line, 1, at(0, 40), at(2, 0));
+    out.interval(b, history::kLineSlot, line, 1, at(3, 0), at(3, 30));
+    out.interval(b, history::kLineSlot, line, 4, at(3, 45), std::nullopt, "Door open");
+
+    // Chattering: the third raise within 50 s, the fourth exactly 60 s after the second.
+    for (const report::Millis raised : {at(0, 10, 0), at(0, 10, 20), at(0, 10, 50), at(0, 11, 20)})
+        out.episode(a, 1, 1, 7, "Jam", raised, raised + 5000);
+    // A flood: twelve raises in the window 00:20 to 00:30, one every 30 s.
+    for (int i = 0; i < 12; ++i)
+        out.episode(a, 2, 2, 3, "Low air", at(0, 20, i * 30), at(0, 20, i * 30 + 10));
+    out.episode(a, 4, 2, 1, "", at(0, 5), at(1, 5));                 // no text shown: its key names it
+    out.episode(b, 3, 1, 9, "Guard open", at(3, 10), std::nullopt);  // open until the run's last sign
+    out.episode(b, 1, 2, 4, "Belt worn", at(3, 20), at(28, 0));
+    out.commit();
+}
+
+}  // namespace orvanta::testing
