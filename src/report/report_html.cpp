@@ -13,7 +13,7 @@ namespace {
 
 constexpr double kWidth = 1000;
 constexpr double kLabelWidth = 190;
-constexpr double kPlotWidth = kWidth - kLabelWidth - 20;
+constexpr double kPlotWidth = kWidth - kLabelWidth - 50;
 constexpr std::size_t kParetoBars = 12;
 
 std::string colour(int status) {

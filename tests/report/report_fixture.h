@@ -82,3 +82,17 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
 }
 
 }  // namespace orvanta::testing
+
+namespace orvanta::testing {
+
+// An hour of the demo line as the panel would keep it: five own machines, two foreign, a gap.
+inline report::GeneratedLine demoHour() {
+    report::GeneratedLine line;
+    line.start = 1'796'652'000'000;  // 2026-12-07 14:00 UTC
+    line.length = 60 * 60 * 1000;
+    line.gapsPerDay = 24;
+    line.seed = 7;
+    return line;
+}
+
+}  // namespace orvanta::testing
