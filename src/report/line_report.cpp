@@ -129,6 +129,8 @@ FROM g JOIN column_span b ON b.b BETWEEN (g.s - :from) / :width AND (g.e - 1 - :
 GROUP BY b.b
 )sql";
 
+constexpr Millis kMostWindows = 20LL * 366 * 24 * 6;
+
 void bindPeriod(Statement& statement, Millis from, Millis to) {
     statement.bind(":from", from).bind(":to", to);
 }
@@ -267,6 +269,11 @@ private:
         }
         const Millis first = floorDiv(from, kLoadWindow);
         const Millis last = floorDiv(to - 1, kLoadWindow);
+        // A time stamp centuries off (a clock gone wrong) must not ask for gigabytes of windows.
+        if (last - first >= kMostWindows)
+            throw ReportError(file_.path() + ": the history spans more than 20 years (" +
+                              std::to_string(historyFrom_) + " to " + std::to_string(historyTo_) +
+                              " ms): a time stamp is wrong; give --from and --to");
         std::vector<std::int64_t> counts(static_cast<std::size_t>(last - first + 1), -1);
         Statement runs(file_,
                        "SELECT MAX(started, :from), MIN(finish, :to) FROM run_span "

@@ -201,6 +201,34 @@ TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {
     }
     EXPECT_NE(messageFor(newer).find("version 99"), std::string::npos) << messageFor(newer);
 
+    // A writer holding the file: the report waits a moment, then says so.
+    const std::string locked = folder.path("locked.db");
+    testing::writeKnownHistory(locked);
+    sqlite3* writer = nullptr;
+    sqlite3_open(locked.c_str(), &writer);
+    sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    ReportRequest impatient;
+    impatient.busyMillis = 50;
+    try {
+        reportOn(locked, impatient);
+        ADD_FAILURE() << "a locked file was reported";
+    } catch (const ReportError& error) {
+        EXPECT_NE(std::string(error.what()).find("locked"), std::string::npos) << error.what();
+    }
+    sqlite3_close(writer);
+
+    // A run whose last sign lies in the year 4000: no window count of that size is attempted.
+    const std::string distant = folder.path("distant.db");
+    {
+        HistoryFileWriter out(distant);
+        out.run(1, "L1", testing::at(0, 0), 64'060'588'800'000, std::nullopt);
+    }
+    EXPECT_NE(messageFor(distant).find("more than 20 years"), std::string::npos) << messageFor(distant);
+    ReportRequest day;
+    day.from = testing::at(0, 0);
+    day.to = testing::at(24, 0);
+    EXPECT_EQ(reportOn(distant, day).load.windows, 144);
+
     // Pages overwritten in the middle of the file: the reads fail, they do not crash.
     const std::string corrupt = folder.path("corrupt.db");
     testing::writeKnownHistory(corrupt);

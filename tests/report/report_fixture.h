@@ -41,7 +41,7 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     report::HistoryFileWriter out(path);
     const report::Millis a = at(0, 0);
     const report::Millis b = at(3, 0);
-    out.run(a, line, a, at(2, 0), at(2, 0));
+    out.run(a, line, a, at(1, 59, 59), at(2, 0));  // its last sign a second before its orderly end
     out.run(b, line, b, at(29, 0), std::nullopt);  // crashed: its last sign is the next day, 05:00
 
     // Own machine in slot 0: the recorder ends its intervals when the line is lost.
@@ -65,7 +65,7 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     // The line's own status.
     out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
     out.interval(a, history::kLineSlot, line, 4, at(0, 30), at(0, 40), "Filler: Jam");
-    out.interval(a, history::kLineSlot, line, 1, at(0, 40), at(2, 0));
+    out.interval(a, history::kLineSlot, line, 1, at(0, 40), std::nullopt);  // open: ends with its run
     out.interval(b, history::kLineSlot, line, 1, at(3, 0), at(3, 30));
     out.interval(b, history::kLineSlot, line, 4, at(3, 45), std::nullopt, "Door open");
 
