@@ -84,6 +84,7 @@ TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
                   "line L1 | 75 140 0 0 1525 0 0 | stops 2 avail 0.0841 mtbf 70 mttr 762.5",
                   "0 Filler | 75 1590 15 0 45 0 15 | stops 3 avail 0.9727 mtbf 535 mttr 15",
                   "5 Palletiser (foreign) | 1515 45 0 60 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "6 Labeller | 1620 0 0 0 0 0 120 | stops 0 avail -1.0000 mtbf -1 mttr -1",
               }));
     EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
                                                    "0 Door open 30 min x1", "0 Jam 15 min x2"}));
@@ -127,6 +128,7 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
                   "line L1 | 75 110 0 0 40 0 0 | stops 1 avail 0.7333 mtbf 110 mttr 40",
                   "0 Filler | 75 90 15 0 40 0 5 | stops 2 avail 0.7241 mtbf 52.5 mttr 20",
                   "5 Palletiser (foreign) | 75 45 0 20 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "6 Labeller | 140 0 0 0 0 0 85 | stops 0 avail -1.0000 mtbf -1 mttr -1",
               }));
     EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
                                                    "0 Door open 30 min x1", "0 Jam 10 min x2"}));
@@ -137,6 +139,16 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
     // Up to the period's end, nothing has stood a day.
     EXPECT_EQ(alarms(r),
               (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.500", "bad 3/1/9 Guard open 1 0.500"}));
+
+    // A period that begins and ends inside the gaps: only the five minutes after them are known.
+    request.from = at(3, 35);
+    request.to = at(3, 50);
+    EXPECT_EQ(rows(reportOn(file, request)),
+              (std::vector<std::string>{
+                  "line L1 | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
+                  "0 Filler | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
+                  "5 Palletiser (foreign) | 10 5 0 0 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
 }
 
 TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
@@ -152,7 +164,7 @@ TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWi
     const LineReport r = reportOn(file, request);
 
     EXPECT_EQ(r.timeline.columnWidth, minutes(30));
-    ASSERT_EQ(r.timeline.rows.size(), 3u);
+    ASSERT_EQ(r.timeline.rows.size(), 4u);
     // 00:30-01:00 is 20 running against 10 fault; 03:30-04:00 is half in the gap: no data, also for the
     // foreign machine whose running interval ran on across it; 04:00-04:30 ties fault and maintenance.
     EXPECT_EQ(r.timeline.rows[1].status, (std::vector<std::uint8_t>{1, 1, 2, 1, 0, 0, 1, 0, 4, 1}));

@@ -53,6 +53,7 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     out.interval(a, 0, "Filler", 1, at(1, 20), at(2, 0));
     out.interval(b, 0, "Filler", 1, at(3, 0), at(3, 30));
     out.gap(b, "line", at(3, 30), at(3, 45));
+    out.gap(b, "broker", at(3, 35), at(3, 40));  // within the line's gap: that time is lost once
     out.interval(b, 0, "Filler", 4, at(3, 45), at(4, 15), "Door open");
     out.interval(b, 0, "Filler", 6, at(4, 15), at(4, 30));
     out.interval(b, 0, "Filler", 1, at(4, 30), std::nullopt);
@@ -61,6 +62,9 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     out.interval(a, 5, "Palletiser", 5, at(0, 0), at(2, 0), "", true);
     out.interval(b, 5, "Palletiser", 1, at(3, 0), at(4, 0), "", true);
     out.interval(b, 5, "Palletiser", 3, at(4, 0), at(5, 0), "Pallet low", true);
+
+    // A machine only ever in maintenance: neither up nor down, so no availability.
+    out.interval(a, 6, "Labeller", 6, at(0, 0), at(2, 0));
 
     // The line's own status.
     out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
