@@ -45,15 +45,15 @@ CREATE INDEX temp.gap_span_started ON gap_span (started);
 )sql";
 
 // Time per slot, status and (for faults) cause, clipped to the period; the number of fault intervals that
-// begin within it; the longest interval, which bounds the search for gaps below.
+// begin within it; the longest interval, which bounds the search for gaps below. A plain scan of the table:
+// one pass beats a million look-ups through the index on started.
 constexpr const char* kStates = R"sql(
 WITH iv AS (
   SELECT i.slot, i.status, i.started AS begun,
          CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS cause,
          MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e,
          COALESCE(i.ended, r.finish) - i.started AS length
-  FROM state_intervals i JOIN run_span r ON r.run = i.run
-  WHERE +i.started < :to AND COALESCE(i.ended, r.finish) > :from)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run)
 SELECT slot, status, cause, SUM(e - s), COUNT(*), SUM(begun >= :from), MAX(length)
 FROM iv WHERE e > s
 GROUP BY slot, status, cause
@@ -67,16 +67,14 @@ ORDER BY started DESC LIMIT 1
 
 // The part of each interval that lies in a gap of its run, found from the gaps (few) rather than from the
 // intervals (many): those that start in the gap or began at most the longest interval before it. The joins
-// keep this order, and the period is found by a plain scan above: one pass of the table beats a million
-// look-ups through the index.
+// keep this order.
 constexpr const char* kStatesInGaps = R"sql(
 SELECT i.slot, i.status, CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS cause,
        SUM(MIN(COALESCE(i.ended, r.finish), g.finish, :to) - MAX(i.started, g.started, :from)) AS overlap
 FROM gap_span g
 CROSS JOIN state_intervals i ON i.started >= g.started - :longest AND i.started < g.finish AND +i.run = g.run
 CROSS JOIN run_span r ON r.run = i.run
-WHERE g.started < :to AND g.finish > :from
-  AND MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
+WHERE MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
 GROUP BY i.slot, i.status, cause
 )sql";
 
@@ -102,8 +100,7 @@ constexpr const char* kStanding = R"sql(
 WITH a AS (
   SELECT a.machine, a.alarm_table, a.fault, a.text, a.text_key, a.raised, a.cleared,
          MIN(COALESCE(a.cleared, r.finish), :to) AS e
-  FROM alarm_episodes a JOIN run_span r ON r.run = a.run
-  WHERE +a.raised < :to)
+  FROM alarm_episodes a JOIN run_span r ON r.run = a.run)
 SELECT machine, alarm_table, fault, CASE WHEN text = '' THEN text_key ELSE text END, raised, cleared,
        e - raised AS active
 FROM a WHERE e > :from AND e - raised > :longer
@@ -113,8 +110,7 @@ ORDER BY active DESC, raised
 constexpr const char* kTimelineStates = R"sql(
 WITH iv AS (
   SELECT i.slot, i.status, MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e
-  FROM state_intervals i JOIN run_span r ON r.run = i.run
-  WHERE i.started < :to AND COALESCE(i.ended, r.finish) > :from)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run)
 SELECT iv.slot, b.b, iv.status, SUM(MIN(iv.e, b.e) - MAX(iv.s, b.s))
 FROM iv JOIN column_span b ON b.b BETWEEN (iv.s - :from) / :width AND (iv.e - 1 - :from) / :width
 WHERE iv.e > iv.s
@@ -140,8 +136,6 @@ AlarmName alarmAt(const Statement& row) {
             static_cast<int>(row.integer(2)), row.text(3)};
 }
 
-Millis floorDiv(Millis value, Millis by) { return value / by - (value % by < 0 ? 1 : 0); }
-
 class Builder {
 public:
     Builder(SqliteFile& file, const ReportRequest& request, LineReport& report)
@@ -159,7 +153,7 @@ public:
         load();
         alarms();
         if (request_.pictures) timeline();
-        file_.execute("COMMIT");
+        // The read transaction ends with the connection.
     }
 
 private:
@@ -267,8 +261,8 @@ private:
             rateColumns({}, 0);
             return;
         }
-        const Millis first = floorDiv(from, kLoadWindow);
-        const Millis last = floorDiv(to - 1, kLoadWindow);
+        const Millis first = from / kLoadWindow;
+        const Millis last = (to - 1) / kLoadWindow;
         // A time stamp centuries off (a clock gone wrong) must not ask for gigabytes of windows.
         if (last - first >= kMostWindows)
             throw ReportError(file_.path() + ": the history spans more than 20 years (" +
@@ -280,8 +274,8 @@ private:
                        "WHERE started < :to AND finish > :from");
         bindPeriod(runs, from, to);
         while (runs.step()) {
-            const Millis a = floorDiv(runs.integer(0), kLoadWindow) - first;
-            const Millis b = floorDiv(runs.integer(1) - 1, kLoadWindow) - first;
+            const Millis a = runs.integer(0) / kLoadWindow - first;
+            const Millis b = (runs.integer(1) - 1) / kLoadWindow - first;
             for (Millis w = std::max<Millis>(a, 0); w <= b && w < static_cast<Millis>(counts.size()); ++w)
                 counts[static_cast<std::size_t>(w)] = 0;
         }
@@ -440,13 +434,28 @@ private:
         }
         for (std::size_t r = 0; r < rowOf.size(); ++r) {
             std::vector<std::uint8_t>& status = report_.timeline.rows[r].status;
+            std::vector<std::array<float, kStatusCount>>& share = report_.timeline.rows[r].share;
             status.resize(columnsCount);
+            share.resize(columnsCount);
             for (std::size_t c = 0; c < columnsCount; ++c) {
                 std::array<Millis, kStatusCount>& t = time[r * columnsCount + c];
                 const Millis span = std::min(report_.to, report_.from + static_cast<Millis>(c + 1) * width) -
                                     (report_.from + static_cast<Millis>(c) * width);
                 Millis known = 0;
                 for (int s = 1; s < kStatusCount; ++s) known += t[s];
+                // What a gap took of the column is no data, taken from the known statuses alike.
+                const double kept =
+                    known == 0
+                        ? 0.0
+                        : static_cast<double>(std::min(known, std::max<Millis>(0, span - gapTime[c]))) /
+                              static_cast<double>(known);
+                float rest = 1.0f;
+                for (int s = 1; s < kStatusCount; ++s) {
+                    share[c][s] =
+                        static_cast<float>(static_cast<double>(t[s]) * kept / static_cast<double>(span));
+                    rest -= share[c][s];
+                }
+                share[c][0] = std::max(0.0f, rest);
                 t[0] = span - known;
                 // A column at least half in a gap shows no data, whatever status was last known; a tie
                 // goes to the lower status code.

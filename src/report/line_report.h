@@ -91,6 +91,9 @@ struct Timeline {
         int slot = 0;
         std::string name;
         std::vector<std::uint8_t> status;  // the status that held longest in each column
+        // Each status's share of each column (gaps count as no data): a year's column of 18 hours
+        // shows its faults as a strip, where the status that held longest would show running only.
+        std::vector<std::array<float, kStatusCount>> share;
     };
     std::vector<Row> rows;
 };

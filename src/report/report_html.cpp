@@ -54,13 +54,32 @@ std::string timelineSvg(const LineReport& r) {
             row.slot == history::kLineSlot ? "line " + row.name : std::to_string(row.slot) + " " + row.name;
         svg.text(kLabelWidth - 8, y + 15, label.substr(0, 30), "end", 11);
         const std::size_t n = row.status.size();
-        // One rectangle for each run of equal columns: a year stays a few hundred shapes per row.
+        const double height = kRow - 4;
+        // A column that holds one status (nearly) throughout joins its like neighbours in one rectangle;
+        // a mixed one is a stack of its statuses' shares, fault at the bottom: a year stays a bounded
+        // number of shapes per row.
+        auto pure = [&](std::size_t c) {
+            return c < row.share.size() ? *std::max_element(row.share[c].begin(), row.share[c].end()) >= 0.98f
+                                        : true;
+        };
         for (std::size_t c = 0; c < n;) {
-            std::size_t end = c;
-            while (end < n && row.status[end] == row.status[c]) ++end;
             const double x = kLabelWidth + kPlotWidth * static_cast<double>(c) / static_cast<double>(n);
+            if (!pure(c)) {
+                const double w = kPlotWidth / static_cast<double>(n);
+                double bottom = y + height;
+                for (const int s : {4, 5, 6, 3, 2, 1, 0}) {
+                    const double h = height * row.share[c][static_cast<std::size_t>(s)];
+                    if (h < 0.25) continue;
+                    svg.rect(x, bottom - h, w, h, colour(s));
+                    bottom -= h;
+                }
+                ++c;
+                continue;
+            }
+            std::size_t end = c;
+            while (end < n && pure(end) && row.status[end] == row.status[c]) ++end;
             const double w = kPlotWidth * static_cast<double>(end - c) / static_cast<double>(n);
-            svg.rect(x, y, w, kRow - 4, colour(row.status[c]), std::string(statusName(row.status[c])));
+            svg.rect(x, y, w, height, colour(row.status[c]), std::string(statusName(row.status[c])));
             c = end;
         }
         y += kRow;

@@ -104,7 +104,8 @@ std::optional<Millis> parseTime(std::string_view text, bool endOfDay) {
     std::size_t next = at + 3;
     if (next < text.size() && text[next] == ':') ++next;
     if (!digits(text, next, 2, om) || next + 2 != text.size() || oh > 23 || om > 59) return std::nullopt;
-    const std::int64_t offset = (oh * 60 + om) * 60 * (text[at] == '-' ? -1 : 1);
+    const std::int64_t magnitude = (static_cast<std::int64_t>(oh) * 60 + om) * 60;
+    const std::int64_t offset = text[at] == '-' ? -magnitude : magnitude;
     return (wall - offset) * 1000;
 }
 

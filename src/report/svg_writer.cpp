@@ -53,7 +53,8 @@ std::string escapeXml(const std::string& text) {
 SvgWriter::SvgWriter(double width, double height, const std::string& title) {
     body_ = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(height) +
             "\" viewBox=\"0 0 " + num(width) + " " + num(height) +
-            "\" role=\"img\" font-family=\"sans-serif\">" + "<title>" + escapeXml(title) + "</title>\n";
+            "\" role=\"img\" font-family=\"sans-serif\" shape-rendering=\"crispEdges\">" + "<title>" +
+            escapeXml(title) + "</title>\n";
 }
 
 void SvgWriter::rect(double x, double y, double width, double height, const std::string& fill,
@@ -72,15 +73,15 @@ void SvgWriter::line(double x1, double y1, double x2, double y2, const std::stri
 
 void SvgWriter::polyline(const std::vector<std::pair<double, double>>& points, const std::string& stroke,
                          double width) {
-    body_ += "<polyline fill=\"none\" stroke=\"" + escapeXml(stroke) + "\" stroke-width=\"" + num(width) +
-             "\" points=\"";
+    body_ += "<polyline shape-rendering=\"geometricPrecision\" fill=\"none\" stroke=\"" + escapeXml(stroke) +
+             "\" stroke-width=\"" + num(width) + "\" points=\"";
     for (const auto& [x, y] : points) body_ += num(x) + "," + num(y) + " ";
     body_ += "\"/>\n";
 }
 
 void SvgWriter::circle(double x, double y, double radius, const std::string& fill) {
-    body_ += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) + "\" r=\"" + num(radius) + "\" fill=\"" +
-             escapeXml(fill) + "\"/>\n";
+    body_ += "<circle shape-rendering=\"geometricPrecision\" cx=\"" + num(x) + "\" cy=\"" + num(y) +
+             "\" r=\"" + num(radius) + "\" fill=\"" + escapeXml(fill) + "\"/>\n";
 }
 
 void SvgWriter::text(double x, double y, const std::string& content, const std::string& anchor, double size,

@@ -76,38 +76,41 @@ TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
     EXPECT_EQ(r.line, "L1");
     EXPECT_EQ(r.from, at(0, 0));
     EXPECT_EQ(r.to, at(29, 0));
-    EXPECT_EQ(r.utcOffsetMinutes, 60);
+    EXPECT_EQ(r.utcOffsetMinutes, 120);  // of the latest run
     // The hour between the runs and the gap are no data; the crashed run's open rows last to its last sign;
     // the foreign machine's running across the gap loses the gap's 15 minutes.
     EXPECT_EQ(rows(r),
               (std::vector<std::string>{
                   "line L1 | 75 140 0 0 1525 0 0 | stops 2 avail 0.0841 mtbf 70 mttr 762.5",
                   "0 Filler | 75 1590 15 0 45 0 15 | stops 3 avail 0.9727 mtbf 535 mttr 15",
-                  "5 Palletiser (foreign) | 1515 45 0 60 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "5 Palletiser (foreign) | 1515 60 0 45 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
                   "6 Labeller | 1620 0 0 0 0 0 120 | stops 0 avail -1.0000 mtbf -1 mttr -1",
+                  "7 Capper | 1700 20 0 0 20 0 0 | stops 1 avail 0.5000 mtbf 20 mttr 20",
               }));
-    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
-                                                   "0 Door open 30 min x1", "0 Jam 15 min x2"}));
+    EXPECT_EQ(causes(r),
+              (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
+                                        "0 Door open 30 min x1", "0 Jam 15 min x2", "7 Jam 20 min x1"}));
     ASSERT_EQ(r.pareto.size(), 2u);  // the machines' causes, without the line's
-    EXPECT_EQ(r.pareto[0], (CauseDowntime{"Door open", minutes(30), 1}));
-    EXPECT_EQ(r.pareto[1], (CauseDowntime{"Jam", minutes(15), 2}));
+    EXPECT_EQ(r.pareto[0], (CauseDowntime{"Jam", minutes(35), 3}));
+    EXPECT_EQ(r.pareto[1], (CauseDowntime{"Door open", minutes(30), 1}));
 
-    // 12 windows in the first run, 156 in the second; 19 episodes; the flood in the window at 00:20.
+    // 12 windows in the first run, 156 in the second; 21 episodes; the flood in the window at 00:20.
     EXPECT_EQ(r.load.windows, 168);
-    EXPECT_EQ(r.load.episodes, 19);
-    EXPECT_DOUBLE_EQ(r.load.mean, 19.0 / 168.0);
+    EXPECT_EQ(r.load.episodes, 21);
+    EXPECT_DOUBLE_EQ(r.load.mean, 21.0 / 168.0);
     EXPECT_EQ(r.load.peak, 12);
     EXPECT_EQ(r.load.peakAt, at(0, 20));
     EXPECT_EQ(r.load.floodWindows, 1);
     EXPECT_DOUBLE_EQ(r.load.floodShare(), 1.0 / 168.0);
     EXPECT_EQ(alarms(r), (std::vector<std::string>{
-                             "bad 2/2/3 Low air 12 0.632",
-                             "bad 1/1/7 Jam 4 0.211",
-                             "bad 1/2/4 Belt worn 1 0.053",
-                             "bad 3/1/9 Guard open 1 0.053",
-                             "bad 4/2/1 ALM_4_1 1 0.053",
+                             "bad 2/2/3 Low air 12 0.571",
+                             "bad 1/1/7 Jam at infeed 4 0.190",
+                             "bad 5/1/2 Cap missing 2 0.095",
+                             "bad 1/2/4 Belt worn 1 0.048",
+                             "bad 3/1/9 Guard open 1 0.048",
+                             "bad 4/2/1 ALM_4_1 1 0.048",
                              "chatter 2/2/3 Low air 10 from 1200 s",
-                             "chatter 1/1/7 Jam 2 from 600 s",
+                             "chatter 1/1/7 Jam at infeed 2 from 600 s",
                              "standing 3/1/9 Guard open 93000 s open",
                              "standing 1/2/4 Belt worn 88800 s",
                          }));
@@ -127,18 +130,21 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
               (std::vector<std::string>{
                   "line L1 | 75 110 0 0 40 0 0 | stops 1 avail 0.7333 mtbf 110 mttr 40",
                   "0 Filler | 75 90 15 0 40 0 5 | stops 2 avail 0.7241 mtbf 52.5 mttr 20",
-                  "5 Palletiser (foreign) | 75 45 0 20 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "5 Palletiser (foreign) | 75 20 0 45 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
                   "6 Labeller | 140 0 0 0 0 0 85 | stops 0 avail -1.0000 mtbf -1 mttr -1",
+                  "7 Capper | 220 0 0 0 5 0 0 | stops 0 avail 0.0000 mtbf -1 mttr -1",
               }));
-    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
-                                                   "0 Door open 30 min x1", "0 Jam 10 min x2"}));
+    EXPECT_EQ(causes(r),
+              (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
+                                        "0 Door open 30 min x1", "0 Jam 10 min x2", "7 Jam 5 min x1"}));
     // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
     EXPECT_EQ(r.load.windows, 17);
-    EXPECT_EQ(r.load.episodes, 2);
+    EXPECT_EQ(r.load.episodes, 3);  // one raised at its start, none at its end
     EXPECT_EQ(r.load.floodWindows, 0);
     // Up to the period's end, nothing has stood a day.
     EXPECT_EQ(alarms(r),
-              (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.500", "bad 3/1/9 Guard open 1 0.500"}));
+              (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.333", "bad 3/1/9 Guard open 1 0.333",
+                                        "bad 5/1/2 Cap missing 1 0.333"}));
 
     // A period that begins and ends inside the gaps: only the five minutes after them are known.
     request.from = at(3, 35);
@@ -147,8 +153,36 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
               (std::vector<std::string>{
                   "line L1 | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
                   "0 Filler | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
-                  "5 Palletiser (foreign) | 10 5 0 0 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "5 Palletiser (foreign) | 10 0 0 5 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
               }));
+
+    // A stop that begins with the period is one of its stops; the interval of no length is none.
+    request.from = at(3, 45);
+    request.to = at(4, 15);
+    EXPECT_EQ(rows(reportOn(file, request)),
+              (std::vector<std::string>{
+                  "line L1 | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
+                  "0 Filler | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
+                  "5 Palletiser (foreign) | 0 15 0 15 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+
+    // The last half hour: an alarm cleared before it no longer stands, the open one does.
+    request.from = at(28, 30);
+    request.to = at(29, 0);
+    EXPECT_EQ(alarms(reportOn(file, request)),
+              (std::vector<std::string>{"standing 3/1/9 Guard open 93000 s open"}));
+
+    // Before the history, the line is still named, its times in the first run's offset; nothing is known.
+    request.from = at(-2, 0);
+    request.to = at(-1, 0);
+    const LineReport before = reportOn(file, request);
+    EXPECT_EQ(before.line, "L1");
+    EXPECT_EQ(before.utcOffsetMinutes, 60);
+    EXPECT_TRUE(before.slots.empty());
+    EXPECT_EQ(before.load.windows, 0);
+    request.from = at(0, 0);
+    request.to = at(1, 0);
+    EXPECT_EQ(reportOn(file, request).utcOffsetMinutes, 60);
 }
 
 TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
@@ -164,14 +198,20 @@ TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWi
     const LineReport r = reportOn(file, request);
 
     EXPECT_EQ(r.timeline.columnWidth, minutes(30));
-    ASSERT_EQ(r.timeline.rows.size(), 4u);
+    ASSERT_EQ(r.timeline.rows.size(), 5u);
     // 00:30-01:00 is 20 running against 10 fault; 03:30-04:00 is half in the gap: no data, also for the
     // foreign machine whose running interval ran on across it; 04:00-04:30 ties fault and maintenance.
     EXPECT_EQ(r.timeline.rows[1].status, (std::vector<std::uint8_t>{1, 1, 2, 1, 0, 0, 1, 0, 4, 1}));
-    EXPECT_EQ(r.timeline.rows[2].status, (std::vector<std::uint8_t>{5, 5, 5, 5, 0, 0, 1, 0, 3, 3}));
+    EXPECT_EQ(r.timeline.rows[2].status, (std::vector<std::uint8_t>{5, 5, 5, 5, 0, 0, 3, 0, 1, 1}));
+    // The shares: a gap takes its time from the status that ran on across it.
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][1], 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][4], 1.0f / 3.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][0], 0.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][3], 0.5f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][0], 0.5f);
     std::vector<std::int64_t> peaks;
     for (const RateColumn& c : r.rate) peaks.push_back(c.peak);
-    EXPECT_EQ(peaks, (std::vector<std::int64_t>{12, 0, 0, 0, -1, -1, 1, 0, 0, 0}));
+    EXPECT_EQ(peaks, (std::vector<std::int64_t>{12, 1, 0, 0, -1, -1, 1, 0, 1, 0}));
 }
 
 TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {

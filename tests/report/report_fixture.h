@@ -41,8 +41,8 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     report::HistoryFileWriter out(path);
     const report::Millis a = at(0, 0);
     const report::Millis b = at(3, 0);
-    out.run(a, line, a, at(1, 59, 59), at(2, 0));  // its last sign a second before its orderly end
-    out.run(b, line, b, at(29, 0), std::nullopt);  // crashed: its last sign is the next day, 05:00
+    out.run(a, line, a, at(1, 59, 59), at(2, 0), 60);   // its last sign a second before its orderly end
+    out.run(b, line, b, at(29, 0), std::nullopt, 120);  // crashed: its last sign is the next day, 05:00
 
     // Own machine in slot 0: the recorder ends its intervals when the line is lost.
     out.interval(a, 0, "Filler", 1, at(0, 0), at(0, 30));
@@ -55,16 +55,21 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     out.gap(b, "line", at(3, 30), at(3, 45));
     out.gap(b, "broker", at(3, 35), at(3, 40));  // within the line's gap: that time is lost once
     out.interval(b, 0, "Filler", 4, at(3, 45), at(4, 15), "Door open");
+    out.interval(b, 0, "Filler", 4, at(4, 15), at(4, 15), "Jam");  // no time at all: no stop either
     out.interval(b, 0, "Filler", 6, at(4, 15), at(4, 30));
     out.interval(b, 0, "Filler", 1, at(4, 30), std::nullopt);
 
-    // A foreign machine whose interval runs on across the gap: the gap still counts as no data.
-    out.interval(a, 5, "Palletiser", 5, at(0, 0), at(2, 0), "", true);
-    out.interval(b, 5, "Palletiser", 1, at(3, 0), at(4, 0), "", true);
-    out.interval(b, 5, "Palletiser", 3, at(4, 0), at(5, 0), "Pallet low", true);
+    // A foreign machine, renamed between the runs, whose message runs on across the gap: the gap still
+    // counts as no data.
+    out.interval(a, 5, "Palletiser old", 5, at(0, 0), at(2, 0), "", true);
+    out.interval(b, 5, "Palletiser", 3, at(3, 0), at(4, 0), "Pallet low", true);
+    out.interval(b, 5, "Palletiser", 1, at(4, 0), at(5, 0), "", true);
 
     // A machine only ever in maintenance: neither up nor down, so no availability.
     out.interval(a, 6, "Labeller", 6, at(0, 0), at(2, 0));
+    // As long up as down.
+    out.interval(a, 7, "Capper", 1, at(0, 0), at(0, 20));
+    out.interval(a, 7, "Capper", 4, at(0, 20), at(0, 40), "Jam");
 
     // The line's own status.
     out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
@@ -73,15 +78,20 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     out.interval(b, history::kLineSlot, line, 1, at(3, 0), at(3, 30));
     out.interval(b, history::kLineSlot, line, 4, at(3, 45), std::nullopt, "Door open");
 
-    // Chattering: the third raise within 50 s, the fourth exactly 60 s after the second.
-    for (const report::Millis raised : {at(0, 10, 0), at(0, 10, 20), at(0, 10, 50), at(0, 11, 20)})
-        out.episode(a, 1, 1, 7, "Jam", raised, raised + 5000);
+    // Chattering: the third raise within 50 s, the fourth exactly 60 s after the second, its text changed.
+    out.episode(a, 1, 1, 7, "Jam", at(0, 10, 0), at(0, 10, 5));
+    out.episode(a, 1, 1, 7, "Jam", at(0, 10, 20), at(0, 10, 25));
+    out.episode(a, 1, 1, 7, "Jam", at(0, 10, 50), at(0, 10, 55));
+    out.episode(a, 1, 1, 7, "Jam at infeed", at(0, 11, 20), at(0, 11, 25));
     // A flood: twelve raises in the window 00:20 to 00:30, one every 30 s.
     for (int i = 0; i < 12; ++i)
         out.episode(a, 2, 2, 3, "Low air", at(0, 20, i * 30), at(0, 20, i * 30 + 10));
     out.episode(a, 4, 2, 1, "", at(0, 5), at(1, 5));                 // no text shown: its key names it
     out.episode(b, 3, 1, 9, "Guard open", at(3, 10), std::nullopt);  // open until the run's last sign
     out.episode(b, 1, 2, 4, "Belt worn", at(3, 20), at(28, 0));
+    // Raised on the bounds of the period the tests ask for: the first counts, the second does not.
+    out.episode(a, 5, 1, 2, "Cap missing", at(0, 35), at(0, 36));
+    out.episode(b, 5, 1, 2, "Cap missing", at(4, 20), at(4, 21));
     out.commit();
 }
 
