@@ -1,7 +1,7 @@
 # Installation and the Debian package (`make package`, or `cpack -G DEB` in a configured build).
 #
 # Layout below the prefix (/usr in the package):
-#   bin/orvanta, bin/orvanta-sim, bin/orvanta-mdb-reader, bin/orvanta-demo
+#   bin/orvanta, bin/orvanta-sim, bin/orvanta-mdb-reader, bin/orvanta-demo, bin/orvanta-report
 #   share/orvanta/demo-plant/            the demo plant, read-only; orvanta-demo runs a copy of it
 #   share/orvanta/demo-mqtt              the three-process MQTT demo that `orvanta-demo --mqtt` runs
 #   share/applications/orvanta-demo.desktop, share/icons/hicolor/scalable/apps/orvanta.svg
@@ -14,7 +14,7 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS orvanta orvanta-sim orvanta-mdb-reader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvanta orvanta-sim orvanta-mdb-reader orvanta-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS packaging/orvanta-demo DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS scripts/demo-mqtt DESTINATION ${CMAKE_INSTALL_DATADIR}/orvanta)
 # The demo plant's folder is copied, never the logs a `make demo` left in the source tree.
@@ -27,7 +27,7 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvanta)
 
 # Manual pages carry the project's version and go in compressed; -n keeps name and time out of the gzip
 # header, so equal sources give equal packages.
-set(ORVANTA_MAN_PAGES orvanta orvanta-sim orvanta-demo orvanta-mdb-reader)
+set(ORVANTA_MAN_PAGES orvanta orvanta-sim orvanta-demo orvanta-mdb-reader orvanta-report)
 set(ORVANTA_MAN_PAGES_GZ)
 foreach(page IN LISTS ORVANTA_MAN_PAGES)
   set(page_file ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
@@ -42,7 +42,8 @@ add_custom_target(orvanta_man_pages ALL DEPENDS ${ORVANTA_MAN_PAGES_GZ})
 install(FILES ${ORVANTA_MAN_PAGES_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # Everything the installation takes, for a build that makes only what the package needs.
-add_custom_target(orvanta_package_contents DEPENDS orvanta orvanta-sim orvanta-mdb-reader orvanta_man_pages)
+add_custom_target(orvanta_package_contents DEPENDS orvanta orvanta-sim orvanta-mdb-reader orvanta-report
+                  orvanta_man_pages)
 
 set(ORVANTA_PACKAGE_MAINTAINER "Orvanta maintainers <maintainers@users.noreply.c-seed-ac45163c.example>"
     CACHE STRING "Maintainer field of the Debian package")

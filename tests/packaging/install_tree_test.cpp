@@ -106,8 +106,8 @@ TEST_F(InstallTreeTest, InstallsTheProgramsTheirPagesAndADesktopEntryThatPointsA
         EXPECT_EQ(access(entry.path().c_str(), X_OK), 0) << entry.path();
     }
     // The companion-window stand-in is a test helper and stays out.
-    EXPECT_EQ(programs,
-              (std::set<std::string>{"orvanta", "orvanta-demo", "orvanta-mdb-reader", "orvanta-sim"}));
+    EXPECT_EQ(programs, (std::set<std::string>{"orvanta", "orvanta-demo", "orvanta-mdb-reader",
+                                               "orvanta-report", "orvanta-sim"}));
     for (const std::string& program : programs)
         EXPECT_TRUE(fs::is_regular_file(prefix() / "share/man/man1" / (program + ".1.gz"))) << program;
 

@@ -1,0 +1,100 @@
+// The report over a generated year of a busy line (about a million alarm episodes and state intervals),
+// run as the program a production manager starts: its wall time, and its peak memory as VmHWM of
+// /proc/PID/status sampled while it runs (ru_maxrss from wait4 would carry this benchmark's own peak, see
+// peak_memory_bench.cpp). The memory must stay bounded: no table is ever held whole.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "report/history_generator.h"
+
+extern char** environ;
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct BusyYear {
+    fs::path folder;
+    std::string file;
+    report::GeneratedCounts counts;
+    BusyYear() {
+        folder = fs::temp_directory_path() / ("orvanta-report-bench-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        file = (folder / "year.db").string();
+        report::GeneratedLine line;
+        line.length = 365LL * 24 * 60 * 60 * 1000;
+        counts = report::generateHistory(file, line);
+    }
+    ~BusyYear() { fs::remove_all(folder); }
+};
+
+const BusyYear& busyYear() {
+    static const BusyYear year;
+    return year;
+}
+
+std::optional<long> highWaterKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return std::nullopt;
+}
+
+void BM_HistoryReportBusyYear(benchmark::State& state) {
+    const BusyYear& year = busyYear();
+    const std::string format = state.range(0) == 0 ? "text" : "html";
+    long peakKiB = 0;
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> arguments{ORVANTA_REPORT_BINARY, "--format", format, year.file};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        pid_t pid = 0;
+        if (posix_spawn(&pid, ORVANTA_REPORT_BINARY, &actions, nullptr, argv.data(), environ) != 0) {
+            state.SkipWithError("cannot start orvanta-report");
+            break;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        // VmHWM only grows: the last sample before the exit is the peak, give or take the last moments.
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (const std::optional<long> kib = highWaterKiB(pid)) peakKiB = std::max(peakKiB, *kib);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("orvanta-report failed");
+            break;
+        }
+    }
+    state.counters["rows"] = static_cast<double>(year.counts.episodes + year.counts.intervals);
+    state.counters["episodes"] = static_cast<double>(year.counts.episodes);
+    state.counters["intervals"] = static_cast<double>(year.counts.intervals);
+    state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024.0;
+}
+BENCHMARK(BM_HistoryReportBusyYear)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("html")
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseManualTime();
+
+}  // namespace
+}  // namespace orvanta

@@ -1,0 +1,134 @@
+// The figures of one history file (one line) over a period, worked out by SQLite from the file's tables.
+// Everything here is bounded by the number of machine slots, causes, alarms and the pictures' columns,
+// never by the number of rows in the file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/history_records.h"
+
+namespace orvanta::report {
+
+using history::Millis;
+
+inline constexpr int kStatusCount = 7;  // 0 no data .. 6 maintenance
+inline constexpr int kFaultStatus = 4;
+inline constexpr Millis kLoadWindow = 10 * 60 * 1000;
+inline constexpr std::int64_t kFloodAbove = 10;  // alarms in one window
+inline constexpr Millis kChatterWithin = 60 * 1000;
+inline constexpr std::int64_t kChatterRaises = 3;
+inline constexpr Millis kStandingLonger = 24 * 60 * 60 * 1000;
+inline constexpr std::size_t kBadActorCount = 10;
+
+struct CauseDowntime {
+    std::string cause;  // empty when the interval named none
+    Millis duration = 0;
+    std::int64_t count = 0;  // fault intervals of this cause within the period
+    bool operator==(const CauseDowntime&) const = default;
+};
+
+struct SlotFigures {
+    int slot = 0;  // history::kLineSlot for the line
+    std::string name;
+    bool foreign = false;
+    // Time per status code within the period; [0] also holds the time outside runs and inside gaps.
+    std::array<Millis, kStatusCount> timeIn{};
+    std::int64_t stops = 0;             // fault intervals that begin within the period
+    std::vector<CauseDowntime> causes;  // longest first
+
+    Millis up() const { return timeIn[1] + timeIn[2] + timeIn[3]; }
+    Millis down() const { return timeIn[kFaultStatus]; }
+    std::optional<double> availability() const;
+    std::optional<Millis> mtbf() const;
+    std::optional<Millis> mttr() const;
+};
+
+struct AlarmName {
+    int machine = 0;
+    int table = 0;
+    int fault = 0;
+    std::string text;  // the text shown, or the text key when none was
+    bool operator==(const AlarmName&) const = default;
+};
+
+struct BadActor {
+    AlarmName alarm;
+    std::int64_t count = 0;
+    double share = 0;  // of all episodes raised in the period
+};
+
+struct ChatteringAlarm {
+    AlarmName alarm;
+    std::int64_t count = 0;  // raises that made three or more within 60 s
+    Millis first = 0;        // the first raise of the first such three
+};
+
+struct StandingAlarm {
+    AlarmName alarm;
+    Millis raised = 0;
+    std::optional<Millis> cleared;
+    Millis active = 0;  // up to the clearing, the period's end or the run's last sign
+};
+
+struct AlarmLoad {
+    std::int64_t episodes = 0;  // raised within counted windows
+    std::int64_t windows = 0;   // 10-minute windows that lie (partly) within a run and the period
+    double mean = 0;
+    std::int64_t peak = 0;
+    Millis peakAt = 0;
+    std::int64_t floodWindows = 0;
+    double floodShare() const { return windows == 0 ? 0.0 : static_cast<double>(floodWindows) / windows; }
+};
+
+// The pictures' data, reduced to a bounded number of columns.
+struct Timeline {
+    Millis columnWidth = 0;
+    struct Row {
+        int slot = 0;
+        std::string name;
+        std::vector<std::uint8_t> status;  // the status that held longest in each column
+        // Each status's share of each column (gaps count as no data): a year's column of 18 hours
+        // shows its faults as a strip, where the status that held longest would show running only.
+        std::vector<std::array<float, kStatusCount>> share;
+    };
+    std::vector<Row> rows;
+};
+struct RateColumn {
+    Millis start = 0;
+    std::int64_t peak = -1;  // the highest count of its windows; -1 when none lies within a run
+};
+
+struct LineReport {
+    std::string file;
+    std::string line;
+    Millis from = 0;
+    Millis to = 0;
+    int utcOffsetMinutes = 0;  // of the latest run: the times are printed in the line's local time
+    bool hasRuns = false;
+    std::vector<SlotFigures> slots;     // the line first, then by slot
+    std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first
+    AlarmLoad load;
+    std::vector<BadActor> badActors;
+    std::vector<ChatteringAlarm> chattering;
+    std::vector<StandingAlarm> standing;
+    Timeline timeline;
+    std::vector<RateColumn> rate;
+};
+
+struct ReportRequest {
+    std::optional<Millis> from;
+    std::optional<Millis> to;
+    bool pictures = false;
+    int timelineColumns = 480;
+    int rateColumns = 480;
+    int busyMillis = 2000;
+};
+
+// Opens the file read-only and works out its figures; throws ReportError with a message that names it.
+LineReport reportOn(const std::string& path, const ReportRequest& request);
+
+}  // namespace orvanta::report

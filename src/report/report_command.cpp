@@ -1,0 +1,157 @@
+#include "report/report_command.h"
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "report/line_report.h"
+#include "report/report_time.h"
+#include "report/report_writers.h"
+#include "report/sqlite_file.h"
+
+namespace orvanta::report {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orvanta-report [--from TIME] [--to TIME] [--format text|html|csv] [--output FILE] HISTORY.db...\n"
+    "\n"
+    "Reports on the history files of one or more lines (one file per line): time in each state,\n"
+    "availability, stops, MTBF and MTTR per machine slot and for the line, downtime by cause, the alarm\n"
+    "load per 10 minutes, bad actors, chattering and standing alarms.\n"
+    "\n"
+    "  --from TIME, --to TIME  the period; default: the whole history. TIME is 2026-12-07,\n"
+    "                          2026-12-07T14:00 or 2026-12-07T14:00:30, in this computer's local time,\n"
+    "                          or followed by Z or an offset (+01:00). A date alone as --to takes that\n"
+    "                          day in.\n"
+    "  --format FORM           text (default), html (one self-contained file with pictures) or csv\n"
+    "  --output FILE           write the report to FILE instead of standard output\n"
+    "\n"
+    "Exit status: 0 every file reported, 1 a file could not be read (the others are reported), 2 usage.\n";
+
+enum class Format { Text, Html, Csv };
+
+struct Options {
+    ReportRequest request;
+    Format format = Format::Text;
+    std::optional<std::string> output;
+    std::vector<std::string> files;
+    bool help = false;
+};
+
+// Accepts "--name value" and "--name=value"; a usage error throws its message.
+Options parse(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (argument == "--") {
+            options.files.insert(options.files.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                 arguments.end());
+            break;
+        }
+        if (argument.rfind("--", 0) != 0) {
+            options.files.push_back(argument);
+            continue;
+        }
+        std::optional<std::string> value;
+        const std::size_t equals = argument.find('=');
+        if (equals != std::string::npos) {
+            value = argument.substr(equals + 1);
+            argument = argument.substr(0, equals);
+        }
+        if (argument != "--from" && argument != "--to" && argument != "--format" && argument != "--output")
+            throw std::invalid_argument("unknown option " + argument);
+        if (!value) {
+            if (i + 1 >= arguments.size()) throw std::invalid_argument(argument + " needs a value");
+            value = arguments[++i];
+        }
+        if (argument == "--from" || argument == "--to") {
+            const std::optional<Millis> at = parseTime(*value, argument == "--to");
+            if (!at) throw std::invalid_argument(argument + ": not a time: " + *value);
+            (argument == "--from" ? options.request.from : options.request.to) = at;
+        } else if (argument == "--format") {
+            if (*value == "text") {
+                options.format = Format::Text;
+            } else if (*value == "html") {
+                options.format = Format::Html;
+            } else if (*value == "csv") {
+                options.format = Format::Csv;
+            } else {
+                throw std::invalid_argument("--format: text, html or csv, not " + *value);
+            }
+        } else {
+            options.output = *value;
+        }
+    }
+    if (options.help) return options;
+    if (options.files.empty()) throw std::invalid_argument("no history file given");
+    if (options.request.from && options.request.to && *options.request.to <= *options.request.from)
+        throw std::invalid_argument("--to must lie after --from");
+    return options;
+}
+
+}  // namespace
+
+int runReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    Options options;
+    try {
+        options = parse(arguments);
+    } catch (const std::invalid_argument& error) {
+        err << "orvanta-report: " << error.what() << "\n" << kUsage;
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << kUsage;
+        return kExitReported;
+    }
+    options.request.pictures = options.format == Format::Html;
+    std::vector<LineReport> lines;
+    int status = kExitReported;
+    for (const std::string& file : options.files) {
+        try {
+            lines.push_back(reportOn(file, options.request));
+        } catch (const ReportError& error) {
+            err << "orvanta-report: " << error.what() << "\n";
+            status = kExitFileFailed;
+        } catch (const std::exception& error) {
+            err << "orvanta-report: " << file << ": " << error.what() << "\n";
+            status = kExitFileFailed;
+        }
+    }
+    if (lines.empty()) return status;
+    std::ostringstream text;
+    switch (options.format) {
+        case Format::Text:
+            writeText(text, lines);
+            break;
+        case Format::Html:
+            writeHtml(text, lines);
+            break;
+        case Format::Csv:
+            writeCsv(text, lines);
+            break;
+    }
+    if (!options.output) {
+        out << text.str();
+        out.flush();
+        if (!out) {
+            err << "orvanta-report: cannot write the report to standard output\n";
+            return kExitFileFailed;
+        }
+        return status;
+    }
+    std::ofstream file(*options.output, std::ios::binary | std::ios::trunc);
+    file << text.str();
+    file.close();
+    if (!file) {
+        err << "orvanta-report: cannot write " << *options.output << "\n";
+        return kExitFileFailed;
+    }
+    return status;
+}
+
+}  // namespace orvanta::report

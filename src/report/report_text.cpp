@@ -1,0 +1,147 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "linepicture/line_picture.h"
+#include "report/report_time.h"
+#include "report/report_writers.h"
+
+namespace orvanta::report {
+
+std::string availabilityText(const SlotFigures& slot) {
+    const std::optional<double> value = slot.availability();
+    if (!value) return "-";
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%.1f %%", *value * 100.0);
+    return buffer;
+}
+
+std::string slotLabel(const SlotFigures& slot) {
+    if (slot.slot == history::kLineSlot)
+        return "line" + (slot.name.empty() ? std::string() : " " + slot.name);
+    return std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
+}
+
+std::string causeLabel(const std::string& cause) { return cause.empty() ? "(no cause recorded)" : cause; }
+
+std::string alarmLabel(const AlarmName& alarm) {
+    return "machine " + std::to_string(alarm.machine) + " table " + std::to_string(alarm.table) + " fault " +
+           std::to_string(alarm.fault);
+}
+
+namespace {
+
+// A plain table: columns as wide as their widest cell, numbers to the right.
+class TextTable {
+public:
+    explicit TextTable(std::vector<std::string> header) { rows_.push_back(std::move(header)); }
+    void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void write(std::ostream& out, std::size_t leftColumns) const {
+        std::vector<std::size_t> width(rows_.front().size(), 0);
+        for (const auto& row : rows_)
+            for (std::size_t c = 0; c < row.size() && c < width.size(); ++c)
+                width[c] = std::max(width[c], row[c].size());
+        for (const auto& row : rows_) {
+            std::string line;
+            for (std::size_t c = 0; c < width.size(); ++c) {
+                const std::string cell = c < row.size() ? row[c] : std::string();
+                const std::string pad(width[c] - std::min(width[c], cell.size()), ' ');
+                if (c > 0) line += "  ";
+                line += c < leftColumns ? cell + pad : pad + cell;
+            }
+            while (!line.empty() && line.back() == ' ') line.pop_back();
+            out << "  " << line << '\n';
+        }
+    }
+
+private:
+    std::vector<std::vector<std::string>> rows_;
+};
+
+std::string percent(double share) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%.1f %%", share * 100.0);
+    return buffer;
+}
+
+std::string optionalDuration(const std::optional<Millis>& value) {
+    return value ? formatDuration(*value) : "-";
+}
+
+void writeLine(std::ostream& out, const LineReport& r) {
+    const int offset = r.utcOffsetMinutes;
+    out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
+    out << "Period: " << formatTime(r.from, offset) << " to " << formatTime(r.to, offset) << ", "
+        << formatDuration(r.to - r.from) << "; times in the line's local time, " << formatOffset(offset)
+        << "\n";
+    if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
+    out << "\nTime in each state, availability and stops\n";
+    std::vector<std::string> header{"slot"};
+    for (int s = 1; s < kStatusCount; ++s) header.emplace_back(statusName(s));
+    header.insert(header.end(), {"no data", "availability", "stops", "MTBF", "MTTR"});
+    TextTable states(header);
+    for (const SlotFigures& slot : r.slots) {
+        std::vector<std::string> row{slotLabel(slot)};
+        for (int s = 1; s < kStatusCount; ++s) row.push_back(formatDuration(slot.timeIn[s]));
+        row.insert(row.end(),
+                   {formatDuration(slot.timeIn[0]), availabilityText(slot), std::to_string(slot.stops),
+                    optionalDuration(slot.mtbf()), optionalDuration(slot.mttr())});
+        states.add(row);
+    }
+    states.write(out, 1);
+    out << "  (" << kAvailabilityLegend << ";\n   " << kStopLegend << ";\n   " << kNoDataLegend << ")\n";
+
+    out << "\nDowntime by cause\n";
+    TextTable causes({"slot", "cause", "downtime", "count"});
+    for (const SlotFigures& slot : r.slots)
+        for (const CauseDowntime& cause : slot.causes)
+            causes.add({slotLabel(slot), causeLabel(cause.cause), formatDuration(cause.duration),
+                        std::to_string(cause.count)});
+    causes.write(out, 2);
+
+    const AlarmLoad& load = r.load;
+    char mean[32];
+    std::snprintf(mean, sizeof mean, "%.2f", load.mean);
+    out << "\nAlarm load per 10 minutes\n";
+    out << "  episodes " << load.episodes << " in " << load.windows << " windows; mean " << mean << ", peak "
+        << load.peak;
+    if (load.peak > 0) out << " at " << formatTime(load.peakAt, offset);
+    out << "; in flood " << load.floodWindows << " windows, " << percent(load.floodShare()) << "\n";
+    out << "  (" << kLoadLegend << ")\n";
+
+    out << "\nBad actors (the ten alarms raised most often)\n";
+    TextTable bad({"alarm", "text", "count", "share"});
+    for (const BadActor& actor : r.badActors)
+        bad.add(
+            {alarmLabel(actor.alarm), actor.alarm.text, std::to_string(actor.count), percent(actor.share)});
+    bad.write(out, 2);
+
+    out << "\nChattering alarms\n";
+    TextTable chatter({"alarm", "text", "count", "first"});
+    for (const ChatteringAlarm& alarm : r.chattering)
+        chatter.add({alarmLabel(alarm.alarm), alarm.alarm.text, std::to_string(alarm.count),
+                     formatTime(alarm.first, offset)});
+    chatter.write(out, 2);
+    out << "  (" << kChatterLegend << ")\n";
+
+    out << "\nStanding alarms\n";
+    TextTable standing({"alarm", "text", "raised", "cleared", "active"});
+    for (const StandingAlarm& alarm : r.standing)
+        standing.add({alarmLabel(alarm.alarm), alarm.alarm.text, formatTime(alarm.raised, offset),
+                      alarm.cleared ? formatTime(*alarm.cleared, offset) : "open",
+                      formatDuration(alarm.active)});
+    standing.write(out, 2);
+    out << "  (" << kStandingLegend << ")\n";
+}
+
+}  // namespace
+
+void writeText(std::ostream& out, const std::vector<LineReport>& lines) {
+    bool first = true;
+    for (const LineReport& line : lines) {
+        if (!first) out << "\n" << std::string(78, '=') << "\n\n";
+        first = false;
+        writeLine(out, line);
+    }
+}
+
+}  // namespace orvanta::report

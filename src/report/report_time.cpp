@@ -1,0 +1,147 @@
+#include "report/report_time.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace orvanta::report {
+
+namespace {
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct Civil {
+    std::int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+
+Civil civilFromMillis(Millis at) {
+    std::int64_t seconds = at / 1000 - (at % 1000 < 0 ? 1 : 0);
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0),
+            m,
+            d,
+            static_cast<unsigned>(rest / 3600),
+            static_cast<unsigned>(rest % 3600 / 60),
+            static_cast<unsigned>(rest % 60)};
+}
+
+bool digits(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
+    if (at + count > text.size()) return false;
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return true;
+}
+
+unsigned daysIn(std::int64_t year, unsigned month) {
+    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+std::optional<Millis> parseTime(std::string_view text, bool endOfDay) {
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!digits(text, 0, 4, year) || text.size() < 10 || text[4] != '-' || !digits(text, 5, 2, month) ||
+        text[7] != '-' || !digits(text, 8, 2, day))
+        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > daysIn(year, month)) return std::nullopt;
+    std::size_t at = 10;
+    const bool dateOnly = at == text.size() || text[at] == 'Z' || text[at] == '+' || text[at] == '-';
+    if (!dateOnly) {
+        if (text[at] != 'T' && text[at] != ' ') return std::nullopt;
+        if (!digits(text, at + 1, 2, hour) || at + 3 >= text.size() || text[at + 3] != ':' ||
+            !digits(text, at + 4, 2, minute))
+            return std::nullopt;
+        at += 6;
+        if (at < text.size() && text[at] == ':') {
+            if (!digits(text, at + 1, 2, second)) return std::nullopt;
+            at += 3;
+        }
+        if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    }
+    std::int64_t days = daysFromCivil(year, month, day);
+    if (dateOnly && endOfDay) ++days;
+    const std::int64_t wall = days * 86400 + hour * 3600 + minute * 60 + second;
+    if (at == text.size()) {
+        // This computer's zone; mktime finds the offset that held at that wall time.
+        std::tm local{};
+        const std::time_t asUtc = static_cast<std::time_t>(wall);
+        gmtime_r(&asUtc, &local);
+        local.tm_isdst = -1;
+        const std::time_t t = mktime(&local);
+        if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+        return static_cast<Millis>(t) * 1000;
+    }
+    if (text[at] == 'Z' && at + 1 == text.size()) return wall * 1000;
+    if (text[at] != '+' && text[at] != '-') return std::nullopt;
+    unsigned oh = 0, om = 0;
+    if (!digits(text, at + 1, 2, oh)) return std::nullopt;
+    std::size_t next = at + 3;
+    if (next < text.size() && text[next] == ':') ++next;
+    if (!digits(text, next, 2, om) || next + 2 != text.size() || oh > 23 || om > 59) return std::nullopt;
+    const std::int64_t magnitude = (static_cast<std::int64_t>(oh) * 60 + om) * 60;
+    const std::int64_t offset = text[at] == '-' ? -magnitude : magnitude;
+    return (wall - offset) * 1000;
+}
+
+std::string formatTime(Millis at, int offsetMinutes) {
+    const Civil c = civilFromMillis(at + static_cast<Millis>(offsetMinutes) * 60000);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(c.year),
+                  c.month, c.day, c.hour, c.minute, c.second);
+    return buffer;
+}
+
+std::string formatOffset(int offsetMinutes) {
+    const int magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "UTC%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', magnitude / 60,
+                  magnitude % 60);
+    return buffer;
+}
+
+std::string formatDuration(Millis duration) {
+    const bool negative = duration < 0;
+    const std::int64_t seconds = (negative ? -duration : duration) / 1000;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld:%02lld", negative ? "-" : "",
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds % 3600 / 60),
+                  static_cast<long long>(seconds % 60));
+    return buffer;
+}
+
+std::string formatSeconds(Millis duration) {
+    const bool negative = duration < 0;
+    const Millis magnitude = negative ? -duration : duration;
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%s%lld.%03lld", negative ? "-" : "",
+                  static_cast<long long>(magnitude / 1000), static_cast<long long>(magnitude % 1000));
+    return buffer;
+}
+
+}  // namespace orvanta::report

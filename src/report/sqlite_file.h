@@ -1,0 +1,70 @@
+// A history file opened for reading, and the few calls of SQLite the report makes on it. Every failure
+// becomes a ReportError naming the file, so that one bad file is a message and never a crash.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace orvanta::report {
+
+class ReportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Statement;
+
+class SqliteFile {
+public:
+    // Read-only, never creating a file; waits up to busyMillis for a writer's lock.
+    SqliteFile(const std::string& path, int busyMillis);
+    ~SqliteFile();
+    SqliteFile(const SqliteFile&) = delete;
+    SqliteFile& operator=(const SqliteFile&) = delete;
+
+    // A file written by the panel with the tables the report reads, of this program's version.
+    void requireHistory();
+
+    void execute(const char* sql);
+    sqlite3* handle() const { return db_; }
+    const std::string& path() const { return path_; }
+    [[noreturn]] void fail(std::string_view what) const;
+
+private:
+    std::string path_;
+    sqlite3* db_ = nullptr;
+};
+
+class Statement {
+public:
+    Statement(SqliteFile& file, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(const char* name, std::int64_t value);
+    // The next row; false when there is none.
+    bool step();
+    void reset();
+
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    double real(int column) const { return sqlite3_column_double(stmt_, column); }
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    std::optional<std::int64_t> optionalInteger(int column) const {
+        if (isNull(column)) return std::nullopt;
+        return integer(column);
+    }
+    std::string text(int column) const;
+
+private:
+    SqliteFile& file_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace orvanta::report

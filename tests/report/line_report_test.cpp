@@ -1,0 +1,297 @@
+#include "report/line_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "report/report_writers.h"
+#include "report/sqlite_file.h"
+#include "report_fixture.h"
+
+namespace orvanta::report {
+namespace {
+
+using testing::at;
+using testing::minutes;
+
+// One slot's figures as a line of text: a whole table compares at once and a difference reads plainly.
+std::string row(const SlotFigures& s) {
+    std::string text = slotLabel(s) + " |";
+    for (const Millis t : s.timeIn) {
+        char cell[24];
+        std::snprintf(cell, sizeof cell, " %g", static_cast<double>(t) / 60000.0);
+        text += cell;
+    }
+    char tail[96];
+    std::snprintf(tail, sizeof tail, " | stops %lld avail %.4f mtbf %g mttr %g",
+                  static_cast<long long>(s.stops), s.availability().value_or(-1),
+                  s.mtbf() ? static_cast<double>(*s.mtbf()) / 60000.0 : -1,
+                  s.mttr() ? static_cast<double>(*s.mttr()) / 60000.0 : -1);
+    return text + tail;
+}
+
+std::vector<std::string> rows(const LineReport& r) {
+    std::vector<std::string> all;
+    for (const SlotFigures& s : r.slots) all.push_back(row(s));
+    return all;
+}
+
+std::vector<std::string> causes(const LineReport& r) {
+    std::vector<std::string> all;
+    for (const SlotFigures& s : r.slots)
+        for (const CauseDowntime& c : s.causes)
+            all.push_back(std::to_string(s.slot) + " " + c.cause + " " + std::to_string(c.duration / 60000) +
+                          " min x" + std::to_string(c.count));
+    return all;
+}
+
+std::vector<std::string> alarms(const LineReport& r) {
+    std::vector<std::string> all;
+    auto name = [](const AlarmName& a) {
+        return std::to_string(a.machine) + "/" + std::to_string(a.table) + "/" + std::to_string(a.fault) +
+               " " + a.text;
+    };
+    char share[32];
+    for (const BadActor& a : r.badActors) {
+        std::snprintf(share, sizeof share, " %.3f", a.share);
+        all.push_back("bad " + name(a.alarm) + " " + std::to_string(a.count) + share);
+    }
+    for (const ChatteringAlarm& a : r.chattering)
+        all.push_back("chatter " + name(a.alarm) + " " + std::to_string(a.count) + " from " +
+                      std::to_string((a.first - at(0, 0)) / 1000) + " s");
+    for (const StandingAlarm& a : r.standing)
+        all.push_back("standing " + name(a.alarm) + " " + std::to_string(a.active / 1000) + " s" +
+                      (a.cleared ? "" : " open"));
+    return all;
+}
+
+TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    const LineReport r = reportOn(file, {});
+
+    EXPECT_EQ(r.line, "L1");
+    EXPECT_EQ(r.from, at(0, 0));
+    EXPECT_EQ(r.to, at(29, 0));
+    EXPECT_EQ(r.utcOffsetMinutes, 120);  // of the latest run
+    // The hour between the runs and the gap are no data; the crashed run's open rows last to its last sign;
+    // the foreign machine's running across the gap loses the gap's 15 minutes.
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L1 | 75 140 0 0 1525 0 0 | stops 2 avail 0.0841 mtbf 70 mttr 762.5",
+                  "0 Filler | 75 1590 15 0 45 0 15 | stops 3 avail 0.9727 mtbf 535 mttr 15",
+                  "5 Palletiser (foreign) | 1515 60 0 45 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "6 Labeller | 1620 0 0 0 0 0 120 | stops 0 avail -1.0000 mtbf -1 mttr -1",
+                  "7 Capper | 1700 20 0 0 20 0 0 | stops 1 avail 0.5000 mtbf 20 mttr 20",
+              }));
+    EXPECT_EQ(causes(r),
+              (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
+                                        "0 Door open 30 min x1", "0 Jam 15 min x2", "7 Jam 20 min x1"}));
+    ASSERT_EQ(r.pareto.size(), 2u);  // the machines' causes, without the line's
+    EXPECT_EQ(r.pareto[0], (CauseDowntime{"Jam", minutes(35), 3}));
+    EXPECT_EQ(r.pareto[1], (CauseDowntime{"Door open", minutes(30), 1}));
+
+    // 12 windows in the first run, 156 in the second; 21 episodes; the flood in the window at 00:20.
+    EXPECT_EQ(r.load.windows, 168);
+    EXPECT_EQ(r.load.episodes, 21);
+    EXPECT_DOUBLE_EQ(r.load.mean, 21.0 / 168.0);
+    EXPECT_EQ(r.load.peak, 12);
+    EXPECT_EQ(r.load.peakAt, at(0, 20));
+    EXPECT_EQ(r.load.floodWindows, 1);
+    EXPECT_DOUBLE_EQ(r.load.floodShare(), 1.0 / 168.0);
+    EXPECT_EQ(alarms(r), (std::vector<std::string>{
+                             "bad 2/2/3 Low air 12 0.571",
+                             "bad 1/1/7 Jam at infeed 4 0.190",
+                             "bad 5/1/2 Cap missing 2 0.095",
+                             "bad 1/2/4 Belt worn 1 0.048",
+                             "bad 3/1/9 Guard open 1 0.048",
+                             "bad 4/2/1 ALM_4_1 1 0.048",
+                             "chatter 2/2/3 Low air 10 from 1200 s",
+                             "chatter 1/1/7 Jam at infeed 2 from 600 s",
+                             "standing 3/1/9 Guard open 93000 s open",
+                             "standing 1/2/4 Belt worn 88800 s",
+                         }));
+}
+
+TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    ReportRequest request;
+    request.from = at(0, 35);
+    request.to = at(4, 20);
+    const LineReport r = reportOn(file, request);
+
+    // The Jam that began at 00:30 adds its last 5 minutes but is no stop of this period.
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L1 | 75 110 0 0 40 0 0 | stops 1 avail 0.7333 mtbf 110 mttr 40",
+                  "0 Filler | 75 90 15 0 40 0 5 | stops 2 avail 0.7241 mtbf 52.5 mttr 20",
+                  "5 Palletiser (foreign) | 75 20 0 45 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "6 Labeller | 140 0 0 0 0 0 85 | stops 0 avail -1.0000 mtbf -1 mttr -1",
+                  "7 Capper | 220 0 0 0 5 0 0 | stops 0 avail 0.0000 mtbf -1 mttr -1",
+              }));
+    EXPECT_EQ(causes(r),
+              (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
+                                        "0 Door open 30 min x1", "0 Jam 10 min x2", "7 Jam 5 min x1"}));
+    // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
+    EXPECT_EQ(r.load.windows, 17);
+    EXPECT_EQ(r.load.episodes, 3);  // one raised at its start, none at its end
+    EXPECT_EQ(r.load.floodWindows, 0);
+    // Up to the period's end, nothing has stood a day.
+    EXPECT_EQ(alarms(r),
+              (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.333", "bad 3/1/9 Guard open 1 0.333",
+                                        "bad 5/1/2 Cap missing 1 0.333"}));
+
+    // A period that begins and ends inside the gaps: only the five minutes after them are known.
+    request.from = at(3, 35);
+    request.to = at(3, 50);
+    EXPECT_EQ(rows(reportOn(file, request)),
+              (std::vector<std::string>{
+                  "line L1 | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
+                  "0 Filler | 10 0 0 0 5 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 5",
+                  "5 Palletiser (foreign) | 10 0 0 5 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+
+    // A stop that begins with the period is one of its stops; the interval of no length is none.
+    request.from = at(3, 45);
+    request.to = at(4, 15);
+    EXPECT_EQ(rows(reportOn(file, request)),
+              (std::vector<std::string>{
+                  "line L1 | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
+                  "0 Filler | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
+                  "5 Palletiser (foreign) | 0 15 0 15 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+
+    // The last half hour: an alarm cleared before it no longer stands, the open one does.
+    request.from = at(28, 30);
+    request.to = at(29, 0);
+    EXPECT_EQ(alarms(reportOn(file, request)),
+              (std::vector<std::string>{"standing 3/1/9 Guard open 93000 s open"}));
+
+    // Before the history, the line is still named, its times in the first run's offset; nothing is known.
+    request.from = at(-2, 0);
+    request.to = at(-1, 0);
+    const LineReport before = reportOn(file, request);
+    EXPECT_EQ(before.line, "L1");
+    EXPECT_EQ(before.utcOffsetMinutes, 60);
+    EXPECT_TRUE(before.slots.empty());
+    EXPECT_EQ(before.load.windows, 0);
+    request.from = at(0, 0);
+    request.to = at(1, 0);
+    EXPECT_EQ(reportOn(file, request).utcOffsetMinutes, 60);
+}
+
+TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("known.db");
+    testing::writeKnownHistory(file);
+    ReportRequest request;
+    request.from = at(0, 0);
+    request.to = at(5, 0);
+    request.pictures = true;
+    request.timelineColumns = 10;  // 30 minutes each
+    request.rateColumns = 10;      // three windows each
+    const LineReport r = reportOn(file, request);
+
+    EXPECT_EQ(r.timeline.columnWidth, minutes(30));
+    ASSERT_EQ(r.timeline.rows.size(), 5u);
+    // 00:30-01:00 is 20 running against 10 fault; 03:30-04:00 is half in the gap: no data, also for the
+    // foreign machine whose running interval ran on across it; 04:00-04:30 ties fault and maintenance.
+    EXPECT_EQ(r.timeline.rows[1].status, (std::vector<std::uint8_t>{1, 1, 2, 1, 0, 0, 1, 0, 4, 1}));
+    EXPECT_EQ(r.timeline.rows[2].status, (std::vector<std::uint8_t>{5, 5, 5, 5, 0, 0, 3, 0, 1, 1}));
+    // The shares: a gap takes its time from the status that ran on across it.
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][1], 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][4], 1.0f / 3.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][0], 0.0f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][3], 0.5f);
+    EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][0], 0.5f);
+    std::vector<std::int64_t> peaks;
+    for (const RateColumn& c : r.rate) peaks.push_back(c.peak);
+    EXPECT_EQ(peaks, (std::vector<std::int64_t>{12, 1, 0, 0, -1, -1, 1, 0, 1, 0}));
+}
+
+TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {
+    testing::ReportFolder folder;
+    auto messageFor = [](const std::string& path) -> std::string {
+        try {
+            reportOn(path, {});
+        } catch (const ReportError& error) {
+            return error.what();
+        }
+        return "no error";
+    };
+    const std::string missing = folder.path("missing.db");
+    EXPECT_NE(messageFor(missing).find("No such file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(missing));  // never created
+
+    const std::string text = folder.path("notes.db");
+    std::FILE* f = std::fopen(text.c_str(), "w");
+    std::fputs("this is not a database, only some text that is long enough to be a header\n", f);
+    std::fclose(f);
+    EXPECT_NE(messageFor(text).find("not a database"), std::string::npos) << messageFor(text);
+
+    const std::string other = folder.path("other.db");
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(other.c_str(), &db);
+        sqlite3_exec(db, "CREATE TABLE things (a)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_NE(messageFor(other).find("not a history file"), std::string::npos) << messageFor(other);
+
+    const std::string newer = folder.path("newer.db");
+    testing::writeKnownHistory(newer);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(newer.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_NE(messageFor(newer).find("version 99"), std::string::npos) << messageFor(newer);
+
+    // A writer holding the file: the report waits a moment, then says so.
+    const std::string locked = folder.path("locked.db");
+    testing::writeKnownHistory(locked);
+    sqlite3* writer = nullptr;
+    sqlite3_open(locked.c_str(), &writer);
+    sqlite3_exec(writer, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    ReportRequest impatient;
+    impatient.busyMillis = 50;
+    try {
+        reportOn(locked, impatient);
+        ADD_FAILURE() << "a locked file was reported";
+    } catch (const ReportError& error) {
+        EXPECT_NE(std::string(error.what()).find("locked"), std::string::npos) << error.what();
+    }
+    sqlite3_close(writer);
+
+    // A run whose last sign lies in the year 4000: no window count of that size is attempted.
+    const std::string distant = folder.path("distant.db");
+    {
+        HistoryFileWriter out(distant);
+        out.run(1, "L1", testing::at(0, 0), 64'060'588'800'000, std::nullopt);
+    }
+    EXPECT_NE(messageFor(distant).find("more than 20 years"), std::string::npos) << messageFor(distant);
+    ReportRequest day;
+    day.from = testing::at(0, 0);
+    day.to = testing::at(24, 0);
+    EXPECT_EQ(reportOn(distant, day).load.windows, 144);
+
+    // Pages overwritten in the middle of the file: the reads fail, they do not crash.
+    const std::string corrupt = folder.path("corrupt.db");
+    testing::writeKnownHistory(corrupt);
+    {
+        std::FILE* g = std::fopen(corrupt.c_str(), "r+b");
+        std::fseek(g, 4096, SEEK_SET);
+        for (int i = 0; i < 4096 * 3; ++i) std::fputc(0xA5, g);
+        std::fclose(g);
+    }
+    EXPECT_NE(messageFor(corrupt).rfind(corrupt, 0), std::string::npos) << messageFor(corrupt);
+}
+
+}  // namespace
+}  // namespace orvanta::report

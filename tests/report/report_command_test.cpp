@@ -1,0 +1,162 @@
+#include "report/report_command.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "report_fixture.h"
+#include "support/running_program.h"
+
+namespace orvanta::report {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome run(const std::vector<std::string>& arguments) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Outcome result;
+    result.status = runReport(arguments, out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+// Table cells are padded to their column: one space between cells makes a row comparable.
+std::string squeezed(const std::string& text) { return std::regex_replace(text, std::regex(" +"), " "); }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
+    testing::ReportFolder folder;
+    const std::string first = folder.path("l1.db");
+    const std::string second = folder.path("l2.db");
+    testing::writeKnownHistory(first, "L1");
+    testing::writeKnownHistory(second, "L2, hall 3");
+    const std::string notHistory = folder.path("notes.txt");
+    std::ofstream(notHistory) << "some notes, long enough to be no database header at all........\n";
+
+    const std::string empty = folder.path("empty.db");
+    { HistoryFileWriter nothing(empty); }
+
+    const Outcome text = run({first, folder.path("missing.db"), notHistory, second, empty});
+    EXPECT_EQ(text.status, kExitFileFailed);
+    EXPECT_NE(text.err.find(folder.path("missing.db") + ": No such file or directory"), std::string::npos)
+        << text.err;
+    EXPECT_NE(text.err.find(notHistory + ": "), std::string::npos) << text.err;
+    const std::string body = squeezed(text.out);
+    EXPECT_NE(body.find("Line L1 (" + first + ")"), std::string::npos) << body;
+    EXPECT_NE(body.find("Line L2, hall 3 (" + second + ")"), std::string::npos);
+    EXPECT_NE(body.find("Period: 2026-12-07 02:00:00 to 2026-12-08 07:00:00, 29:00:00; times in the line's "
+                        "local time, UTC+02:00"),
+              std::string::npos)
+        << body;
+    for (const char* row : {
+             " 0 Filler 26:30:00 0:15:00 0:00:00 0:45:00 0:00:00 0:15:00 1:15:00 97.3 % 3 8:55:00 0:15:00\n",
+             " 5 Palletiser (foreign) 1:00:00 0:00:00 0:45:00 0:00:00 2:00:00 0:00:00 25:15:00 100.0 % 0 - "
+             "-\n",
+             " 0 Filler Jam 0:15:00 2\n",
+             "episodes 21 in 168 windows; mean 0.12, peak 12 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
+             "%\n",
+             " machine 2 table 2 fault 3 Low air 12 57.1 %\n",
+             " machine 1 table 1 fault 7 Jam at infeed 2 2026-12-07 02:10:00\n",
+             " machine 3 table 1 fault 9 Guard open 2026-12-07 05:10:00 open 25:50:00\n",
+             " machine 1 table 2 fault 4 Belt worn 2026-12-07 05:20:00 2026-12-08 06:00:00 24:40:00\n",
+         })
+        EXPECT_NE(body.find(row), std::string::npos) << row;
+    EXPECT_NE(body.find("(" + empty +
+                        ")\nPeriod: 1970-01-01 00:00:00 to 1970-01-01 00:00:00, 0:00:00; times in the "
+                        "line's local time, UTC+00:00\nThe file holds no runs of the panel.\n"),
+              std::string::npos);
+    EXPECT_NE(body.find("availability = up / (up + down); up = running + warning + message, down = fault"),
+              std::string::npos);
+
+    const Outcome csv =
+        run({"--format=csv", "--from", "2026-12-07T00:35Z", "--to", "2026-12-07T04:20Z", first, second});
+    EXPECT_EQ(csv.status, kExitReported) << csv.err;
+    std::vector<std::string> lines;
+    std::istringstream in(csv.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    // A table per figure, each headed, its rows named by their figure; CR LF as spreadsheets expect.
+    std::vector<std::string> headers;
+    for (const std::string& line : lines)
+        if (line.rfind("figure,", 0) == 0) headers.push_back(line.substr(0, line.find(',', 7)));
+    EXPECT_EQ(headers, (std::vector<std::string>{"figure,line", "figure,line", "figure,line", "figure,line",
+                                                 "figure,line", "figure,line"}));
+    auto has = [&](const std::string& row) {
+        return std::find(lines.begin(), lines.end(), row + "\r") != lines.end();
+    };
+    EXPECT_TRUE(
+        has("states,L1," + first +
+            ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,0,Filler,0,5400.000,900.000,0.000,2400.000,0.000,"
+            "300.000,4500.000,0.724138,2,3150.000,1200.000"))
+        << csv.out;
+    EXPECT_TRUE(has("states,\"L2, hall 3\"," + second +
+                    ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,5,Palletiser,1,1200.000,0.000,2700.000,0.000,"
+                    "5100.000,0.000,4500.000,1.000000,0,,"));
+    EXPECT_TRUE(has("downtime,L1,0,Filler,2,Jam,600.000,2"));
+    EXPECT_TRUE(has("alarm load,L1,3,17,0.1765,1,2026-12-07T00:30:00Z,0,0.000000"));
+    EXPECT_TRUE(has("bad actors,L1,1,1,2,4,Belt worn,1,0.333333"));
+}
+
+TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("l1.db");
+    testing::writeKnownHistory(file);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"--from", "yesterday", file},
+             {"--to", "2026-02-30", file},
+             {"--from", "2026-12-07T10:00Z", "--to", "2026-12-07T09:00Z", file},
+             {"--format", "pdf", file},
+             {"--colour", file},
+             {file, "--output"}}) {
+        const Outcome refused = run(arguments);
+        EXPECT_EQ(refused.status, kExitUsage) << arguments.size();
+        EXPECT_NE(refused.err.find("Usage: orvanta-report"), std::string::npos);
+        EXPECT_EQ(refused.out, "");
+    }
+    const Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, kExitReported);
+    EXPECT_NE(help.out.find("Usage: orvanta-report"), std::string::npos);
+}
+
+TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCouldBeRead) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("l1.db");
+    testing::writeKnownHistory(file);
+    const std::string html = folder.path("report.html");
+    testing::RunningProgram report(ORVANTA_REPORT_BINARY, {"--format", "html", "--output", html, file});
+    EXPECT_EQ(report.waitForExit(std::chrono::seconds(20)), 0) << report.stderrText;
+    EXPECT_EQ(report.stdoutText, "");
+    const std::string page = readFile(html);
+    EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_NE(page.find("</html>"), std::string::npos);
+    std::size_t pictures = 0;
+    for (std::size_t at = page.find("<svg "); at != std::string::npos; at = page.find("<svg ", at + 1))
+        ++pictures;
+    EXPECT_EQ(pictures, 3u);
+    // Nothing the browser would fetch: no source, link, import or url() of any kind.
+    for (const char* reference : {" src=", " href=", "url(", "@import", "<link", "<script"})
+        EXPECT_EQ(page.find(reference), std::string::npos) << reference;
+
+    testing::RunningProgram missing(ORVANTA_REPORT_BINARY, {folder.path("gone.db")});
+    EXPECT_EQ(missing.waitForExit(std::chrono::seconds(20)), 1);
+    EXPECT_NE(missing.stderrText.find("gone.db: No such file or directory"), std::string::npos);
+    EXPECT_EQ(missing.stdoutText, "");
+    EXPECT_FALSE(std::filesystem::exists(folder.path("gone.db")));
+}
+
+}  // namespace
+}  // namespace orvanta::report
