@@ -409,7 +409,7 @@ private:
         std::map<int, std::size_t> rowOf;
         for (const SlotFigures& slot : report_.slots) {
             rowOf[slot.slot] = report_.timeline.rows.size();
-            report_.timeline.rows.push_back({slot.slot, slot.name, {}});
+            report_.timeline.rows.push_back({slot.slot, slot.name, {}, {}});
         }
         const auto columnsCount = static_cast<std::size_t>(count);
         std::vector<std::array<Millis, kStatusCount>> time(rowOf.size() * columnsCount);
