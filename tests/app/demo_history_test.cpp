@@ -1,10 +1,19 @@
 // The whole panel on the demo plant keeps its line's history: the demo world on the manual loop for an
 // hour of simulated time, the recorder and the history file as the program wires them. The file must
 // hold what the panel did (alarms raised, published, echoed and cleared; each slot's states without
-// overlaps), and keeping it must not change a single write of the panel.
+// overlaps), and keeping it must not change a single write of the panel. Then the report of that hour as
+// a person sees it: headless Chromium renders the HTML report, and the screenshot must show the panel's
+// colours of the states (ORVANTA_KEEP_REPORT_SCREENSHOT=FILE keeps it: the README's picture).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 
 #include "adapters/access/mdb_database.h"
 #include "adapters/embedded/embedded_line_display.h"
@@ -15,10 +24,13 @@
 #include "app/panel.h"
 #include "core/clock.h"
 #include "history/history_recorder.h"
+#include "linepicture/line_picture.h"
 #include "ports/variable_names.h"
+#include "report/report_command.h"
 #include "sim/demo_simulator.h"
 #include "soak/soak_common.h"
 #include "support/manual_event_loop.h"
+#include "support/running_program.h"
 
 namespace orvanta {
 namespace {
@@ -109,9 +121,51 @@ std::string one(sqlite3* db, const std::string& sql) {
     return all.empty() ? "(none)" : all.front();
 }
 
+constexpr const char* kChromium = "/usr/bin/chromium";
+
+// Pixels near the colour: a browser may blend an edge, never the inside of a bar.
+int pixelsOf(const QImage& image, Rgb colour) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red) <= 6 && std::abs(c.green() - colour.green) <= 6 &&
+                std::abs(c.blue() - colour.blue) <= 6)
+                ++count;
+        }
+    return count;
+}
+
+void showInBrowser(const std::string& history, const std::string& folder) {
+    if (access(kChromium, X_OK) != 0)
+        GTEST_SKIP() << kChromium << " is not installed: the HTML report is not shown";
+    const std::string html = folder + "/report.html";
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(report::runReport({"--format", "html", "--output", html, history}, out, err),
+              report::kExitReported)
+        << err.str();
+    const std::string png = folder + "/report.png";
+    testing::RunningProgram chromium(
+        kChromium, {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--user-data-dir=" + folder + "/profile", "--screenshot=" + png,
+                    "--window-size=1200,1600", "file://" + html});
+    ASSERT_EQ(chromium.waitForExit(std::chrono::seconds(90)), 0) << chromium.stderrText;
+    QImage image(QString::fromStdString(png));
+    ASSERT_FALSE(image.isNull()) << png;
+    EXPECT_EQ(image.width(), 1200);
+    EXPECT_EQ(image.height(), 1600);
+    // The timeline's states (the demo hour has each but "not connected" on screen), the page's background.
+    for (const int status : {1, 2, 3, 4, 6})
+        EXPECT_GT(pixelsOf(image, statusColour(status)), 200) << statusName(status);
+    EXPECT_GT(pixelsOf(image, {0xFF, 0xFF, 0xFF}), 1200 * 1600 / 4);
+    if (const char* keep = std::getenv("ORVANTA_KEEP_REPORT_SCREENSHOT"))
+        std::filesystem::copy_file(png, keep, std::filesystem::copy_options::overwrite_existing);
+}
+
 TEST(DemoHistory, AnHourOfTheDemoLineIsKeptAndChangesNoWriteOfThePanel) {
     PlantCopy withHistory("history-on");
-    const bool keep = std::getenv("KEEP") != nullptr;
     PlantCopy without("history-off");
     const DemoRun recorded = runDemo(withHistory, true);
     const DemoRun plain = runDemo(without, false);
@@ -154,9 +208,8 @@ TEST(DemoHistory, AnHourOfTheDemoLineIsKeptAndChangesNoWriteOfThePanel) {
     EXPECT_GT(std::stoi(one(db, "SELECT count(DISTINCT slot) FROM state_intervals")), 10);
     EXPECT_GT(std::stoi(one(db, "SELECT count(*) FROM state_intervals WHERE status = 4")), 3);
     sqlite3_close(db);
-    if (keep)
-        std::filesystem::copy_file(withHistory.base() + "/History.db", "/tmp/demo-history.db",
-                                   std::filesystem::copy_options::overwrite_existing);
+
+    showInBrowser(withHistory.base() + "/History.db", withHistory.base());
 }
 
 }  // namespace
