@@ -67,9 +67,9 @@ TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
              " 5 Palletiser (foreign) 1:00:00 0:00:00 0:45:00 0:00:00 2:00:00 0:00:00 25:15:00 100.0 % 0 - "
              "-\n",
              " 0 Filler Jam 0:15:00 2\n",
-             "episodes 21 in 168 windows; mean 0.12, peak 12 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
+             "episodes 26 in 168 windows; mean 0.15, peak 11 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
              "%\n",
-             " machine 2 table 2 fault 3 Low air 12 57.1 %\n",
+             " machine 2 table 2 fault 3 Low air 11 42.3 %\n",
              " machine 1 table 1 fault 7 Jam at infeed 2 2026-12-07 02:10:00\n",
              " machine 3 table 1 fault 9 Guard open 2026-12-07 05:10:00 open 25:50:00\n",
              " machine 1 table 2 fault 4 Belt worn 2026-12-07 05:20:00 2026-12-08 06:00:00 24:40:00\n",
