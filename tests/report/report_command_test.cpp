@@ -147,6 +147,27 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     for (std::size_t at = page.find("<svg "); at != std::string::npos; at = page.find("<svg ", at + 1))
         ++pictures;
     EXPECT_EQ(pictures, 3u);
+    // The figures are the ones of the text, in table cells; the pictures name what they draw.
+    for (const char* shown : {
+             "<tr><td>0 "
+             "Filler</td><td>26:30:00</td><td>0:15:00</td><td>0:00:00</td><td>0:45:00</td><td>0:00:00</td>"
+             "<td>0:15:00</td><td>1:15:00</td><td>97.3 %</td><td>3</td><td>8:55:00</td><td>0:15:00</td></tr>",
+             "<tr><td>7 Capper</td><td>Cap feed</td><td>0:20:00</td><td>1</td></tr>",
+             "<tr><td>26</td><td>168</td><td>0.15</td><td>11</td><td>2026-12-07 "
+             "02:20:00</td><td>1</td><td>0.6 %</td></tr>",
+             "<tr><td>machine 2 table 2 fault 3</td><td>Low air</td><td>11</td><td>42.3 %</td></tr>",
+             "<tr><td>machine 1 table 1 fault 7</td><td>Jam at infeed</td><td>2</td><td>2026-12-07 "
+             "02:10:00</td></tr>",
+             "<tr><td>machine 3 table 1 fault 9</td><td>Guard open</td><td>2026-12-07 "
+             "05:10:00</td><td>open</td>"
+             "<td>25:50:00</td></tr>",
+             "<title>Jam: 0:35:00, 3 times</title>",
+             ">flood: more than 10 in 10 minutes</text>",
+             "fill=\"#D93025\"><title>11</title>",  // the flood's bar, in the fault's colour
+             "fill=\"#2EA044\"><title>running</title>",
+         })
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
+
     // Nothing the browser would fetch: no source, link, import or url() of any kind.
     for (const char* reference : {" src=", " href=", "url(", "@import", "<link", "<script"})
         EXPECT_EQ(page.find(reference), std::string::npos) << reference;
