@@ -152,6 +152,10 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
              "<tr><td>0 "
              "Filler</td><td>26:30:00</td><td>0:15:00</td><td>0:00:00</td><td>0:45:00</td><td>0:00:00</td>"
              "<td>0:15:00</td><td>1:15:00</td><td>97.3 %</td><td>3</td><td>8:55:00</td><td>0:15:00</td></tr>",
+             "<tr><th>slot</th><th>running</th><th>warning</th><th>message</th><th>fault</th><th>not "
+             "connected</th>"
+             "<th>maintenance</th><th>no "
+             "data</th><th>availability</th><th>stops</th><th>MTBF</th><th>MTTR</th></tr>",
              "<tr><td>7 Capper</td><td>Cap feed</td><td>0:20:00</td><td>1</td></tr>",
              "<tr><td>26</td><td>168</td><td>0.15</td><td>11</td><td>2026-12-07 "
              "02:20:00</td><td>1</td><td>0.6 %</td></tr>",
