@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "report/svg_writer.h"
 #include "report_fixture.h"
 #include "support/running_program.h"
 
@@ -181,6 +182,12 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     EXPECT_NE(missing.stderrText.find("gone.db: No such file or directory"), std::string::npos);
     EXPECT_EQ(missing.stdoutText, "");
     EXPECT_FALSE(std::filesystem::exists(folder.path("gone.db")));
+}
+
+// Alarm texts and causes come from a plant's databases: in the HTML they are text, never markup.
+TEST(ReportCommand, TextsAreEscapedForHtmlAndSvg) {
+    EXPECT_EQ(escapeXml("Door <open> & \"locked\" 'now'\x01\tok\n"),
+              "Door &lt;open&gt; &amp; &quot;locked&quot; &#39;now&#39; \tok\n");
 }
 
 }  // namespace
