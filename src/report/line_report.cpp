@@ -257,10 +257,7 @@ private:
     void load() {
         const Millis from = std::max(report_.from, historyFrom_);
         const Millis to = std::min(report_.to, historyTo_);
-        if (!report_.hasRuns || to <= from) {
-            rateColumns({}, 0);
-            return;
-        }
+        if (!report_.hasRuns || to <= from) return;
         const Millis first = from / kLoadWindow;
         const Millis last = (to - 1) / kLoadWindow;
         // A time stamp centuries off (a clock gone wrong) must not ask for gigabytes of windows.
@@ -305,7 +302,7 @@ private:
     }
 
     void rateColumns(const std::vector<std::int64_t>& counts, Millis start) {
-        if (!request_.pictures || counts.empty()) return;
+        if (counts.empty()) return;
         const std::size_t columns = std::max(1, request_.rateColumns);
         const std::size_t per = (counts.size() + columns - 1) / columns;
         for (std::size_t c = 0; c * per < counts.size(); ++c) {

@@ -237,7 +237,12 @@ void writeLine(std::ostream& out, const LineReport& r) {
           {{std::to_string(r.load.episodes), std::to_string(r.load.windows), mean,
             std::to_string(r.load.peak), r.load.peak > 0 ? formatTime(r.load.peakAt, offset) : "-",
             std::to_string(r.load.floodWindows), percent(r.load.floodShare())}});
-    out << "<p class=\"legend\">" << h(kLoadLegend) << ".</p>\n";
+    out << "<p class=\"legend\">" << h(kLoadLegend) << ".";
+    // A long period puts several windows in one bar: the bar is the highest of them.
+    if (r.rate.size() > 1 && r.rate[1].start - r.rate[0].start > kLoadWindow)
+        out << " Each bar: the highest of " << (r.rate[1].start - r.rate[0].start) / kLoadWindow
+            << " windows; grey: no run.";
+    out << "</p>\n";
 
     out << "<h3>Bad actors</h3>\n";
     rows.clear();

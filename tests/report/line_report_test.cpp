@@ -85,31 +85,33 @@ TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
                   "0 Filler | 75 1590 15 0 45 0 15 | stops 3 avail 0.9727 mtbf 535 mttr 15",
                   "5 Palletiser (foreign) | 1515 60 0 45 0 120 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
                   "6 Labeller | 1620 0 0 0 0 0 120 | stops 0 avail -1.0000 mtbf -1 mttr -1",
-                  "7 Capper | 1700 20 0 0 20 0 0 | stops 1 avail 0.5000 mtbf 20 mttr 20",
+                  "7 Capper | 1680 20 0 0 40 0 0 | stops 2 avail 0.3333 mtbf 10 mttr 20",
               }));
-    EXPECT_EQ(causes(r),
-              (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
-                                        "0 Door open 30 min x1", "0 Jam 15 min x2", "7 Jam 20 min x1"}));
-    ASSERT_EQ(r.pareto.size(), 2u);  // the machines' causes, without the line's
+    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
+                                                   "0 Door open 30 min x1", "0 Jam 15 min x2",
+                                                   "7 Cap feed 20 min x1", "7 Jam 20 min x1"}));
+    ASSERT_EQ(r.pareto.size(), 3u);  // the machines' causes, without the line's
     EXPECT_EQ(r.pareto[0], (CauseDowntime{"Jam", minutes(35), 3}));
     EXPECT_EQ(r.pareto[1], (CauseDowntime{"Door open", minutes(30), 1}));
+    EXPECT_EQ(r.pareto[2], (CauseDowntime{"Cap feed", minutes(20), 1}));
 
-    // 12 windows in the first run, 156 in the second; 21 episodes; the flood in the window at 00:20.
+    // 12 windows in the first run, 156 in the second; 26 episodes; the flood in the window at 00:20.
     EXPECT_EQ(r.load.windows, 168);
-    EXPECT_EQ(r.load.episodes, 21);
-    EXPECT_DOUBLE_EQ(r.load.mean, 21.0 / 168.0);
-    EXPECT_EQ(r.load.peak, 12);
+    EXPECT_EQ(r.load.episodes, 26);
+    EXPECT_DOUBLE_EQ(r.load.mean, 26.0 / 168.0);
+    EXPECT_EQ(r.load.peak, 11);
     EXPECT_EQ(r.load.peakAt, at(0, 20));
     EXPECT_EQ(r.load.floodWindows, 1);
     EXPECT_DOUBLE_EQ(r.load.floodShare(), 1.0 / 168.0);
     EXPECT_EQ(alarms(r), (std::vector<std::string>{
-                             "bad 2/2/3 Low air 12 0.571",
-                             "bad 1/1/7 Jam at infeed 4 0.190",
-                             "bad 5/1/2 Cap missing 2 0.095",
-                             "bad 1/2/4 Belt worn 1 0.048",
-                             "bad 3/1/9 Guard open 1 0.048",
-                             "bad 4/2/1 ALM_4_1 1 0.048",
-                             "chatter 2/2/3 Low air 10 from 1200 s",
+                             "bad 2/2/3 Low air 11 0.423",
+                             "bad 3/2/5 Door ajar 6 0.231",
+                             "bad 1/1/7 Jam at infeed 4 0.154",
+                             "bad 5/1/2 Cap missing 2 0.077",
+                             "bad 1/2/4 Belt worn 1 0.038",
+                             "bad 3/1/9 Guard open 1 0.038",
+                             "bad 4/2/1 ALM_4_1 1 0.038",
+                             "chatter 2/2/3 Low air 9 from 1200 s",
                              "chatter 1/1/7 Jam at infeed 2 from 600 s",
                              "standing 3/1/9 Guard open 93000 s open",
                              "standing 1/2/4 Belt worn 88800 s",
@@ -132,11 +134,11 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
                   "0 Filler | 75 90 15 0 40 0 5 | stops 2 avail 0.7241 mtbf 52.5 mttr 20",
                   "5 Palletiser (foreign) | 75 20 0 45 0 85 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
                   "6 Labeller | 140 0 0 0 0 0 85 | stops 0 avail -1.0000 mtbf -1 mttr -1",
-                  "7 Capper | 220 0 0 0 5 0 0 | stops 0 avail 0.0000 mtbf -1 mttr -1",
+                  "7 Capper | 200 0 0 0 25 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 25",
               }));
-    EXPECT_EQ(causes(r),
-              (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
-                                        "0 Door open 30 min x1", "0 Jam 10 min x2", "7 Jam 5 min x1"}));
+    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
+                                                   "0 Door open 30 min x1", "0 Jam 10 min x2",
+                                                   "7 Cap feed 20 min x1", "7 Jam 5 min x1"}));
     // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
     EXPECT_EQ(r.load.windows, 17);
     EXPECT_EQ(r.load.episodes, 3);  // one raised at its start, none at its end
@@ -164,13 +166,20 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
                   "line L1 | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
                   "0 Filler | 0 0 0 0 30 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 30",
                   "5 Palletiser (foreign) | 0 15 0 15 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+                  "6 Labeller | 30 0 0 0 0 0 0 | stops 0 avail -1.0000 mtbf -1 mttr -1",
               }));
 
-    // The last half hour: an alarm cleared before it no longer stands, the open one does.
-    request.from = at(28, 30);
+    // From the moment an alarm cleared it no longer stands; the open one does. Up to exactly a day is not
+    // longer than a day.
+    request.from = at(28, 0);
     request.to = at(29, 0);
     EXPECT_EQ(alarms(reportOn(file, request)),
               (std::vector<std::string>{"standing 3/1/9 Guard open 93000 s open"}));
+    request.from = at(3, 0);
+    request.to = at(27, 10);
+    EXPECT_EQ(alarms(reportOn(file, request)),
+              (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.333", "bad 3/1/9 Guard open 1 0.333",
+                                        "bad 5/1/2 Cap missing 1 0.333"}));
 
     // Before the history, the line is still named, its times in the first run's offset; nothing is known.
     request.from = at(-2, 0);
@@ -180,9 +189,14 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
     EXPECT_EQ(before.utcOffsetMinutes, 60);
     EXPECT_TRUE(before.slots.empty());
     EXPECT_EQ(before.load.windows, 0);
+    EXPECT_EQ(before.load.mean, 0.0);
+    // Up to the second run, the foreign machine still has its old name.
     request.from = at(0, 0);
-    request.to = at(1, 0);
-    EXPECT_EQ(reportOn(file, request).utcOffsetMinutes, 60);
+    request.to = at(3, 0);
+    const LineReport first = reportOn(file, request);
+    EXPECT_EQ(first.utcOffsetMinutes, 60);
+    ASSERT_EQ(first.slots.size(), 5u);
+    EXPECT_EQ(first.slots[2].name, "Palletiser old");
 }
 
 TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
@@ -209,9 +223,35 @@ TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWi
     EXPECT_FLOAT_EQ(r.timeline.rows[1].share[1][0], 0.0f);
     EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][3], 0.5f);
     EXPECT_FLOAT_EQ(r.timeline.rows[2].share[7][0], 0.5f);
+    EXPECT_EQ(r.rate[1].start, at(0, 30));
+    EXPECT_EQ(r.rate[9].start, at(4, 30));
     std::vector<std::int64_t> peaks;
     for (const RateColumn& c : r.rate) peaks.push_back(c.peak);
-    EXPECT_EQ(peaks, (std::vector<std::int64_t>{12, 1, 0, 0, -1, -1, 1, 0, 1, 0}));
+    EXPECT_EQ(peaks, (std::vector<std::int64_t>{11, 1, 0, 0, -1, -1, 1, 0, 1, 0}));
+}
+
+TEST(LineReport, AGeneratedHourAddsUpAndKeepsTheTenWorstAlarms) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("demo.db");
+    const GeneratedCounts counts = generateHistory(file, testing::demoHour());
+    ReportRequest request;
+    request.pictures = true;
+    request.timelineColumns = 7;  // a length that does not divide evenly
+    const LineReport r = reportOn(file, request);
+    EXPECT_EQ(r.to - r.from, 3'600'000);
+    EXPECT_EQ(r.slots.size(), 8u);  // the line, five own machines, two foreign ones
+    for (const SlotFigures& slot : r.slots) {
+        Millis total = 0;
+        for (const Millis t : slot.timeIn) total += t;
+        EXPECT_EQ(total, r.to - r.from) << slot.name;
+        EXPECT_GT(slot.timeIn[0], 0) << slot.name;  // the generated gap
+    }
+    EXPECT_EQ(r.load.episodes, counts.episodes);
+    ASSERT_EQ(r.badActors.size(), kBadActorCount);
+    for (std::size_t i = 1; i < r.badActors.size(); ++i)
+        EXPECT_GE(r.badActors[i - 1].count, r.badActors[i].count);
+    EXPECT_EQ(r.timeline.columnWidth, 514'286);  // 3 600 000 / 7, rounded up
+    EXPECT_EQ(r.timeline.rows.front().status.size(), 7u);
 }
 
 TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {

@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "report/svg_writer.h"
 #include "report_fixture.h"
 #include "support/running_program.h"
 
@@ -67,9 +68,9 @@ TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
              " 5 Palletiser (foreign) 1:00:00 0:00:00 0:45:00 0:00:00 2:00:00 0:00:00 25:15:00 100.0 % 0 - "
              "-\n",
              " 0 Filler Jam 0:15:00 2\n",
-             "episodes 21 in 168 windows; mean 0.12, peak 12 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
+             "episodes 26 in 168 windows; mean 0.15, peak 11 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
              "%\n",
-             " machine 2 table 2 fault 3 Low air 12 57.1 %\n",
+             " machine 2 table 2 fault 3 Low air 11 42.3 %\n",
              " machine 1 table 1 fault 7 Jam at infeed 2 2026-12-07 02:10:00\n",
              " machine 3 table 1 fault 9 Guard open 2026-12-07 05:10:00 open 25:50:00\n",
              " machine 1 table 2 fault 4 Belt worn 2026-12-07 05:20:00 2026-12-08 06:00:00 24:40:00\n",
@@ -147,6 +148,31 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     for (std::size_t at = page.find("<svg "); at != std::string::npos; at = page.find("<svg ", at + 1))
         ++pictures;
     EXPECT_EQ(pictures, 3u);
+    // The figures are the ones of the text, in table cells; the pictures name what they draw.
+    for (const char* shown : {
+             "<tr><td>0 "
+             "Filler</td><td>26:30:00</td><td>0:15:00</td><td>0:00:00</td><td>0:45:00</td><td>0:00:00</td>"
+             "<td>0:15:00</td><td>1:15:00</td><td>97.3 %</td><td>3</td><td>8:55:00</td><td>0:15:00</td></tr>",
+             "<tr><th>slot</th><th>running</th><th>warning</th><th>message</th><th>fault</th><th>not "
+             "connected</th>"
+             "<th>maintenance</th><th>no "
+             "data</th><th>availability</th><th>stops</th><th>MTBF</th><th>MTTR</th></tr>",
+             "<tr><td>7 Capper</td><td>Cap feed</td><td>0:20:00</td><td>1</td></tr>",
+             "<tr><td>26</td><td>168</td><td>0.15</td><td>11</td><td>2026-12-07 "
+             "02:20:00</td><td>1</td><td>0.6 %</td></tr>",
+             "<tr><td>machine 2 table 2 fault 3</td><td>Low air</td><td>11</td><td>42.3 %</td></tr>",
+             "<tr><td>machine 1 table 1 fault 7</td><td>Jam at infeed</td><td>2</td><td>2026-12-07 "
+             "02:10:00</td></tr>",
+             "<tr><td>machine 3 table 1 fault 9</td><td>Guard open</td><td>2026-12-07 "
+             "05:10:00</td><td>open</td>"
+             "<td>25:50:00</td></tr>",
+             "<title>Jam: 0:35:00, 3 times</title>",
+             ">flood: more than 10 in 10 minutes</text>",
+             "fill=\"#D93025\"><title>11</title>",  // the flood's bar, in the fault's colour
+             "fill=\"#2EA044\"><title>running</title>",
+         })
+        EXPECT_NE(page.find(shown), std::string::npos) << shown;
+
     // Nothing the browser would fetch: no source, link, import or url() of any kind.
     for (const char* reference : {" src=", " href=", "url(", "@import", "<link", "<script"})
         EXPECT_EQ(page.find(reference), std::string::npos) << reference;
@@ -156,6 +182,12 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     EXPECT_NE(missing.stderrText.find("gone.db: No such file or directory"), std::string::npos);
     EXPECT_EQ(missing.stdoutText, "");
     EXPECT_FALSE(std::filesystem::exists(folder.path("gone.db")));
+}
+
+// Alarm texts and causes come from a plant's databases: in the HTML they are text, never markup.
+TEST(ReportCommand, TextsAreEscapedForHtmlAndSvg) {
+    EXPECT_EQ(escapeXml("Door <open> & \"locked\" 'now'\x01\tok\n"),
+              "Door &lt;open&gt; &amp; &quot;locked&quot; &#39;now&#39; \tok\n");
 }
 
 }  // namespace

@@ -67,9 +67,11 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
 
     // A machine only ever in maintenance: neither up nor down, so no availability.
     out.interval(a, 6, "Labeller", 6, at(0, 0), at(2, 0));
-    // As long up as down.
+    out.interval(b, 6, "Labeller", 7, at(4, 0), at(4, 30));  // a status code the report does not know
+    // Two causes of equal downtime.
     out.interval(a, 7, "Capper", 1, at(0, 0), at(0, 20));
     out.interval(a, 7, "Capper", 4, at(0, 20), at(0, 40), "Jam");
+    out.interval(a, 7, "Capper", 4, at(0, 40), at(1, 0), "Cap feed");
 
     // The line's own status.
     out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
@@ -83,8 +85,9 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     out.episode(a, 1, 1, 7, "Jam", at(0, 10, 20), at(0, 10, 25));
     out.episode(a, 1, 1, 7, "Jam", at(0, 10, 50), at(0, 10, 55));
     out.episode(a, 1, 1, 7, "Jam at infeed", at(0, 11, 20), at(0, 11, 25));
-    // A flood: twelve raises in the window 00:20 to 00:30, one every 30 s.
-    for (int i = 0; i < 12; ++i)
+    // Ten alarms in the window 00:10 to 00:20 are no flood; eleven in the next one, one every 30 s, are.
+    for (int i = 0; i < 6; ++i) out.episode(a, 3, 2, 5, "Door ajar", at(0, 12 + i), at(0, 12 + i, 20));
+    for (int i = 0; i < 11; ++i)
         out.episode(a, 2, 2, 3, "Low air", at(0, 20, i * 30), at(0, 20, i * 30 + 10));
     out.episode(a, 4, 2, 1, "", at(0, 5), at(1, 5));                 // no text shown: its key names it
     out.episode(b, 3, 1, 9, "Guard open", at(3, 10), std::nullopt);  // open until the run's last sign
