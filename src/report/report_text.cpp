@@ -30,6 +30,14 @@ std::string alarmLabel(const AlarmName& alarm) {
 
 namespace {
 
+// The width of a UTF-8 text on a terminal, one column per character: the plant's alarm texts are German,
+// French and more, and a byte count would pull every column after an accent out of line.
+std::size_t columns(const std::string& text) {
+    std::size_t count = 0;
+    for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
 // A plain table: columns as wide as their widest cell, numbers to the right.
 class TextTable {
 public:
@@ -39,12 +47,12 @@ public:
         std::vector<std::size_t> width(rows_.front().size(), 0);
         for (const auto& row : rows_)
             for (std::size_t c = 0; c < row.size() && c < width.size(); ++c)
-                width[c] = std::max(width[c], row[c].size());
+                width[c] = std::max(width[c], columns(row[c]));
         for (const auto& row : rows_) {
             std::string line;
             for (std::size_t c = 0; c < width.size(); ++c) {
                 const std::string cell = c < row.size() ? row[c] : std::string();
-                const std::string pad(width[c] - std::min(width[c], cell.size()), ' ');
+                const std::string pad(width[c] - std::min(width[c], columns(cell)), ' ');
                 if (c > 0) line += "  ";
                 line += c < leftColumns ? cell + pad : pad + cell;
             }

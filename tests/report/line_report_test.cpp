@@ -89,11 +89,11 @@ TEST(LineReport, FiguresOfTheWholeHistoryMatchTheHandWorkedAnswers) {
               }));
     EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 1515 min x1", "-1 Filler: Jam 10 min x1",
                                                    "0 Door open 30 min x1", "0 Jam 15 min x2",
-                                                   "7 Cap feed 20 min x1", "7 Jam 20 min x1"}));
+                                                   "7 Capsule défaut 20 min x1", "7 Jam 20 min x1"}));
     ASSERT_EQ(r.pareto.size(), 3u);  // the machines' causes, without the line's
     EXPECT_EQ(r.pareto[0], (CauseDowntime{"Jam", minutes(35), 3}));
     EXPECT_EQ(r.pareto[1], (CauseDowntime{"Door open", minutes(30), 1}));
-    EXPECT_EQ(r.pareto[2], (CauseDowntime{"Cap feed", minutes(20), 1}));
+    EXPECT_EQ(r.pareto[2], (CauseDowntime{"Capsule défaut", minutes(20), 1}));
 
     // 12 windows in the first run, 156 in the second; 26 episodes; the flood in the window at 00:20.
     EXPECT_EQ(r.load.windows, 168);
@@ -138,7 +138,7 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
               }));
     EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Filler: Jam 5 min x1",
                                                    "0 Door open 30 min x1", "0 Jam 10 min x2",
-                                                   "7 Cap feed 20 min x1", "7 Jam 5 min x1"}));
+                                                   "7 Capsule défaut 20 min x1", "7 Jam 5 min x1"}));
     // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
     EXPECT_EQ(r.load.windows, 17);
     EXPECT_EQ(r.load.episodes, 3);  // one raised at its start, none at its end

@@ -157,7 +157,7 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
              "connected</th>"
              "<th>maintenance</th><th>no "
              "data</th><th>availability</th><th>stops</th><th>MTBF</th><th>MTTR</th></tr>",
-             "<tr><td>7 Capper</td><td>Cap feed</td><td>0:20:00</td><td>1</td></tr>",
+             "<tr><td>7 Capper</td><td>Capsule défaut</td><td>0:20:00</td><td>1</td></tr>",
              "<tr><td>26</td><td>168</td><td>0.15</td><td>11</td><td>2026-12-07 "
              "02:20:00</td><td>1</td><td>0.6 %</td></tr>",
              "<tr><td>machine 2 table 2 fault 3</td><td>Low air</td><td>11</td><td>42.3 %</td></tr>",

@@ -71,7 +71,7 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     // Two causes of equal downtime.
     out.interval(a, 7, "Capper", 1, at(0, 0), at(0, 20));
     out.interval(a, 7, "Capper", 4, at(0, 20), at(0, 40), "Jam");
-    out.interval(a, 7, "Capper", 4, at(0, 40), at(1, 0), "Cap feed");
+    out.interval(a, 7, "Capper", 4, at(0, 40), at(1, 0), "Capsule défaut");
 
     // The line's own status.
     out.interval(a, history::kLineSlot, line, 1, at(0, 0), at(0, 30));
