@@ -595,6 +595,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     store->record(GapStarted{t0, 4, GapKind::Line, t0});
     EXPECT_TRUE(waitFor([&] { return store->stored() == 5; }, 2s));
     store->record(GapStarted{t0, 5, GapKind::Line, t0});
+    std::this_thread::sleep_for(100ms);  // the writer waits in its window
     EXPECT_TRUE(store->flush(2s));
     EXPECT_EQ(store->stored(), 6u);
 
@@ -602,7 +603,10 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     s.batchWindow = 20ms;
     store = &start(s);
     store->record(RunAlive{t0, t0});
-    EXPECT_TRUE(waitFor([&] { return store->stored() == 1; }, 2s));
+    ASSERT_TRUE(store->flush());
+    std::this_thread::sleep_for(50ms);  // the writer is idle now: the next record must wake it
+    store->record(RunAlive{t0, t0});
+    EXPECT_TRUE(waitFor([&] { return store->stored() == 2; }, 2s));
 
     // A new file that cannot be set up (a full disk) is said, and set up once there is room.
     store->close();
