@@ -1,8 +1,8 @@
 #include "adapters/sqlite/sqlite_history_store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <type_traits>
@@ -84,7 +84,7 @@ void SqliteHistoryStore::record(const Record& record) {
         }
         if (!full) {
             ++queuedTotal_;
-            first = queue_.size() == 1 || queue_.size() == (settings_.queueLimit + 1) / 2;
+            first = queue_.size() == 1 || queue_.size() == halfQueue();
         }
     }
     if (full) {
@@ -117,10 +117,12 @@ bool SqliteHistoryStore::flush(std::chrono::milliseconds timeout) {
 // ---- the writer thread ----
 
 void SqliteHistoryStore::run() {
-    const std::size_t batchFill = (settings_.queueLimit + 1) / 2;
     for (;;) {
         const auto now = SteadyClock::now();
-        if (db_ == nullptr && now >= nextOpen_ && !open(false)) nextOpen_ = now + settings_.reopenInterval;
+        if (db_ == nullptr && now >= nextOpen_) {
+            open(false);
+            nextOpen_ = now + settings_.reopenInterval;  // counts only while no file is open
+        }
         if (db_ != nullptr && now >= nextPurge_) {
             purge();
             nextPurge_ = now + settings_.purgeInterval;
@@ -136,7 +138,7 @@ void SqliteHistoryStore::run() {
                     // Gather for the window: a trickle of events costs one commit (one sync) a window.
                     const auto until = SteadyClock::now() + settings_.batchWindow;
                     wake_.wait_until(lock, until,
-                                     [&] { return stop_ || hurry_ || queue_.size() >= batchFill; });
+                                     [&] { return stop_ || hurry_ || queue_.size() >= halfQueue(); });
                 }
             }
             if (stop_) break;
@@ -160,7 +162,8 @@ void SqliteHistoryStore::finish() {
     if (!batch_.empty() && db_ == nullptr) open(false);
     attempts_ = 0;
     while (!batch_.empty() && db_ != nullptr && SteadyClock::now() < deadline) {
-        if (writeBatch()) break;
+        writeBatch();
+        if (batch_.empty()) break;
         const auto rest =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         std::this_thread::sleep_for(
@@ -187,13 +190,12 @@ void SqliteHistoryStore::finishBatch() {
     written_.notify_all();
 }
 
-bool SqliteHistoryStore::open(bool fresh) {
+void SqliteHistoryStore::open(bool fresh) {
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(settings_.path.c_str(), &db_, flags,
                              settings_.vfs.empty() ? nullptr : settings_.vfs.c_str());
     if (rc != SQLITE_OK) {
-        const int error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
-        const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const std::string why = sqlite3_errmsg(db_);
         closeConnection();
         std::error_code ignored;
         const fs::path folder = fs::path(settings_.path).parent_path();
@@ -201,17 +203,15 @@ bool SqliteHistoryStore::open(bool fresh) {
             problem(Problem::Open, "The history file " + settings_.path +
                                        " cannot be made: its folder does not exist. Create the folder or "
                                        "name another file in [History] of Orvanta.ini");
-        } else if (error == EACCES || error == EROFS || error == EPERM ||
-                   !fs::exists(settings_.path, ignored)) {
+        } else if (!fs::exists(settings_.path, ignored)) {
             problem(Problem::ReadOnly, "The history file " + settings_.path +
                                            " cannot be made or written: give the panel's user write access "
                                            "to it and its folder");
         } else {
             problem(Problem::Open, "The history file " + settings_.path + " cannot be opened (" + why +
-                                       "); the panel tries again every " +
-                                       std::to_string(settings_.reopenInterval.count() / 1000) + " s");
+                                       "): check that it is a file the panel's user may read and write");
         }
-        return false;
+        return;
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, static_cast<int>(settings_.busyTimeout.count()));
@@ -220,12 +220,12 @@ bool SqliteHistoryStore::open(bool fresh) {
         problem(Problem::ReadOnly,
                 "The history file " + settings_.path +
                     " is read-only: give the panel's user write access to it and its folder");
-        return false;
+        return;
     }
-    return prepareFile(fresh);
+    prepareFile(fresh);
 }
 
-bool SqliteHistoryStore::prepareFile(bool fresh) {
+void SqliteHistoryStore::prepareFile(bool fresh) {
     // Reading the header first: a file that is not a database, or a damaged one, says so here.
     sqlite3_stmt* query = nullptr;
     int rc = sqlite3_prepare_v2(db_,
@@ -243,14 +243,21 @@ bool SqliteHistoryStore::prepareFile(bool fresh) {
         }
     }
     sqlite3_finalize(query);
-    if (rc != SQLITE_OK) return openFailed(rc, fresh);
+    if (rc != SQLITE_OK) {
+        openFailed(rc, fresh);
+        return;
+    }
     if (version != history::kSchemaVersion && (version != 0 || objects != 0)) {
-        if (fresh) return openFailed(SQLITE_NOTADB, fresh);
-        return startAnew(version == 0 ? "holds no history of this panel (another program's tables)"
-                                      : "is of another form (version " + std::to_string(version) +
-                                            ", this panel writes version " +
-                                            std::to_string(history::kSchemaVersion) + ")",
-                         "version" + std::to_string(version));
+        if (fresh) {
+            openFailed(SQLITE_NOTADB, fresh);
+        } else {
+            startAnew(version == 0 ? "holds no history of this panel (another program's tables)"
+                                   : "is of another form (version " + std::to_string(version) +
+                                         ", this panel writes version " +
+                                         std::to_string(history::kSchemaVersion) + ")",
+                      "version" + std::to_string(version));
+        }
+        return;
     }
 
     const std::string setup =
@@ -259,9 +266,9 @@ bool SqliteHistoryStore::prepareFile(bool fresh) {
             "BEGIN IMMEDIATE;") +
         history::kSchema + "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return openFailed(rc, fresh);
+    if (rc != SQLITE_OK) {  // closing the connection rolls the setup back
+        openFailed(rc, fresh);
+        return;
     }
 
     struct Text {
@@ -319,26 +326,36 @@ bool SqliteHistoryStore::prepareFile(bool fresh) {
     for (const Text& text : texts) {
         rc = sqlite3_prepare_v3(db_, text.sql, -1, SQLITE_PREPARE_PERSISTENT, text.statement, nullptr);
         prepared_.push_back(text.statement);
-        if (rc != SQLITE_OK) return openFailed(rc, fresh);
+        if (rc != SQLITE_OK) {
+            openFailed(rc, fresh);
+            return;
+        }
     }
-    nextPurge_ = SteadyClock::now();
+    ::stat(settings_.path.c_str(), &file_);
     // A file started anew, or made again by someone, still has the current run: what follows belongs to it.
     if (run_) {
         execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
                 runLastSeen_);
     }
-    return true;
 }
 
-bool SqliteHistoryStore::openFailed(int rc, bool fresh) {
+void SqliteHistoryStore::openFailed(int rc, bool fresh) {
     const std::string why = sqlite3_errmsg(db_);
-    if (corrupt(rc) && !fresh) return startAnew("is damaged (" + why + ")", "corrupt");
+    if (corrupt(rc) && !fresh) {
+        startAnew("is damaged (" + why + ")", "corrupt");
+        return;
+    }
     closeConnection();
     report(rc, why);
-    return false;
 }
 
-bool SqliteHistoryStore::startAnew(const std::string& why, const std::string& tag) {
+void SqliteHistoryStore::startAnew(const std::string& why, const std::string& tag) {
+    if (db_ != nullptr) {
+        // Closing would fold the journal into the damaged file and remove it: both are kept as they are.
+        int one = 1;
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &one);
+    }
     closeConnection();
     const fs::path file(settings_.path);
     const std::string base = settings_.path + "." + tag + "-" + localStamp(std::time(nullptr));
@@ -352,7 +369,7 @@ bool SqliteHistoryStore::startAnew(const std::string& why, const std::string& ta
         problem(Problem::Open, "The history file " + settings_.path + " " + why +
                                    " and cannot be moved aside (" + error.message() +
                                    "): move or remove it by hand; the panel writes no history until then");
-        return false;
+        return;
     }
     // Its journal belongs to it: whatever the journal holds stays with the file it was written for.
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
@@ -361,7 +378,7 @@ bool SqliteHistoryStore::startAnew(const std::string& why, const std::string& ta
     }
     post(Severity::Error, "The history file " + settings_.path + " " + why + ": it is kept as " + aside +
                               " and a new history file is started");
-    return open(true);
+    open(true);
 }
 
 void SqliteHistoryStore::closeConnection() {
@@ -374,12 +391,24 @@ void SqliteHistoryStore::closeConnection() {
     db_ = nullptr;
 }
 
-bool SqliteHistoryStore::writeBatch() {
+void SqliteHistoryStore::writeBatch() {
+    // Removed or replaced under the panel (SQLite would go on writing into the removed file, for nobody).
+    struct stat now {};
+    if (::stat(settings_.path.c_str(), &now) != 0 || now.st_ino != file_.st_ino ||
+        now.st_dev != file_.st_dev) {
+        closeConnection();
+        post(Severity::Error,
+             "The history file " + settings_.path +
+                 " was moved or removed while the panel wrote it: a new history file is started");
+        open(false);
+        if (db_ == nullptr) return;
+    }
     const Statements& s = statements_;
     std::uint64_t refused = 0;
     int rc = execute(s.begin);
-    // A batch given up may have held the run's start: what follows still belongs to a run in the file.
-    if (rc == SQLITE_DONE && runLost_ && run_) {
+    // A batch given up may have held the run's start: what follows still belongs to a run in the file (a
+    // run already there is left as it is).
+    if (rc == SQLITE_DONE && run_) {
         rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
                      runLastSeen_);
     }
@@ -395,28 +424,21 @@ bool SqliteHistoryStore::writeBatch() {
     if (rc == SQLITE_DONE) {
         stored_ += batch_.size() - refused;
         failed_ += refused;
-        runLost_ = false;
         succeeded();
         finishBatch();
-        return true;
+        return;
     }
     const std::string why = sqlite3_errmsg(db_);
     if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
     const bool givenUp = ++attempts_ >= settings_.batchAttempts;
-    if (givenUp) {
-        failed_ += batch_.size();
-        runLost_ = true;
-    }
+    if (givenUp) failed_ += batch_.size();
     nextRetry_ = SteadyClock::now() + (corrupt(rc) ? std::chrono::milliseconds(0) : settings_.retryDelay);
     if (corrupt(rc)) {
         startAnew("is damaged (" + why + ")", "corrupt");
     } else {
         report(rc, why);
-        // The file was moved or removed under the connection: open it again, which makes a new one.
-        if (rc == SQLITE_READONLY_DBMOVED) closeConnection();
     }
     if (givenUp) finishBatch();
-    return false;
 }
 
 int SqliteHistoryStore::apply(const Record& record) {

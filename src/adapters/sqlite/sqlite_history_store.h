@@ -26,6 +26,8 @@
 // Reports are posted to the loop, so the reporter is called on the loop's thread only.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -122,14 +124,17 @@ private:
     };
 
     void run();
+    // The writer's batch window ends early when half the queue is used.
+    std::size_t halfQueue() const { return settings_.queueLimit / 2; }
     void finish();
     void finishBatch();
-    bool open(bool fresh);
-    bool prepareFile(bool fresh);
-    bool openFailed(int rc, bool fresh);
-    bool startAnew(const std::string& why, const std::string& tag);
+    // Each leaves db_ open and ready, or null after saying why.
+    void open(bool fresh);
+    void prepareFile(bool fresh);
+    void openFailed(int rc, bool fresh);
+    void startAnew(const std::string& why, const std::string& tag);
     void closeConnection();
-    bool writeBatch();
+    void writeBatch();
     int apply(const history::Record& record);
     void purge();
     static bool corrupt(int rc);
@@ -160,7 +165,9 @@ private:
     // The writer's own.
     sqlite3* db_ = nullptr;
     Statements statements_;
-    std::vector<sqlite3_stmt**> prepared_;  // the members of statements_ that are made
+    std::vector<sqlite3_stmt**> prepared_;
+    struct stat file_ {};  // the file the connection has open, to notice its removal  // the members of
+                           // statements_ that are made
     std::vector<history::Record> batch_;
     int attempts_ = 0;
     SteadyTime nextOpen_{};
@@ -172,7 +179,6 @@ private:
     std::uint64_t droppedSeen_ = 0;           // dropped records when the last batch was written
     std::optional<history::RunStarted> run_;  // the current run, carried into a new file
     std::int64_t runLastSeen_ = 0;
-    bool runLost_ = false;  // a batch was given up: the run's row may be missing
 
     std::thread writer_;
     std::once_flag closed_;

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -59,8 +60,7 @@ std::vector<std::string> rows(const std::string& file, const std::string& sql) {
 }
 
 // The local time as the name of a file moved aside says it.
-std::string localStamp() {
-    const std::time_t now = std::time(nullptr);
+std::string localStamp(std::time_t now = std::time(nullptr)) {
     std::tm local{};
     localtime_r(&now, &local);
     char text[32];
@@ -297,15 +297,22 @@ TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThen
     EXPECT_TRUE(waitFor([&] { return kept() == afterOpen; })) << ::testing::PrintToString(kept());
 
     // Time goes on: the recent rows age out too; the standing alarm and its running run stay.
+    // A purge that cannot write is said like any write, and done once it can.
+    testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
     now = t2 + 31 * kDay;
+    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+    EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + " is on a full disk", 0), 0u) << said()[0];
+    testing::SqliteFailingVfs::failWrites(SQLITE_OK);
     const std::vector<std::string> later = {"run " + str(t2), "episode standing"};
     EXPECT_TRUE(waitFor([&] { return kept() == later; })) << ::testing::PrintToString(kept());
     store.close();
-    EXPECT_TRUE(said().empty());
+    EXPECT_EQ(said().size(), 1u);
 }
 
 TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritingResumes) {
-    SqliteHistoryStore& store = start(settings());
+    auto s = settings();
+    s.reportRepeat = 1s;
+    SqliteHistoryStore& store = start(s);
     store.record(RunAlive{1, 1});  // no such run: only opens the file
     ASSERT_TRUE(store.flush());
 
@@ -321,28 +328,42 @@ TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritin
     EXPECT_NE(said()[0].find("E: The history file " + file_ + " is on a full disk: free space"),
               std::string::npos)
         << said()[0];
+    // While it lasts, it is said again after the repeat time, with what was lost since.
+    std::this_thread::sleep_for(1100ms);
+    store.record(RunAlive{t0, t0 + 9});
+    ASSERT_TRUE(store.flush());
+    ASSERT_EQ(said().size(), 2u);
+    EXPECT_EQ(said()[1], said()[0] + "; 8 history events could not be stored");
 
     testing::SqliteFailingVfs::failWrites(SQLITE_OK);
     store.record(RunAlive{t0, t0 + 20});
     ASSERT_TRUE(store.flush());
     EXPECT_EQ(store.stored(), 2u);
-    EXPECT_EQ(said(),
-              (std::vector<std::string>{said()[0], "N: The history file " + file_ +
-                                                       " is written again; 8 history events could not "
-                                                       "be stored"}));
+    EXPECT_EQ(said().size(), 3u);
+    EXPECT_EQ(said().back(),
+              "N: The history file " + file_ + " is written again; 1 history event could not be stored");
     EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
               (std::vector<std::string>{str(t0) + "|L|" + str(t0) + "|60|" + str(t0 + 20) + "|-"}));
 }
 
 TEST_F(SqliteHistoryStoreTest, ALockedFileIsReportedOnceAndWrittenWhenTheLockIsGone) {
     auto s = settings();
-    s.busyTimeout = 200ms;
+    s.busyTimeout = 500ms;
     SqliteHistoryStore& store = start(s);
     store.record(RunStarted{t0, t0, 0, "L"});
     ASSERT_TRUE(store.flush());
 
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(file_.c_str(), &other), SQLITE_OK);
+    // A lock held for a moment is waited for: nothing said, nothing lost.
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    store.record(RunAlive{t0, t0});
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(store.flush());
+    EXPECT_EQ(store.stored(), 2u);
+    EXPECT_TRUE(said().empty());
+
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; INSERT INTO gaps VALUES (1, 1, 'line', 1, NULL)", nullptr,
                            nullptr, nullptr),
               SQLITE_OK);
@@ -424,51 +445,70 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
         std::ofstream garbage(file_, std::ios::binary);
         for (int i = 0; i < 400; ++i) garbage << "this is not a database file. ";
     }
-    const std::string garbageContent = [&] {
-        std::ifstream in(file_, std::ios::binary);
+    const auto content = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
-    }();
-    const std::string v7 = (folder_ / "Other.db").string();
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(v7.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE kept (x); INSERT INTO kept VALUES (7); PRAGMA user_version = 7",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    };
+    const std::string garbageContent = content(file_);
+    std::ofstream(file_ + "-wal") << "its journal";
+    // Files moved aside before, in this second and the next: never overwritten.
+    const std::string now = localStamp();
+    std::vector<std::string> decoys;
+    for (const std::string& stamp : {now, localStamp(std::time(nullptr) + 1)}) {
+        decoys.push_back(file_ + ".corrupt-" + stamp);
+        std::ofstream(decoys.back()) << "moved aside before";
+    }
+    // Another form of the history, and another program's database: kept as they are.
+    const std::string v7 = (folder_ / "Seven.db").string();
+    const std::string other = (folder_ / "Other.db").string();
+    for (const auto& [file, version] : {std::pair{v7, 7}, std::pair{other, 0}}) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        const std::string sql = "CREATE TABLE kept (x); INSERT INTO kept VALUES (7); PRAGMA user_version = " +
+                                std::to_string(version);
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
 
-    for (const auto& [file, tag] :
-         {std::pair{file_, std::string("corrupt")}, std::pair{v7, std::string("version7")}}) {
+    struct Case {
+        std::string file, tag, why;
+    };
+    for (const Case& c :
+         {Case{file_, "corrupt", "is damaged (file is not a database)"},
+          Case{v7, "version7", "is of another form (version 7, this panel writes version 1)"},
+          Case{other, "version0", "holds no history of this panel (another program's tables)"}}) {
         said_.clear();
         const std::string before = localStamp();
         auto s = settings();
-        s.path = file;
+        s.path = c.file;
         SqliteHistoryStore& store = start(s);
         store.record(RunStarted{t0, t0, 0, "L"});
         ASSERT_TRUE(store.flush());
         store.close();
         EXPECT_EQ(store.stored(), 1u);
-        EXPECT_EQ(rows(file, "SELECT run FROM runs"), (std::vector<std::string>{str(t0)}));
+        EXPECT_EQ(rows(c.file, "SELECT run FROM runs"), (std::vector<std::string>{str(t0)}));
         ASSERT_EQ(said().size(), 1u);
-        const std::string prefix = file + "." + tag + "-";
+        const std::string prefix = c.file + "." + c.tag + "-";
         fs::path aside;
         for (const auto& entry : fs::directory_iterator(folder_)) {
-            if (entry.path().string().rfind(prefix, 0) == 0) aside = entry.path();
+            const std::string name = entry.path().string();
+            if (name.rfind(prefix, 0) == 0 && std::find(decoys.begin(), decoys.end(), name) == decoys.end() &&
+                name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
+                aside = entry.path();
         }
         ASSERT_FALSE(aside.empty()) << prefix;
-        const std::string stamp = aside.string().substr(prefix.size());
+        const std::string stamp = aside.string().substr(prefix.size(), 15);
         EXPECT_TRUE(before <= stamp && stamp <= localStamp()) << stamp;
-        EXPECT_EQ(said()[0],
-                  "E: The history file " + file + " " +
-                      (tag == "corrupt" ? "is damaged (file is not a database)"
-                                        : "is of another form (version 7, this panel writes version 1)") +
-                      ": it is kept as " + aside.string() + " and a new history file is started");
-        if (tag == "corrupt") {
-            std::ifstream in(aside, std::ios::binary);
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbageContent);
+        EXPECT_EQ(said()[0], "E: The history file " + c.file + " " + c.why + ": it is kept as " +
+                                 aside.string() + " and a new history file is started");
+        if (c.tag == "corrupt") {
+            EXPECT_EQ(content(aside), garbageContent);
+            EXPECT_TRUE(
+                fs::exists(aside.string() + "-wal"));  // SQLite itself empties a journal it cannot use
+            EXPECT_FALSE(fs::exists(file_ + "-wal") && content(file_ + "-wal") == "its journal");
+            for (const std::string& decoy : decoys) EXPECT_EQ(content(decoy), "moved aside before");
         } else {
-            EXPECT_EQ(
-                rows(aside.string(), "SELECT x, (SELECT user_version FROM pragma_user_version) FROM kept"),
-                (std::vector<std::string>{"7|7"}));
+            EXPECT_EQ(rows(aside.string(), "SELECT x FROM kept"), (std::vector<std::string>{"7"}));
         }
     }
 }
@@ -478,22 +518,109 @@ TEST_F(SqliteHistoryStoreTest, DamageFoundWhileWritingStartsANewFileThatStillHol
     store.record(RunStarted{t0, t0, 120, "Linie 3"});
     store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0});
     store.record(RunAlive{t0, t0 + 1000});
+    store.record(RunAlive{t0 - 1, t0 + 2000});  // another run's late sign: not this run's
     ASSERT_TRUE(store.flush());
     testing::SqliteFailingVfs::failWrites(SQLITE_CORRUPT, 1);
     store.record(IntervalStarted{t0, 2, 1, "B", false, 4, "", t0 + 1500});
     ASSERT_TRUE(store.flush());
     store.close();
     const auto names = folderNames();
-    EXPECT_EQ(store.stored(), 4u);
+    EXPECT_EQ(store.stored(), 5u);
     EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
               (std::vector<std::string>{str(t0) + "|Linie 3|" + str(t0) + "|120|" + str(t0 + 1000) + "|-"}));
     EXPECT_EQ(rows(file_, "SELECT seq FROM state_intervals"), (std::vector<std::string>{"2"}));
-    ASSERT_EQ(names.size(), 2u) << ::testing::PrintToString(names);
+    // The damaged file with its journal, as they were: what the journal holds is not lost.
+    ASSERT_EQ(names.size(), 4u) << ::testing::PrintToString(names);
     EXPECT_EQ(names[1].rfind("History.db.corrupt-", 0), 0u) << names[1];
+    EXPECT_EQ(names[3], names[1] + "-wal");
     EXPECT_EQ(rows((folder_ / names[1]).string(), "SELECT seq FROM state_intervals"),
               (std::vector<std::string>{"1"}));
     ASSERT_EQ(said().size(), 1u);
     EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + " is damaged (", 0), 0u) << said()[0];
+}
+
+TEST_F(SqliteHistoryStoreTest, AFileRemovedWhileInUseIsMadeAgainWithTheCurrentRun) {
+    SqliteHistoryStore& store = start(settings());
+    store.record(RunStarted{t0, t0, 0, "L"});
+    ASSERT_TRUE(store.flush());
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_ + suffix);
+    store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0 + 5});
+    ASSERT_TRUE(store.flush());
+    EXPECT_EQ(store.stored(), 2u);
+    EXPECT_EQ(
+        rows(file_, "SELECT started, last_seen FROM runs UNION ALL SELECT run, seq FROM state_intervals"),
+        (std::vector<std::string>{str(t0) + "|" + str(t0), str(t0) + "|1"}));
+    EXPECT_EQ(said(),
+              (std::vector<std::string>{"E: The history file " + file_ +
+                                        " was moved or removed while the panel wrote it: a new history "
+                                        "file is started"}));
+}
+
+TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsWhatWaits) {
+    // A file that cannot be made is tried again only after the interval; close() tries once more.
+    fs::remove_all(folder_);
+    auto s = settings();
+    s.reopenInterval = 60s;
+    SqliteHistoryStore* store = &start(s);
+    for (int seq = 0; seq < 3; ++seq) store->record(GapStarted{t0, seq, GapKind::Line, t0});
+    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+    fs::create_directories(folder_);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(fs::exists(file_));
+    store->close();
+    EXPECT_EQ(store->stored(), 3u);
+    EXPECT_EQ(rows(file_, "SELECT count(*) FROM gaps"), (std::vector<std::string>{"3"}));
+    ASSERT_EQ(said().size(), 2u);
+    EXPECT_EQ(said()[1], "N: The history file " + file_ + " is written again");
+
+    // Never made: what waits is counted, and said at the close.
+    fs::remove_all(folder_);
+    said_.clear();
+    store = &start(s);
+    store->record(GapStarted{t0, 0, GapKind::Line, t0});
+    store->close();
+    EXPECT_EQ(store->failed(), 1u);
+    ASSERT_EQ(said().size(), 2u);
+    EXPECT_EQ(said()[1], "E: The history file " + file_ + " was closed; 1 history event could not be stored");
+
+    // A batch waits for its window, or until half the queue is used; flush() does not wait for the window.
+    fs::create_directories(folder_);
+    s = settings();
+    s.batchWindow = 60s;
+    s.queueLimit = 10;
+    store = &start(s);
+    for (int seq = 0; seq < 4; ++seq) store->record(GapStarted{t0, seq, GapKind::Line, t0});
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(store->stored(), 0u);
+    store->record(GapStarted{t0, 4, GapKind::Line, t0});
+    EXPECT_TRUE(waitFor([&] { return store->stored() == 5; }, 2s));
+    store->record(GapStarted{t0, 5, GapKind::Line, t0});
+    std::this_thread::sleep_for(100ms);  // the writer waits in its window
+    EXPECT_TRUE(store->flush(2s));
+    EXPECT_EQ(store->stored(), 6u);
+
+    // A trickle is written at the end of its window without anyone asking.
+    s.batchWindow = 20ms;
+    store = &start(s);
+    store->record(RunAlive{t0, t0});
+    ASSERT_TRUE(store->flush());
+    std::this_thread::sleep_for(50ms);  // the writer is idle now: the next record must wake it
+    store->record(RunAlive{t0, t0});
+    EXPECT_TRUE(waitFor([&] { return store->stored() == 2; }, 2s));
+
+    // A new file that cannot be set up (a full disk) is said, and set up once there is room.
+    store->close();
+    fs::remove(file_);
+    said_.clear();
+    testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
+    store = &start(settings());
+    store->record(RunAlive{t0, t0});
+    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+    EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + " is on a full disk", 0), 0u) << said()[0];
+    testing::SqliteFailingVfs::failWrites(SQLITE_OK);
+    EXPECT_TRUE(store->flush());
+    EXPECT_EQ(store->stored(), 1u);
+    EXPECT_EQ(rows(file_, "SELECT user_version FROM pragma_user_version"), (std::vector<std::string>{"1"}));
 }
 
 // The writer is killed in the middle of its work, as a power cut would stop it: the file is whole and
