@@ -203,7 +203,7 @@ TEST(ManPagesTest, RenderWithoutWarningsWithinATerminalsWidth) {
         EXPECT_NE(render.stdoutText.find("NAME"), std::string::npos) << page;
         EXPECT_EQ(render.stdoutText.find('@'), std::string::npos) << page << ": a value was not filled in";
     }
-    EXPECT_EQ(pages, 4u);
+    EXPECT_EQ(pages, 5u);
 }
 
 }  // namespace
