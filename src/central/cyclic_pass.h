@@ -40,7 +40,6 @@ public:
 
     // Told the outcome at the end of every pass; none by default.
     void observe(HistoryObserver* observer) { observer_ = observer; }
-    const PassOutcome& outcome() const { return outcome_; }
 
 private:
     // What the scan needs of an entry, without its texts. The mask has the entry's bit set, or none for a

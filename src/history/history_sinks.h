@@ -10,7 +10,6 @@ namespace orvanta {
 class HistorySinks : public HistorySink {
 public:
     void add(HistorySink& sink) { sinks_.push_back(&sink); }
-    bool empty() const { return sinks_.empty(); }
     void record(const history::Record& record) override {
         for (HistorySink* sink : sinks_) sink->record(record);
     }
