@@ -192,10 +192,6 @@ void table(std::ostream& out, const std::vector<std::string>& header,
     out << "</table>\n";
 }
 
-std::string optionalDuration(const std::optional<Millis>& value) {
-    return value ? formatDuration(*value) : "-";
-}
-
 void writeLine(std::ostream& out, const LineReport& r) {
     const int offset = r.utcOffsetMinutes;
     out << "<section>\n<h2>Line " << h(r.line.empty() ? "(unnamed)" : r.line) << "</h2>\n";
@@ -206,19 +202,9 @@ void writeLine(std::ostream& out, const LineReport& r) {
 
     out << "<h3>States over the period</h3>\n" << timelineSvg(r);
     out << "<h3>Time in each state, availability and stops</h3>\n";
-    std::vector<std::string> header{"slot"};
-    for (int s = 1; s < kStatusCount; ++s) header.emplace_back(statusName(s));
-    header.insert(header.end(), {"no data", "availability", "stops", "MTBF", "MTTR"});
     std::vector<std::vector<std::string>> rows;
-    for (const SlotFigures& slot : r.slots) {
-        std::vector<std::string> row{slotLabel(slot)};
-        for (int s = 1; s < kStatusCount; ++s) row.push_back(formatDuration(slot.timeIn[s]));
-        row.insert(row.end(),
-                   {formatDuration(slot.timeIn[0]), availabilityText(slot), std::to_string(slot.stops),
-                    optionalDuration(slot.mtbf()), optionalDuration(slot.mttr())});
-        rows.push_back(row);
-    }
-    table(out, header, rows);
+    for (const SlotFigures& slot : r.slots) rows.push_back(stateTableRow(slot));
+    table(out, stateTableHeader(), rows);
     out << "<p class=\"legend\">" << h(kAvailabilityLegend) << ".<br>" << h(kStopLegend) << ".<br>"
         << h(kNoDataLegend) << ".</p>\n";
 

@@ -28,6 +28,24 @@ std::string alarmLabel(const AlarmName& alarm) {
            std::to_string(alarm.fault);
 }
 
+std::vector<std::string> stateTableHeader() {
+    std::vector<std::string> header{"slot"};
+    for (int s = 1; s < kStatusCount; ++s) header.emplace_back(statusName(s));
+    header.insert(header.end(), {"no data", "availability", "stops", "MTBF", "MTTR"});
+    return header;
+}
+
+std::vector<std::string> stateTableRow(const SlotFigures& slot) {
+    const auto optionalDuration = [](const std::optional<Millis>& value) {
+        return value ? formatDuration(*value) : std::string("-");
+    };
+    std::vector<std::string> row{slotLabel(slot)};
+    for (int s = 1; s < kStatusCount; ++s) row.push_back(formatDuration(slot.timeIn[s]));
+    row.insert(row.end(), {formatDuration(slot.timeIn[0]), availabilityText(slot), std::to_string(slot.stops),
+                           optionalDuration(slot.mtbf()), optionalDuration(slot.mttr())});
+    return row;
+}
+
 namespace {
 
 // The width of a UTF-8 text on a terminal, one column per character: the plant's alarm texts are German,
@@ -71,10 +89,6 @@ std::string percent(double share) {
     return buffer;
 }
 
-std::string optionalDuration(const std::optional<Millis>& value) {
-    return value ? formatDuration(*value) : "-";
-}
-
 void writeLine(std::ostream& out, const LineReport& r) {
     const int offset = r.utcOffsetMinutes;
     out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
@@ -83,18 +97,8 @@ void writeLine(std::ostream& out, const LineReport& r) {
         << "\n";
     if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
     out << "\nTime in each state, availability and stops\n";
-    std::vector<std::string> header{"slot"};
-    for (int s = 1; s < kStatusCount; ++s) header.emplace_back(statusName(s));
-    header.insert(header.end(), {"no data", "availability", "stops", "MTBF", "MTTR"});
-    TextTable states(header);
-    for (const SlotFigures& slot : r.slots) {
-        std::vector<std::string> row{slotLabel(slot)};
-        for (int s = 1; s < kStatusCount; ++s) row.push_back(formatDuration(slot.timeIn[s]));
-        row.insert(row.end(),
-                   {formatDuration(slot.timeIn[0]), availabilityText(slot), std::to_string(slot.stops),
-                    optionalDuration(slot.mtbf()), optionalDuration(slot.mttr())});
-        states.add(row);
-    }
+    TextTable states(stateTableHeader());
+    for (const SlotFigures& slot : r.slots) states.add(stateTableRow(slot));
     states.write(out, 1);
     out << "  (" << kAvailabilityLegend << ";\n   " << kStopLegend << ";\n   " << kNoDataLegend << ")\n";
 

@@ -35,5 +35,8 @@ std::string availabilityText(const SlotFigures& slot);
 std::string slotLabel(const SlotFigures& slot);
 std::string causeLabel(const std::string& cause);
 std::string alarmLabel(const AlarmName& alarm);
+// The table of time in each state, availability and stops: its header and a slot's row.
+std::vector<std::string> stateTableHeader();
+std::vector<std::string> stateTableRow(const SlotFigures& slot);
 
 }  // namespace orvanta::report
