@@ -23,6 +23,9 @@ public:
         static std::atomic<int> counter{0};
         folder_ = std::filesystem::temp_directory_path() /
                   ("orvanta-log-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        // A process killed before its destructor ran (a test timed out) leaves its folder; a later process
+        // given the same id would append to that log.
+        std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         settings.LogDateiName = (folder_ / "Orvanta.log").string();
         settings.LogDateiGroesse = 2000;
