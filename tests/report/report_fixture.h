@@ -26,6 +26,7 @@ public:
         static std::atomic<int> counter{0};
         folder_ = std::filesystem::temp_directory_path() /
                   ("orvanta-report-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::remove_all(folder_);  // left by a killed process of the same id
         std::filesystem::create_directories(folder_);
     }
     ~ReportFolder() { std::filesystem::remove_all(folder_); }
