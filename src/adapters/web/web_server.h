@@ -28,9 +28,9 @@ namespace orvanta::web {
 
 struct ServerSettings {
     std::string address = "127.0.0.1";  // an IPv4 or IPv6 literal, or "localhost"
-    std::uint16_t port = 0;              // 0: any free port (see WebServer::port)
-    std::string token;                   // empty: no token asked
-    std::string certificatePem;          // both PEM texts given: HTTPS; both empty: HTTP
+    std::uint16_t port = 0;             // 0: any free port (see WebServer::port)
+    std::string token;                  // empty: no token asked
+    std::string certificatePem;         // both PEM texts given: HTTPS; both empty: HTTP
     std::string keyPem;
     std::string historyFile;  // the history file the report reads; empty: no report page
 
