@@ -85,21 +85,27 @@ TEST_F(WebFeedTest, TheSnapshotCarriesThePictureTheLineAlarmAndTheEpisodes) {
     door.Priority = 9;
     door.AlarmText = "door_open";
     PassOutcome pass;
-    pass.lineAlarm = {&door, 1, 2};
-    pass.shownText[2] = "Door open";
+    pass.lineAlarm = {&door, 1, 1};
+    pass.shownText[1] = "Door open";
     pass.linePublished = true;
     feed.passCompleted(pass, LineRecords{});
-    feed.record(history::EpisodeRaised{.run = 7, .seq = 1, .machine = 2, .table = 1, .fault = 12,
-                                       .textKey = "door_open", .text = "Door open", .at = 1000});
+    feed.record(history::EpisodeRaised{.run = 7,
+                                       .seq = 1,
+                                       .machine = 2,
+                                       .table = 1,
+                                       .fault = 12,
+                                       .textKey = "door_open",
+                                       .text = "Door open",
+                                       .at = 1000});
     feed.record(history::EpisodePublished{.run = 7, .seq = 1, .at = 1100});
     loop.runPending();
 
     const json snapshot = json::parse(sent.back());
-    const json expectedOwn = {{"slot", 0},          {"enabled", true},       {"name", "Filler <1>"},
-                              {"coName", "F1"},     {"number", 2},           {"foreign", false},
-                              {"remote", false},    {"status", 4},           {"statusName", "fault"},
-                              {"colour", "#d93025"}, {"ink", "#ffffff"},     {"text", "Door open"},
-                              {"language", 1031},   {"font", ""}};
+    const json expectedOwn = {{"slot", 0},           {"enabled", true},  {"name", "Filler <1>"},
+                              {"coName", "F1"},      {"number", 2},      {"foreign", false},
+                              {"remote", false},     {"status", 4},      {"statusName", "fault"},
+                              {"colour", "#d93025"}, {"ink", "#ffffff"}, {"text", "Door open"},
+                              {"language", 1031},    {"font", ""}};
     EXPECT_EQ(snapshot["machines"][0], expectedOwn);
     EXPECT_EQ(snapshot["machines"].size(), 64u);
     const json& foreign = snapshot["machines"][5];
@@ -112,11 +118,21 @@ TEST_F(WebFeedTest, TheSnapshotCarriesThePictureTheLineAlarmAndTheEpisodes) {
     EXPECT_EQ(snapshot["line"], "Line 3");
     EXPECT_EQ(snapshot["connected"], display.picture().connected);
     EXPECT_EQ(snapshot["legend"].size(), 8u);
-    EXPECT_EQ(snapshot["lineAlarm"], (json{{"state", "published"}, {"machine", 2}, {"table", 1}, {"fault", 12},
-                                           {"ident", 4}, {"priority", 9}, {"text", "Door open"}}));
-    EXPECT_EQ(snapshot["episodes"],
-              (json::array({{{"machine", 2}, {"table", 1}, {"fault", 12}, {"text", "Door open"}, {"raised", 1000},
-                             {"published", 1100}, {"echoed", nullptr}, {"cleared", nullptr}}})));
+    EXPECT_EQ(snapshot["lineAlarm"], (json{{"state", "published"},
+                                           {"machine", 1},
+                                           {"table", 1},
+                                           {"fault", 12},
+                                           {"ident", 4},
+                                           {"priority", 9},
+                                           {"text", "Door open"}}));
+    EXPECT_EQ(snapshot["episodes"], (json::array({{{"machine", 2},
+                                                   {"table", 1},
+                                                   {"fault", 12},
+                                                   {"text", "Door open"},
+                                                   {"raised", 1000},
+                                                   {"published", 1100},
+                                                   {"echoed", nullptr},
+                                                   {"cleared", nullptr}}})));
     // Texts of the line can be inlined into a page: nothing in them closes the element they stand in.
     EXPECT_EQ(sent.back().find_first_of("<>&"), std::string::npos);
 
@@ -148,8 +164,14 @@ TEST_F(WebFeedTest, TheSnapshotCarriesThePictureTheLineAlarmAndTheEpisodes) {
 
 TEST_F(WebFeedTest, KeepsTheNewestEpisodesOfTheCurrentRun) {
     for (int i = 1; i <= 25; ++i)
-        feed.record(history::EpisodeRaised{.run = 7, .seq = i, .machine = 1, .table = 2, .fault = 1,
-                                           .textKey = "k" + std::to_string(i), .text = "", .at = i});
+        feed.record(history::EpisodeRaised{.run = 7,
+                                           .seq = i,
+                                           .machine = 1,
+                                           .table = 2,
+                                           .fault = 1,
+                                           .textKey = "k" + std::to_string(i),
+                                           .text = "",
+                                           .at = i});
     feed.record(history::EpisodeCleared{.run = 7, .seq = 2, .at = 99});   // no longer kept: ignored
     feed.record(history::EpisodeCleared{.run = 6, .seq = 25, .at = 99});  // another run's
     loop.runPending();
@@ -159,8 +181,14 @@ TEST_F(WebFeedTest, KeepsTheNewestEpisodesOfTheCurrentRun) {
     EXPECT_EQ(episodes.back()["text"], "k6");
     for (const json& episode : episodes) EXPECT_TRUE(episode["cleared"].is_null());
 
-    feed.record(history::EpisodeRaised{.run = 8, .seq = 1, .machine = 3, .table = 1, .fault = 2,
-                                       .textKey = "", .text = "", .at = 500});
+    const std::size_t before = sent.size();
+    feed.record(history::EpisodeCleared{.run = 7, .seq = 25, .at = 2000});
+    loop.runPending();
+    ASSERT_EQ(sent.size(), before + 1) << "an episode's end alone is news";
+    EXPECT_EQ(json::parse(sent.back())["episodes"][0]["cleared"], 2000);
+
+    feed.record(history::EpisodeRaised{
+        .run = 8, .seq = 1, .machine = 3, .table = 1, .fault = 2, .textKey = "", .text = "", .at = 500});
     loop.runPending();
     episodes = json::parse(sent.back())["episodes"];
     ASSERT_EQ(episodes.size(), 1u) << "a new run starts the list anew";
@@ -169,9 +197,21 @@ TEST_F(WebFeedTest, KeepsTheNewestEpisodesOfTheCurrentRun) {
 
 TEST(WebSnapshotJson, ATextThatIsNotUtf8IsShownWithReplacementMarks) {
     Snapshot snapshot;
-    snapshot.picture.machines[0].name = "Pr\xfc" "fer";  // Latin-1, as an old file may hold it
-    const json parsed = json::parse(snapshotJson(snapshot));
-    EXPECT_EQ(parsed["machines"][0]["name"], "Pr\xef\xbf\xbd" "fer");
+    snapshot.picture.machines[0].name =
+        "Pr\xfc"
+        "fer";  // Latin-1, as an old file may hold it
+    snapshot.picture.machines[1].name =
+        "Pr\xc3\xbc"
+        "fer";
+    const std::string text = snapshotJson(snapshot);
+    const json parsed = json::parse(text);
+    EXPECT_EQ(parsed["machines"][0]["name"],
+              "Pr\xef\xbf\xbd"
+              "fer");
+    EXPECT_NE(text.find("\"Pr\xc3\xbc"
+                        "fer\""),
+              std::string::npos)
+        << "UTF-8 goes as it is, not escaped";
 }
 
 }  // namespace
