@@ -239,6 +239,10 @@ struct WebServer::Impl {
 
     Impl(EventLoop& loop, ServerSettings settings, ErrorReporter report)
         : loop(loop), settings(std::move(settings)), report(std::move(report)) {}
+    // Also when the start failed halfway (a thread that could not be made): nothing may run on.
+    ~Impl() { stop(); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     std::string where() const {
         return "Web page at " + settings.address + " port " + std::to_string(settings.port);
@@ -283,7 +287,6 @@ void WebServer::Impl::listen() {
     // A restarted panel takes its port back at once, although the last run's connections still linger.
     const int on = 1;
     ::setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (address->ipv6) ::setsockopt(listenSocket, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
     if (::bind(listenSocket, reinterpret_cast<const sockaddr*>(&address->storage), address->length) != 0 ||
         ::listen(listenSocket, 64) != 0) {
         const int error = errno;
@@ -354,13 +357,21 @@ void WebServer::Impl::start() {
         *state = nullptr;
     };
 
+    // MHD closes the socket it is given, also when it fails to start: it gets a copy of its own, so that
+    // this one is closed exactly once whatever happens.
+    const int handed = ::fcntl(listenSocket, F_DUPFD_CLOEXEC, 0);
+    if (handed < 0) {
+        ::close(listenSocket);
+        listenSocket = -1;
+        fail("cannot hand the socket over: " + errnoText(errno));
+    }
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                      MHD_USE_ITC | MHD_USE_ERROR_LOG;
     if (parseAddress(settings.address, 0)->ipv6) flags |= MHD_USE_IPv6;
     if (tls) flags |= MHD_USE_TLS;
     std::vector<MHD_OptionItem> options{
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(+log), this},
-        {MHD_OPTION_LISTEN_SOCKET, listenSocket, nullptr},
+        {MHD_OPTION_LISTEN_SOCKET, handed, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(settings.maxConnections), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT,
          static_cast<intptr_t>(std::max<std::int64_t>(1, settings.idleTimeout.count())), nullptr},
@@ -380,9 +391,9 @@ void WebServer::Impl::start() {
         std::lock_guard lock(startMutex);
         starting = false;
     }
+    ::close(listenSocket);
+    listenSocket = -1;
     if (daemon == nullptr) {
-        ::close(listenSocket);
-        listenSocket = -1;
         std::string cause = tls ? "the certificate or key was refused" : "the server did not start";
         fail(cause + (startLog.empty() ? std::string() : " (" + startLog + ")"));
     }
@@ -699,7 +710,7 @@ WebServer::WebServer(EventLoop& loop, ServerSettings settings, ErrorReporter rep
     impl_->start();
 }
 
-WebServer::~WebServer() { impl_->stop(); }
+WebServer::~WebServer() = default;
 
 std::uint16_t WebServer::port() const { return impl_->boundPort; }
 
