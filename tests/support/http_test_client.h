@@ -46,15 +46,21 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // receiveBuffer > 0: the socket's receive buffer, set before connecting (a client that reads slowly).
-    explicit HttpConnection(std::uint16_t port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit HttpConnection(std::uint16_t port, int receiveBuffer = 0, bool ipv6 = false) {
+        fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw std::runtime_error("socket failed");
         if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(port);
+        address6.sin6_addr = in6addr_loopback;
+        const int connected = ipv6 ? ::connect(fd_, reinterpret_cast<sockaddr*>(&address6), sizeof address6)
+                                   : ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (connected != 0) {
             ::close(fd_);
             throw std::runtime_error("connect failed");
         }

@@ -432,7 +432,11 @@ TEST_F(WebServerTest, AStartThatCannotServeSafelyThrowsNamingAddressPortAndCause
     for (const char* address : {"::1", "[::1]", "localhost", "::ffff:127.0.0.1"}) {
         ServerSettings local;
         local.address = address;
-        EXPECT_NE(start(local)->port(), 0) << address;
+        auto server = start(local);
+        HttpConnection client(server->port(), 0,
+                              std::string_view(address).find("::1") != std::string_view::npos);
+        client.send(testing::getRequest("/"));
+        EXPECT_EQ(shape(client.readResponse()).substr(0, 15), "HTTP/1.1 200 OK") << address;
     }
     for (const char* address : {"127.0.0.1", "127.1.2.3", "::1", "[::1]", "localhost", "::ffff:127.0.0.1"})
         EXPECT_TRUE(isLoopback(address)) << address;
