@@ -258,9 +258,11 @@ struct WebServer::Impl {
 
     // Any thread: a line for the program log, throttled, with the token never in it.
     void trouble(std::string message) {
-        if (!settings.token.empty()) {
-            for (std::size_t at; (at = message.find(settings.token)) != std::string::npos;)
-                message.replace(at, settings.token.size(), "(token)");
+        // As it is set and as it travels in an address or a cookie.
+        for (const std::string* secret : {&settings.token, &cookieValue}) {
+            if (secret->empty()) continue;
+            for (std::size_t at = 0; (at = message.find(*secret, at)) != std::string::npos; at += 7)
+                message.replace(at, secret->size(), "(token)");
         }
         std::optional<std::string> line = throttle.pass(std::move(message));
         if (!line) return;
@@ -559,7 +561,7 @@ MHD_Result WebServer::Impl::serveStream(MHD_Connection* connection, bool head) {
         stream->server->streams.erase(stream.get());
     };
     Stream* raw = stream.release();
-    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, +read, raw, +release);
+    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, +read, raw, +release);
     if (response == nullptr) {
         release(raw);
         return MHD_NO;
