@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -408,7 +410,8 @@ TEST_F(WebServerTest, AStartThatCannotServeSafelyThrowsNamingAddressPortAndCause
     ServerSettings taken;
     taken.port = running->port();
     EXPECT_EQ(refusal(taken), "Web page at 127.0.0.1 port " + port +
-                                  ": the port is taken by another program (Address already in use)");
+                                  ": the port is taken by another program (" + std::strerror(EADDRINUSE) +
+                                  ")");
 
     ServerSettings open;
     open.address = "0.0.0.0";
@@ -423,8 +426,8 @@ TEST_F(WebServerTest, AStartThatCannotServeSafelyThrowsNamingAddressPortAndCause
     foreign.address = "192.0.2.7";  // a documentation address, on no machine
     foreign.token = "secret";
     EXPECT_EQ(refusal(foreign),
-              "Web page at 192.0.2.7 port 0: the address is not one of this computer's (Cannot "
-              "assign requested address)");
+              std::string("Web page at 192.0.2.7 port 0: the address is not one of this computer's (") +
+                  std::strerror(EADDRNOTAVAIL) + ")");
     foreign.address = "panel.example";
     EXPECT_EQ(refusal(foreign),
               "Web page at panel.example port 0: not an IPv4 or IPv6 address (nor \"localhost\")");
