@@ -134,6 +134,16 @@ std::string firstLine(const std::string& text) {
     return line;
 }
 
+// MHD's words for a browser that left: a tab closed, a page reloaded, a laptop asleep. Every stream ends so;
+// none of it is trouble.
+bool clientWentAway(std::string_view line) {
+    for (std::string_view sign : {"Failed to send", "closed by remote", "disconnected when reading",
+                                  "closed when reading", "no longer available"}) {
+        if (line.find(sign) != std::string_view::npos) return true;
+    }
+    return false;
+}
+
 // Limits what a hostile client can make the server write into the program log.
 class ReportThrottle {
 public:
@@ -343,6 +353,7 @@ void WebServer::Impl::start() {
                 return;
             }
         }
+        if (clientWentAway(line)) return;
         // MHD quotes the whole error page it sent; the status code before it says enough.
         const std::size_t page = line.find(" ('<");
         const std::size_t pageEnd = line.find("'))", page);
@@ -561,7 +572,8 @@ MHD_Result WebServer::Impl::serveStream(MHD_Connection* connection, bool head) {
         stream->server->streams.erase(stream.get());
     };
     Stream* raw = stream.release();
-    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, +read, raw, +release);
+    MHD_Response* response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, +read, raw, +release);
     if (response == nullptr) {
         release(raw);
         return MHD_NO;
