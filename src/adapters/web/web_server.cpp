@@ -349,6 +349,9 @@ void WebServer::Impl::start() {
         fail("HTTPS needs both a certificate and a key; only one is given");
     if (settings.maxConnections == 0) fail("at most 0 connections allowed");
     tls = !settings.certificatePem.empty();
+    // A stream sends a comment whenever it has sent nothing for this long: none at all would be a loop.
+    settings.keepAlive =
+        std::max<std::chrono::milliseconds>(settings.keepAlive, std::chrono::milliseconds(10));
     for (unsigned char c : settings.token) {
         if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
             cookieValue += static_cast<char>(c);

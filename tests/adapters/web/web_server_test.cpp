@@ -253,6 +253,15 @@ TEST_F(WebServerTest, EveryStreamGetsTheNewestSnapshotThenEachNewerOneInOrder) {
     server.reset();
     for (auto& client : clients) EXPECT_TRUE(client->closedByServer(2s));
     EXPECT_TRUE(takeReported().empty());
+
+    // No keep-alive interval at all still leaves a pause between the comments.
+    settings.keepAlive = 0ms;
+    server = start(settings);
+    HttpConnection eager(server->port());
+    eager.send(testing::getRequest("/events"));
+    ASSERT_TRUE(eager.readHead());
+    eager.readBodyUntil([](const std::string&) { return false; }, 300ms);
+    EXPECT_LT(eager.body().size(), 30 * std::string_view(": alive\n\n").size() + 20);
 }
 
 TEST_F(WebServerTest, AStreamThatNeverReadsCostsOneConnectionUntilItsIdleTimeout) {
