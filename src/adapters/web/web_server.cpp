@@ -134,6 +134,16 @@ std::string firstLine(const std::string& text) {
     return line;
 }
 
+// MHD's words for a browser that left: a tab closed, a page reloaded, a laptop asleep. Every stream ends so;
+// none of it is trouble.
+bool clientWentAway(std::string_view line) {
+    for (std::string_view sign : {"Failed to send", "closed by remote", "disconnected when reading",
+                                  "closed when reading", "no longer available"}) {
+        if (line.find(sign) != std::string_view::npos) return true;
+    }
+    return false;
+}
+
 // Limits what a hostile client can make the server write into the program log.
 class ReportThrottle {
 public:
@@ -269,6 +279,7 @@ struct WebServer::Impl {
         loop.post(token.guard([this, line = std::move(*line)] { report(line); }));
     }
 
+    void mhdSaid(const char* format, va_list arguments);
     bool authorised(MHD_Connection* connection, bool& viaQuery) const;
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method,
                       std::size_t* uploadSize, void** state);
@@ -307,6 +318,26 @@ void WebServer::Impl::listen() {
     }
 }
 
+void WebServer::Impl::mhdSaid(const char* format, va_list arguments) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    {
+        std::lock_guard lock(startMutex);
+        if (starting) {
+            if (startLog.size() < 2048) startLog += (startLog.empty() ? "" : "; ") + line;
+            return;
+        }
+    }
+    if (clientWentAway(line)) return;
+    // MHD quotes the whole error page it sent; the status code before it says enough.
+    const std::size_t page = line.find(" ('<");
+    const std::size_t pageEnd = line.find("'))", page);
+    if (page != std::string::npos && pageEnd != std::string::npos) line.erase(page, pageEnd + 2 - page);
+    trouble("Web page: " + line);
+}
+
 void WebServer::Impl::start() {
     if (!settings.token.empty() && settings.token.size() > 1024)
         fail("the token is longer than 1024 characters");
@@ -318,6 +349,9 @@ void WebServer::Impl::start() {
         fail("HTTPS needs both a certificate and a key; only one is given");
     if (settings.maxConnections == 0) fail("at most 0 connections allowed");
     tls = !settings.certificatePem.empty();
+    // A stream sends a comment whenever it has sent nothing for this long: none at all would be a loop.
+    settings.keepAlive =
+        std::max<std::chrono::milliseconds>(settings.keepAlive, std::chrono::milliseconds(10));
     for (unsigned char c : settings.token) {
         if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
             cookieValue += static_cast<char>(c);
@@ -330,29 +364,23 @@ void WebServer::Impl::start() {
 
     listen();
 
-    const auto log = [](void* self, const char* format, va_list arguments) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        std::string line(text);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        auto& impl = *static_cast<Impl*>(self);
-        {
-            std::lock_guard lock(impl.startMutex);
-            if (impl.starting) {
-                if (impl.startLog.size() < 2048) impl.startLog += (impl.startLog.empty() ? "" : "; ") + line;
-                return;
-            }
+    const auto log = [](void* self, const char* format, va_list arguments) noexcept {
+        try {
+            static_cast<Impl*>(self)->mhdSaid(format, arguments);
+        } catch (const std::exception&) {
+            // A line that cannot be made (no memory) is lost, not the server.
         }
-        // MHD quotes the whole error page it sent; the status code before it says enough.
-        const std::size_t page = line.find(" ('<");
-        const std::size_t pageEnd = line.find("'))", page);
-        if (page != std::string::npos && pageEnd != std::string::npos) line.erase(page, pageEnd + 2 - page);
-        impl.trouble("Web page: " + line);
     };
     const auto access = [](void* self, MHD_Connection* connection, const char* url, const char* method,
                            const char* /*version*/, const char* /*data*/, std::size_t* uploadSize,
                            void** state) {
-        return static_cast<Impl*>(self)->handle(connection, url, method, uploadSize, state);
+        // No exception may unwind into MHD: a request that cannot be answered (no memory) loses its
+        // connection.
+        try {
+            return static_cast<Impl*>(self)->handle(connection, url, method, uploadSize, state);
+        } catch (const std::exception&) {
+            return MHD_NO;
+        }
     };
     const auto completed = [](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
         delete static_cast<Request*>(*state);
@@ -406,6 +434,8 @@ void WebServer::Impl::start() {
 
 std::vector<MHD_Connection*> WebServer::Impl::takeSuspended(bool onlyIdle) {
     std::vector<MHD_Connection*> connections;
+    // Reserved first: a flag cleared must be followed by its resume, or MHD could not be stopped.
+    connections.reserve(streams.size());
     const Clock::time_point now = Clock::now();
     for (Stream* stream : streams) {
         if (!stream->suspended) continue;
@@ -508,8 +538,8 @@ MHD_Result WebServer::Impl::handle(MHD_Connection* connection, const char* url, 
     bool viaQuery = false;
     if (!authorised(connection, viaQuery))
         return reply(connection, Reply::error(MHD_HTTP_UNAUTHORIZED, "Not authorised",
-                                              "This page needs the address with its key, as the panel's "
-                                              "operator was given it.")
+                                              "This page needs its access token: open it with the address "
+                                              "you were given.")
                                      .with("WWW-Authenticate", "Bearer"));
     const std::string_view path(url);
     const bool head = std::string_view(method) == MHD_HTTP_METHOD_HEAD;
@@ -553,7 +583,11 @@ MHD_Result WebServer::Impl::serveStream(MHD_Connection* connection, bool head) {
     }
     const auto read = [](void* self, std::uint64_t, char* buffer, std::size_t max) -> ssize_t {
         auto& stream = *static_cast<Stream*>(self);
-        return stream.server->readStream(stream, buffer, max);
+        try {
+            return stream.server->readStream(stream, buffer, max);
+        } catch (const std::exception&) {
+            return MHD_CONTENT_READER_END_WITH_ERROR;
+        }
     };
     const auto release = [](void* self) {
         std::unique_ptr<Stream> stream(static_cast<Stream*>(self));
@@ -680,7 +714,13 @@ void WebServer::Impl::runWorker() {
                     trouble("Web page: the history report failed: " + firstLine(err.str()));
                 }
             } catch (const std::exception& error) {
-                trouble(std::string("Web page: the history report failed: ") + error.what());
+                // Out of memory, most likely: the page says 500, and the line may be lost as well.
+                status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+                body.clear();
+                try {
+                    trouble(std::string("Web page: the history report failed: ") + error.what());
+                } catch (const std::exception&) {
+                }
             }
         }
         lock.lock();

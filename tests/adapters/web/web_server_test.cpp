@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -252,6 +253,15 @@ TEST_F(WebServerTest, EveryStreamGetsTheNewestSnapshotThenEachNewerOneInOrder) {
     server.reset();
     for (auto& client : clients) EXPECT_TRUE(client->closedByServer(2s));
     EXPECT_TRUE(takeReported().empty());
+
+    // No keep-alive interval at all still leaves a pause between the comments.
+    settings.keepAlive = 0ms;
+    server = start(settings);
+    HttpConnection eager(server->port());
+    eager.send(testing::getRequest("/events"));
+    ASSERT_TRUE(eager.readHead());
+    eager.readBodyUntil([](const std::string&) { return false; }, 300ms);
+    EXPECT_LT(eager.body().size(), 50 * std::string_view(": alive\n\n").size());  // one a 10 ms at most
 }
 
 TEST_F(WebServerTest, AStreamThatNeverReadsCostsOneConnectionUntilItsIdleTimeout) {
@@ -286,6 +296,44 @@ TEST_F(WebServerTest, AStreamThatNeverReadsCostsOneConnectionUntilItsIdleTimeout
     EXPECT_TRUE(reader.readBodyUntil(
         [](const std::string& body) { return body.find("data: {\"seq\":25}\n\n") != std::string::npos; },
         2s));
+}
+
+TEST_F(WebServerTest, BrowsersComingAndGoingWhileSnapshotsPourInLeaveNoStreamBehind) {
+    ServerSettings settings;
+    settings.keepAlive = 50ms;
+    auto server = start(settings);
+    const std::uint16_t port = server->port();
+    std::atomic<bool> done{false};
+    std::atomic<int> pagesServed{0};
+    std::vector<std::thread> browsers;
+    for (int i = 0; i < 4; ++i) {
+        browsers.emplace_back([&, i] {
+            while (!done) {
+                HttpConnection client(port);
+                client.send(testing::getRequest(i == 0 ? "/" : "/events"));
+                const std::optional<HttpResponse> head = client.readHead(2s);
+                if (head && head->status == 200) ++pagesServed;
+                // Gone after part of a snapshot, or none.
+                client.readBodyUntil([&](const std::string& body) { return body.size() > 100U * i; }, 20ms);
+            }
+        });
+    }
+    for (int seq = 1; seq <= 400; ++seq) {
+        server->publish(R"({"seq":)" + std::to_string(seq) + R"(,"pad":")" + std::string(1000, 'p') + "\"}");
+        if (seq % 20 == 0) std::this_thread::sleep_for(5ms);
+    }
+    done = true;
+    for (std::thread& browser : browsers) browser.join();
+    EXPECT_GT(pagesServed.load(), 8);
+    EXPECT_TRUE(eventually([&] { return server->streams() == 0; })) << server->streams() << " streams left";
+
+    HttpConnection last(port);
+    last.send(testing::getRequest("/events"));
+    ASSERT_TRUE(last.readHead());
+    EXPECT_TRUE(last.readBodyUntil(
+        [](const std::string& body) { return body.find(R"({"seq":400,)") != std::string::npos; }));
+    // Browsers leave all the time: that is no trouble to report.
+    EXPECT_EQ(takeReported(), std::vector<std::string>{});
 }
 
 TEST_F(WebServerTest, WithATokenEveryRouteAsksForItAndTheQueryLeavesItAsACookie) {
