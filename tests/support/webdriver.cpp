@@ -161,7 +161,8 @@ std::string WebDriver::missing() {
     return {};
 }
 
-WebDriver::WebDriver(int width, int height, const std::vector<std::string>& environment) {
+WebDriver::WebDriver(int width, int height, const std::vector<std::string>& environment,
+                     const std::vector<std::string>& arguments) {
     std::string pattern = (std::filesystem::temp_directory_path() / "orvanta-browser-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(std::string("no folder for the browser: ") + std::strerror(errno));
@@ -178,9 +179,9 @@ WebDriver::WebDriver(int width, int height, const std::vector<std::string>& envi
     // Nothing else of the test's: a server's listening socket left open in the browser would keep its
     // port taken after the server ended.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    std::vector<std::string> arguments{kChromedriver, "--port=" + std::to_string(port_)};
+    std::vector<std::string> driverCommand{kChromedriver, "--port=" + std::to_string(port_)};
     std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
+    for (std::string& argument : driverCommand) argv.push_back(argument.data());
     argv.push_back(nullptr);
     std::vector<std::string> variables(environment);
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -212,13 +213,19 @@ WebDriver::WebDriver(int width, int height, const std::vector<std::string>& envi
             if (Clock::now() > end) throw std::runtime_error("chromedriver did not come up: " + log());
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        const json chromeOptions = {
-            {"binary", kChromium},
-            {"args",
-             {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-              "--disable-background-networking", "--disable-component-update", "--disable-sync",
-              "--hide-scrollbars", "--user-data-dir=" + folder_ + "/profile",
-              "--window-size=" + std::to_string(width) + "," + std::to_string(height)}}};
+        json browserArguments = {"--headless",
+                                 "--no-sandbox",
+                                 "--disable-gpu",
+                                 "--disable-quic",
+                                 "--no-first-run",
+                                 "--disable-background-networking",
+                                 "--disable-component-update",
+                                 "--disable-sync",
+                                 "--hide-scrollbars",
+                                 "--user-data-dir=" + folder_ + "/profile",
+                                 "--window-size=" + std::to_string(width) + "," + std::to_string(height)};
+        for (const std::string& argument : arguments) browserArguments.push_back(argument);
+        const json chromeOptions = {{"binary", kChromium}, {"args", browserArguments}};
         const json answer = command(
             "POST", "/session",
             {{"capabilities",

@@ -36,9 +36,11 @@ public:
     static std::string missing();
 
     // Starts chromedriver on a free port and a browser session with a fresh profile and a window of
-    // width x height. environment: NAME=VALUE for chromedriver and so for the browser (TZ, LANG).
-    // Throws std::runtime_error when either does not come up.
-    WebDriver(int width, int height, const std::vector<std::string>& environment = {});
+    // width x height. environment: NAME=VALUE for chromedriver and so for the browser (TZ); arguments: the
+    // browser's own beyond those it needs here ("--lang=de-DE"). Throws std::runtime_error when either
+    // does not come up.
+    WebDriver(int width, int height, const std::vector<std::string>& environment = {},
+              const std::vector<std::string>& arguments = {});
     ~WebDriver();  // ends the session and chromedriver, removes the profile
     WebDriver(const WebDriver&) = delete;
     WebDriver& operator=(const WebDriver&) = delete;

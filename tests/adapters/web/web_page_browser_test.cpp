@@ -226,8 +226,9 @@ return {
 
 class Browser {
 public:
-    explicit Browser(const std::vector<std::string>& environment = {"TZ=Europe/Berlin"})
-        : driver(1200, 900, environment) {}
+    explicit Browser(const std::vector<std::string>& environment = {"TZ=Europe/Berlin"},
+                     const std::vector<std::string>& arguments = {})
+        : driver(1200, 900, environment, arguments) {}
     WebDriver driver;
 
     std::string body(const std::string& name) {
@@ -366,6 +367,15 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
         EXPECT_GT(count, 2000) << statusName(status);
     }
     if (const char* keep = std::getenv("ORVANTA_KEEP_LIVE_SCREENSHOT")) std::ofstream(keep) << png;
+
+    // A burst: the page ends on the newest snapshot, whichever the stream skipped.
+    for (int seq = 4; seq <= 300; ++seq) {
+        line.seq = seq;
+        setStatus(line.picture.machines[10], seq % 7);
+        server.server->publish(toJson(line));
+    }
+    ASSERT_TRUE(browser.waitForSeq(300)) << browser.body("seq");
+    EXPECT_EQ(browser.driver.run(kReadPicture), expectedPicture(line));
 }
 
 TEST(WebPage, SaysWhenThePanelIsNotReachableAndRecoversByItself) {
@@ -406,7 +416,9 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     SKIP_WITHOUT_BROWSER();
     Server server;
     server.start();  // nothing published yet
-    Browser browser({"TZ=UTC"});
+    // A German browser: the dates it shows are its own, the dates it sends are not.
+    Browser browser({"TZ=UTC"}, {"--lang=de-DE", "--accept-lang=de-DE"});
+    ASSERT_EQ(browser.driver.run("return navigator.language;"), "de-DE");
     browser.driver.go(server.url());
     constexpr const char* kRead = R"(return {
         notice: [...document.querySelectorAll('#picture .notice')].map((n) => n.innerText),
