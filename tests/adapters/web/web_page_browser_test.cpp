@@ -305,6 +305,8 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
 
     // An alarm on own machine 2: its tile turns to the fault's colour and text, the line's alarm is
     // published and waits for the visualisation; what the stream sends that is no JSON changes nothing.
+    browser.driver.run(
+        "document.querySelectorAll('[data-slot]').forEach((t) => { t.dataset.drawnBefore = 1; });");
     server.server->publish("{\"seq\": 99, broken");
     MachineLook& second = line.picture.machines[1];
     setStatus(second, 4);
@@ -334,6 +336,11 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
     EXPECT_EQ(alarms["alarm"], json({"Not-Aus gedrückt", "M2 (machine 2)", "alarm 1/4", "ident 17",
                                      "priority 9", "Handshake: published — waiting for the visualisation"}));
     EXPECT_EQ(alarms["state"], "published");
+    // Only the machine that changed was drawn anew.
+    EXPECT_EQ(
+        browser.driver.run("return [...document.querySelectorAll('[data-slot]:not([data-drawn-before])')]"
+                           ".map((t) => Number(t.dataset.slot));"),
+        json({1}));
     ASSERT_EQ(alarms["episodes"].size(), 3u);
     EXPECT_EQ(alarms["episodes"][0], json({"2026-12-08 03:00:00", "M2 (machine 2)", "1/4", "Not-Aus gedrückt",
                                            "2026-12-08 03:00:00", "", ""}));

@@ -228,7 +228,33 @@
 
     // ---- Drawing a snapshot: only the parts that changed ----
 
-    const drawn = {picture: undefined, alarm: undefined, episodes: undefined};
+    // What was drawn, as JSON texts to compare with: the picture's layout, each slot's machine, the
+    // alarm and the episodes.
+    const drawn = {layout: undefined, machines: [], picture: undefined, alarm: undefined, episodes: undefined};
+
+    // A change of machines only (the usual one: a status, a text) replaces the tiles of those machines;
+    // anything else draws the picture anew.
+    function drawLinePicture(snapshot) {
+        const layout = snapshot === null ? 'null' : JSON.stringify([snapshot.described, snapshot.referenceMachine,
+            snapshot.columns, snapshot.legend, Array.isArray(snapshot.machines) && snapshot.machines.length]);
+        const machines = machinesOf(snapshot || {}).map((machine) => JSON.stringify(machine));
+        if (layout !== drawn.layout) {
+            drawPicture(snapshot);
+            drawLegend(snapshot);
+        } else {
+            for (const shown of document.querySelectorAll('#picture [data-slot]')) {
+                const slot = Number(shown.dataset.slot);
+                if (machines[slot] === drawn.machines[slot]) continue;
+                const machine = snapshot.machines[slot];
+                if (machine && typeof machine === 'object')
+                    shown.replaceWith(tile(machine, slot, snapshot.referenceMachine === slot));
+                else
+                    shown.remove();
+            }
+        }
+        drawn.layout = layout;
+        drawn.machines = machines;
+    }
 
     function draw(snapshot) {
         if (snapshot !== null && (typeof snapshot !== 'object' || Array.isArray(snapshot))) {
@@ -238,8 +264,7 @@
         const picturePart = snapshot === null ? 'null' : JSON.stringify([snapshot.described,
             snapshot.referenceMachine, snapshot.columns, snapshot.machines, snapshot.legend]);
         if (picturePart !== drawn.picture) {
-            drawPicture(snapshot);
-            drawLegend(snapshot);
+            drawLinePicture(snapshot);
             drawn.picture = picturePart;
         }
         // The alarm names its machine by the picture's names: drawn again when either changed.
