@@ -5,6 +5,8 @@
 // overrides it.
 #include "app/backend_settings.h"
 
+#include <arpa/inet.h>
+
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -92,6 +94,85 @@ std::optional<std::string> caFileProblem(const std::string& file) {
     return std::nullopt;
 }
 
+// Why the file cannot serve as the page's PEM certificate or key (marker tells which), or nothing.
+std::optional<std::string> pemFileProblem(const std::string& file, std::string_view marker) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return "names no file (" + file + ")";
+    std::ifstream in(file, std::ios::binary);
+    constexpr std::size_t kLimit = 1 << 20;  // a certificate chain or a key is a few KiB
+    std::string text(kLimit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(kLimit));
+    if (!in.eof() && !in) return "names a file that cannot be read (" + file + ")";
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.find("-----BEGIN ") == std::string::npos || text.find(marker) == std::string::npos)
+        return "names a file without a PEM " + std::string(marker) + " (" + file + ")";
+    return std::nullopt;
+}
+
+// A token travels in a cookie and a query: letters, digits and - . _ ~ only, and long enough not to be
+// guessed.
+constexpr std::size_t kShortestToken = 16;
+bool isTokenText(std::string_view token) {
+    return token.size() >= kShortestToken && token.find_first_not_of(
+                                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                 "0123456789-._~") == std::string_view::npos;
+}
+
+WebSettings webSettings(const SettingsReader& ini, const std::string& file) {
+    WebSettings web;
+    const std::string listen = ini.text("Web", "Listen", "");
+    if (listen.empty()) return web;
+    web.enabled = true;
+    const auto colon = listen.rfind(':');
+    std::string host = colon == std::string::npos ? "" : listen.substr(0, colon);
+    // An IPv6 address in brackets, so that its last group is not taken for the port.
+    const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
+    if (bracketed) host = host.substr(1, host.size() - 2);
+    const std::string port = colon == std::string::npos ? "" : listen.substr(colon + 1);
+    int number = -1;
+    const auto [last, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    in6_addr any6{};
+    in_addr any4{};
+    const bool literal = host == "localhost" || inet_pton(AF_INET, host.c_str(), &any4) == 1 ||
+                         (bracketed && inet_pton(AF_INET6, host.c_str(), &any6) == 1);
+    if (!literal || port.empty() || error != std::errc() || last != port.data() + port.size() || number < 0 ||
+        number > 65535)
+        ini.fail("Web", "Listen", listen,
+                 "is not ADDRESS:PORT (an IP address of this computer, [::1] for IPv6, and a port 0..65535; "
+                 "for example 127.0.0.1:8080)");
+    web.address = host;
+    web.port = number;
+
+    web.token = ini.text("Web", "Token", "");
+    if (!web.token.empty() && !isTokenText(web.token))
+        ini.fail("Web", "Token", "(not shown)",
+                 "is not a token: at least 16 characters, only letters, digits and - . _ ~");
+    if (web.token.empty() && !isLoopbackAddress(web.address))
+        ini.fail("Web", "Listen", listen,
+                 "is not on the loopback: anyone on the network could open the page; set [Web] Token (and "
+                 "Certificate and Key for HTTPS), or listen on 127.0.0.1");
+
+    const std::string certificate = ini.text("Web", "Certificate", "");
+    const std::string key = ini.text("Web", "Key", "");
+    if (certificate.empty() != key.empty())
+        ini.fail("Web", certificate.empty() ? "Certificate" : "Key", "",
+                 "is missing: HTTPS needs both Certificate and Key");
+    const auto beside = [&file](const std::string& name) {
+        std::filesystem::path path(name);
+        if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
+        return findFileIgnoringCase(path.string());
+    };
+    if (!certificate.empty()) {
+        web.certificateFile = beside(certificate);
+        if (const auto problem = pemFileProblem(web.certificateFile, "CERTIFICATE"))
+            ini.fail("Web", "Certificate", certificate, *problem);
+        web.keyFile = beside(key);
+        if (const auto problem = pemFileProblem(web.keyFile, "PRIVATE KEY"))
+            ini.fail("Web", "Key", key, *problem);
+    }
+    return web;
+}
+
 std::optional<bool> switchValue(std::string_view value) {
     for (const char* on : {"1", "yes", "on", "true"})
         if (equalsIgnoringAsciiCase(value, on)) return true;
@@ -101,6 +182,17 @@ std::optional<bool> switchValue(std::string_view value) {
 }
 
 }  // namespace
+
+bool isLoopbackAddress(const std::string& address) {
+    if (address == "localhost") return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return false;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    // ::ffff:127.x.y.z reaches the IPv4 loopback.
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
 
 std::optional<BackendKind> backendKindNamed(std::string_view name) {
     if (equalsIgnoringAsciiCase(name, "embedded")) return BackendKind::Embedded;
@@ -154,6 +246,7 @@ BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<Ba
     history.file = ini.text("History", "File", history.file);
     history.retentionDays = ini.wholeNumber("History", "RetentionDays", history.retentionDays, 0, 36500,
                                             "a whole number of days, 0 for ever");
+    settings.web = webSettings(ini, file);
     return settings;
 }
 

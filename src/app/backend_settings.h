@@ -20,12 +20,27 @@ struct HistorySettings {
     int retentionDays = 400;          // 0: kept for ever
 };
 
-// Also [History], read and checked in the same place, so that every mistake in the file stops the start.
+// [Web]: the live line page. No Listen: no page.
+struct WebSettings {
+    bool enabled = false;
+    std::string address;          // as written, without the brackets of an IPv6 address
+    int port = 0;                 // 0: a free port, chosen when the page starts
+    std::string token;            // required beyond the loopback
+    std::string certificateFile;  // both: HTTPS; found whatever the case of their names
+    std::string keyFile;
+};
+
+// Also [History] and [Web], read and checked in the same place, so that every mistake in the file stops
+// the start.
 struct BackendSettings {
     BackendKind kind = BackendKind::Embedded;
     MqttSettings mqtt;
     HistorySettings history;
+    WebSettings web;
 };
+
+// Whether address (an IPv4 or IPv6 literal, or "localhost") is one of this machine's loopback addresses.
+bool isLoopbackAddress(const std::string& address);
 
 // The backend named `name` ("embedded" or "mqtt", in any ASCII case), or nothing.
 std::optional<BackendKind> backendKindNamed(std::string_view name);

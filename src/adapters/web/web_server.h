@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
@@ -28,9 +29,9 @@ namespace orvanta::web {
 
 struct ServerSettings {
     std::string address = "127.0.0.1";  // an IPv4 or IPv6 literal, or "localhost"
-    std::uint16_t port = 0;              // 0: any free port (see WebServer::port)
-    std::string token;                   // empty: no token asked
-    std::string certificatePem;          // both PEM texts given: HTTPS; both empty: HTTP
+    std::uint16_t port = 0;             // 0: any free port (see WebServer::port)
+    std::string token;                  // empty: no token asked
+    std::string certificatePem;         // both PEM texts given: HTTPS; both empty: HTTP
     std::string keyPem;
     std::string historyFile;  // the history file the report reads; empty: no report page
 
@@ -41,10 +42,15 @@ struct ServerSettings {
     std::chrono::milliseconds keepAlive{10000};
 };
 
+// Whether address names this machine only: 127.0.0.0/8, ::1 (also as ::ffff:127.x.x.x) or "localhost". A
+// server on any other address is reachable from the plant network and must ask for a token.
+bool isLoopback(std::string_view address);
+
 class WebServer {
 public:
     // Listens at once. Throws VbError (its description names the address, the port and the cause) when it
-    // cannot: the port is taken, the address is not one of this machine, the certificate or key is bad.
+    // cannot: the port is taken, the address is not one of this machine, the certificate or key is bad,
+    // or the address is not a loopback one and no token is set.
     // Reports of trouble while it runs are posted to loop, so report is called on the loop's thread only.
     WebServer(EventLoop& loop, ServerSettings settings, ErrorReporter report);
     ~WebServer();  // closes every connection and joins the server's threads
