@@ -17,6 +17,7 @@
 #include "adapters/web/web_server.h"
 #include "adapters/web/web_snapshot.h"
 #include "linepicture/line_picture.h"
+#include "report/report_fixture.h"
 #include "support/manual_event_loop.h"
 #include "support/webdriver.h"
 
@@ -29,80 +30,9 @@ using namespace std::chrono_literals;
 
 constexpr history::Millis kMidnight = 1'796'688'000'000;  // 2026-12-08 00:00 UTC, 01:00 in Berlin
 
-std::string hex(Rgb c) {
-    char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", c.red, c.green, c.blue);
-    return text;
-}
 std::string css(Rgb c) {
     return "rgb(" + std::to_string(c.red) + ", " + std::to_string(c.green) + ", " + std::to_string(c.blue) +
            ")";
-}
-
-// The snapshot's JSON as web_snapshot.h describes it.
-std::string toJson(const web::Snapshot& s) {
-    const LinePicture& p = s.picture;
-    json columns = json::array();
-    for (const PictureColumn& c : p.columns)
-        columns.push_back({{"group", c.group}, {"title", c.title}, {"machines", c.machines}});
-    json machines = json::array();
-    for (std::size_t slot = 0; slot < p.machines.size(); ++slot) {
-        const MachineLook& m = p.machines[slot];
-        machines.push_back({{"slot", slot},
-                            {"enabled", m.enabled},
-                            {"name", m.name},
-                            {"coName", m.coName},
-                            {"number", m.number},
-                            {"foreign", m.foreign},
-                            {"remote", m.remote},
-                            {"status", m.status},
-                            {"statusName", std::string(m.statusName)},
-                            {"colour", hex(m.colour)},
-                            {"ink", hex(m.ink)},
-                            {"text", m.text},
-                            {"language", m.language},
-                            {"font", m.fontName}});
-    }
-    json legend = json::array();
-    for (const LegendEntry& e : statusLegend())
-        legend.push_back({{"label", std::string(e.label)}, {"colour", hex(e.colour)}});
-    const char* states[] = {"none", "published", "echoed"};
-    json alarm = {{"state", states[static_cast<int>(s.lineAlarm.state)]}};
-    if (s.lineAlarm.state != web::Handshake::None) {
-        alarm.update({{"machine", s.lineAlarm.machine},
-                      {"table", s.lineAlarm.table},
-                      {"fault", s.lineAlarm.fault},
-                      {"ident", s.lineAlarm.ident},
-                      {"priority", s.lineAlarm.priority},
-                      {"text", s.lineAlarm.text}});
-    }
-    const auto time = [](const std::optional<history::Millis>& t) { return t ? json(*t) : json(nullptr); };
-    json episodes = json::array();
-    for (const web::EpisodeView& e : s.episodes)
-        episodes.push_back({{"machine", e.machine},
-                            {"table", e.table},
-                            {"fault", e.fault},
-                            {"text", e.text},
-                            {"raised", e.raised},
-                            {"published", time(e.published)},
-                            {"echoed", time(e.echoed)},
-                            {"cleared", time(e.cleared)}});
-    std::string text = json({{"line", s.line},
-                             {"seq", s.seq},
-                             {"described", p.described},
-                             {"connected", p.connected},
-                             {"referenceMachine", p.referenceMachine},
-                             {"columns", columns},
-                             {"machines", machines},
-                             {"legend", legend},
-                             {"lineAlarm", alarm},
-                             {"episodes", episodes}})
-                           .dump();
-    // Inside strings only: JSON has no '<', '>' or '&' of its own.
-    for (const auto& [from, to] : {std::pair{"<", "\\u003c"}, {">", "\\u003e"}, {"&", "\\u0026"}})
-        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += 6)
-            text.replace(at, 1, to);
-    return text;
 }
 
 void setStatus(MachineLook& m, int status) {
@@ -252,9 +182,10 @@ struct Server {
     std::unique_ptr<web::WebServer> server;
     std::uint16_t port = 0;
 
-    void start(std::uint16_t at = 0) {
+    void start(std::uint16_t at = 0, const std::string& historyFile = {}) {
         web::ServerSettings settings;
         settings.port = at;
+        settings.historyFile = historyFile;
         server = std::make_unique<web::WebServer>(
             loop, settings, [](const std::string& message) { ADD_FAILURE() << "server: " << message; });
         port = server->port();
@@ -271,7 +202,7 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
     Server server;
     server.start();
     web::Snapshot line = fullLine();
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     Browser browser;
     browser.driver.go(server.url());
 
@@ -329,7 +260,7 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
                               .published = kMidnight + 7'200'500,
                               .echoed = std::nullopt,
                               .cleared = std::nullopt});
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(2)) << browser.body("seq");
     EXPECT_EQ(browser.driver.run(kReadPicture), expectedPicture(line));
     json alarms = browser.driver.run(kReadAlarms);
@@ -349,7 +280,7 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
     line.seq = 3;
     line.lineAlarm.state = web::Handshake::Echoed;
     line.episodes.front().echoed = kMidnight + 7'201'000;
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(3));
     alarms = browser.driver.run(kReadAlarms);
     EXPECT_EQ(alarms["alarm"].back(), "Handshake: shown by the visualisation");
@@ -379,7 +310,7 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
     for (int seq = 4; seq <= 300; ++seq) {
         line.seq = seq;
         setStatus(line.picture.machines[10], seq % 7);
-        server.server->publish(toJson(line));
+        server.server->publish(web::snapshotJson(line));
     }
     ASSERT_TRUE(browser.waitForSeq(300)) << browser.body("seq");
     EXPECT_EQ(browser.driver.run(kReadPicture), expectedPicture(line));
@@ -390,7 +321,7 @@ TEST(WebPage, SaysWhenThePanelIsNotReachableAndRecoversByItself) {
     Server server;
     server.start();
     web::Snapshot line = fullLine();
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     Browser browser;
     browser.driver.go(server.url());
     ASSERT_TRUE(browser.driver.waitUntil("return document.body.dataset.stream === 'open';", 10s));
@@ -410,7 +341,7 @@ TEST(WebPage, SaysWhenThePanelIsNotReachableAndRecoversByItself) {
     server.start(port);
     line.seq = 1;
     setStatus(line.picture.machines[0], 4);
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.driver.waitUntil("return document.body.dataset.stream === 'open';", 10s));
     EXPECT_TRUE(browser.waitForSeq(1));
     EXPECT_FALSE(browser.shown("stream-banner"));
@@ -422,7 +353,9 @@ TEST(WebPage, SaysWhenThePanelIsNotReachableAndRecoversByItself) {
 TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     SKIP_WITHOUT_BROWSER();
     Server server;
-    server.start();  // nothing published yet
+    testing::ReportFolder folder;
+    testing::writeKnownHistory(folder.path("history.db"));
+    server.start(0, folder.path("history.db"));  // nothing published yet
     // A German browser: the dates it shows are its own, the dates it sends are not.
     Browser browser({"TZ=UTC"}, {"--lang=de-DE", "--accept-lang=de-DE"});
     ASSERT_EQ(browser.driver.run("return navigator.language;"), "de-DE");
@@ -444,7 +377,7 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     web::Snapshot line = fullLine();
     line.picture.described = false;
     line.picture.columns.clear();
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(1));
     EXPECT_EQ(browser.driver.run(kRead),
               json({{"notice", {"No line description: the panel does not know the line it is on."}},
@@ -457,7 +390,7 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     line = fullLine();
     line.seq = 2;
     line.picture.columns.clear();
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(2));
     EXPECT_EQ(browser.driver.run(kRead)["notice"],
               json({"No display groups: the line has no own machine 1."}));
@@ -467,7 +400,7 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     line.seq = 3;
     line.picture.connected = false;
     line.picture.columns[5] = {.group = kNoDisplayGroup, .title = "(no group)", .machines = {}};
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(3));
     EXPECT_EQ(browser.driver.run(kRead),
               json({{"notice", json::array()},
@@ -483,7 +416,7 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
               json({"grayscale(1)", "(no group)", 0}));
     line.seq = 4;
     line.picture.connected = true;
-    server.server->publish(toJson(line));
+    server.server->publish(web::snapshotJson(line));
     ASSERT_TRUE(browser.waitForSeq(4));
     EXPECT_EQ(browser.driver.run(kRead)["disconnected"], false);
     EXPECT_FALSE(browser.shown("line-banner"));
@@ -497,7 +430,9 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     EXPECT_EQ(browser.driver.run("return [document.getElementById('report-from').value, "
                                  "document.getElementById('report-to').value];"),
               json({date, date}));
-    browser.driver.run("document.getElementById('report-from').value = '2026-12-07';");
+    browser.driver.run(
+        "document.getElementById('report-from').value = '2026-12-07';"
+        "document.getElementById('report-to').value = '2026-12-08';");
     browser.driver.click("#report-form button[type=submit]");
     std::vector<std::string> windows = browser.driver.windows();
     for (int i = 0; i < 100 && windows.size() < 2; ++i) {
@@ -506,7 +441,11 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     }
     ASSERT_EQ(windows.size(), 2u);
     browser.driver.switchToWindow(windows[1]);
-    EXPECT_EQ(browser.driver.url(), server.url() + "report?from=2026-12-07&to=" + date);
+    EXPECT_EQ(browser.driver.url(), server.url() + "report?from=2026-12-07&to=2026-12-08");
+    ASSERT_TRUE(browser.driver.waitUntil("return document.readyState === 'complete';", 10s));
+    EXPECT_EQ(browser.driver.run("return [document.querySelector('h1').innerText, "
+                                 "document.body.innerText.includes('L1')];"),
+              json({"Orvanta line history", true}));
 }
 
 }  // namespace
