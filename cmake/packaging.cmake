@@ -6,6 +6,8 @@
 #   share/orvanta/demo-mqtt              the three-process MQTT demo that `orvanta-demo --mqtt` runs
 #   share/applications/orvanta-demo.desktop, share/icons/hicolor/scalable/apps/orvanta.svg
 #   share/man/man1/*.1.gz, share/doc/orvanta/README.md
+#   lib/systemd/system/orvanta@.service  a headless panel on a plant folder, as the user orvanta, whom
+#                                        the package's postinst makes
 #
 # The reader lies in bin/ beside the panel because the panel starts the one beside its own executable.
 # The panel itself is a real file in bin/ and not a link to a private folder: without --base it takes its
@@ -22,6 +24,7 @@ install(DIRECTORY demo/plant/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvanta/demo-
         PATTERN "*.log" EXCLUDE PATTERN "*.tmp" EXCLUDE)
 install(FILES packaging/orvanta-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/orvanta.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES packaging/orvanta@.service DESTINATION lib/systemd/system)
 # The README carries the MQTT contract that integrators build against.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvanta)
 
@@ -63,6 +66,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The package's libraries, libmdb of the reader among them, are read from the programs themselves.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mosquitto")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "operator panel of a production line of up to five machines")
 # The summary becomes the first line; CPack indents the rest and turns the empty lines into " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
@@ -74,6 +79,10 @@ status, answers the controller's heartbeat and keeps a size-limited log.
 The process variables and the line display live either in the program itself
 or on an MQTT broker. The plant's Access databases are read by a helper
 program with libmdb.
+
+The panel keeps the line's history in an SQLite file (orvanta-report reports
+on it) and can serve the live line as a read-only web page. The unit
+orvanta@.service runs a headless panel on a plant folder without a desktop.
 
 orvanta-demo runs the panel on a simulated bottling line; orvanta-sim plays
 the same line over MQTT (with mosquitto: orvanta-demo --mqtt).")

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -35,6 +36,7 @@
 #include "adapters/x11/x11_window_system.h"
 #include "app/backend_settings.h"
 #include "app/command_line.h"
+#include "app/live_page.h"
 #include "app/panel.h"
 #include "app/plant_lock.h"
 #include "app/program_reporter.h"
@@ -43,6 +45,7 @@
 #include "core/clock.h"
 #include "core/system_event_loop.h"
 #include "core/vb_error.h"
+#include "history/history_observers.h"
 #include "history/history_recorder.h"
 #include "history/history_sinks.h"
 #include "ports/window_system.h"
@@ -61,6 +64,12 @@ namespace orvanta {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A relative name lies in the plant folder; an existing file is found whatever the case of its name.
+std::string historyFile(const std::string& base, const std::string& name) {
+    const fs::path path(name);
+    return findFileIgnoringCase(path.is_absolute() ? name : (fs::path(base) / path).string());
+}
 
 // The program's own folder: where the executable lies, or BASE/Program/Orvanta when --base names the
 // plant, so that every path below is derived the same way in both cases.
@@ -133,26 +142,34 @@ std::string unwritableBecause(const std::string& path) {
 }
 
 // The line's history, when [History] keeps it: the recorder on the loop's thread, the file written off
-// it, and over MQTT the broker. To the panel it is the runtime: the history's run ends just before the
-// runtime stops, so that its last records still go out on the connection the stop closes.
+// it, and over MQTT the broker; the live page's recent episodes come from the same recorder, which runs
+// for the page alone when no history is kept. To the panel it is the runtime: the history's run ends just
+// before the runtime stops, so that its last records still go out on the connection the stop closes.
 class History : public RuntimeControl {
 public:
     History(EventLoop& loop, const HistorySettings& settings, const std::string& base, MqttBackend* mqtt,
-            RuntimeControl& runtime, const ErrorReporter& report)
+            RuntimeControl& runtime, web::WebFeed* page, const ErrorReporter& report)
         : runtime_(runtime), mqtt_(mqtt) {
-        if (!settings.enabled) return;
+        if (page != nullptr) {
+            sinks_.add(*page);
+            observers_.add(*page);
+        }
+        if (!settings.enabled && page == nullptr) return;
         const std::string line = fs::path(base).filename().string();
-        SqliteHistorySettings file;
-        file.path = historyFile(base, settings.file);
-        file.retentionDays = settings.retentionDays;
-        store_ = std::make_unique<SqliteHistoryStore>(loop, report, std::move(file));
-        sinks_.add(*store_);
-        if (mqtt != nullptr) {
+        if (settings.enabled) {
+            SqliteHistorySettings file;
+            file.path = historyFile(base, settings.file);
+            file.retentionDays = settings.retentionDays;
+            store_ = std::make_unique<SqliteHistoryStore>(loop, report, std::move(file));
+            sinks_.add(*store_);
+        }
+        if (settings.enabled && mqtt != nullptr) {
             publisher_ = std::make_unique<MqttHistoryPublisher>(mqtt->connection, line);
             sinks_.add(*publisher_);
         }
         recorder_ = std::make_unique<HistoryRecorder>(sinks_, loop, wallClock,
                                                       HistoryRecorder::Settings{line, utcOffsetMinutes()});
+        observers_.add(*recorder_);
         if (mqtt != nullptr) {
             mqtt->connection.onConnected([this] { recorder_->brokerConnected(true); });
             mqtt->connection.onLost([this] { recorder_->brokerConnected(false); });
@@ -163,7 +180,7 @@ public:
         if (store_) store_->close();
     }
 
-    HistoryObserver* observer() { return recorder_.get(); }
+    HistoryObserver* observer() { return observers_.empty() ? nullptr : &observers_; }
     void begin() {
         if (!recorder_) return;
         recorder_->start();
@@ -181,11 +198,6 @@ public:
     }
 
 private:
-    // A relative name lies in the plant folder; an existing file is found whatever the case of its name.
-    static std::string historyFile(const std::string& base, const std::string& name) {
-        const fs::path path(name);
-        return findFileIgnoringCase(path.is_absolute() ? name : (fs::path(base) / path).string());
-    }
     static history::Millis wallClock() {
         using namespace std::chrono;
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
@@ -199,6 +211,7 @@ private:
     RuntimeControl& runtime_;
     MqttBackend* mqtt_;
     HistorySinks sinks_;
+    HistoryObservers observers_;
     std::unique_ptr<SqliteHistoryStore> store_;
     std::unique_ptr<MqttHistoryPublisher> publisher_;
     std::unique_ptr<HistoryRecorder> recorder_;  // last: it records into the sinks until it goes
@@ -260,9 +273,12 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         lineSource = simulator.get();
     }
     ProcessVariables& variables = mqtt ? static_cast<ProcessVariables&>(mqtt->variables) : *embedded;
-    History history(loop, backend.history, base, mqtt.get(),
-                    mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded, report);
     EmbeddedLineDisplay line(loop, description, lineSource);
+    LivePage page(loop, line, backend.web, base,
+                  backend.history.enabled ? historyFile(base, backend.history.file) : std::string(), report,
+                  out);
+    History history(loop, backend.history, base, mqtt.get(),
+                    mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded, page.feed(), report);
     // Over MQTT every display on the network is shown the line as the panel shows it.
     if (mqtt) followDisplay(mqtt->line, line);
 
@@ -287,12 +303,21 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     panel.onCentralCreated([&](OrvantaCentral& central) {
         central.log().onTrouble(logTrouble);
         if (qtCentral) qtCentral->linePicture().setLanguages(&central.languages());
+        if (page.feed() != nullptr) page.feed()->setLanguages(&central.languages());
     });
 
-    // Without windows, what a person on a terminal sees of the line, once a second.
+    // Without windows, what a person on a terminal sees of the line, once a second. A panel that runs for
+    // years as a service writes into its journal only what changed, and a sign of life a minute.
+    const bool onTerminal = &out == &std::cout && ::isatty(STDOUT_FILENO) == 1;
+    std::string lastStatus;
+    int unchangedSeconds = 0;
     Timer statusLines(loop, "StatusLine", 1000, [&] {
-        if (panel.central() != nullptr && panel.central()->loaded())
-            out << statusLine(panel.central()->state(), line.picture()) << std::endl;
+        if (panel.central() == nullptr || !panel.central()->loaded()) return;
+        std::string status = statusLine(panel.central()->state(), line.picture());
+        if (!onTerminal && status == lastStatus && ++unchangedSeconds < 60) return;
+        unchangedSeconds = 0;
+        out << status << std::endl;
+        lastStatus = std::move(status);
     });
     statusLines.setEnabled(!qtCentral);
 

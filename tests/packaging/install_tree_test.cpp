@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -178,6 +179,31 @@ TEST_F(InstallTreeTest, DemoOverMqttRunsBrokerSimulatorAndPanelFromTheInstallati
     ASSERT_EQ(runDemo({"--mqtt", "--headless", "--run-for", "3"}, &output), 0) << output;
     EXPECT_NE(output.find("playing the demo line"), std::string::npos) << output;
     EXPECT_NE(output.find("| connected |"), std::string::npos) << output;
+}
+
+// The unit as systemd runs it on a line PC: its command, with %f the plant folder the instance names and
+// no options from /etc/default/orvanta, starts a headless panel that serves its page and ends in order on
+// SIGTERM.
+TEST_F(InstallTreeTest, TheServiceUnitRunsAHeadlessPanelOnItsPlantFolder) {
+    const std::string unit = readFile(prefix() / "lib/systemd/system/orvanta@.service");
+    std::string command = desktopValue(unit, "ExecStart");
+    ASSERT_EQ(command, "/usr/bin/orvanta --base %f --headless $ORVANTA_OPTIONS") << unit;
+    EXPECT_EQ(desktopValue(unit, "User"), "orvanta");
+    EXPECT_EQ(desktopValue(unit, "ReadWritePaths"), "%f") << "the panel writes its log and history there";
+    EXPECT_EQ(desktopValue(unit, "KillSignal"), "SIGTERM");
+
+    const fs::path plant = *root_ / "srv/line1";
+    fs::create_directories(plant.parent_path());
+    fs::copy(installedPlant(), plant, fs::copy_options::recursive);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(plant))
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    testing::RunningProgram panel((prefix() / "bin/orvanta").string(),
+                                  {"--base", plant.string(), "--headless"}, {"DISPLAY="});
+    EXPECT_TRUE(panel.waitForOutput("Orvanta: the live line is at http://127.0.0.1:", 20s))
+        << panel.stderrText;
+    panel.signal(SIGTERM);
+    EXPECT_EQ(panel.waitForExit(30s), 0) << panel.stderrText;
+    EXPECT_TRUE(fs::is_regular_file(plant / "History.db"));
 }
 
 TEST(ManPagesTest, RenderWithoutWarningsWithinATerminalsWidth) {

@@ -61,8 +61,8 @@ void WebFeed::keep(const history::Record& record) {
     auto& episodes = snapshot_.episodes;
     const auto find = [&](std::int64_t run, std::int64_t seq) -> EpisodeView* {
         if (run != run_) return nullptr;
-        const auto found =
-            std::find_if(episodes.begin(), episodes.end(), [seq](const EpisodeView& e) { return e.seq == seq; });
+        const auto found = std::find_if(episodes.begin(), episodes.end(),
+                                        [seq](const EpisodeView& e) { return e.seq == seq; });
         return found == episodes.end() ? nullptr : &*found;
     };
     std::visit(

@@ -561,7 +561,8 @@ MHD_Result WebServer::Impl::serveStream(MHD_Connection* connection, bool head) {
         stream->server->streams.erase(stream.get());
     };
     Stream* raw = stream.release();
-    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, +read, raw, +release);
+    MHD_Response* response =
+        MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, +read, raw, +release);
     if (response == nullptr) {
         release(raw);
         return MHD_NO;
