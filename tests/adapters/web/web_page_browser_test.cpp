@@ -1,6 +1,6 @@
 // The live line page as a person sees it: headless Chromium loads it from the panel's web server, and the
 // tests read what the page shows (texts, computed colours and fonts, banners) as the snapshots change, the
-// stream breaks off and comes back. ORVANTA_KEEP_LIVE_SCREENSHOT=FILE keeps a picture of the page.
+// stream breaks off and comes back.
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -304,7 +303,6 @@ TEST(WebPage, ShowsTheWholeLineAndFollowsItsAlarms) {
             }
         EXPECT_GT(count, 2000) << statusName(status);
     }
-    if (const char* keep = std::getenv("ORVANTA_KEEP_LIVE_SCREENSHOT")) std::ofstream(keep) << png;
 
     // A burst: the page ends on the newest snapshot, whichever the stream skipped.
     for (int seq = 4; seq <= 300; ++seq) {
