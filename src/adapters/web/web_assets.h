@@ -16,7 +16,8 @@ struct Asset {
 const Asset* findAsset(std::string_view path);
 
 // The live line page with the snapshot (JSON of web_snapshot.h, safe to inline: it holds no '<', '>' or
-// '&') inlined, so that the picture is drawn from it before the stream begins.
+// '&') inlined, so that the picture is drawn from it before the stream begins. An empty one is inlined as
+// null: the page says it has no picture of the line yet.
 std::string livePage(std::string_view snapshotJson);
 
 }  // namespace orvanta::web
