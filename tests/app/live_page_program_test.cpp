@@ -112,6 +112,18 @@ TEST_F(LivePageProgramTest, TheSimulatedDemoLineIsLiveInTheBrowserUntilThePanelE
     EXPECT_TRUE(waitLive(browser, program, "return document.body.dataset.seq !== '" + first + "';", 20s));
     EXPECT_EQ(browser.run("return document.getElementById('line-banner').hidden;"), true);
 
+    // An own machine raises an alarm (the simulated machines do every few seconds): its tile shows the
+    // alarm's text, in the colour the legend gives its status.
+    const std::string alarmTile = R"(
+        const legend = new Map([...document.querySelectorAll('#legend .legend-item')].map((item) => [
+            item.querySelector('.legend-label').innerText,
+            item.querySelector('.swatch') && getComputedStyle(item.querySelector('.swatch')).backgroundColor]));
+        return [...document.querySelectorAll('#picture .tile:not(.foreign)')].filter((t) =>
+            t.querySelector('.text').innerText.trim() !== '' &&
+            getComputedStyle(t).backgroundColor === legend.get(t.querySelector('.status').innerText) &&
+            t.querySelector('.status').innerText !== 'running').length > 0;)";
+    EXPECT_TRUE(waitLive(browser, program, alarmTile, 30s)) << program.stderrText;
+
     if (const char* keep = std::getenv("ORVANTA_KEEP_LIVE_SCREENSHOT")) {
         // Until the simulated line has something to show: an alarm of the line, or a minute.
         waitLive(browser, program,

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,14 @@ TEST_F(ProgramTest, TheSimulatedDemoLineRunsForItsTimeAndLeavesAWellFormedLog) {
                            {"--base", plant.string(), "--headless", "--simulate", "--run-for", "5"});
     ASSERT_EQ(program.waitForExit(std::chrono::seconds(30)), 0) << program.stderrText;
     EXPECT_NE(program.stdoutText.find("| connected | M1 "), std::string::npos) << program.stdoutText;
+    // Into a pipe, as into the journal, a status line only when it changed.
+    std::istringstream output(program.stdoutText);
+    std::string previous;
+    for (std::string line; std::getline(output, line); previous = line) {
+        if (line.rfind("line ", 0) == 0) {
+            EXPECT_NE(line, previous) << program.stdoutText;
+        }
+    }
     std::ifstream log(plant / "Program" / "Orvanta" / "Orvanta.log", std::ios::binary);
     const std::regex trace(R"(S \d\d:\d\d:\d\d \S+ [A-Za-z_.]+ (An|En) )");
     const std::regex checkpoint(R"(S \d\d:\d\d:\d\d \S+ FormActivate .*)");
