@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "adapters/web/loopback.h"
 #include "core/text.h"
 #include "core/vb_error.h"
 #include "service/file_names.h"
@@ -147,7 +148,7 @@ WebSettings webSettings(const SettingsReader& ini, const std::string& file) {
     if (!web.token.empty() && !isTokenText(web.token))
         ini.fail("Web", "Token", "(not shown)",
                  "is not a token: at least 16 characters, only letters, digits and - . _ ~");
-    if (web.token.empty() && !isLoopbackAddress(web.address))
+    if (web.token.empty() && !web::isLoopback(web.address))
         ini.fail("Web", "Listen", listen,
                  "is not on the loopback: anyone on the network could open the page; set [Web] Token (and "
                  "Certificate and Key for HTTPS), or listen on 127.0.0.1");
@@ -182,17 +183,6 @@ std::optional<bool> switchValue(std::string_view value) {
 }
 
 }  // namespace
-
-bool isLoopbackAddress(const std::string& address) {
-    if (address == "localhost") return true;
-    in_addr v4{};
-    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return false;
-    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
-    // ::ffff:127.x.y.z reaches the IPv4 loopback.
-    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
-}
 
 std::optional<BackendKind> backendKindNamed(std::string_view name) {
     if (equalsIgnoringAsciiCase(name, "embedded")) return BackendKind::Embedded;

@@ -39,9 +39,6 @@ struct BackendSettings {
     WebSettings web;
 };
 
-// Whether address (an IPv4 or IPv6 literal, or "localhost") is one of this machine's loopback addresses.
-bool isLoopbackAddress(const std::string& address);
-
 // The backend named `name` ("embedded" or "mqtt", in any ASCII case), or nothing.
 std::optional<BackendKind> backendKindNamed(std::string_view name);
 

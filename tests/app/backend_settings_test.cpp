@@ -303,10 +303,6 @@ TEST_F(WebSettingsTest, BeyondTheLoopbackTheStartIsRefusedWithoutAToken) {
                       ":8080\" is not on the loopback: anyone on the network could open the page; set [Web] "
                       "Token (and Certificate and Key for HTTPS), or listen on 127.0.0.1")
             << address;
-    for (const std::string address : {"127.0.0.1", "127.1.2.3", "::1", "::ffff:127.0.0.1", "localhost"})
-        EXPECT_TRUE(isLoopbackAddress(address)) << address;
-    for (const std::string address : {"128.0.0.1", "0.0.0.0", "::", "::ffff:10.0.0.1", "localhost2", ""})
-        EXPECT_FALSE(isLoopbackAddress(address)) << address;
 
     const std::string notAToken =
         " [Web] Token: \"(not shown)\" is not a token: at least 16 characters, only letters, digits and - . "

@@ -15,9 +15,10 @@ struct Asset {
 // The asset at path, or none.
 const Asset* findAsset(std::string_view path);
 
-// The live line page with the snapshot (JSON of web_snapshot.h, safe to inline: it holds no '<', '>' or
-// '&') inlined, so that the picture is drawn from it before the stream begins. An empty one is inlined as
-// null: the page says it has no picture of the line yet.
+// The live line page with the snapshot (JSON of web_snapshot.h as the server keeps it, with '<', '>' and
+// '&' escaped, so that no text in it can close the element it stands in) inlined, so that the picture is
+// drawn from it before the stream begins. An empty one is inlined as null: the page says it has no picture of
+// the line yet.
 std::string livePage(std::string_view snapshotJson);
 
 }  // namespace orvanta::web

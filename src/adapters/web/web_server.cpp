@@ -176,19 +176,6 @@ private:
 
 }  // namespace
 
-bool isLoopback(std::string_view address) {
-    if (address == "localhost") return true;
-    const std::optional<Address> parsed = parseAddress(address, 0);
-    if (!parsed) return false;
-    if (!parsed->ipv6) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&parsed->storage);
-        return (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
-    }
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&parsed->storage);
-    if (IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr)) return true;
-    return IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr) && v6->sin6_addr.s6_addr[12] == 127;
-}
-
 struct WebServer::Impl {
     // One open stream of snapshots. Owned by its response: freed when MHD frees the response.
     struct Stream {

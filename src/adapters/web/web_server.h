@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "adapters/web/loopback.h"
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
 
@@ -41,10 +42,6 @@ struct ServerSettings {
     // A comment line on every stream this often, so that an idle stream is not taken for a dead one.
     std::chrono::milliseconds keepAlive{10000};
 };
-
-// Whether address names this machine only: 127.0.0.0/8, ::1 (also as ::ffff:127.x.x.x) or "localhost". A
-// server on any other address is reachable from the plant network and must ask for a token.
-bool isLoopback(std::string_view address);
 
 class WebServer {
 public:

@@ -57,29 +57,6 @@ json lineAlarmJson(const LineAlarmView& alarm) {
     return out;
 }
 
-// Inside JSON these three can only stand in strings, where their escapes mean the same: a page can then
-// carry the text in a script element without a text closing it.
-std::string safeForHtml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + 64);
-    for (const char c : text) {
-        switch (c) {
-            case '<':
-                out += "\\u003c";
-                break;
-            case '>':
-                out += "\\u003e";
-                break;
-            case '&':
-                out += "\\u0026";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string snapshotJson(const Snapshot& snapshot) {
@@ -114,7 +91,7 @@ std::string snapshotJson(const Snapshot& snapshot) {
                       {"lineAlarm", lineAlarmJson(snapshot.lineAlarm)},
                       {"episodes", std::move(episodes)}};
     // A text of the plant's files that is not valid UTF-8 is shown with replacement marks, not refused.
-    return safeForHtml(out.dump(-1, ' ', false, json::error_handler_t::replace));
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace orvanta::web

@@ -2,8 +2,7 @@
 // alarm with its handshake, and the latest alarm episodes of this run. Made on the loop's thread from the
 // picture model and the pass's results, turned into one line of JSON, and handed to the server.
 //
-// The JSON (every text UTF-8; '<', '>' and '&' written as \u003c, \u003e, \u0026, so that it can be
-// inlined into a page as it is):
+// The JSON, one line, every text UTF-8 (the server escapes what a page must not see raw):
 //   {"line": "plant", "seq": 12,                    seq: counts the snapshots of this run
 //    "described": true, "connected": true, "referenceMachine": 3,
 //    "columns": [{"group": 0, "title": "Group A", "machines": [0, 1, 2]}, ...],   six, or none
