@@ -191,19 +191,23 @@ void SqliteHistoryStore::finishBatch() {
 }
 
 void SqliteHistoryStore::open(bool fresh) {
+    // The folder is looked at before the file is opened, not after an open failed: a folder made in
+    // between would otherwise be reported as one the panel may not write to.
+    std::error_code ignored;
+    const fs::path folder = fs::path(settings_.path).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ignored)) {
+        problem(Problem::Open, "The history file " + settings_.path +
+                                   " cannot be made: its folder does not exist. Create the folder or "
+                                   "name another file in [History] of Orvanta.ini");
+        return;
+    }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(settings_.path.c_str(), &db_, flags,
                              settings_.vfs.empty() ? nullptr : settings_.vfs.c_str());
     if (rc != SQLITE_OK) {
         const std::string why = sqlite3_errmsg(db_);
         closeConnection();
-        std::error_code ignored;
-        const fs::path folder = fs::path(settings_.path).parent_path();
-        if (!folder.empty() && !fs::is_directory(folder, ignored)) {
-            problem(Problem::Open, "The history file " + settings_.path +
-                                       " cannot be made: its folder does not exist. Create the folder or "
-                                       "name another file in [History] of Orvanta.ini");
-        } else if (!fs::exists(settings_.path, ignored)) {
+        if (!fs::exists(settings_.path, ignored)) {
             problem(Problem::ReadOnly, "The history file " + settings_.path +
                                            " cannot be made or written: give the panel's user write access "
                                            "to it and its folder");

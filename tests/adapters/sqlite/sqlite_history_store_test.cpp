@@ -702,7 +702,7 @@ TEST_F(SqliteHistoryStoreTest, AFloodBeyondTheQueueCostsOnlyDroppedCountedEvents
               (std::vector<std::string>{"100|0|99"}));
     // Each loss is counted once, by the report that follows it.
     ASSERT_EQ(said().size(), 2u);
-    EXPECT_EQ(said()[1].rfind("N: The history file " + file_ + " is written again; ", 0), 0u);
+    EXPECT_EQ(said()[1].rfind("N: The history file " + file_ + " is written again; ", 0), 0u) << said()[1];
     EXPECT_EQ(lostIn(said()), 199900u);
 
     // Writing works, but more slowly than a flood comes: said once, and every loss counted.
