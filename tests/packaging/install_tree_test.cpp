@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -227,7 +228,9 @@ TEST(ManPagesTest, RenderWithoutWarningsWithinATerminalsWidth) {
         for (std::string line; std::getline(lines, line);)
             EXPECT_LE(utf8Length(line), 80u) << page << ": " << line;
         EXPECT_NE(render.stdoutText.find("NAME"), std::string::npos) << page;
-        EXPECT_EQ(render.stdoutText.find('@'), std::string::npos) << page << ": a value was not filled in";
+        // "@NAME@" left by configure_file; the unit's own name "orvanta@.service" is no such value.
+        EXPECT_FALSE(std::regex_search(render.stdoutText, std::regex("@[A-Z_]+@")))
+            << page << ": a value was not filled in";
     }
     EXPECT_EQ(pages, 5u);
 }
