@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "report/svg_writer.h"
+
 namespace orvanta::web {
 
 Reply Reply::ok(std::string contentType, std::string body) {
@@ -10,39 +12,12 @@ Reply Reply::ok(std::string contentType, std::string body) {
 }
 
 Reply Reply::error(unsigned status, std::string_view title, std::string_view message) {
-    const std::string heading = htmlEscape(title);
+    const std::string heading = report::escapeXml(std::string(title));
     std::string page = "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>" + heading +
-                       "</title></head>\n<body><h1>" + heading + "</h1><p>" + htmlEscape(message) +
-                       "</p></body></html>\n";
+                       "</title></head>\n<body><h1>" + heading + "</h1><p>" +
+                       report::escapeXml(std::string(message)) + "</p></body></html>\n";
     return Reply{
         .status = status, .contentType = "text/html; charset=utf-8", .body = std::move(page), .headers = {}};
-}
-
-std::string htmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '&':
-                out += "&amp;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
 }
 
 void addCommonHeaders(MHD_Response* response) {

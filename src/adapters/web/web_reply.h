@@ -31,8 +31,6 @@ struct Reply {
     }
 };
 
-std::string htmlEscape(std::string_view text);
-
 // What every answer carries, a stream too.
 void addCommonHeaders(MHD_Response* response);
 
