@@ -48,6 +48,15 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder); }
 
+    void keepNoHistory() {
+        const fs::path ini = plant / "Program" / "Orvanta" / "Orvanta.ini";
+        std::ifstream in(ini, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::regex enabled(R"(\nEnabled=1)");
+        ASSERT_TRUE(std::regex_search(text, enabled)) << text;
+        std::ofstream(ini, std::ios::binary) << std::regex_replace(text, enabled, "\nEnabled=0");
+    }
+
     fs::path folder;
     fs::path plant;
 };
@@ -140,6 +149,26 @@ TEST_F(LivePageProgramTest, TheSimulatedDemoLineIsLiveInTheBrowserUntilThePanelE
         browser.waitUntil("return document.body.dataset.stream === 'lost' && "
                           "!document.getElementById('stream-banner').hidden;",
                           10s));
+}
+
+// The page's recent alarms come from the history's recorder, which runs for the page alone when no
+// history file is kept.
+TEST_F(LivePageProgramTest, WithoutAHistoryFileThePageStillListsTheRecentAlarms) {
+    if (const std::string why = WebDriver::missing(); !why.empty())
+        GTEST_SKIP() << why << ": the live page is not shown in a browser";
+    keepNoHistory();
+    RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless", "--simulate"});
+    const std::string url = pageAddress(program);
+    ASSERT_FALSE(url.empty()) << program.stderrText;
+
+    WebDriver browser(1200, 900, {"TZ=Europe/Berlin"});
+    browser.go(url);
+    EXPECT_TRUE(
+        waitLive(browser, program, "return document.querySelectorAll('#episodes tbody tr').length > 0;", 30s))
+        << program.stderrText;
+    program.signal(SIGINT);
+    EXPECT_EQ(program.waitForExit(20s), 0) << program.stderrText;
+    EXPECT_FALSE(fs::exists(plant / "History.db"));
 }
 
 }  // namespace
