@@ -75,6 +75,25 @@ bool isValidTopicPrefix(std::string_view prefix) {
            !prefix.starts_with('/') && !prefix.ends_with('/');
 }
 
+// The first limit bytes of file, or nothing when it cannot be read.
+std::optional<std::string> fileHead(const std::string& file, std::size_t limit) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text(limit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(limit));
+    if (!in && !in.eof()) return std::nullopt;
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+// A file an entry names: a relative name lies beside the INI file, and plants come from Windows, where the
+// name may be spelt in another case.
+std::string besideIni(const std::string& iniFile, const std::string& name) {
+    std::filesystem::path path(name);
+    if (path.is_relative()) path = std::filesystem::path(iniFile).parent_path() / path;
+    return findFileIgnoringCase(path.string());
+}
+
 // Why the CA file cannot serve TLS, or nothing. Checked here, where the message can name the entry: the
 // client library would only say "Invalid function arguments provided" or "A TLS error occurred".
 std::optional<std::string> caFileProblem(const std::string& file) {
@@ -82,15 +101,11 @@ std::optional<std::string> caFileProblem(const std::string& file) {
     const auto status = std::filesystem::status(file, error);
     if (!std::filesystem::exists(status)) return "names a file that does not exist (" + file + ")";
     if (!std::filesystem::is_regular_file(status)) return "is not a file (" + file + ")";
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return "names a file that cannot be read (" + file + ")";
     // A CA bundle is a few hundred KiB at most; what lies beyond this is not looked at.
-    constexpr std::size_t kLimit = 4 << 20;
-    std::string text(kLimit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(kLimit));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    const auto begin = text.find("-----BEGIN CERTIFICATE-----");
-    if (begin == std::string::npos || text.find("-----END CERTIFICATE-----", begin) == std::string::npos)
+    const std::optional<std::string> text = fileHead(file, 4 << 20);
+    if (!text) return "names a file that cannot be read (" + file + ")";
+    const auto begin = text->find("-----BEGIN CERTIFICATE-----");
+    if (begin == std::string::npos || text->find("-----END CERTIFICATE-----", begin) == std::string::npos)
         return "names a file without a PEM certificate (" + file + ")";
     return std::nullopt;
 }
@@ -99,13 +114,9 @@ std::optional<std::string> caFileProblem(const std::string& file) {
 std::optional<std::string> pemFileProblem(const std::string& file, std::string_view marker) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return "names no file (" + file + ")";
-    std::ifstream in(file, std::ios::binary);
-    constexpr std::size_t kLimit = 1 << 20;  // a certificate chain or a key is a few KiB
-    std::string text(kLimit, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(kLimit));
-    if (!in.eof() && !in) return "names a file that cannot be read (" + file + ")";
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.find("-----BEGIN ") == std::string::npos || text.find(marker) == std::string::npos)
+    const std::optional<std::string> text = fileHead(file, 1 << 20);  // a chain or a key is a few KiB
+    if (!text) return "names a file that cannot be read (" + file + ")";
+    if (text->find("-----BEGIN ") == std::string::npos || text->find(marker) == std::string::npos)
         return "names a file without a PEM " + std::string(marker) + " (" + file + ")";
     return std::nullopt;
 }
@@ -158,16 +169,11 @@ WebSettings webSettings(const SettingsReader& ini, const std::string& file) {
     if (certificate.empty() != key.empty())
         ini.fail("Web", certificate.empty() ? "Certificate" : "Key", "",
                  "is missing: HTTPS needs both Certificate and Key");
-    const auto beside = [&file](const std::string& name) {
-        std::filesystem::path path(name);
-        if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
-        return findFileIgnoringCase(path.string());
-    };
     if (!certificate.empty()) {
-        web.certificateFile = beside(certificate);
+        web.certificateFile = besideIni(file, certificate);
         if (const auto problem = pemFileProblem(web.certificateFile, "CERTIFICATE"))
             ini.fail("Web", "Certificate", certificate, *problem);
-        web.keyFile = beside(key);
+        web.keyFile = besideIni(file, key);
         if (const auto problem = pemFileProblem(web.keyFile, "PRIVATE KEY"))
             ini.fail("Web", "Key", key, *problem);
     }
@@ -218,10 +224,7 @@ BackendSettings loadBackendSettings(const std::string& iniFile, std::optional<Ba
 
     const std::string caFile = ini.text("Mqtt", "CaFile", "");
     if (!caFile.empty()) {
-        std::filesystem::path path(caFile);
-        if (path.is_relative()) path = std::filesystem::path(file).parent_path() / path;
-        // Plants come from Windows, where the certificate's name may be spelt in another case.
-        mqtt.caFile = findFileIgnoringCase(path.string());
+        mqtt.caFile = besideIni(file, caFile);
         if (const std::optional<std::string> problem = caFileProblem(mqtt.caFile))
             ini.fail("Mqtt", "CaFile", caFile, *problem);
     }
