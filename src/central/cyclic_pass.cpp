@@ -97,11 +97,9 @@ void CyclicPass::TimerDaten_Timer() {
         }
     }
 
-    // The value read last stands in for a variable that cannot be read, across the three tables.
-    std::int16_t varWert = 0;
-    scan(frame, tables_[1], auswahl1, auswahl1, false, varWert);
-    scan(frame, tables_[2], auswahl2, auswahl1, true, varWert);
-    scan(frame, tables_[3], auswahl3, auswahl1, true, varWert);
+    scan(frame, tables_[1], auswahl1, auswahl1, false);
+    scan(frame, tables_[2], auswahl2, auswahl1, true);
+    scan(frame, tables_[3], auswahl3, auswahl1, true);
 
     const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
     std::array<const AlarmDef*, kAlarmMachines + 1> maschinenAlarm;
@@ -176,10 +174,13 @@ void CyclicPass::seed(const AlarmTable& table, Selection& selection, std::int16_
 }
 
 void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-                      const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value) {
+                      const Selection& tableOne, bool onlyWithoutTableOne) {
     const int machines = std::min<int>(state_.plant.AnzahlMaschinen, kAlarmMachines);
-    // One read per run of entries of the same variable: a failed read leaves the value read before it.
+    // One read per run of entries of the same variable. A variable that cannot be read has no bit set:
+    // the value read before it belongs to another variable, often another machine's, whose alarm would
+    // be shown and published as this one's.
     ProcessVariables::VariableId lastVariable = noVariable_;
+    std::int16_t value = 0;
     for (int m = 1; m <= machines; ++m) {
         const auto at = static_cast<std::size_t>(m);
         if (onlyWithoutTableOne && tableOne[at] != 0) continue;
@@ -195,6 +196,7 @@ void CyclicPass::scan(HandlerFrame& frame, const ResolvedTable& table, Selection
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const ScanEntry& entry = entries[i];
             if (entry.variable != lastVariable) {
+                value = 0;
                 frame.step([&] { value = readInteger(entry.variable); });
                 lastVariable = entry.variable;
             }

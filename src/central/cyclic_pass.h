@@ -57,7 +57,7 @@ private:
 
     static void seed(const AlarmTable& table, Selection& selection, std::int16_t machine, std::int16_t fault);
     void scan(HandlerFrame& frame, const ResolvedTable& table, Selection& selection,
-              const Selection& tableOne, bool onlyWithoutTableOne, std::int16_t& value);
+              const Selection& tableOne, bool onlyWithoutTableOne);
     void publish(HandlerFrame& frame, const AlarmDef& linienAlarm);
     ProcessVariables::VariableId machineStatusVariable(std::int16_t number);
     void feedSlot(HandlerFrame& frame, int slot, const std::array<const AlarmDef*, kAlarmMachines + 1>& shown,

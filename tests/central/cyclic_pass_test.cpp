@@ -451,20 +451,24 @@ TEST_F(CyclicPassTest, TheHandshakeRepeatsWhenTheFaultTheTypeOrTheMachineOfTheLi
     EXPECT_FALSE(publishes());
 }
 
-TEST_F(CyclicPassTest, AVariableThatCannotBeReadIsTestedWithTheValueReadLastInThePass) {
-    add({1, 1, "A", 1, 5, 11});  // off: A has only bit 0 set
-    add({2, 1, "B", 0, 5, 12});  // B cannot be read
+TEST_F(CyclicPassTest, AVariableThatCannotBeReadHasNoBitSetAndIsReadOncePerRun) {
+    add({1, 5, "M5faults", 2, 5, 51});    // active: machine 5's word is read last in table 1
+    add({2, 1, "M1messages", 2, 5, 12});  // machine 1's word cannot be read: the same bit
+    add({2, 1, "M1messages", 0, 4, 13});
+    add({3, 1, "M1messages", 2, 5, 14});
     slot(0, 1);
-    setBits("A", 1);
-    variables.failReadsOf("B", VbError(5, "gone", "Runtime"));
+    slot(1, 5);
+    setBits("M5faults", 4);
+    variables.failReadsOf("M1messages", VbError(5, "gone", "Runtime"));
     runPass();
-    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"T12/1031\")")
-        << "A's value, read in table 1, stands in";
-
-    variables.failReadsOf("A", VbError(5, "gone", "Runtime"));
-    runPass();
-    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"\")") << "a pass starts from 0";
-    EXPECT_EQ(capture.linesStartingWith("F ").size(), 3u);
+    EXPECT_EQ(slotCalls(0),
+              (std::vector<std::string>{"PutMachineText(0, \"\")", "PutMachineLanguage(0, 1031)",
+                                        "PutMachineStatus(0, 1)"}))
+        << "machine 5's value is not lent to machine 1";
+    EXPECT_EQ(slotCalls(1).front(), "PutMachineText(1, \"T51/1031\")");
+    EXPECT_EQ(published().front(), "li_l_fault>=51");
+    EXPECT_EQ(capture.linesStartingWith("F ").size(), 2u)
+        << "one fault line per table: the variable's second entry is not read again";
 }
 
 TEST_F(CyclicPassTest, TextFlagForeignDisabledAndUnconfiguredSlots) {
@@ -528,12 +532,12 @@ TEST_F(CyclicPassTest, BadNumbersAreLoggedErrorsAndThePassGoesOn) {
     slot(2, 2);
     setBits("M1", -1);
     setBits("M2", -32768);
-    variables.set("Big", Variant::longInt(70001));  // does not fit 16 bits: the value read before stands
+    variables.set("Big", Variant::longInt(70001));  // does not fit 16 bits
     setBits("M1b", 1);
     visualisation(4, 11, 7);  // no machine 7
     runPass();
-    EXPECT_EQ(published().front(), "li_l_fault>=13")
-        << "Big's entry is tested against the value of M1, read last";
+    EXPECT_EQ(slotCalls(0).front(), "PutMachineText(0, \"T14/1031\")")
+        << "Big's value does not fit 16 bits: none of its bits is set, and M1b's entry is chosen";
     const auto faults = capture.linesStartingWith("F ");
     ASSERT_EQ(faults.size(), 3u);
     EXPECT_EQ(faults[0],
