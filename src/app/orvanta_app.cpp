@@ -118,18 +118,13 @@ std::unique_ptr<DemoSimulator> demoSimulator(EventLoop& loop, ProcessVariables& 
                                            std::random_device{}(), 1.0, report);
 }
 
-// The program log as the main form will set it up (name and size from the own INI), for what is reported
-// before the main form has read its settings. Only faults and notices are written to it.
-LogSettings startLog(const std::string& base, MessageBoxes& messages) {
+// The program log's file as the main form will name it (from the own INI).
+std::string logFileName(const std::string& base, MessageBoxes& messages) {
     constexpr std::int16_t kSilent = kFalse;
     IniAccess ini(messages);
-    const std::string ownIni = plantFile(base, kOwnIniFile);
-    LogSettings settings;
-    settings.LogDateiName = ini.LoadIniString("Project", "LogFileName", ownIni, kSilent);
-    if (settings.LogDateiName.empty()) settings.LogDateiName = plantFile(base, kLogFile);
-    settings.LogDateiGroesse =
-        logSizeOrDefault(ini.LoadIniInteger("Project", "LogFileSize", ownIni, kSilent));
-    return settings;
+    const std::string name =
+        ini.LoadIniString("Project", "LogFileName", plantFile(base, kOwnIniFile), kSilent);
+    return name.empty() ? plantFile(base, kLogFile) : name;
 }
 
 // Why lines could not be added to the log at path, without making it: empty when they could.
@@ -237,19 +232,14 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
         logTroubleSaid = true;
         err << "Orvanta: error: " << problem << std::endl;
     };
-    // Until the main form has read its log settings, reports go to the log its settings will name, so that
-    // the cause of a start that fails is found there too.
-    LogSettings startLogSettings = startLog(base, views.messages);
-    HeadlessCentralForm noLabel(err);
-    ProgramLog startLogWriter(startLogSettings, clock, noLabel, appPath);
-    startLogWriter.onTrouble(logTrouble);
-    if (const std::string problem = unwritableBecause(startLogSettings.LogDateiName); !problem.empty())
-        logTrouble("Cannot write the log " + startLogSettings.LogDateiName + ": " + problem +
-                   "; the panel runs without it");
+    // The log the main form will name: that it cannot be written is said at once, without making it.
+    const std::string logFile = logFileName(base, views.messages);
+    if (const std::string problem = unwritableBecause(logFile); !problem.empty())
+        logTrouble("Cannot write the log " + logFile + ": " + problem + "; the panel runs without it");
 
-    const ErrorReporter report = programReporter(err, [&panelOfProgram, &startLogWriter]() -> ProgramLog& {
+    const ErrorReporter report = programReporter(err, [&panelOfProgram]() -> ProgramLog* {
         OrvantaCentral* central = panelOfProgram != nullptr ? panelOfProgram->central() : nullptr;
-        return central != nullptr && central->loaded() ? central->log() : startLogWriter;
+        return central != nullptr && central->loaded() ? &central->log() : nullptr;
     });
 
     // A Ctrl-C stops the readers, so that a start blocked on a reader that hangs goes on to the end.

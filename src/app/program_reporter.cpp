@@ -8,16 +8,17 @@
 
 namespace orvanta {
 
-ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog&()> log) {
+ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog*()> log) {
     return [&err, log = std::move(log)](Severity severity, const std::string& message) {
         const bool notice = severity == Severity::Notice;
         err << (notice ? "Orvanta: " : "Orvanta: error: ") << message << std::endl;
-        ProgramLog& target = log();
-        const std::string line = target.clock().logStamp() + message;
+        ProgramLog* target = log();
+        if (target == nullptr) return;
+        const std::string line = target->clock().logStamp() + message;
         if (notice) {
-            target.LogHinweis(line);
+            target->LogHinweis(line);
         } else {
-            target.LogEintrag(line, 0, 0, 0, kTrue);
+            target->LogEintrag(line, 0, 0, 0, kTrue);
         }
     };
 }

@@ -12,8 +12,9 @@
 
 namespace orvanta {
 
-// log gives the log to write to at the moment of the report: the one the start knows, then the main
-// form's once it runs.
-ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog&()> log);
+// log gives the log to write to at the moment of the report: none until the main form has read its log
+// settings, so that a start that fails leaves the log as it was (standard error, and so the service's
+// journal, has the cause), then the main form's.
+ErrorReporter programReporter(std::ostream& err, std::function<ProgramLog*()> log);
 
 }  // namespace orvanta

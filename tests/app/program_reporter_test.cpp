@@ -10,16 +10,19 @@ namespace orvanta {
 namespace {
 
 // Errors and notices, in the order they came, each marked as what it is on standard error and in the
-// log; a notice is written whatever categories the log has switched on.
+// log; a notice is written whatever categories the log has switched on. Before there is a log, standard
+// error alone has them.
 TEST(ProgramReporter, WritesErrorsAsFaultsAndNoticesAsPlainLinesOnStandardErrorAndInTheLog) {
     testing::LogCapture capture;
     capture.settings.LogSystem = 0;
     capture.settings.Logdaten = 0;
     testing::LogCapture later;
-    ProgramLog* current = &capture.log;
+    ProgramLog* current = nullptr;
     std::ostringstream err;
-    const ErrorReporter report = programReporter(err, [&]() -> ProgramLog& { return *current; });
+    const ErrorReporter report = programReporter(err, [&] { return current; });
 
+    report("The process-variable runtime cannot start");
+    current = &capture.log;
     report("The connection to the MQTT broker was lost");
     report.notice("The connection to the MQTT broker is back");
     later.clock.time = "23:59:58";
@@ -27,6 +30,7 @@ TEST(ProgramReporter, WritesErrorsAsFaultsAndNoticesAsPlainLinesOnStandardErrorA
     report.notice("3 values were published again");
 
     EXPECT_EQ(err.str(),
+              "Orvanta: error: The process-variable runtime cannot start\n"
               "Orvanta: error: The connection to the MQTT broker was lost\n"
               "Orvanta: The connection to the MQTT broker is back\n"
               "Orvanta: 3 values were published again\n");
