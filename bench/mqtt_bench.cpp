@@ -47,6 +47,7 @@
 #include "ports/variable_catalogue.h"
 #include "ports/variable_names.h"
 #include "ports/window_system.h"
+#include "support/demo_plant.h"
 
 namespace orvanta {
 namespace {
@@ -227,9 +228,7 @@ private:
 class DemoPlant {
 public:
     DemoPlant() : base_(fs::temp_directory_path() / ("orvanta-mqtt-bench-" + std::to_string(getpid()))) {
-        fs::remove_all(base_);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", base_, fs::copy_options::recursive);
-        fs::remove(base_ / "Program" / "Orvanta" / "Orvanta.log");
+        testing::copyDemoPlant(base_);
     }
     ~DemoPlant() {
         std::error_code ignored;

@@ -34,6 +34,7 @@
 #include "ports/variable_names.h"
 #include "refdata/alarm_definitions.h"
 #include "service/program_log.h"
+#include "support/demo_plant.h"
 
 extern char** environ;
 
@@ -66,8 +67,7 @@ class FullPlantFolder {
 public:
     FullPlantFolder()
         : base_(fs::temp_directory_path() / ("orvanta-bench-memory-" + std::to_string(getpid()))) {
-        fs::remove_all(base_);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", base_, fs::copy_options::recursive);
+        testing::copyDemoPlant(base_);
         fs::copy_file(bench::kData / "alarmdefs-full.vws", base_ / "Program" / "Pelmar.vws",
                       fs::copy_options::overwrite_existing);
     }

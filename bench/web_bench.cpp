@@ -39,6 +39,7 @@
 #include "adapters/web/web_server.h"
 #include "core/system_event_loop.h"
 #include "service/plant_files.h"
+#include "support/demo_plant.h"
 
 extern char** environ;
 
@@ -297,8 +298,7 @@ void BM_WebPageLoad(benchmark::State& state) {
     }
     const fs::path root = fs::temp_directory_path() / ("orvanta-web-bench-" + std::to_string(::getpid()));
     fs::remove_all(root);
-    fs::create_directories(root / "plant");
-    fs::copy(kDemoPlant, root / "plant", fs::copy_options::recursive);
+    testing::copyDemoPlant(root / "plant");
     for (auto _ : state) {
         int out[2];
         if (::pipe(out) != 0) return;

@@ -19,9 +19,9 @@ include(GNUInstallDirs)
 install(TARGETS orvanta orvanta-sim orvanta-mdb-reader orvanta-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS packaging/orvanta-demo DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS scripts/demo-mqtt DESTINATION ${CMAKE_INSTALL_DATADIR}/orvanta)
-# The demo plant's folder is copied, never the logs a `make demo` left in the source tree.
+# The demo plant's folder is copied, never what a panel run by hand on the source tree's plant left there.
 install(DIRECTORY demo/plant/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvanta/demo-plant
-        PATTERN "*.log" EXCLUDE PATTERN "*.tmp" EXCLUDE)
+        PATTERN "*.log" EXCLUDE PATTERN "*.tmp" EXCLUDE PATTERN "Orvanta.lock" EXCLUDE PATTERN "History.db*" EXCLUDE)
 install(FILES packaging/orvanta-demo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES packaging/orvanta.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES packaging/orvanta@.service DESTINATION lib/systemd/system)

@@ -16,6 +16,7 @@
 #include "ports/forms.h"
 #include "ports/process_variables.h"
 #include "ports/window_system.h"
+#include "support/demo_plant.h"
 
 namespace orvanta::soak {
 
@@ -27,9 +28,7 @@ class PlantCopy {
 public:
     explicit PlantCopy(const std::string& name)
         : base_(fs::temp_directory_path() / ("orvanta-soak-" + name + "-" + std::to_string(getpid()))) {
-        fs::remove_all(base_);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", base_, fs::copy_options::recursive);
-        fs::remove(logFile());
+        testing::copyDemoPlant(base_);
     }
     ~PlantCopy() { fs::remove_all(base_); }
     PlantCopy(const PlantCopy&) = delete;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/demo_plant.h"
 #include "support/running_program.h"
 #include "support/xvfb_server.h"
 
@@ -23,9 +24,7 @@ TEST(CompanionWindow, TheProgramEndsWithinTwoSecondsOfTheWindowClosing) {
     const std::string display = "DISPLAY=" + server.displayName();
 
     const fs::path plant = fs::temp_directory_path() / ("orvanta-companion-" + std::to_string(getpid()));
-    fs::remove_all(plant);
-    fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
-    fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");
+    testing::copyDemoPlant(plant);
     // Without VWStudio the companion is the web browser.
     std::ofstream(plant / "Parameter" / "Program.ini") << "[Project]\nVWStudio=False\nNumberOfMachines=5\n";
 

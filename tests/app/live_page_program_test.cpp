@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 
+#include "support/demo_plant.h"
 #include "support/running_program.h"
 #include "support/webdriver.h"
 
@@ -36,8 +37,7 @@ protected:
         plant = folder / "plant";
         fs::remove_all(folder);
         fs::create_directories(folder);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
-        fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");
+        testing::copyDemoPlant(plant);
         // The demo's page listens on a free port of the loopback; the test holds it to that.
         const fs::path ini = plant / "Program" / "Orvanta" / "Orvanta.ini";
         std::ifstream in(ini, std::ios::binary);

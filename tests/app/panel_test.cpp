@@ -15,6 +15,7 @@
 #include "adapters/embedded/line_description_file.h"
 #include "ports/variable_names.h"
 #include "service/plant_files.h"
+#include "support/demo_plant.h"
 #include "support/fixed_clock.h"
 #include "support/manual_event_loop.h"
 #include "support/recording_forms.h"
@@ -74,9 +75,7 @@ std::string runningTimers(const OrvantaCentral& central) {
 class PanelTest : public ::testing::Test {
 protected:
     PanelTest() {
-        fs::remove_all(plant);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant, fs::copy_options::recursive);
-        fs::remove(plant / "Program" / "Orvanta" / "Orvanta.log");  // of a demo run in the source tree
+        testing::copyDemoPlant(plant);
         open();
     }
     ~PanelTest() override { fs::remove_all(plant); }

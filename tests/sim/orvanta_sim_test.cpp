@@ -19,6 +19,7 @@
 #include "adapters/embedded/catalogue_file.h"
 #include "ports/variable_catalogue.h"
 #include "ports/variable_names.h"
+#include "support/demo_plant.h"
 #include "support/mosquitto_broker.h"
 #include "support/mqtt_peer.h"
 #include "support/running_program.h"
@@ -48,9 +49,7 @@ protected:
         plant_ =
             fs::temp_directory_path() / ("orvanta-sim-" + std::to_string(getpid()) + "-" +
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(plant_);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant_, fs::copy_options::recursive);
-        fs::remove(plant_ / "Program" / "Orvanta" / "Orvanta.log");
+        testing::copyDemoPlant(plant_);
     }
     void TearDown() override { fs::remove_all(plant_); }
 

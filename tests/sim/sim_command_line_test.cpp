@@ -11,6 +11,7 @@
 
 #include "app/orvanta_app.h"
 #include "sim/sim_app.h"
+#include "support/demo_plant.h"
 
 namespace orvanta {
 namespace {
@@ -75,8 +76,7 @@ class SimUsageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         plant_ = fs::temp_directory_path() / ("orvanta-sim-usage-" + std::to_string(::getpid()));
-        fs::remove_all(plant_);
-        fs::copy(fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant", plant_, fs::copy_options::recursive);
+        testing::copyDemoPlant(plant_);
     }
     void TearDown() override { fs::remove_all(plant_); }
 
