@@ -18,7 +18,7 @@
 #include "central/pass_outcome.h"
 #include "core/event_loop.h"
 #include "history/history_records.h"
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 
 namespace orvanta {
 

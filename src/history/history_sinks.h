@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 
 namespace orvanta {
 

@@ -10,8 +10,8 @@ namespace orvanta::testing {
 inline void copyDemoPlant(const std::filesystem::path& to) {
     namespace fs = std::filesystem;
     static const char* const kOwnFiles[] = {
-        "Parameter/Program.ini",       "Program/Orvanta/Orvanta.ini", "Program/Orvanta/Line.json",
-        "Program/Orvanta/Variables.json", "Program/Pelmar.vws",       "Program/Pelmar.mdb",
+        "Parameter/Program.ini",          "Program/Orvanta/Orvanta.ini", "Program/Orvanta/Line.json",
+        "Program/Orvanta/Variables.json", "Program/Pelmar.vws",          "Program/Pelmar.mdb",
         "Program/Tools/Languages.mdb",
     };
     const fs::path from = fs::path(ORVANTA_SOURCE_DIR) / "demo" / "plant";

@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 
 namespace orvanta::testing {
 

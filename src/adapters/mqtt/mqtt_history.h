@@ -7,7 +7,7 @@
 #include <string>
 
 #include "adapters/mqtt/mqtt_connection.h"
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 
 namespace orvanta {
 

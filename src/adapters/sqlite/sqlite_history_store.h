@@ -42,7 +42,7 @@
 
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -14,7 +14,7 @@
 #include "central/pass_outcome.h"
 #include "core/event_loop.h"
 #include "core/lifetime.h"
-#include "ports/history_sink.h"
+#include "history/history_sink.h"
 #include "refdata/languages.h"
 
 namespace orvanta::web {
