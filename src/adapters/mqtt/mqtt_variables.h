@@ -28,6 +28,10 @@
 // for every retained value again (MqttConnection::refetch), and until the value is in, reading it is the
 // error "no value" saying that the value is requested again.
 //
+// Reading a variable the broker has not sent is an error of the kind VbErrorKind::Awaited: the panel
+// reads every second, so the variables read without a value are kept, and the wait report
+// (mqtt_wait_report.h) says once which they are instead of a fault line per read.
+//
 // A bad payload is reported at most once a minute per variable (report_throttle.h).
 //
 // A broker that restarts without keeping its retained messages forgets every value. So after each
@@ -39,6 +43,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -85,6 +90,8 @@ public:
 
     // The topic of a variable's value.
     std::string topicOf(std::string_view name) const;
+    // The variables read since the start that the broker has still not sent, by name.
+    std::vector<std::string> awaitedVariables();
 
     static constexpr std::size_t kMaxUnusedNames = 10000;
     // For tests: another limit on the names kept that the panel does not use.
@@ -121,6 +128,7 @@ private:
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
+    void awaitedRead(std::string_view name);
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -146,6 +154,7 @@ private:
     bool namesIgnored_ = false;  // since the last refetch
     bool limitReported_ = false;
     ReportThrottle badPayloads_;
+    std::set<std::string, std::less<>> awaited_;  // read without a value; pruned by awaitedVariables()
     RuntimeEvents* events_ = nullptr;
     std::unique_ptr<Timer> startTimer_;
     bool startDecided_ = false;
