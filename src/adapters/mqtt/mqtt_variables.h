@@ -120,6 +120,8 @@ private:
     };
 
     Slot& slot(VariableId id);
+    // Notes a read of a variable without a value, for awaitedVariables().
+    void awaitedRead(std::string_view name);
     // The slot of a name the panel uses, made if need be.
     VariableId idOf(std::string_view name);
     // The slot of a name a message brings, made while the limit on unused names allows; nothing beyond.
@@ -128,7 +130,6 @@ private:
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
-    void awaitedRead(std::string_view name);
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -154,11 +155,11 @@ private:
     bool namesIgnored_ = false;  // since the last refetch
     bool limitReported_ = false;
     ReportThrottle badPayloads_;
-    std::set<std::string, std::less<>> awaited_;  // read without a value; pruned by awaitedVariables()
     RuntimeEvents* events_ = nullptr;
     std::unique_ptr<Timer> startTimer_;
     bool startDecided_ = false;
     bool stopped_ = false;
+    std::set<std::string, std::less<>> awaited_;  // read without a value; pruned by awaitedVariables()
 
     Lifetime lifetime_;
 };
