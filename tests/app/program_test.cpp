@@ -52,7 +52,7 @@ TEST_F(ProgramTest, StartsOnThePlantShowsTheMainFormAndEndsInOrderOnCtrlC) {
                   "Orvanta: start window off centre on 1024 x 768 pixels, its top left corner at 438, 339"),
               std::string::npos)
         << program.stderrText;
-    for (const char* word : {"twips", "colour", "form"})
+    for (const char* word : {"twips", "colour", "start form", "main form"})
         EXPECT_EQ(program.stderrText.find(word), std::string::npos) << word << ": " << program.stderrText;
     program.signal(SIGINT);
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
