@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -262,6 +263,9 @@ TEST(DebianPackageTest, HasACopyrightFileAndScriptsThatDisableThePanelsOnRemoveA
     const fs::path work = fs::temp_directory_path() / ("orvanta-deb-" + std::to_string(getpid()));
     fs::remove_all(work);
     fs::create_directories(work);
+    // Gone also after a failed assertion.
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removed(
+        &work, [](const fs::path* path) { fs::remove_all(*path); });
     const fs::path cpack = fs::path(ORVANTA_CMAKE_COMMAND).parent_path() / "cpack";
     testing::RunningProgram package(
         cpack.string(),
@@ -317,7 +321,6 @@ TEST(DebianPackageTest, HasACopyrightFileAndScriptsThatDisableThePanelsOnRemoveA
     EXPECT_EQ(run("postrm", "purge"),
               "getent passwd orvanta\ndeluser --system --quiet orvanta\n"
               "getent group orvanta\ndelgroup --system --quiet --only-if-empty orvanta\n");
-    fs::remove_all(work);
 }
 
 TEST(ManPagesTest, RenderWithoutWarningsWithinATerminalsWidth) {
