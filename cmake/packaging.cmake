@@ -5,9 +5,10 @@
 #   share/orvanta/demo-plant/            the demo plant, read-only; orvanta-demo runs a copy of it
 #   share/orvanta/demo-mqtt              the three-process MQTT demo that `orvanta-demo --mqtt` runs
 #   share/applications/orvanta-demo.desktop, share/icons/hicolor/scalable/apps/orvanta.svg
-#   share/man/man1/*.1.gz, share/doc/orvanta/README.md
+#   share/man/man1/*.1.gz, share/doc/orvanta/README.md, share/doc/orvanta/copyright
 #   lib/systemd/system/orvanta@.service  a headless panel on a plant folder, as the user orvanta, whom
-#                                        the package's postinst makes
+#                                        the package's postinst makes; its prerm stops and disables the
+#                                        instances on remove, its postrm removes the user on purge
 #
 # The reader lies in bin/ beside the panel because the panel starts the one beside its own executable.
 # The panel itself is a real file in bin/ and not a link to a private folder: without --base it takes its
@@ -51,6 +52,10 @@ add_custom_target(orvanta_package_contents DEPENDS orvanta orvanta-sim orvanta-m
 set(ORVANTA_PACKAGE_MAINTAINER "Orvanta maintainers <maintainers@users.noreply.c-seed-ac45163c.example>"
     CACHE STRING "Maintainer field of the Debian package")
 
+# Every Debian package states its copyright in this one place.
+configure_file(packaging/copyright ${CMAKE_CURRENT_BINARY_DIR}/copyright @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvanta)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvanta)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -67,7 +72,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mosquitto")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
+# postinst makes the service's user; prerm stops and disables the service's instances on remove, postrm
+# removes the user on purge.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "operator panel of a production line of up to five machines")
 # The summary becomes the first line; CPack indents the rest and turns the empty lines into " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -26,6 +26,7 @@
 #include "adapters/headless/status_line.h"
 #include "adapters/mqtt/mqtt_backend.h"
 #include "adapters/mqtt/mqtt_history.h"
+#include "adapters/mqtt/mqtt_wait_report.h"
 #include "adapters/qt/line_picture_widget.h"
 #include "adapters/qt/qt_central_form.h"
 #include "adapters/qt/qt_event_loop.h"
@@ -71,6 +72,13 @@ std::string historyFile(const std::string& base, const std::string& name) {
     return findFileIgnoringCase(path.is_absolute() ? name : (fs::path(base) / path).string());
 }
 
+// Where this executable lies, whatever --base says.
+std::string executableFolder() {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : executable.parent_path().string();
+}
+
 // The program's own folder: where the executable lies, or BASE/Program/Orvanta when --base names the
 // plant, so that every path below is derived the same way in both cases.
 std::string programFolder(const CommandLine& options) {
@@ -79,9 +87,8 @@ std::string programFolder(const CommandLine& options) {
         while (base.size() > 1 && base.back() == '/') base.pop_back();
         return plantFile(base, kProgramFolder);
     }
-    std::error_code error;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::current_path().string() : executable.parent_path().string();
+    const std::string executable = executableFolder();
+    return executable.empty() ? fs::current_path().string() : executable;
 }
 
 class LoopApplication : public Application {
@@ -269,8 +276,13 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
                   out);
     History history(loop, backend.history, base, mqtt.get(),
                     mqtt ? static_cast<RuntimeControl&>(mqtt->variables) : *embedded, page.feed(), report);
-    // Over MQTT every display on the network is shown the line as the panel shows it.
-    if (mqtt) followDisplay(mqtt->line, line);
+    // Over MQTT every display on the network is shown the line as the panel shows it, and a person is
+    // told what the panel waits for on the broker.
+    std::optional<MqttWaitReport> waits;
+    if (mqtt) {
+        followDisplay(mqtt->line, line);
+        waits.emplace(loop, mqtt->connection, mqtt->variables, mqtt->line, report);
+    }
 
     // The window system of the display, when there is one: the companion window is looked for there.
     const std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::open();
@@ -377,6 +389,10 @@ int runOrvanta(const std::vector<std::string>& arguments, std::ostream& out, std
         return kExitUsage;
     }
 
+    if (const std::string refused = refusedPlantFolder(base, executableFolder()); !refused.empty()) {
+        err << "orvanta: " << refused << std::endl;
+        return kExitUsage;
+    }
     // Held until the process ends.
     const PlantLock lock = PlantLock::take(base);
     if (lock.state() == PlantLock::State::HeldElsewhere) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "service/plant_files.h"
@@ -28,7 +29,31 @@ pid_t pidIn(int fd) {
     return static_cast<pid_t>(pid);
 }
 
+// Whether path is folder or lies below it, both as real paths.
+bool within(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::weakly_canonical(path, error);
+    if (error) return false;
+    const std::filesystem::path realFolder = std::filesystem::weakly_canonical(folder, error);
+    if (error) return false;
+    const std::filesystem::path relative = real.lexically_relative(realFolder);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 }  // namespace
+
+std::string refusedPlantFolder(const std::string& plantFolder, const std::string& executableFolder) {
+    const std::filesystem::path plant(plantFolder);
+    const bool demo =
+        !executableFolder.empty() &&
+        within(plant, std::filesystem::path(executableFolder) / ".." / "share" / "orvanta" / "demo-plant");
+    if (!demo && !within(plant, "/usr")) return {};
+    return "the plant folder " + plantFolder + " is " +
+           (demo ? "the installed demo plant" : "below /usr, among the installed software") +
+           ", which is not to be written: the panel would write its lock, log and history there. Run "
+           "orvanta-demo to try the demo on your own copy of it, or copy a plant into a folder of its own "
+           "(such as /srv/line1) and name that with --base";
+}
 
 PlantLock PlantLock::take(const std::string& plantFolder) {
     PlantLock lock;

@@ -10,6 +10,14 @@
 
 namespace orvanta {
 
+// Why no panel may run on plantFolder, empty when one may. The folders of the installed software are
+// nobody's to write: every folder below /usr, and the demo plant installed beside the program
+// (PREFIX/share/orvanta/demo-plant for a program in PREFIX/bin, under whatever prefix). A user's panel is
+// kept out of them only by their permissions, and root's is not, so the panel refuses them whoever runs
+// it, before it writes its lock, log or history; the words point to orvanta-demo, which runs the demo on
+// a copy. Both folders are compared as the real paths that links and ".." lead to.
+std::string refusedPlantFolder(const std::string& plantFolder, const std::string& executableFolder);
+
 class PlantLock {
 public:
     enum class State {

@@ -14,8 +14,6 @@
 namespace orvanta {
 namespace {
 
-constexpr std::int32_t kConnectedColour = 65280;   // green
-constexpr std::int32_t kDisconnectedColour = 192;  // dark red
 constexpr const char* kSection = "Project";
 constexpr std::int16_t kSilent = kFalse;  // missing settings fall back to their defaults unreported
 
@@ -294,11 +292,11 @@ void OrvantaCentral::BrenkoLineOCX_Connect(std::int16_t connected) {
     state_.line.LineConnected = connected;
     ProcessVariables& variables = components_.variables;
     if (connected == kTrue) {
-        frame.step([&] { components_.view.setConnectionShapeFillColor(kConnectedColour); });
+        frame.step([&] { components_.view.setConnectionShapeFillColor(kLineConnectedColour); });
         frame.step([&] { TimerDaten.setEnabled(true); });
         frame.step([&] { variables.WriteVariable(vars::kLiClientOk, Variant::integer(1)); });
     } else {
-        frame.step([&] { components_.view.setConnectionShapeFillColor(kDisconnectedColour); });
+        frame.step([&] { components_.view.setConnectionShapeFillColor(kLineDisconnectedColour); });
         frame.step([&] { TimerDaten.setEnabled(false); });
         frame.step([&] { variables.WriteVariable(vars::kLiClientOk, Variant::integer(0)); });
         frame.step([&] { bridge_.LinienParaAufbereiten("BrenkoLineOCX_Connect"); });

@@ -5,11 +5,12 @@
 
 namespace orvanta {
 
-VbError::VbError(std::int32_t number, std::string description, std::string source)
+VbError::VbError(std::int32_t number, std::string description, std::string source, VbErrorKind kind)
     : std::runtime_error(description),
       number_(number),
       description_(std::move(description)),
-      source_(std::move(source)) {}
+      source_(std::move(source)),
+      kind_(kind) {}
 
 std::string VbError::standardDescription(std::int32_t number) {
     switch (number) {

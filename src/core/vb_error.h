@@ -25,13 +25,21 @@ enum VbErrorNumber : std::int32_t {
     kAutomationError = 440,
 };
 
+// Most failures are news each time they happen. A value that a runtime does not hold yet and waits for
+// (a broker that has not been sent a variable) is not: it fails every read, every second, until it comes.
+// The runtime that raises such an error says once what it waits for, and the handler frame passes its
+// failures without a fault line each.
+enum class VbErrorKind { Ordinary, Awaited };
+
 class VbError : public std::runtime_error {
 public:
-    VbError(std::int32_t number, std::string description, std::string source);
+    VbError(std::int32_t number, std::string description, std::string source,
+            VbErrorKind kind = VbErrorKind::Ordinary);
 
     std::int32_t number() const { return number_; }
     const std::string& description() const { return description_; }
     const std::string& source() const { return source_; }
+    VbErrorKind kind() const { return kind_; }
 
     // The dialect's standard text for an error number ("Overflow", "Type mismatch", ...).
     static std::string standardDescription(std::int32_t number);
@@ -46,6 +54,7 @@ private:
     std::int32_t number_;
     std::string description_;
     std::string source_;
+    VbErrorKind kind_;
 };
 
 }  // namespace orvanta

@@ -14,6 +14,14 @@ struct FormPosition {
     float top = 0;
 };
 
+// The screen a form is placed on, in twips, and how: centred on it, or off centre and kept on it. A view
+// that cannot be seen says it to a person (the headless one, in pixels).
+struct FormScreen {
+    float width = 0;
+    float height = 0;
+    bool centred = true;
+};
+
 inline constexpr const char* kApplicationTitle = "Orvanta";
 
 enum class MessageIcon { None, Critical };
@@ -34,7 +42,7 @@ public:
     // The form's outer size in twips.
     virtual float Width() const = 0;
     virtual float Height() const = 0;
-    virtual void move(const FormPosition& position) = 0;
+    virtual void move(const FormPosition& position, const FormScreen& screen) = 0;
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual void unload() = 0;
@@ -49,9 +57,13 @@ public:
     virtual void unload() = 0;
     virtual void setLabelFehlerCaption(const std::string& caption) = 0;
     virtual void setLabelFehlerVisible(bool visible) = 0;
-    // An RGB colour in the dialect's form, &H00BBGGRR: 65280 is green, 192 dark red.
+    // An RGB colour in the dialect's form, &H00BBGGRR: the main form shows the line's connection in
+    // kLineConnectedColour or kLineDisconnectedColour.
     virtual void setConnectionShapeFillColor(std::int32_t colour) = 0;
 };
+
+inline constexpr std::int32_t kLineConnectedColour = 65280;   // green
+inline constexpr std::int32_t kLineDisconnectedColour = 192;  // dark red
 
 // The process itself.
 class Application {

@@ -29,7 +29,8 @@ std::string HandlerFrame::faultText(const VbError& error) const {
 }
 
 void HandlerFrame::fault(const VbError& error) {
-    if (options_.faultLines) report(error);
+    // The runtime that waits for a value says so itself, once; a line per read would bury it.
+    if (options_.faultLines && error.kind() != VbErrorKind::Awaited) report(error);
 }
 
 void HandlerFrame::report(const VbError& error) {

@@ -1,7 +1,8 @@
 // The frame every handler of the panel runs in. It writes an entry trace, runs the handler's statements
 // one by one, and writes an exit trace; a statement that fails writes a fault line and the next statement
 // runs, so a handler always reaches its end. That is what keeps a panel on a production line alive when
-// one variable, one database cell or one call of the line display goes wrong.
+// one variable, one database cell or one call of the line display goes wrong. A read of a value the
+// runtime still waits for fails the same way, without the fault line: the runtime says what it waits for.
 //
 //   HandlerFrame f(log, "TimerDaten_Timer", Trace::Data);   // entry trace now, exit trace at the end
 //   f.step([&] { TimerDaten.setEnabled(false); });
@@ -62,7 +63,8 @@ public:
         }
     }
 
-    // The fault line of error, shown in the fault label (or nothing when the frame clears faults).
+    // The fault line of error, shown in the fault label; nothing when the frame clears faults or the error
+    // is a value still awaited (VbErrorKind::Awaited), which its runtime reports.
     void fault(const VbError& error);
     // The fault line of error, shown, whether the frame clears faults or not.
     void report(const VbError& error);

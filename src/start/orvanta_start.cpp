@@ -38,11 +38,13 @@ void OrvantaStart::Form_Load(const std::string& appPath) {
     try {
         const StartScreen screen =
             configuredScreen(resolution, view_.TwipsPerPixelX(), view_.TwipsPerPixelY());
-        view_.move(placeStartForm(withDataInterface, screen, view_.Width(), view_.Height()));
+        view_.move(placeStartForm(withDataInterface, screen, view_.Width(), view_.Height()),
+                   FormScreen{static_cast<float>(screen.width), static_cast<float>(screen.height),
+                              withDataInterface != kTrue});
     } catch (const VbError& error) {
-        report_("Start form: the screen of \"Resolution\" " + std::to_string(resolution) + " in " +
-                parameterFile + " cannot be placed in 16-bit twips (" + error.description() +
-                "); the form stays where it is");
+        report_("Start window: the screen of \"Resolution\" " + std::to_string(resolution) + " in " +
+                parameterFile + " is larger than a window can be placed on (" + error.description() +
+                "); the window stays where the desktop puts it");
     }
     view_.show();
     VWSStart1_.start(*this);

@@ -31,7 +31,7 @@ TEST(CompanionWindow, TheProgramEndsWithinTwoSecondsOfTheWindowClosing) {
     RunningProgram browser(ORVANTA_X11_TITLE_WINDOW, {"Vwwebbrowser"}, {display});
     ASSERT_TRUE(browser.waitForOutput("ready", std::chrono::seconds(5)));
     RunningProgram panel(ORVANTA_BINARY, {"--base", plant.string(), "--headless"}, {display});
-    ASSERT_TRUE(panel.waitForError("main form shown", std::chrono::seconds(10))) << panel.stderrText;
+    ASSERT_TRUE(panel.waitForError("main window shown", std::chrono::seconds(10))) << panel.stderrText;
 
     // Found: its watch runs every two seconds.
     const fs::path log = plant / "Program" / "Orvanta" / "Orvanta.log";

@@ -97,3 +97,52 @@ TEST_F(PlantLockTest, InAReadOnlyFolderAnExistingLockFileStillServesAndAMissingO
 
 }  // namespace
 }  // namespace orvanta
+
+namespace orvanta {
+namespace {
+
+// The installed software's folders are refused, under whatever path leads there; a plant beside them,
+// or a copy of the demo, is not.
+TEST_F(PlantLockTest, TheInstalledSoftwaresFoldersAreRefusedAsPlantFolders) {
+    const fs::path prefix = plant_ / "prefix";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share/orvanta/demo-plant/Program");
+    fs::create_directories(prefix / "share/orvanta/demo-plant-copy");
+    fs::create_symlink("/usr/share", plant_ / "into-usr");
+    fs::create_symlink(prefix / "share/orvanta/demo-plant", plant_ / "demo-link");
+    const std::string bin = (prefix / "bin").string();
+
+    struct Case {
+        std::string plant;
+        std::string executable;
+        const char* refusedAs;  // nullptr: allowed
+    };
+    const Case cases[] = {
+        {"/usr", bin, "below /usr"},
+        {"/usr/share/orvanta/demo-plant", "/usr/bin", "the installed demo plant"},
+        {"/usr/local/share/no-such-plant", bin, "below /usr"},
+        {"/usr/../srv/line1", bin, nullptr},
+        {"/usrdata/line1", bin, nullptr},
+        {(plant_ / "into-usr/plant").string(), bin, "below /usr"},
+        {(prefix / "share/orvanta/demo-plant").string(), bin, "the installed demo plant"},
+        {(prefix / "bin/../share/orvanta/demo-plant/").string(), bin, "the installed demo plant"},
+        {(plant_ / "demo-link").string(), bin, "the installed demo plant"},
+        {(prefix / "share/orvanta/demo-plant/Program").string(), bin, "the installed demo plant"},
+        {(prefix / "share/orvanta/demo-plant-copy").string(), bin, nullptr},
+        {(prefix / "share/orvanta/demo-plant").string(), "", nullptr},  // no program folder known
+        {plant_.string(), bin, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string refused = refusedPlantFolder(c.plant, c.executable);
+        if (c.refusedAs == nullptr) {
+            EXPECT_EQ(refused, "") << c.plant;
+            continue;
+        }
+        EXPECT_EQ(refused.rfind("the plant folder " + c.plant + " is " + c.refusedAs, 0), 0u)
+            << c.plant << ": " << refused;
+        EXPECT_NE(refused.find("orvanta-demo"), std::string::npos) << refused;
+    }
+}
+
+}  // namespace
+}  // namespace orvanta

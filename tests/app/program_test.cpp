@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -44,12 +45,17 @@ protected:
 
 TEST_F(ProgramTest, StartsOnThePlantShowsTheMainFormAndEndsInOrderOnCtrlC) {
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
-    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
-    EXPECT_NE(program.stderrText.find("start form at 6566, 5083 twips"), std::string::npos)
+    ASSERT_TRUE(program.waitForError("main window shown", std::chrono::seconds(10))) << program.stderrText;
+    // In the words of a person at the terminal: the plant's screen in pixels.
+    EXPECT_NE(program.stderrText.find(
+                  "Orvanta: start window off centre on 1024 x 768 pixels, its top left corner at 438, 339"),
+              std::string::npos)
         << program.stderrText;
+    for (const char* word : {"twips", "colour", "start form", "main form"})
+        EXPECT_EQ(program.stderrText.find(word), std::string::npos) << word << ": " << program.stderrText;
     program.signal(SIGINT);
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
-    EXPECT_NE(program.stderrText.find("start form unloaded"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("start window closed"), std::string::npos) << program.stderrText;
     EXPECT_EQ(program.stderrText.find("error"), std::string::npos) << program.stderrText;
 }
 
@@ -60,9 +66,9 @@ TEST_F(ProgramTest, ARuntimeThatCannotStartIsReportedAndEndsTheProgram) {
     EXPECT_NE(program.stderrText.find("Variables.json"), std::string::npos) << program.stderrText;
     EXPECT_NE(program.stderrText.find("Initialisierung fehlgeschlagen!"), std::string::npos)
         << program.stderrText;
-    EXPECT_EQ(program.stderrText.find("main form shown"), std::string::npos);
+    EXPECT_EQ(program.stderrText.find("main window shown"), std::string::npos);
     EXPECT_FALSE(fs::exists(plant / "Program" / "Orvanta" / "Orvanta.log"))
-        << "the main form never read its settings";
+        << "the main window never read its settings";
 }
 
 TEST_F(ProgramTest, OnTheMqttBackendABrokerThatCannotBeReachedEndsTheStart) {
@@ -87,7 +93,7 @@ TEST_F(ProgramTest, OnTheMqttBackendABrokerRestartIsLoggedAndThePanelRunsOn) {
     std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini")
         << "[Project]\nLogFileSystem=True\n[Mqtt]\nHost=127.0.0.1\nPort=" << broker.port() << "\n";
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--backend", "mqtt", "--headless"});
-    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(program.waitForError("main window shown", std::chrono::seconds(10))) << program.stderrText;
     broker.stop();
     ASSERT_TRUE(program.waitForError("The connection to the MQTT broker was lost", std::chrono::seconds(10)))
         << program.stderrText;
@@ -105,6 +111,35 @@ TEST_F(ProgramTest, OnTheMqttBackendABrokerRestartIsLoggedAndThePanelRunsOn) {
                                           "was lost[^\r]*; reconnecting\r\n")))
         << log;
     EXPECT_NE(log.find(" The connection to the MQTT broker is back\r\n"), std::string::npos) << log;
+}
+
+// A broker that holds none of the variables the panel reads and no line: a state, said once on standard
+// error and in the log, not a fault line per read every second.
+TEST_F(ProgramTest, OnAnEmptyBrokerThePanelSaysOnceWhatItWaitsFor) {
+    if (!testing::MosquittoBroker::installed()) GTEST_SKIP() << "mosquitto is not installed";
+    testing::MosquittoBroker broker;
+    ASSERT_TRUE(broker.running());
+    std::ofstream(plant / "Program" / "Orvanta" / "Orvanta.ini")
+        << "[Project]\n[Mqtt]\nHost=127.0.0.1\nPort=" << broker.port() << "\n";
+    RunningProgram program(ORVANTA_BINARY,
+                           {"--base", plant.string(), "--backend", "mqtt", "--headless", "--run-for", "6"});
+    ASSERT_EQ(program.waitForExit(std::chrono::seconds(20)), 0) << program.stderrText;
+    std::ifstream logFile(plant / "Program" / "Orvanta" / "Orvanta.log");
+    const std::string log((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+        return found;
+    };
+    for (const std::string* said : std::initializer_list<const std::string*>{&program.stderrText, &log}) {
+        EXPECT_EQ(count(*said, "has no value on the broker"), 0u) << *said;
+        EXPECT_EQ(count(*said, "Waiting for the broker 127.0.0.1:" + std::to_string(broker.port()) + ": "),
+                  1u)
+            << *said;
+        EXPECT_NE(said->find("orvanta/vars/NAME): Ch-1.int_linie<.li_leben_hi>"), std::string::npos) << *said;
+        EXPECT_NE(said->find("never came: orvanta/line/config (the line's description)"), std::string::npos)
+            << *said;
+    }
 }
 
 TEST_F(ProgramTest, AWrongBackendSettingIsAClearErrorAndExitStatus) {
@@ -125,7 +160,7 @@ TEST_F(ProgramTest, AWrongBackendSettingIsAClearErrorAndExitStatus) {
 TEST_F(ProgramTest, AMissingLineDescriptionIsReportedAndTheProgramStillRuns) {
     fs::remove(plant / "Program" / "Orvanta" / "Line.json");
     RunningProgram program(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
-    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(program.waitForError("main window shown", std::chrono::seconds(10))) << program.stderrText;
     EXPECT_NE(program.stderrText.find("Line.json"), std::string::npos) << program.stderrText;
     program.signal(SIGTERM);
     EXPECT_EQ(program.waitForExit(std::chrono::seconds(10)), 0) << program.stderrText;
@@ -188,7 +223,7 @@ TEST_F(ProgramTest, TheSimulatedDemoLineRunsForItsTimeAndLeavesAWellFormedLog) {
     std::istringstream output(program.stdoutText);
     std::string previous;
     for (std::string line; std::getline(output, line); previous = line) {
-        if (line.rfind("line ", 0) == 0) {
+        if (line.rfind("line: ", 0) == 0) {
             EXPECT_NE(line, previous) << program.stdoutText;
         }
     }
@@ -258,7 +293,7 @@ protected:
 
 TEST_F(HungReaderTest, AFirstCtrlCStopsTheReaderAndEndsTheStartInOrder) {
     RunningProgram program((folder / "orvanta").string(), {"--base", plant.string(), "--headless"});
-    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(program.waitForError("main window shown", std::chrono::seconds(10))) << program.stderrText;
     ASSERT_TRUE(aReaderRuns());
     const auto begin = Clock::now();
     program.signal(SIGINT);
@@ -267,13 +302,13 @@ TEST_F(HungReaderTest, AFirstCtrlCStopsTheReaderAndEndsTheStartInOrder) {
     EXPECT_NE(program.stderrText.find("the reader was stopped because the program is ending"),
               std::string::npos)
         << program.stderrText;
-    EXPECT_NE(program.stderrText.find("start form unloaded"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("start window closed"), std::string::npos) << program.stderrText;
     for (const pid_t reader : readers()) EXPECT_FALSE(runs(reader)) << reader;
 }
 
 TEST_F(HungReaderTest, ASecondCtrlCEndsAtOnceWithStatus130) {
     RunningProgram program((folder / "orvanta").string(), {"--base", plant.string(), "--headless"});
-    ASSERT_TRUE(program.waitForError("main form shown", std::chrono::seconds(10))) << program.stderrText;
+    ASSERT_TRUE(program.waitForError("main window shown", std::chrono::seconds(10))) << program.stderrText;
     ASSERT_TRUE(aReaderRuns());
     const auto begin = Clock::now();
     program.signal(SIGTERM);
@@ -286,7 +321,7 @@ TEST_F(HungReaderTest, ASecondCtrlCEndsAtOnceWithStatus130) {
 
 TEST_F(ProgramTest, ASecondPanelOnThePlantFolderIsRefusedWhateverPathNamesItAndACrashLeavesNoLock) {
     RunningProgram first(ORVANTA_BINARY, {"--base", plant.string(), "--headless"});
-    ASSERT_TRUE(first.waitForError("main form shown", std::chrono::seconds(10))) << first.stderrText;
+    ASSERT_TRUE(first.waitForError("main window shown", std::chrono::seconds(10))) << first.stderrText;
 
     const fs::path link = plant.string() + "-link";
     fs::remove(link);
@@ -301,7 +336,7 @@ TEST_F(ProgramTest, ASecondPanelOnThePlantFolderIsRefusedWhateverPathNamesItAndA
             << second.stderrText;
         EXPECT_NE(second.stderrText.find("pid " + std::to_string(first.pid())), std::string::npos)
             << second.stderrText;
-        EXPECT_EQ(second.stderrText.find("main form shown"), std::string::npos) << second.stderrText;
+        EXPECT_EQ(second.stderrText.find("main window shown"), std::string::npos) << second.stderrText;
     }
     fs::remove(link);
 
@@ -351,7 +386,7 @@ TEST_F(ProgramTest, OnAReadOnlyPlantFolderThePanelRunsAndSaysOnceThatItHasNoLogA
     EXPECT_EQ(
         count("Orvanta: error: Cannot write the log " + plant.string() + "/Program/Orvanta/Orvanta.log"), 1u)
         << program.stderrText;
-    EXPECT_NE(program.stderrText.find("main form shown"), std::string::npos) << program.stderrText;
+    EXPECT_NE(program.stderrText.find("main window shown"), std::string::npos) << program.stderrText;
     EXPECT_FALSE(fs::exists(plant / "Program" / "Orvanta" / "Orvanta.log"));
 }
 

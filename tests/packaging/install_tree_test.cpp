@@ -8,12 +8,14 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/exit_status.h"
 #include "support/mosquitto_broker.h"
 #include "support/running_program.h"
 
@@ -205,6 +207,120 @@ TEST_F(InstallTreeTest, TheServiceUnitRunsAHeadlessPanelOnItsPlantFolder) {
     panel.signal(SIGTERM);
     EXPECT_EQ(panel.waitForExit(30s), 0) << panel.stderrText;
     EXPECT_TRUE(fs::is_regular_file(plant / "History.db"));
+}
+
+// The installed demo plant is nobody's to write, and root's panel is not kept out of it by its modes: the
+// panel refuses it before it writes a lock, a log or a history there, and points to orvanta-demo.
+TEST_F(InstallTreeTest, ThePanelRefusesTheInstalledDemoPlantBeforeWritingAnythingThere) {
+    testing::RunningProgram panel((prefix() / "bin/orvanta").string(),
+                                  {"--base", installedPlant().string(), "--headless", "--run-for", "2"},
+                                  {"DISPLAY="});
+    EXPECT_EQ(panel.waitForExit(30s), 2) << panel.stderrText;
+    EXPECT_NE(panel.stderrText.find("orvanta: the plant folder " + installedPlant().string() +
+                                    " is the installed demo plant"),
+              std::string::npos)
+        << panel.stderrText;
+    EXPECT_NE(panel.stderrText.find("Run orvanta-demo"), std::string::npos) << panel.stderrText;
+    for (const char* written :
+         {"Orvanta.lock", "History.db", "Program/Orvanta/Orvanta.log", "Program/Orvanta/OrvantaOCX.log"})
+        EXPECT_FALSE(fs::exists(installedPlant() / written)) << written;
+}
+
+// What scripts and service managers act on is said alike wherever a person looks it up.
+TEST(ExitStatusTest, TheManualTheReadmeAndTheUnitNameTheProgramsExitStatuses) {
+    const std::set<int> statuses{kExitOk, kExitStartFailed, kExitUsage, kExitPlantInUse, kExitInterrupted};
+    const auto numbersAfter = [](const std::string& text, const std::string& from, const std::string& to,
+                                 const std::regex& number) {
+        const std::size_t begin = text.find(from);
+        const std::size_t end = text.find(to, begin == std::string::npos ? 0 : begin + from.size());
+        std::set<int> found;
+        if (begin == std::string::npos) return found;
+        const std::string part =
+            text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        for (std::sregex_iterator match(part.begin(), part.end(), number), none; match != none; ++match)
+            found.insert(std::stoi((*match)[1]));
+        return found;
+    };
+    const fs::path source(ORVANTA_SOURCE_DIR);
+    EXPECT_EQ(numbersAfter(readFile(source / "packaging/orvanta.1"), ".SH EXIT STATUS", "\n.SH ",
+                           std::regex("\n\\.TP\n\\.B (\\d+)\n")),
+              statuses);
+    EXPECT_EQ(numbersAfter(readFile(source / "README.md"), "| exit status | meaning |", "\n\n",
+                           std::regex("\n\\| (\\d+) \\|")),
+              statuses);
+    // The unit does not restart a panel that a restart cannot help.
+    const std::set<int> notRestarted = numbersAfter(readFile(source / "packaging/orvanta@.service"),
+                                                    "RestartPreventExitStatus=", "\n", std::regex("(\\d+)"));
+    EXPECT_EQ(notRestarted, (std::set<int>{kExitUsage, kExitPlantInUse}));
+}
+
+// The Debian package as CPack makes it from this build: its copyright file, and maintainer scripts that
+// leave no panel running or enabled without its program and no user behind a purge. The scripts run with
+// stand-ins for systemctl and the user tools on PATH, on a root of their own (DPKG_ROOT, as dpkg gives it
+// when it acts on another root, where no panel of this system is stopped).
+TEST(DebianPackageTest, HasACopyrightFileAndScriptsThatDisableThePanelsOnRemoveAndDropTheUserOnPurge) {
+    if (access("/usr/bin/dpkg-deb", X_OK) != 0) GTEST_SKIP() << "dpkg-deb is not installed";
+    const fs::path work = fs::temp_directory_path() / ("orvanta-deb-" + std::to_string(getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    // Gone also after a failed assertion.
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removed(
+        &work, [](const fs::path* path) { fs::remove_all(*path); });
+    const fs::path cpack = fs::path(ORVANTA_CMAKE_COMMAND).parent_path() / "cpack";
+    testing::RunningProgram package(
+        cpack.string(),
+        {"--config", std::string(ORVANTA_BINARY_DIR) + "/CPackConfig.cmake", "-B", work.string()});
+    ASSERT_EQ(package.waitForExit(120s), 0) << package.stdoutText << package.stderrText;
+    fs::path deb;
+    for (const fs::directory_entry& entry : fs::directory_iterator(work))
+        if (entry.path().extension() == ".deb") deb = entry.path();
+    ASSERT_FALSE(deb.empty());
+    for (const auto& [option, folder] : {std::pair{"-e", "control"}, std::pair{"-x", "data"}}) {
+        testing::RunningProgram unpack("/usr/bin/dpkg-deb", {option, deb.string(), (work / folder).string()});
+        ASSERT_EQ(unpack.waitForExit(60s), 0) << unpack.stderrText;
+    }
+
+    const std::string copyright = readFile(work / "data/usr/share/doc/orvanta/copyright");
+    EXPECT_EQ(
+        copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0),
+        0u)
+        << copyright;
+    for (const char* field : {"\nUpstream-Name: orvanta\n", "\nFiles: *\n", "\nCopyright: ", "\nLicense: "})
+        EXPECT_NE(copyright.find(field), std::string::npos) << field << " in " << copyright;
+    EXPECT_FALSE(std::regex_search(copyright, std::regex("@[A-Z_]+@"))) << copyright;
+
+    const fs::path root = work / "root";
+    const fs::path wants = root / "etc/systemd/system/multi-user.target.wants";
+    fs::create_directories(wants);
+    for (const char* unit : {"orvanta@srv-line1.service", "orvanta@srv-line2.service", "ssh.service"})
+        fs::create_symlink("/usr/lib/systemd/system/" + std::string(unit), wants / unit);
+    const fs::path bin = work / "bin";
+    const fs::path calls = work / "calls";
+    fs::create_directories(bin);
+    for (const char* tool : {"systemctl", "deluser", "delgroup", "getent"}) {
+        std::ofstream(bin / tool) << "#!/bin/sh\necho \"" << tool << " $*\" >> '" << calls.string() << "'\n";
+        fs::permissions(bin / tool, fs::perms::owner_all);
+    }
+    const auto run = [&](const std::string& script, const std::string& action) {
+        const fs::path path = work / "control" / script;
+        EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_exec, fs::perms::none) << script;
+        testing::RunningProgram maintainer(
+            path.string(), {action},
+            {"PATH=" + bin.string() + ":/usr/bin:/bin", "DPKG_ROOT=" + root.string()});
+        EXPECT_EQ(maintainer.waitForExit(30s), 0) << script << " " << action << ": " << maintainer.stderrText;
+        std::string said = readFile(calls);
+        fs::remove(calls);
+        return said;
+    };
+    EXPECT_EQ(run("prerm", "upgrade"), "") << "an upgrade leaves the panels running";
+    EXPECT_EQ(run("prerm", "remove"), "systemctl --root=" + root.string() +
+                                          " --quiet disable orvanta@srv-line1.service\n"
+                                          "systemctl --root=" +
+                                          root.string() + " --quiet disable orvanta@srv-line2.service\n");
+    EXPECT_EQ(run("postrm", "remove"), "") << "the user stays until the purge";
+    EXPECT_EQ(run("postrm", "purge"),
+              "getent passwd orvanta\ndeluser --system --quiet orvanta\n"
+              "getent group orvanta\ndelgroup --system --quiet --only-if-empty orvanta\n");
 }
 
 TEST(ManPagesTest, RenderWithoutWarningsWithinATerminalsWidth) {

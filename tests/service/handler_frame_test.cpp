@@ -9,6 +9,12 @@ namespace {
 
 using testing::LogCapture;
 
+// A value the runtime still waits for, as the broker's runtime raises it.
+VbError awaited() {
+    return VbError(kInvalidCall, "Process variable 'x' has no value on the broker", "MQTT",
+                   VbErrorKind::Awaited);
+}
+
 TEST(HandlerFrame, TracesEntryAndExitAndGoesOnAfterAFailingStatement) {
     LogCapture capture;
     int reached = 0;
@@ -18,8 +24,11 @@ TEST(HandlerFrame, TracesEntryAndExitAndGoesOnAfterAFailingStatement) {
         EXPECT_FALSE(frame.step([&] { throw VbError::standard(kOverflow, "Orvanta"); }));
         frame.step([&] { ++reached; });
         frame.step([&] { throw std::runtime_error("foreign"); });
+        // Fails like any other statement, and is left to its runtime to report.
+        EXPECT_FALSE(frame.step([] { throw awaited(); }));
+        frame.step([&] { ++reached; });
     }
-    EXPECT_EQ(reached, 2);
+    EXPECT_EQ(reached, 3);
     EXPECT_EQ(capture.lines(), (std::vector<std::string>{
                                    "D 14:03:07 07.12.2026 TimerDaten_Timer An ",
                                    "F 14:03:07 07.12.2026 Fault 6; Overflow; Orvanta; TimerDaten_Timer",
@@ -34,6 +43,7 @@ TEST(HandlerFrame, AFailingConditionEntersItsBranch) {
     LogCapture capture;
     HandlerFrame frame(capture.log, "BildSprung_Change", Trace::System);
     EXPECT_TRUE(frame.condition([]() -> bool { throw VbError::standard(kTypeMismatch, "Orvanta"); }));
+    EXPECT_TRUE(frame.condition([]() -> bool { throw awaited(); }));
     EXPECT_FALSE(frame.condition([] { return false; }));
     EXPECT_EQ(capture.linesStartingWith("F ").size(), 1u);
     EXPECT_EQ(capture.lines().front(), "S 14:03:07 07.12.2026 BildSprung_Change An ");

@@ -154,6 +154,9 @@ TEST_F(StartFormTest, LoadReadsThePlantSettingsPlacesTheFormShowsItAndThenStarts
     EXPECT_EQ(calls, (std::vector<std::string>{"move", "show", "runtime start"}));
     EXPECT_FLOAT_EQ(view.position.left, 4200.0f);
     EXPECT_FLOAT_EQ(view.position.top, 3823.0f);
+    EXPECT_FLOAT_EQ(view.screen.width, 12000.0f);
+    EXPECT_FLOAT_EQ(view.screen.height, 9000.0f);
+    EXPECT_FALSE(view.screen.centred);
     EXPECT_EQ(runtime.started, &start);
 }
 
@@ -162,17 +165,19 @@ TEST_F(StartFormTest, WithoutSettingsTheFormIsCentredOnAScreenOfMinusOnePixelSil
     EXPECT_EQ(calls, (std::vector<std::string>{"move", "show", "runtime start"}));
     EXPECT_FLOAT_EQ(view.position.left, (-15.0f - 7800.0f) / 2);
     EXPECT_FLOAT_EQ(view.position.top, (15360.0f - 4740.0f) / 2);
+    EXPECT_FLOAT_EQ(view.screen.width, -15.0f);
+    EXPECT_TRUE(view.screen.centred);
 }
 
 TEST_F(StartFormTest, AnOversizedScreenIsReportedAndTheRuntimeStillStarts) {
     writeParameters("[Project]\nResolution=4000\n");
     start.Form_Load(appPath());
     ASSERT_EQ(calls.size(), 3u);
-    const std::string report = "report Start form: the screen of \"Resolution\" 4000 in " +
+    const std::string report = "report Start window: the screen of \"Resolution\" 4000 in " +
                                (plant / "Parameter" / "Program.ini").string() +
-                               " cannot be placed in 16-bit twips (";
+                               " is larger than a window can be placed on (";
     EXPECT_EQ(calls[0].substr(0, report.size()), report) << calls[0];
-    EXPECT_TRUE(calls[0].ends_with("); the form stays where it is")) << calls[0];
+    EXPECT_TRUE(calls[0].ends_with("); the window stays where the desktop puts it")) << calls[0];
     EXPECT_EQ(std::vector<std::string>(calls.begin() + 1, calls.end()),
               (std::vector<std::string>{"show", "runtime start"}));
 }

@@ -25,8 +25,9 @@ struct RecordingStartForm : StartFormView {
     float TwipsPerPixelY() const override { return 15.0f; }
     float Width() const override { return 7800.0f; }
     float Height() const override { return 4740.0f; }
-    void move(const FormPosition& to) override {
+    void move(const FormPosition& to, const FormScreen& on) override {
         position = to;
+        screen = on;
         calls.push_back("move");
     }
     void show() override { calls.push_back("show"); }
@@ -34,6 +35,7 @@ struct RecordingStartForm : StartFormView {
     void unload() override { calls.push_back("unload"); }
 
     FormPosition position{-1, -1};
+    FormScreen screen{-1, -1, false};
     std::vector<std::string> calls;
 };
 

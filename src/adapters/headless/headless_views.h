@@ -25,7 +25,7 @@ public:
     float TwipsPerPixelY() const override { return 15.0f; }
     float Width() const override { return 7800.0f; }
     float Height() const override { return 4740.0f; }
-    void move(const FormPosition& position) override;
+    void move(const FormPosition& position, const FormScreen& screen) override;
     void show() override;
     void hide() override;
     void unload() override;

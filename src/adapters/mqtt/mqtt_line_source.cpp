@@ -76,6 +76,14 @@ void MqttLineSource::showPicture(const LinePicture& picture) {
     connection_.publish(displayTopic_, std::move(payload));
 }
 
+std::vector<std::string> MqttLineSource::awaitedTopics() const {
+    std::vector<std::string> awaited;
+    if (!description_) awaited.push_back(connection_.topic("line/config") + " (the line's description)");
+    if (!values_) awaited.push_back(connection_.topic("line/values") + " (the machines' values)");
+    if (!onlineCame_) awaited.push_back(connection_.topic("line/online") + " (the line system's presence)");
+    return awaited;
+}
+
 int followDisplay(MqttLineSource& source, EmbeddedLineDisplay& display) {
     return display.addObserver([&source, &display](EmbeddedLineDisplay::Change change) {
         if (change == EmbeddedLineDisplay::Change::DataUpdated) source.showPicture(display.picture());
@@ -101,6 +109,7 @@ void MqttLineSource::received(Message& message) {
             if (listener_ != nullptr) listener_->lineValues(*values_);
             break;
         case Message::Kind::Online:
+            onlineCame_ = true;
             if (message.online == online_) return;
             online_ = message.online;
             if (listener_ != nullptr) listener_->lineOnline(online_);

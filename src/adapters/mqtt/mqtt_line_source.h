@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "adapters/embedded/embedded_line_display.h"
 #include "adapters/mqtt/mqtt_connection.h"
@@ -43,6 +44,9 @@ public:
     void stop() override;
     // The picture after the panel's DataUpdated(True) (see followDisplay).
     void showPicture(const LinePicture& picture);
+    // The topics of the three above on which no message that could be used has come yet, each with what
+    // it carries: "PREFIX/line/config (the line's description)".
+    std::vector<std::string> awaitedTopics() const;
 
     // What a message on one of the three topics says, decoded on the network thread.
     struct Message {
@@ -70,6 +74,7 @@ private:
     std::string configPayload_;
     std::string valuesPayload_;
     bool online_ = false;
+    bool onlineCame_ = false;
     Lifetime lifetime_;
 };
 

@@ -11,9 +11,11 @@
 namespace orvanta {
 namespace {
 
+// Awaited: the read fails until the value comes, and what is awaited is said by the wait report
+// (mqtt_wait_report.h), not by a fault line per read.
 VbError noValue(std::string_view name) {
     return VbError(kInvalidCall, "Process variable '" + std::string(name) + "' has no value on the broker",
-                   kMqttVariablesSource);
+                   kMqttVariablesSource, VbErrorKind::Awaited);
 }
 
 // What a message on PREFIX/vars/NAME says, decoded on the network thread.
@@ -131,7 +133,10 @@ Variant MqttVariables::ReadVariable(std::string_view name) {
     const auto found = ids_.find(name);
     if (found != ids_.end()) return read(idOf(name));
     if (!validName(name)) throw invalidName(name);
-    if (!namesIgnored_) throw noValue(name);
+    if (!namesIgnored_) {
+        awaitedRead(name);
+        throw noValue(name);
+    }
     idOf(name);
     throw VbError(kInvalidCall,
                   "Process variable '" + std::string(name) +
@@ -149,8 +154,23 @@ ProcessVariables::VariableId MqttVariables::resolve(std::string_view name) { ret
 Variant MqttVariables::read(VariableId id) {
     Slot& found = slot(id);
     if (!found.validName) throw invalidName(found.name);
-    if (!found.value) throw noValue(found.name);
+    if (!found.value) {
+        awaitedRead(found.name);
+        throw noValue(found.name);
+    }
     return *found.value;
+}
+
+void MqttVariables::awaitedRead(std::string_view name) {
+    if (!awaited_.contains(name)) awaited_.emplace(name);
+}
+
+std::vector<std::string> MqttVariables::awaitedVariables() {
+    std::erase_if(awaited_, [this](const std::string& name) {
+        const auto found = ids_.find(name);
+        return found != ids_.end() && slots_[found->second].value.has_value();
+    });
+    return {awaited_.begin(), awaited_.end()};
 }
 
 std::int16_t MqttVariables::write(VariableId id, const Variant& value) {

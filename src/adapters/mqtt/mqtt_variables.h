@@ -28,6 +28,10 @@
 // for every retained value again (MqttConnection::refetch), and until the value is in, reading it is the
 // error "no value" saying that the value is requested again.
 //
+// Reading a variable the broker has not sent is an error of the kind VbErrorKind::Awaited: the panel
+// reads every second, so the variables read without a value are kept, and the wait report
+// (mqtt_wait_report.h) says once which they are instead of a fault line per read.
+//
 // A bad payload is reported at most once a minute per variable (report_throttle.h).
 //
 // A broker that restarts without keeping its retained messages forgets every value. So after each
@@ -39,6 +43,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -85,6 +90,8 @@ public:
 
     // The topic of a variable's value.
     std::string topicOf(std::string_view name) const;
+    // The variables read since the start that the broker has still not sent, by name.
+    std::vector<std::string> awaitedVariables();
 
     static constexpr std::size_t kMaxUnusedNames = 10000;
     // For tests: another limit on the names kept that the panel does not use.
@@ -113,6 +120,8 @@ private:
     };
 
     Slot& slot(VariableId id);
+    // Notes a read of a variable without a value, for awaitedVariables().
+    void awaitedRead(std::string_view name);
     // The slot of a name the panel uses, made if need be.
     VariableId idOf(std::string_view name);
     // The slot of a name a message brings, made while the limit on unused names allows; nothing beyond.
@@ -150,6 +159,7 @@ private:
     std::unique_ptr<Timer> startTimer_;
     bool startDecided_ = false;
     bool stopped_ = false;
+    std::set<std::string, std::less<>> awaited_;  // read without a value; pruned by awaitedVariables()
 
     Lifetime lifetime_;
 };

@@ -127,7 +127,7 @@ float QtStartForm::Height() const {
     return static_cast<float>(window_->frameGeometry().height()) * TwipsPerPixelY();
 }
 
-void QtStartForm::move(const FormPosition& position) {
+void QtStartForm::move(const FormPosition& position, const FormScreen&) {
     window_->move(twipsToPixels(position.left, TwipsPerPixelX()),
                   twipsToPixels(position.top, TwipsPerPixelY()));
 }

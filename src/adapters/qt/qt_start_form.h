@@ -25,7 +25,7 @@ public:
     float TwipsPerPixelY() const override;
     float Width() const override;
     float Height() const override;
-    void move(const FormPosition& position) override;
+    void move(const FormPosition& position, const FormScreen& screen) override;
     void show() override;
     void hide() override;
     // Closes the window for good: a later show() does nothing.

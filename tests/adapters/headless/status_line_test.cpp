@@ -5,12 +5,7 @@
 namespace orvanta {
 namespace {
 
-TEST(StatusLine, SaysTheLinesStatusAndConnectionAndEachOwnMachinesTextOrOk) {
-    CentralState state;
-    state.line.lineStatus = 4;
-    state.line.LineConnected = kTrue;
-    state.plant.AnzahlMaschinen = 3;
-
+TEST(StatusLine, NamesTheLinesStatusSaysItsConnectionAndEachOwnMachinesTextOrOk) {
     LineDescription line;
     for (const std::int16_t m : {0, 1, 2}) {
         line.machines[m].enabled = true;
@@ -23,13 +18,28 @@ TEST(StatusLine, SaysTheLinesStatusAndConnectionAndEachOwnMachinesTextOrOk) {
     handed[2].text = "Film fast leer";
     handed[3].text = "not counted";
 
-    EXPECT_EQ(statusLine(state, linePicture({&line, nullptr, &handed})),
-              "line 4 | connected | M1 Not-Halt betätigt | M2 ok | M3 Film fast leer");
-
-    state.line.LineConnected = 1;  // only -1 is True
-    state.line.lineStatus = 0;
-    state.plant.AnzahlMaschinen = 0;
-    EXPECT_EQ(statusLine(state, linePicture({&line, nullptr, &handed})), "line 0 | not connected");
+    struct Case {
+        std::int16_t lineStatus;
+        std::int16_t connected;
+        std::int16_t machines;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {4, kTrue, 3, "line: fault | connected | M1 Not-Halt betätigt | M2 ok | M3 Film fast leer"},
+        {1, kTrue, 1, "line: running | connected | M1 Not-Halt betätigt"},
+        {0, 1, 0, "line: no data | not connected"},  // only -1 is True
+        {5, kFalse, 0, "line: not connected | not connected"},
+        {6, kTrue, 0, "line: maintenance | connected"},
+        {9, kTrue, 0, "line: unknown (9) | connected"},
+        {-2, kTrue, 0, "line: unknown (-2) | connected"},
+    };
+    for (const Case& c : cases) {
+        CentralState state;
+        state.line.lineStatus = c.lineStatus;
+        state.line.LineConnected = c.connected;
+        state.plant.AnzahlMaschinen = c.machines;
+        EXPECT_EQ(statusLine(state, linePicture({&line, nullptr, &handed})), c.expected);
+    }
 }
 
 }  // namespace

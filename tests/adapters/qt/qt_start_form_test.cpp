@@ -32,10 +32,11 @@ TEST(QtStartForm, MeasuresAndPlacesItselfInTwipsOfItsScreen) {
     EXPECT_EQ(form.window().size(), QSize(520, 316));
     EXPECT_FLOAT_EQ(form.Width(), 520 * form.TwipsPerPixelX());
 
-    form.move({3780.0f, 3390.0f});
+    form.move({3780.0f, 3390.0f}, {15360.0f, 11520.0f, true});
     EXPECT_EQ(form.window().pos(), QPoint(static_cast<int>(std::lround(3780.0 / form.TwipsPerPixelX())),
                                           static_cast<int>(std::lround(3390.0 / form.TwipsPerPixelY()))));
-    form.move({-15.0f, 22.0f});  // a missing resolution puts the form left of the screen
+    form.move({-15.0f, 22.0f},
+              {-15.0f, 15360.0f, true});  // a missing resolution puts the form left of the screen
     EXPECT_EQ(form.window().x(), static_cast<int>(std::lround(-15.0 / form.TwipsPerPixelX())));
     EXPECT_LT(form.window().x(), 0);
 }
