@@ -14,10 +14,10 @@
 #include "adapters/headless/headless_window_system.h"
 #include "app/panel.h"
 #include "core/clock.h"
+#include "demo/demo_simulator.h"
 #include "ports/variable_names.h"
 #include "refdata/alarm_definitions.h"
 #include "service/program_log.h"
-#include "sim/demo_simulator.h"
 #include "soak/soak_common.h"
 #include "support/manual_event_loop.h"
 

@@ -9,9 +9,9 @@
 #include "adapters/embedded/embedded_line_display.h"
 #include "adapters/web/web_feed.h"
 #include "adapters/web/web_server.h"
-#include "app/backend_settings.h"
 #include "core/error_reporter.h"
 #include "core/event_loop.h"
+#include "program/backend_settings.h"
 
 namespace orvanta {
 

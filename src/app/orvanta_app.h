@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_status.h"
+#include "program/exit_status.h"
 
 namespace orvanta {
 

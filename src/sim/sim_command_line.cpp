@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/command_line.h"
-#include "sim/demo_simulator.h"
+#include "demo/demo_simulator.h"
+#include "program/command_line.h"
 
 namespace orvanta {
 namespace {

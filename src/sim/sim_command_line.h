@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/backend_settings.h"
+#include "program/backend_settings.h"
 
 namespace orvanta {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exit_status.h"
+#include "program/exit_status.h"
 #include "support/mosquitto_broker.h"
 #include "support/running_program.h"
 

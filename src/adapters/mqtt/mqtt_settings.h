@@ -1,4 +1,4 @@
-// How the program reaches its MQTT broker; read from the plant's settings (see app/backend_settings.h).
+// How the program reaches its MQTT broker; read from the plant's settings (see program/backend_settings.h).
 #pragma once
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "app/backend_settings.h"
+#include "program/backend_settings.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/signal_watcher.h"
+#include "program/signal_watcher.h"
 
 #include <pthread.h>
 #include <unistd.h>

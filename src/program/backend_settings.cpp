@@ -3,7 +3,7 @@
 // not turn into a panel that quietly talks to the wrong broker or to no one. So the entries of [Mqtt] are
 // checked even when the embedded backend is chosen, and [Runtime] Backend even when the command line
 // overrides it.
-#include "app/backend_settings.h"
+#include "program/backend_settings.h"
 
 #include <arpa/inet.h>
 

@@ -1,6 +1,6 @@
 // Signals reach the program on the watcher's thread. These run in a forked child, since the second signal
 // may end the process.
-#include "app/signal_watcher.h"
+#include "program/signal_watcher.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-#include "sim/demo_simulator.h"
+#include "demo/demo_simulator.h"
 
 #include <gtest/gtest.h>
 
