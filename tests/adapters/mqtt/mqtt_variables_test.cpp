@@ -222,6 +222,30 @@ TEST_F(MqttVariablesTest, ChangesThatArriveTogetherRaiseOneEventEachInTheOrderTh
     EXPECT_TRUE(errors_.empty()) << errors_.front();
 }
 
+TEST_F(MqttVariablesTest, BeyondItsBoundTheQueueOfChangesKeepsEachWatchsNewestInPlaceAndSaysSo) {
+    ASSERT_TRUE(started());
+    std::vector<std::string> seen;
+    variables().watch("Zaehler", [&](const Variant& value) { seen.push_back(toText(value)); });
+    variables().watch("Anders", [&](const Variant& value) { seen.push_back("Anders " + toText(value)); });
+    constexpr int kWrites = MqttVariables::kMaxWaitingChanges + 100;
+    for (int i = 1; i <= kWrites; ++i) variables().WriteVariable("Zaehler", Variant::longInt(i));
+    variables().WriteVariable("Anders", Variant::integer(1));
+    loop_.runPending();
+
+    std::vector<std::string> expected;
+    for (int i = 1; i < static_cast<int>(MqttVariables::kMaxWaitingChanges); ++i)
+        expected.push_back(std::to_string(i));
+    expected.push_back(std::to_string(kWrites));
+    expected.push_back("Anders 1");
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(errors_,
+              (std::vector<std::string>{
+                  "More than 4096 changes of watched process variables wait for their handlers: until "
+                  "they are run, a change replaces the newest waiting change of its variable",
+                  "The handlers of watched process variables have caught up: 100 changes were "
+                  "replaced by newer ones of their variable"}));
+}
+
 TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
     ASSERT_TRUE(peer_->publish("test/vars/Zahl", "5"));
     ASSERT_TRUE(started());
