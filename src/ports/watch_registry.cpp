@@ -6,7 +6,7 @@ namespace orvanta {
 
 WatchRegistry::WatchId WatchRegistry::add(VariableId variable, ChangeHandler handler) {
     const WatchId id = next_++;
-    watches_.emplace(id, Watch{variable, std::make_shared<const ChangeHandler>(std::move(handler)), {}});
+    watches_.emplace(id, Watch{variable, std::make_shared<const ChangeHandler>(std::move(handler))});
     if (byVariable_.size() <= variable) byVariable_.resize(static_cast<std::size_t>(variable) + 1);
     byVariable_[variable].push_back(id);
     return id;
@@ -27,22 +27,6 @@ const std::vector<WatchRegistry::WatchId>& WatchRegistry::of(VariableId variable
 void WatchRegistry::deliver(WatchId id, const Variant& value) {
     const auto found = watches_.find(id);
     if (found != watches_.end()) run(found->second, value);
-}
-
-bool WatchRegistry::hold(WatchId id, const Variant& value) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end()) return false;
-    const bool waiting = found->second.held.has_value();
-    found->second.held = value;
-    return !waiting;
-}
-
-void WatchRegistry::deliverHeld(WatchId id) {
-    const auto found = watches_.find(id);
-    if (found == watches_.end() || !found->second.held) return;
-    const Variant value = std::move(*found->second.held);
-    found->second.held.reset();
-    run(found->second, value);
 }
 
 void WatchRegistry::run(const Watch& watch, const Variant& value) {

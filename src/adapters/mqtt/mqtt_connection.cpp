@@ -80,6 +80,10 @@ void MqttConnection::subscribe(std::string filter, Decoder decoder) {
     if (!started_) subscriptions_.push_back(Subscription{std::move(filter), std::move(decoder)});
 }
 
+void MqttConnection::subscribeNewest(std::string filter, Decoder decoder) {
+    if (!started_) subscriptions_.push_back(Subscription{std::move(filter), std::move(decoder), true});
+}
+
 void MqttConnection::onSynchronised(std::function<void()> handler) {
     synchronisedHandlers_.push_back(std::move(handler));
 }
@@ -371,6 +375,9 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
         me.failedLocked(std::move(why));
         return;
     }
+    // The library formats a log line for every packet while a log callback is set, a cost on every message
+    // of a flood; the callback is there only for a failed TLS handshake, which comes before a connection.
+    mosquitto_log_callback_set(client, nullptr);
     me.connected_ = true;
     ++me.connections_;
     me.connectedAt_ = Clock::now();
@@ -410,8 +417,9 @@ void MqttConnection::onConnect(mosquitto* client, void* self, int rc) {
     me.subscribeMid_ = mid;
 }
 
-void MqttConnection::onDisconnect(mosquitto*, void* self, int rc) {
+void MqttConnection::onDisconnect(mosquitto* client, void* self, int rc) {
     const int error = errno;
+    mosquitto_log_callback_set(client, &MqttConnection::onLog);
     auto& me = *static_cast<MqttConnection*>(self);
     const std::lock_guard lock(me.mutex_);
     const bool wasConnected = me.connected_;
@@ -527,8 +535,16 @@ void MqttConnection::onMessage(mosquitto*, void* self, const mosquitto_message* 
         if (mosquitto_topic_matches_sub(subscription.filter.c_str(), topic.c_str(), &matches) ==
                 MOSQ_ERR_SUCCESS &&
             matches) {
-            if (std::function<void()> work = subscription.decoder(topic, payload))
+            if (subscription.newestOnly) {
+                // subscriptions_ stays as it is once started: the decoder outlives the work.
+                me.intake_.handNewest(topic, payload.size(),
+                                      me.lifetime_.guard([&decoder = subscription.decoder, topic,
+                                                          payload = std::string(payload)] {
+                                          if (std::function<void()> work = decoder(topic, payload)) work();
+                                      }));
+            } else if (std::function<void()> work = subscription.decoder(topic, payload)) {
                 me.intake_.hand(topic, payload.size(), me.lifetime_.guard(std::move(work)));
+            }
             return;
         }
     }

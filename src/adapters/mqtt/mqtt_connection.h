@@ -4,7 +4,13 @@
 // libmosquitto runs its own network thread. That thread never calls the logic: a subscription's decoder
 // turns each message into work that is handed to the loop through a bounded intake (mqtt_intake.h), which
 // keeps only the newest message per topic while the loop is behind. Decoding on the network thread keeps
-// the parsing of thousands of messages a second off the loop.
+// the parsing of thousands of messages a second off the loop. A subscription made with subscribeNewest is
+// for topics whose newest message is all that counts (the line's description and values, large JSON): the
+// network thread only copies such a payload into the intake, where it replaces the topic's waiting one,
+// and the decoder runs on the loop for the message the loop takes. The network thread then reads a flood
+// of them as fast as the broker sends it; a reader that falls behind makes the broker drop what it queues
+// for this client, acknowledgements included (see the watchdog below), which stops every publish of the
+// panel for the watchdog's time.
 //
 // What the program publishes goes out through a queue of its own: at most kWindow messages are handed to
 // the client library at a time (fewer than its in-flight maximum, so its own unbounded queue is never
@@ -65,8 +71,9 @@ namespace orvanta {
 
 class MqttConnection {
 public:
-    // Network thread: the work for the loop that a message brings (topic is the whole topic), or an empty
-    // function when there is nothing to do. It must not touch anything the loop owns.
+    // Network thread (the loop for subscribeNewest): the work for the loop that a message brings (topic is
+    // the whole topic), or an empty function when there is nothing to do. It must not touch anything the
+    // loop owns.
     using Decoder = std::function<std::function<void()>(const std::string& topic, std::string_view payload)>;
 
     // presenceTopic: retained "true" while connected and present, "false" as the last will and when the
@@ -84,6 +91,8 @@ public:
 
     // Before start(). filter is a whole topic filter (with the prefix).
     void subscribe(std::string filter, Decoder decoder);
+    // The same for topics of which only the newest message counts (see the top).
+    void subscribeNewest(std::string filter, Decoder decoder);
     // Loop: after every connect, once the retained messages of the subscriptions are in.
     void onSynchronised(std::function<void()> handler);
     // Loop: at every connect, before anything the new connection brings.
@@ -130,6 +139,7 @@ private:
     struct Subscription {
         std::string filter;
         Decoder decoder;
+        bool newestOnly = false;
     };
     struct Outgoing {
         std::string topic;

@@ -38,23 +38,35 @@ void MqttIntake::append(Entry entry) {
 void MqttIntake::hand(const std::string& topic, std::size_t bytes, std::function<void()> work) {
     Entry entry{topic, bytes * kDecodedPerPayloadByte + topic.size() + kEntryOverhead, std::move(work)};
     const std::lock_guard lock(mutex_);
-    if (!overloaded_ && waiting_.size() < limits_.behind) {
+    handLocked(std::move(entry), false);
+}
+
+void MqttIntake::handNewest(const std::string& topic, std::size_t bytes, std::function<void()> work) {
+    Entry entry{topic, bytes * kDecodedPerPayloadByte + topic.size() + kEntryOverhead, std::move(work)};
+    const std::lock_guard lock(mutex_);
+    handLocked(std::move(entry), true);
+}
+
+void MqttIntake::handLocked(Entry entry, bool newestOnly) {
+    const auto found = newest_.find(entry.topic);
+    const bool replace = newestOnly && found != newest_.end();
+    if (!replace && !overloaded_ && waiting_.size() < limits_.behind) {
         append(std::move(entry));
         return;
     }
-    overloaded_ = true;
-    const auto found = newest_.find(topic);
+    if (!replace) overloaded_ = true;
     const std::size_t freed = found == newest_.end() ? 0 : found->second->bytes;
     if (bytes_ - freed + entry.bytes > limits_.maxBytes ||
         (found == newest_.end() && newest_.size() >= limits_.maxTopics)) {
         ++dropped_;
+        overloaded_ = true;
         return;
     }
     if (found == newest_.end()) {
         append(std::move(entry));
         return;
     }
-    ++replaced_;
+    if (!replace) ++replaced_;
     bytes_ = bytes_ - freed + entry.bytes;
     found->second->bytes = entry.bytes;
     found->second->work = std::move(entry.work);

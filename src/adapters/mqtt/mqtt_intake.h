@@ -21,6 +21,11 @@
 //
 // Ordered work (connection events, reports) is never replaced or dropped and keeps its place among the
 // messages, so that, for instance, the end of the retained messages is handled after them.
+//
+// A topic whose every message carries the whole state (the line's description and values) needs nothing
+// but its newest message, however well the loop keeps up: handNewest replaces the topic's waiting work in
+// its place at all times, without counting it as an overload. A flood of such a topic thus costs the loop
+// one run per batch, not one per message, and never makes the loop fall behind.
 #pragma once
 
 #include <chrono>
@@ -62,6 +67,8 @@ public:
 
     // Any thread: a message's work; bytes is what it holds (its payload), for the bound.
     void hand(const std::string& topic, std::size_t bytes, std::function<void()> work);
+    // Any thread: the same for a topic of which only the newest message matters (see the top).
+    void handNewest(const std::string& topic, std::size_t bytes, std::function<void()> work);
     // Any thread: work that keeps its place and is never replaced or dropped.
     void post(std::function<void()> work);
     // Loop: asks for the values again now, or as soon as the spacing allows.
@@ -75,7 +82,8 @@ private:
     };
     using Entries = std::list<Entry>;
 
-    void append(Entry entry);  // mutex_ held
+    void append(Entry entry);                       // mutex_ held
+    void handLocked(Entry entry, bool newestOnly);  // mutex_ held
     void drain();
     void refetchNow();
     void overloadOver();

@@ -48,13 +48,17 @@ MqttLineSource::MqttLineSource(MqttConnection& connection, ErrorReporter reportE
     for (const auto& [below, kind] :
          {std::pair{"line/config", Kind::Config}, std::pair{"line/values", Kind::Values},
           std::pair{"line/online", Kind::Online}}) {
-        // Runs on the network thread; this object is touched only by the work, on the loop, while it lives.
-        connection_.subscribe(connection.topic(below), [this, kind = kind, token = lifetime_.token()](
-                                                           const std::string& topic,
-                                                           std::string_view payload) {
+        // This object is touched only by the work, on the loop, while it lives.
+        MqttConnection::Decoder decoder = [this, kind = kind, token = lifetime_.token()](
+                                              const std::string& topic, std::string_view payload) {
             return std::function<void()>(token.guard(
                 [this, message = decodeLineMessage(kind, topic, payload)]() mutable { received(message); }));
-        });
+        };
+        // The description and the values are whole states: only the newest of each counts.
+        if (kind == Kind::Online)
+            connection_.subscribe(connection.topic(below), std::move(decoder));
+        else
+            connection_.subscribeNewest(connection.topic(below), std::move(decoder));
     }
     connection_.onLost(lifetime_.guard([this] { lost(); }));
     connection_.onConnected(lifetime_.guard([this] { displayPayload_.reset(); }));

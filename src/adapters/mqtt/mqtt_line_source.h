@@ -14,6 +14,11 @@
 // MqttLinePublisher is the line system's end, played by the demo simulator: it publishes the description,
 // the values and its presence on PREFIX/line/online (the presence topic of its connection).
 //
+// The description and the values each carry the whole state, so only the newest message of each counts:
+// one that comes while an earlier one still waits for the loop takes its place, and it is decoded on the
+// loop when taken (MqttConnection::subscribeNewest). A flood of line values thus runs the value
+// preparation once per turn of the loop, with the newest values, and costs the network thread no parsing.
+//
 // The broker sends retained messages again after every reconnection; a message that repeats the last one
 // raises nothing. A message that is not what its topic carries is reported (at most once a minute per
 // topic, see report_throttle.h) and changes nothing.

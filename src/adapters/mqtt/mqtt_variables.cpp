@@ -198,9 +198,48 @@ void MqttVariables::change(Slot& target, Variant value) {
     if (target.value && *target.value == value) return;
     target.value = std::move(value);
     const auto id = static_cast<VariableId>(&target - slots_.data());
-    // One delivery per watch in the queue: it hands over whatever value is newest when it runs.
-    for (WatchId watchId : watches_.of(id))
-        if (watches_.hold(watchId, *target.value)) post([this, watchId] { watches_.deliverHeld(watchId); });
+    for (WatchId watchId : watches_.of(id)) queueChange(watchId, *target.value);
+}
+
+void MqttVariables::queueChange(WatchId watch, const Variant& value) {
+    if (changes_.size() >= kMaxWaitingChanges) {
+        if (const auto newest = newestChange_.find(watch); newest != newestChange_.end()) {
+            changes_[newest->second - changes_.front().number].value = value;
+            if (changesMerged_++ == 0 && reportError_)
+                reportError_("More than " + std::to_string(kMaxWaitingChanges) +
+                             " changes of watched process variables wait for their handlers: until they are "
+                             "run, a change replaces the newest waiting change of its variable");
+            return;
+        }
+    }
+    const std::uint64_t number = changesQueued_++;
+    changes_.push_back(WaitingChange{watch, value, number});
+    newestChange_[watch] = number;
+    if (deliveryPosted_) return;
+    deliveryPosted_ = true;
+    post([this] { deliverChanges(); });
+}
+
+void MqttVariables::deliverChanges() {
+    // The changes that wait now; those the handlers make meanwhile go in the next task, after the work
+    // that waits in the loop's queue, so that the timers keep their turn.
+    for (std::size_t count = changes_.size(); count > 0 && !changes_.empty(); --count) {
+        WaitingChange next = std::move(changes_.front());
+        changes_.pop_front();
+        if (const auto newest = newestChange_.find(next.watch);
+            newest != newestChange_.end() && newest->second == next.number)
+            newestChange_.erase(newest);
+        watches_.deliver(next.watch, next.value);
+    }
+    if (!changes_.empty()) {
+        post([this] { deliverChanges(); });
+        return;
+    }
+    deliveryPosted_ = false;
+    if (const std::uint64_t merged = std::exchange(changesMerged_, 0); merged > 0 && reportError_)
+        reportError_.notice(
+            "The handlers of watched process variables have caught up: " + std::to_string(merged) +
+            " changes were replaced by newer ones of their variable");
 }
 
 ProcessVariables::WatchId MqttVariables::watch(std::string_view name, ChangeHandler handler) {

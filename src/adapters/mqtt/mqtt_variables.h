@@ -17,9 +17,16 @@
 // write of a variable, older messages for it (its own earlier writes, or another client's that the
 // broker ordered before it) do not overwrite the newer local value.
 //
-// Change events are bounded: each watch has at most one delivery waiting in the loop's queue, carrying
-// the newest value, so a variable that changes thousands of times a second does not queue thousands of
-// handler runs. While the loop keeps up, every change is delivered, in order.
+// A change is an event, not a state: every change of a watched variable, whether a message brought it or
+// the panel wrote it, runs the watch's handler with its own value, in the order the changes were made,
+// across all watches, as the embedded runtime does. Changes that come together (several messages in one
+// read from the broker) are each delivered. The changes wait in one queue of this object, which a single
+// posted task works off, so the loop's own queue holds one task for them however many wait. What limits
+// a flood is the intake (mqtt_intake.h): while the loop is behind it keeps only the newest message per
+// topic, and only then does a watch see fewer changes than the broker sent. The queue is bounded too, at
+// kMaxWaitingChanges, which only handlers that write watched variables thousands of times at once reach:
+// from there until it is empty a change replaces its watch's newest waiting one in its place, which is
+// reported once, with the count when the queue is empty again.
 //
 // Memory for names is bounded: the names the panel uses (resolved, watched, written, read) are always
 // kept, other names that arrive under PREFIX/vars/ only up to kMaxUnusedNames. When that limit is first
@@ -40,6 +47,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -94,6 +102,8 @@ public:
     std::vector<std::string> awaitedVariables();
 
     static constexpr std::size_t kMaxUnusedNames = 10000;
+    // Changes waiting for their handlers beyond which a watch keeps only its newest (see the top).
+    static constexpr std::size_t kMaxWaitingChanges = 4096;
     // For tests: another limit on the names kept that the panel does not use.
     void limitUnusedNames(std::size_t limit) { maxUnusedNames_ = limit; }
 
@@ -130,6 +140,8 @@ private:
     static VbError invalidName(std::string_view name);
     std::int16_t store(Slot& slot, const Variant& value);
     void change(Slot& slot, Variant value);
+    void queueChange(WatchId watch, const Variant& value);
+    void deliverChanges();
     void post(std::function<void()> task);
 
     // Loop thread.
@@ -150,6 +162,16 @@ private:
     std::vector<Slot> slots_;
     std::unordered_map<std::string, VariableId, NameHash, std::equal_to<>> ids_;
     WatchRegistry watches_;
+    struct WaitingChange {
+        WatchId watch;
+        Variant value;
+        std::uint64_t number;  // in the order of all changes queued
+    };
+    std::deque<WaitingChange> changes_;
+    std::unordered_map<WatchId, std::uint64_t> newestChange_;  // watch -> number of its newest waiting
+    std::uint64_t changesQueued_ = 0;
+    bool deliveryPosted_ = false;
+    std::uint64_t changesMerged_ = 0;  // since the queue was last empty
     std::size_t maxUnusedNames_ = kMaxUnusedNames;
     std::size_t unusedNames_ = 0;
     bool namesIgnored_ = false;  // since the last refetch

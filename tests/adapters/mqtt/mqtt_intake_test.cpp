@@ -56,6 +56,31 @@ TEST_F(MqttIntakeTest, WhileTheLoopKeepsUpEveryMessageRunsInOrder) {
     EXPECT_EQ(said_.lines, Lines{});
 }
 
+TEST_F(MqttIntakeTest, ATopicOfWhichOnlyTheNewestCountsKeepsOneWaitingMessageInItsPlaceWithoutAnOverload) {
+    intake({.behind = 3, .maxTopics = 10, .maxBytes = 1000, .batch = 10});
+    const auto handNewest = [this](const std::string& topic, const std::string& payload) {
+        intake_->handNewest(topic, payload.size(),
+                            [this, topic, payload] { ran_.push_back(topic + "=" + payload); });
+    };
+    for (const char* value : {"1", "2", "3", "4", "5"}) {
+        handNewest("line", value);
+        hand("a", value);
+    }
+    post("event");
+    handNewest("line", "6");  // in the place of the first, ahead of the event
+    loop_.runPending();
+    handNewest("line", "7");  // taken: a new one waits
+    loop_.runPending();
+    // From a=3 on three waited: the loop was behind, and a's newest took the place of its waiting one.
+    EXPECT_EQ(ran_, (Lines{"line=6", "a=1", "a=5", "event", "line=7"}));
+    ASSERT_EQ(said_.lines.size(), 1u);
+    loop_.advance(5000);
+    EXPECT_EQ(
+        said_.lines.back(),
+        "notice: The panel has caught up with the MQTT messages: 3 messages were replaced by newer ones of "
+        "their topic");
+}
+
 TEST_F(MqttIntakeTest, BehindItKeepsTheNewestPerTopicInPlaceDropsBeyondTheBoundAndSaysSoOnce) {
     intake({.behind = 3,
             .maxTopics = 2,

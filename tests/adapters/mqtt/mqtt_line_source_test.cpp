@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -67,6 +71,11 @@ protected:
     void startPanelEnd() {
         connection_ = std::make_unique<MqttConnection>(loop_, settings_, "plant/panel/online", reporter());
         source_ = std::make_unique<MqttLineSource>(*connection_, reporter());
+        // Counted on the network thread: once a marker is in, so is everything the peer published before it.
+        connection_->subscribe("plant/marke", [this](const std::string&, std::string_view) {
+            ++markers_;
+            return std::function<void()>();
+        });
         // A member: the handler runs again after every reconnection, long after this function returned.
         connection_->onSynchronised([this] { synchronised_ = true; });
         model_ = std::make_unique<EmbeddedLineDisplay>(loop_, std::nullopt, source_.get());
@@ -83,7 +92,19 @@ protected:
         return std::exchange(events_.seen, {}) == expected;
     }
 
+    // Publishes messages and a marker behind them, and waits until they are all in, without running the loop.
+    bool arriveTogether(std::vector<std::pair<std::string, std::string>> messages) {
+        messages.emplace_back("plant/marke", "1");
+        const int marker = markers_ + 1;
+        if (!peer_->publishAll(messages)) return false;
+        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+             markers_ < marker && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return markers_ == marker;
+    }
+
     bool synchronised_ = false;
+    std::atomic<int> markers_{0};
     RecordingEvents events_;
     std::unique_ptr<MqttConnection> connection_;
     std::unique_ptr<MqttLineSource> source_;
@@ -124,6 +145,26 @@ TEST_F(MqttLineTest, RetainedLineTopicsConnectTheLineAndChangesRaiseTheirEvents)
     EXPECT_TRUE(errors_.empty()) << errors_.front();
 }
 
+// A flood of line values while the panel is busy: each message carries the whole line, so the loop runs
+// the newest once instead of the value preparation for every one of them.
+TEST_F(MqttLineTest, LineValuesThatArriveTogetherRaiseOneNewLineDataWithTheNewest) {
+    ASSERT_TRUE(peer_->publish("plant/line/config", lineDescriptionJson(twoMachineLine())));
+    ASSERT_TRUE(peer_->publish("plant/line/values", lineValuesJson(valuesWithForeignStatus(0))));
+    ASSERT_TRUE(peer_->publish("plant/line/online", "true"));
+    startPanelEnd();
+    ASSERT_TRUE(eventsBecome(kConnected));
+
+    std::vector<std::pair<std::string, std::string>> flood;
+    for (std::int16_t status = 1; status <= 500; ++status)
+        flood.emplace_back("plant/line/values", lineValuesJson(valuesWithForeignStatus(status)));
+    ASSERT_TRUE(arriveTogether(flood));
+    loop_.runPending();
+    EXPECT_EQ(events_.seen, Events{"NewLineData"});
+    EXPECT_EQ(model_->MachineStatus(7), 500);
+    EXPECT_EQ(model_->MachineMessage(7), "Störung 500");
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
 TEST_F(MqttLineTest, LosingTheBrokerDisconnectsTheLineUntilItIsBack) {
     ASSERT_TRUE(peer_->publish("plant/line/config", lineDescriptionJson(twoMachineLine())));
     ASSERT_TRUE(peer_->publish("plant/line/online", "true"));
@@ -158,6 +199,7 @@ TEST_F(MqttLineTest, GarbageOnTheLineTopicsIsReportedAndChangesNothing) {
     EXPECT_TRUE(reported("plant/line/online: expected true or false"));
     // Within the minute a topic's further garbage is only counted, and told with the next report.
     ASSERT_TRUE(peer_->publish("plant/line/values", std::string(2 * 1024 * 1024, '[')));
+    EXPECT_TRUE(eventsBecome({}));
     ASSERT_TRUE(peer_->publish("plant/line/values", "[]"));
     EXPECT_TRUE(eventsBecome({}));
     EXPECT_EQ(errors_.size(), 3u);

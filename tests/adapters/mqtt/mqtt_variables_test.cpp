@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -147,19 +148,102 @@ TEST_F(MqttVariablesTest, WritesArePublishedRetainedAndWatchesSeeEveryChangeOnce
     EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(7), Variant::integer(8)}));
 
     // The broker's echoes of earlier writes arrive after later writes: they must not bring old values back.
-    // Changes made before the loop ran a delivery reach the watch as one, with the newest value.
+    // Writes made before the loop ran a delivery are still one change each, in order.
     seen.clear();
     for (std::int16_t value : {10, 11, 12}) variables().WriteVariable("Soll", Variant::integer(value));
     EXPECT_TRUE(peer_->sees("test/vars/Soll", "12"));
     ASSERT_TRUE(peer_->publish("test/vars/Other", "4"));
     ASSERT_TRUE(runUntil([&] { return variables().ReadVariable("Other") == Variant::integer(4); }));
-    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(12)}));
+    EXPECT_EQ(seen, (std::vector<Variant>{Variant::integer(10), Variant::integer(11), Variant::integer(12)}));
     EXPECT_EQ(variables().ReadVariable("Soll"), Variant::integer(12));
 
     variables().unwatch(watchId);
     variables().WriteVariable("Soll", Variant::text("neu"));
     EXPECT_TRUE(peer_->sees("test/vars/Soll", "\"neu\""));
-    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+// Changes that reach the panel in one go, before the loop runs, as a busy panel meets them: each raises its
+// own event with its own value, in the order they came, the handlers' own writes behind them.
+TEST_F(MqttVariablesTest, ChangesThatArriveTogetherRaiseOneEventEachInTheOrderTheyCame) {
+    // The network thread counts the markers that follow each row's messages: once a row's marker is in,
+    // so is everything before it, and only then does the loop run.
+    std::atomic<int> markers{0};
+    variables();
+    connection_->subscribe("test/marke", [&](const std::string&, std::string_view) {
+        ++markers;
+        return std::function<void()>();
+    });
+    ASSERT_TRUE(peer_->publish(topicOfVar(vars::kLiBildSprung), "0"));
+    ASSERT_TRUE(peer_->publish(topicOfVar(vars::kLiBSprung), "0"));
+    ASSERT_TRUE(started());
+    std::vector<std::string> runs;
+    // As the main form's handlers do: KeinSprung_Change clears the jump request while jumps are suppressed.
+    variables().watch(vars::kLiBildSprung, [&](const Variant& value) {
+        runs.push_back("KeinSprung_Change " + toText(value));
+        if (toBoolean(value)) variables().WriteVariable(vars::kLiABits, Variant::integer(0));
+    });
+    variables().watch(vars::kLiBSprung,
+                      [&](const Variant& value) { runs.push_back("BildSprung_Change " + toText(value)); });
+    variables().watch(vars::kLiABits,
+                      [&](const Variant& value) { runs.push_back("li_a_bits " + toText(value)); });
+
+    struct Row {
+        std::vector<std::pair<std::string_view, const char*>> messages;
+        std::vector<std::string> runs;
+    };
+    const Row rows[] = {
+        {{{vars::kLiBildSprung, "1"}, {vars::kLiBildSprung, "0"}},
+         {"KeinSprung_Change 1", "KeinSprung_Change 0", "li_a_bits 0"}},
+        {{{vars::kLiBSprung, "1"}, {vars::kLiBildSprung, "1"}, {vars::kLiBSprung, "2"}},
+         {"BildSprung_Change 1", "KeinSprung_Change 1", "BildSprung_Change 2", "li_a_bits 0"}},
+        // A value that is no change raises nothing.
+        {{{vars::kLiBildSprung, "0"},
+          {vars::kLiBildSprung, "0"},
+          {vars::kLiBSprung, "2"},
+          {vars::kLiBSprung, "3"}},
+         {"KeinSprung_Change 0", "BildSprung_Change 3"}},
+    };
+    for (const Row& row : rows) {
+        variables().WriteVariable(vars::kLiABits, Variant::integer(5));  // the line asks for a jump
+        loop_.runPending();
+        runs.clear();
+        std::vector<std::pair<std::string, std::string>> messages;
+        for (const auto& [name, payload] : row.messages) messages.emplace_back(topicOfVar(name), payload);
+        messages.emplace_back("test/marke", "1");
+        const int marker = markers + 1;
+        ASSERT_TRUE(peer_->publishAll(messages));
+        for (const auto until = Clock::now() + 3s; markers < marker && Clock::now() < until;)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_EQ(markers, marker);
+        loop_.runPending();
+        EXPECT_EQ(runs, row.runs) << row.messages.size() << " messages";
+    }
+    EXPECT_TRUE(errors_.empty()) << errors_.front();
+}
+
+TEST_F(MqttVariablesTest, BeyondItsBoundTheQueueOfChangesKeepsEachWatchsNewestInPlaceAndSaysSo) {
+    ASSERT_TRUE(started());
+    std::vector<std::string> seen;
+    variables().watch("Zaehler", [&](const Variant& value) { seen.push_back(toText(value)); });
+    variables().watch("Anders", [&](const Variant& value) { seen.push_back("Anders " + toText(value)); });
+    constexpr int kWrites = MqttVariables::kMaxWaitingChanges + 100;
+    for (int i = 1; i <= kWrites; ++i) variables().WriteVariable("Zaehler", Variant::longInt(i));
+    variables().WriteVariable("Anders", Variant::integer(1));
+    loop_.runPending();
+
+    std::vector<std::string> expected;
+    for (int i = 1; i < static_cast<int>(MqttVariables::kMaxWaitingChanges); ++i)
+        expected.push_back(std::to_string(i));
+    expected.push_back(std::to_string(kWrites));
+    expected.push_back("Anders 1");
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(errors_,
+              (std::vector<std::string>{
+                  "More than 4096 changes of watched process variables wait for their handlers: until "
+                  "they are run, a change replaces the newest waiting change of its variable",
+                  "The handlers of watched process variables have caught up: 100 changes were "
+                  "replaced by newer ones of their variable"}));
 }
 
 TEST_F(MqttVariablesTest, GarbageIsReportedForItsVariableAndChangesNothing) {
