@@ -8,19 +8,13 @@
 #include <sstream>
 #include <string>
 
+#include "support/file_text.h"
 #include "support/without_privileges.h"
 
 namespace orvanta {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contentOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 using testing::withoutPrivileges;
 
@@ -45,12 +39,13 @@ TEST_F(PlantLockTest, TheHolderWritesItsPidAndASecondTakerIsToldItUntilTheHolder
         const PlantLock first = PlantLock::take(plant_.string());
         EXPECT_EQ(first.state(), PlantLock::State::Held);
         EXPECT_EQ(first.path(), lockFile().string());
-        EXPECT_EQ(contentOf(lockFile()), std::to_string(getpid()) + "\n");
+        EXPECT_EQ(testing::fileText(lockFile()), std::to_string(getpid()) + "\n");
 
         const PlantLock second = PlantLock::take(plant_.string());
         EXPECT_EQ(second.state(), PlantLock::State::HeldElsewhere);
         EXPECT_EQ(second.holder(), getpid());
-        EXPECT_EQ(contentOf(lockFile()), std::to_string(getpid()) + "\n") << "the second writes nothing";
+        EXPECT_EQ(testing::fileText(lockFile()), std::to_string(getpid()) + "\n")
+            << "the second writes nothing";
     }
     const PlantLock again = PlantLock::take(plant_.string());
     EXPECT_EQ(again.state(), PlantLock::State::Held);
@@ -63,7 +58,7 @@ TEST_F(PlantLockTest, ALinkInPlaceOfTheLockFileIsNeverWrittenThrough) {
     const PlantLock lock = PlantLock::take(plant_.string());
     EXPECT_EQ(lock.state(), PlantLock::State::Unavailable);
     EXPECT_FALSE(lock.problem().empty());
-    EXPECT_EQ(contentOf(target), "keep");
+    EXPECT_EQ(testing::fileText(target), "keep");
 }
 
 // A folder that became read-only after a run made the lock file still has it; one that never had it
@@ -85,7 +80,7 @@ TEST_F(PlantLockTest, InAReadOnlyFolderAnExistingLockFileStillServesAndAMissingO
     });
     if (result < 0) GTEST_SKIP() << "cannot drop privileges here";
     EXPECT_EQ(result, 7);
-    EXPECT_EQ(contentOf(lockFile()), "12345\n");
+    EXPECT_EQ(testing::fileText(lockFile()), "12345\n");
 
     fs::remove(lockFile());
     const int made = withoutPrivileges([&] {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "program/exit_status.h"
+#include "support/file_text.h"
 #include "support/mosquitto_broker.h"
 #include "support/running_program.h"
 
@@ -24,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The value of KEY= in a desktop entry, empty when it has none.
 std::string desktopValue(const std::string& entry, const std::string& key) {
@@ -115,7 +109,7 @@ TEST_F(InstallTreeTest, InstallsTheProgramsTheirPagesAndADesktopEntryThatPointsA
     for (const std::string& program : programs)
         EXPECT_TRUE(fs::is_regular_file(prefix() / "share/man/man1" / (program + ".1.gz"))) << program;
 
-    const std::string entry = readFile(prefix() / "share/applications/orvanta-demo.desktop");
+    const std::string entry = testing::fileText(prefix() / "share/applications/orvanta-demo.desktop");
     EXPECT_EQ(programs.count(desktopValue(entry, "Exec")), 1u) << entry;
     EXPECT_TRUE(fs::is_regular_file(prefix() / "share/icons/hicolor/scalable/apps" /
                                     (desktopValue(entry, "Icon") + ".svg")));
@@ -160,10 +154,10 @@ TEST_F(InstallTreeTest, DemoRunsOnTheUsersCopyOfThePlantKeepsItAndRenewsItOnRequ
     fs::create_symlink(prefix() / "bin/orvanta-demo", *root_ / "links/orvanta-demo");
     ASSERT_EQ(runDemo({"--headless", "--run-for", "1"}, nullptr, (*root_ / "links/orvanta-demo").string()),
               0);
-    EXPECT_NE(readFile(ini).find("changed by the user"), std::string::npos);
+    EXPECT_NE(testing::fileText(ini).find("changed by the user"), std::string::npos);
 
     ASSERT_EQ(runDemo({"--run-for", "1", "--reset", "--headless"}), 0);
-    EXPECT_EQ(readFile(ini), readFile(installedPlant() / "Program/Orvanta/Orvanta.ini"));
+    EXPECT_EQ(testing::fileText(ini), testing::fileText(installedPlant() / "Program/Orvanta/Orvanta.ini"));
 }
 
 TEST_F(InstallTreeTest, DemoTakesItsPlaceFromAnAbsoluteXdgDataHomeOnly) {
@@ -188,7 +182,7 @@ TEST_F(InstallTreeTest, DemoOverMqttRunsBrokerSimulatorAndPanelFromTheInstallati
 // no options from /etc/default/orvanta, starts a headless panel that serves its page and ends in order on
 // SIGTERM.
 TEST_F(InstallTreeTest, TheServiceUnitRunsAHeadlessPanelOnItsPlantFolder) {
-    const std::string unit = readFile(prefix() / "lib/systemd/system/orvanta@.service");
+    const std::string unit = testing::fileText(prefix() / "lib/systemd/system/orvanta@.service");
     std::string command = desktopValue(unit, "ExecStart");
     ASSERT_EQ(command, "/usr/bin/orvanta --base %f --headless $ORVANTA_OPTIONS") << unit;
     EXPECT_EQ(desktopValue(unit, "User"), "orvanta");
@@ -242,14 +236,14 @@ TEST(ExitStatusTest, TheManualTheReadmeAndTheUnitNameTheProgramsExitStatuses) {
         return found;
     };
     const fs::path source(ORVANTA_SOURCE_DIR);
-    EXPECT_EQ(numbersAfter(readFile(source / "packaging/orvanta.1"), ".SH EXIT STATUS", "\n.SH ",
+    EXPECT_EQ(numbersAfter(testing::fileText(source / "packaging/orvanta.1"), ".SH EXIT STATUS", "\n.SH ",
                            std::regex("\n\\.TP\n\\.B (\\d+)\n")),
               statuses);
-    EXPECT_EQ(numbersAfter(readFile(source / "README.md"), "| exit status | meaning |", "\n\n",
+    EXPECT_EQ(numbersAfter(testing::fileText(source / "README.md"), "| exit status | meaning |", "\n\n",
                            std::regex("\n\\| (\\d+) \\|")),
               statuses);
     // The unit does not restart a panel that a restart cannot help.
-    const std::set<int> notRestarted = numbersAfter(readFile(source / "packaging/orvanta@.service"),
+    const std::set<int> notRestarted = numbersAfter(testing::fileText(source / "packaging/orvanta@.service"),
                                                     "RestartPreventExitStatus=", "\n", std::regex("(\\d+)"));
     EXPECT_EQ(notRestarted, (std::set<int>{kExitUsage, kExitPlantInUse}));
 }
@@ -280,7 +274,7 @@ TEST(DebianPackageTest, HasACopyrightFileAndScriptsThatDisableThePanelsOnRemoveA
         ASSERT_EQ(unpack.waitForExit(60s), 0) << unpack.stderrText;
     }
 
-    const std::string copyright = readFile(work / "data/usr/share/doc/orvanta/copyright");
+    const std::string copyright = testing::fileText(work / "data/usr/share/doc/orvanta/copyright");
     EXPECT_EQ(
         copyright.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n", 0),
         0u)
@@ -308,7 +302,7 @@ TEST(DebianPackageTest, HasACopyrightFileAndScriptsThatDisableThePanelsOnRemoveA
             path.string(), {action},
             {"PATH=" + bin.string() + ":/usr/bin:/bin", "DPKG_ROOT=" + root.string()});
         EXPECT_EQ(maintainer.waitForExit(30s), 0) << script << " " << action << ": " << maintainer.stderrText;
-        std::string said = readFile(calls);
+        std::string said = testing::fileText(calls);
         fs::remove(calls);
         return said;
     };

@@ -8,19 +8,13 @@
 #include <sstream>
 #include <string>
 
+#include "support/file_text.h"
 #include "support/running_program.h"
 
 namespace orvanta {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(DemoPlantScript, MakesTheCopyRenewsWhatChangedAndKeepsWhatTheRunsAdded) {
     const fs::path folder = fs::temp_directory_path() / ("orvanta-demo-plant-" + std::to_string(getpid()));
@@ -38,15 +32,15 @@ TEST(DemoPlantScript, MakesTheCopyRenewsWhatChangedAndKeepsWhatTheRunsAdded) {
     };
 
     ASSERT_EQ(sync(), 0);
-    EXPECT_EQ(contents(copy / "Program" / "Orvanta" / "Orvanta.ini"), "[Project]\n");
+    EXPECT_EQ(testing::fileText(copy / "Program" / "Orvanta" / "Orvanta.ini"), "[Project]\n");
     EXPECT_FALSE(fs::exists(copy / "Program" / "Orvanta" / "Orvanta.log"));
     EXPECT_FALSE(fs::exists(copy / "History.db"));
 
     std::ofstream(copy / "History.db") << "the demo's history";
     std::ofstream(source / "Program" / "Orvanta" / "Orvanta.ini") << "[Project]\nLogData=0\n";
     ASSERT_EQ(sync(), 0);
-    EXPECT_EQ(contents(copy / "Program" / "Orvanta" / "Orvanta.ini"), "[Project]\nLogData=0\n");
-    EXPECT_EQ(contents(copy / "History.db"), "the demo's history");
+    EXPECT_EQ(testing::fileText(copy / "Program" / "Orvanta" / "Orvanta.ini"), "[Project]\nLogData=0\n");
+    EXPECT_EQ(testing::fileText(copy / "History.db"), "the demo's history");
     fs::remove_all(folder);
 }
 

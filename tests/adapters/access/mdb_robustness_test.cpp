@@ -26,6 +26,7 @@
 
 #include "adapters/access/mdb_database.h"
 #include "core/vb_error.h"
+#include "support/file_text.h"
 
 namespace orvanta {
 namespace {
@@ -46,11 +47,6 @@ const std::vector<std::string> kFixtures{"alarmdefs-capacity.vws",
                                          "no-tables.mdb",
                                          "demo/Languages.mdb",
                                          "demo/Pelmar.vws"};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Mutation {
     std::string name;
@@ -191,14 +187,16 @@ std::vector<Mutation> allMutations() {
     std::vector<Mutation> all;
     std::uint32_t seed = 20240;
     for (const std::string& name : kFixtures) {
-        Mutator(name, slurp(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/" + name), ++seed).all(all);
+        Mutator(name, testing::fileText(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/" + name), ++seed)
+            .all(all);
     }
     std::mt19937 random(7);
     std::string noise(64 * 1024, '\0');
     for (char& c : noise) c = static_cast<char>(random());
     all.push_back({"random-bytes", "", noise});
     std::string signedNoise = noise;  // random pages behind a genuine Jet 4 header
-    const std::string genuine = slurp(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/no-tables.mdb");
+    const std::string genuine =
+        testing::fileText(std::string(ORVANTA_SOURCE_DIR) + "/tests/data/no-tables.mdb");
     signedNoise.replace(0, 0x80, genuine.substr(0, 0x80));
     all.push_back({"random-bytes-after-a-jet4-header", "", signedNoise});
     all.push_back({"text-file", "", "This is a text file, not a database.\nSecond line.\n"});
