@@ -42,6 +42,8 @@ bool digits(std::string_view text) { return text.find_first_not_of("0123456789")
 // A Host that may pass: localhost, an IPv4 literal in 127/8, or a bracketed IPv6 loopback literal, each
 // with an optional port; read by other means than the server's.
 bool ownHost(std::string_view host) {
+    // inet_pton reads a C string: a NUL would end it early.
+    if (host.find('\0') != std::string_view::npos) return false;
     std::string_view name = host;
     if (const std::size_t close = host.rfind(']'); host.starts_with('[') && close != std::string_view::npos) {
         name = host.substr(0, close + 1);
@@ -70,7 +72,8 @@ bool carriesToken(const RequestHead& head) {
 }
 
 bool timeText(std::string_view text) {
-    return !text.empty() && text.size() <= 32 && text.find_first_not_of("0123456789-:TZ+") == std::string_view::npos;
+    return !text.empty() && text.size() <= 32 &&
+           text.find_first_not_of("0123456789-:TZ+") == std::string_view::npos;
 }
 
 void checkReportArguments(const std::vector<std::string>& arguments) {
@@ -79,7 +82,8 @@ void checkReportArguments(const std::vector<std::string>& arguments) {
     if (arguments[n - 3] != "--format" || arguments[n - 2] != "html" || arguments[n - 1] != "--")
         finding("report arguments do not end with --format html --");
     for (std::size_t i = 0; i + 3 < n; i += 2) {
-        if (arguments[i] != "--from" && arguments[i] != "--to") finding("a report option other than the period");
+        if (arguments[i] != "--from" && arguments[i] != "--to")
+            finding("a report option other than the period");
         if (!timeText(arguments[i + 1])) finding("a report time that is no time text");
     }
 }
@@ -94,22 +98,26 @@ void checkRoute(const RequestRules& rules, const RequestHead& head) {
             finding("421 for a request that may be answered");
     } else {
         if (tokenAsked && !carriesToken(head)) finding("answered without the token");
-        if (!tokenAsked && head.host && !ownHost(*head.host)) finding("answered a foreign Host without a token");
+        if (!tokenAsked && head.host && !ownHost(*head.host))
+            finding("answered a foreign Host without a token");
     }
     switch (verdict.route) {
         case Route::Page:
             if (head.path != "/") finding("the page for another path");
-            if (verdict.tokenInAddress != (head.tokenArgument == kToken)) finding("the cookie set wrongly");
+            if (verdict.tokenInAddress != (tokenAsked && head.tokenArgument == kToken))
+                finding("the cookie set wrongly");
             break;
         case Route::Stream:
             if (head.path != "/events") finding("the stream for another path");
             break;
         case Route::Report:
-            if (head.path != "/report" || !rules.history) finding("a report not asked for or without history");
+            if (head.path != "/report" || !rules.history)
+                finding("a report not asked for or without history");
             checkReportArguments(verdict.reportArguments);
             break;
         case Route::Asset:
-            if (verdict.asset == nullptr || verdict.asset->path != head.path) finding("an asset for another path");
+            if (verdict.asset == nullptr || verdict.asset->path != head.path)
+                finding("an asset for another path");
             break;
         case Route::Refused:
             break;
@@ -150,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool plainRead = (head.method == "GET" || head.method == "HEAD") &&
                            (!head.contentLength || *head.contentLength == "0") && !head.transferEncoding;
     if (plainRead == refusal.has_value()) finding("the head check disagrees with GET or HEAD without a body");
-    if (refusal && refusal->status != 405 && refusal->status != 413) finding("a head refused with another status");
+    if (refusal && refusal->status != 405 && refusal->status != 413)
+        finding("a head refused with another status");
 
     const bool history = (present & (1U << 11)) != 0;
     checkRoute({.token = "", .cookieValue = "", .listenAddress = "127.0.0.1", .history = history}, head);

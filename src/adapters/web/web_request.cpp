@@ -44,7 +44,8 @@ bool authorised(const RequestRules& rules, const RequestHead& head, bool& viaQue
     if (head.authorization) {
         constexpr std::string_view kBearer = "Bearer ";
         const std::string_view value = *head.authorization;
-        if (value.size() > kBearer.size() && equalsIgnoringAsciiCase(value.substr(0, kBearer.size()), kBearer) &&
+        if (value.size() > kBearer.size() &&
+            equalsIgnoringAsciiCase(value.substr(0, kBearer.size()), kBearer) &&
             sameSecret(value.substr(kBearer.size()), rules.token))
             return true;
     }
@@ -53,7 +54,8 @@ bool authorised(const RequestRules& rules, const RequestHead& head, bool& viaQue
 
 Verdict report(const RequestRules& rules, const RequestHead& head) {
     if (!rules.history)
-        return refused(MHD_HTTP_NOT_FOUND, "No history", "This panel keeps no history, so there is no report.");
+        return refused(MHD_HTTP_NOT_FOUND, "No history",
+                       "This panel keeps no history, so there is no report.");
     const std::optional<std::string> from = head.from ? periodText(*head.from) : std::nullopt;
     const std::optional<std::string> to = head.to ? periodText(*head.to) : std::nullopt;
     if ((head.from && !from) || (head.to && !to))
@@ -106,21 +108,23 @@ bool hostIsOwn(std::string_view host, std::string_view listenAddress) {
 
 std::optional<Verdict> refusedHead(const RequestHead& head) {
     if (head.method != MHD_HTTP_METHOD_GET && head.method != MHD_HTTP_METHOD_HEAD) {
-        Verdict verdict =
-            refused(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed", "This page only answers GET and HEAD.");
+        Verdict verdict = refused(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed",
+                                  "This page only answers GET and HEAD.");
         verdict.headers.emplace_back("Allow", "GET, HEAD");
         return verdict;
     }
     if ((head.contentLength && *head.contentLength != "0") || head.transferEncoding)
-        return refused(MHD_HTTP_CONTENT_TOO_LARGE, "Request refused", "A request to this page carries no body.");
+        return refused(MHD_HTTP_CONTENT_TOO_LARGE, "Request refused",
+                       "A request to this page carries no body.");
     return std::nullopt;
 }
 
 Verdict route(const RequestRules& rules, const RequestHead& head) {
     bool viaQuery = false;
     if (!authorised(rules, head, viaQuery)) {
-        Verdict verdict = refused(MHD_HTTP_UNAUTHORIZED, "Not authorised",
-                                  "This page needs its access token: open it with the address you were given.");
+        Verdict verdict =
+            refused(MHD_HTTP_UNAUTHORIZED, "Not authorised",
+                    "This page needs its access token: open it with the address you were given.");
         verdict.headers.emplace_back("WWW-Authenticate", "Bearer");
         return verdict;
     }
