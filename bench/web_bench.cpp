@@ -109,7 +109,8 @@ int connectTo(std::uint16_t port) {
         ::close(socket);
         return -1;
     }
-    const std::string request = "GET /events HTTP/1.0\r\nHost: bench\r\nAccept: text/event-stream\r\n\r\n";
+    const std::string request =
+        "GET /events HTTP/1.0\r\nHost: localhost\r\nAccept: text/event-stream\r\n\r\n";
     if (::send(socket, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size())) {
         ::close(socket);

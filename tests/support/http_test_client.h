@@ -46,10 +46,22 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // receiveBuffer > 0: the socket's receive buffer, set before connecting (a client that reads slowly).
-    explicit HttpConnection(std::uint16_t port, int receiveBuffer = 0, bool ipv6 = false) {
+    // from: the IPv4 loopback address to connect from (every 127.x.y.z is this computer), such as
+    // "127.0.0.2" for a second client address.
+    explicit HttpConnection(std::uint16_t port, int receiveBuffer = 0, bool ipv6 = false,
+                            const char* from = nullptr) {
         fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw std::runtime_error("socket failed");
         if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        if (from != nullptr) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &source.sin_addr);
+            if (::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+                ::close(fd_);
+                throw std::runtime_error("bind failed");
+            }
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -113,7 +125,8 @@ public:
     // Drops the body read so far (a stream's events already checked).
     void consume(std::size_t count) { response_.body.erase(0, count); }
 
-    // Whether the server closed the connection (or reset it) within timeout; reads and drops what comes.
+    // Whether the server closed the connection (or reset it) within timeout (0: already); reads and drops
+    // what comes.
     bool closedByServer(std::chrono::milliseconds timeout) {
         const auto deadline = Clock::now() + timeout;
         while (pump(deadline)) {
@@ -127,7 +140,7 @@ private:
         if (eof_) return false;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
+        if (left < 0) return false;  // at 0 it still takes what has come
         pollfd poller{.fd = fd_, .events = POLLIN, .revents = 0};
         if (::poll(&poller, 1, static_cast<int>(left)) <= 0) return false;
         char buffer[65536];
@@ -209,7 +222,7 @@ inline std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view
 
 // A GET of target with extra header lines ("Name: value\r\n" each).
 inline std::string getRequest(std::string_view target, std::string_view headers = {}) {
-    return "GET " + std::string(target) + " HTTP/1.1\r\nHost: panel\r\nConnection: close\r\n" +
+    return "GET " + std::string(target) + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n" +
            std::string(headers) + "\r\n";
 }
 

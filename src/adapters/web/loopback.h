@@ -14,6 +14,8 @@ namespace orvanta::web {
 // 127.0.0.0/8, ::1 and ::ffff:127.x.y.z are the loopback.
 inline bool isLoopback(std::string_view address) {
     if (address == "localhost") return true;
+    // inet_pton would read only up to a NUL.
+    if (address.find('\0') != std::string_view::npos) return false;
     if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
         address = address.substr(1, address.size() - 2);
     const std::string literal(address);

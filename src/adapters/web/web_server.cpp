@@ -23,6 +23,7 @@
 
 #include "adapters/web/web_assets.h"
 #include "adapters/web/web_reply.h"
+#include "adapters/web/web_request.h"
 #include "core/lifetime.h"
 #include "core/vb_error.h"
 #include "report/report_command.h"
@@ -33,15 +34,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSource = "WebServer";
-constexpr std::string_view kCookieName = "orvanta_token";
 // What a browser waits before it opens a broken stream again.
 constexpr std::string_view kStreamStart = "retry: 2000\n";
 constexpr std::string_view kAlive = ": alive\n\n";
 // Room in a connection's memory beyond the request itself: the answer's status line and headers, MHD's own
 // bookkeeping of the parsed request.
 constexpr std::size_t kConnectionHeadroom = 8 * 1024;
-// A period parameter of the report page is a date and time as orvanta-report takes it; nothing longer.
-constexpr std::size_t kMaxPeriodText = 32;
 // Trouble reported while running: at most this many lines a minute, the rest counted.
 constexpr int kReportsPerMinute = 10;
 
@@ -111,21 +109,6 @@ std::string sanitisedJson(std::string json) {
     return out;
 }
 
-// Only what orvanta-report's times are written with: "2026-12-07T14:00:30+01:00", "...Z". A '+' may
-// arrive as a space when the browser encoded the form.
-std::optional<std::string> periodText(const char* value) {
-    if (value == nullptr) return std::nullopt;
-    std::string text(value);
-    if (text.empty() || text.size() > kMaxPeriodText) return std::nullopt;
-    for (char& c : text) {
-        if (c == ' ') c = '+';
-        const bool allowed =
-            (c >= '0' && c <= '9') || c == '-' || c == ':' || c == 'T' || c == 'Z' || c == '+';
-        if (!allowed) return std::nullopt;
-    }
-    return text;
-}
-
 // The first line orvanta-report wrote to its error stream, without its program name.
 std::string firstLine(const std::string& text) {
     std::string line = text.substr(0, text.find('\n'));
@@ -174,6 +157,59 @@ private:
     long suppressed_ = 0;
 };
 
+// Words for a period in a log line: "an hour", "2 hours", "90 s", "250 ms".
+std::string periodWords(std::chrono::milliseconds period) {
+    using std::chrono::hours;
+    if (period >= hours(1) && period % hours(1) == std::chrono::milliseconds(0)) {
+        const auto count = period / hours(1);
+        return count == 1 ? "an hour" : std::to_string(count) + " hours";
+    }
+    if (period % std::chrono::seconds(1) == std::chrono::milliseconds(0))
+        return std::to_string(period / std::chrono::seconds(1)) + " s";
+    return std::to_string(period.count()) + " ms";
+}
+
+// Faulty requests cost the log one line a period: their count and the first of them. Anyone who can
+// reach the port can make them, and ten lines a minute would push the panel's own lines out of a log
+// that is kept to its size.
+class FaultCount {
+public:
+    void add(std::string example) {
+        std::lock_guard lock(mutex_);
+        if (count_++ == 0) {
+            first_ = std::move(example);
+            since_ = Clock::now();
+        }
+    }
+    // The line to say now, or none: nothing came, or the period since the first is not over.
+    std::optional<std::string> due(std::chrono::milliseconds period) {
+        std::lock_guard lock(mutex_);
+        if (count_ == 0 || Clock::now() - since_ < period) return std::nullopt;
+        std::string line = std::to_string(count_) + (count_ == 1 ? " faulty request" : " faulty requests") +
+                           " within " + periodWords(period) + ", the first: " + first_;
+        count_ = 0;
+        first_.clear();
+        return line;
+    }
+
+private:
+    std::mutex mutex_;
+    long count_ = 0;
+    std::string first_;
+    Clock::time_point since_;
+};
+
+// The client's address as a log line names it.
+std::string addressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (address == nullptr) return text;
+    if (address->sa_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    else if (address->sa_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    return text;
+}
+
 }  // namespace
 
 struct WebServer::Impl {
@@ -198,6 +234,17 @@ struct WebServer::Impl {
         std::string reportBody;  // the report, or the message of a usage error
     };
 
+    // A connection's wait for a whole request head: from its start, or from the end of its last request.
+    // Reached through MHD's socket context; lives from the connection's start to its close.
+    struct HeadWait {
+        MHD_socket socket = MHD_INVALID_SOCKET;
+        std::string from;
+        Clock::time_point since = Clock::now();
+        bool waiting = true;
+        bool served = false;  // a request came before: an idle keep-alive connection, no fault
+        bool cut = false;
+    };
+
     struct ReportJob {
         MHD_Connection* connection = nullptr;
         Request* request = nullptr;
@@ -210,6 +257,9 @@ struct WebServer::Impl {
     Lifetime lifetime;
     Lifetime::Token token = lifetime.token();
     ReportThrottle throttle;
+    FaultCount faults;
+    std::mutex headMutex;
+    std::set<HeadWait*> heads;
     bool tls = false;
     std::string cookieValue;  // the token as the cookie carries it
 
@@ -253,25 +303,40 @@ struct WebServer::Impl {
     void listen();
     void stop();
 
-    // Any thread: a line for the program log, throttled, with the token never in it.
-    void trouble(std::string message) {
-        // As it is set and as it travels in an address or a cookie.
+    // The token never goes into the log: as it is set and as it travels in an address or a cookie.
+    std::string withoutToken(std::string message) const {
         for (const std::string* secret : {&settings.token, &cookieValue}) {
             if (secret->empty()) continue;
             for (std::size_t at = 0; (at = message.find(*secret, at)) != std::string::npos; at += 7)
                 message.replace(at, secret->size(), "(token)");
         }
-        std::optional<std::string> line = throttle.pass(std::move(message));
-        if (!line) return;
-        loop.post(token.guard([this, line = std::move(*line)] { report(line); }));
+        return message;
     }
 
+    // Any thread: a line for the program log.
+    void say(std::string line) {
+        loop.post(token.guard([this, line = std::move(line)] { report(line); }));
+    }
+
+    // Any thread: a line for the program log, throttled.
+    void trouble(std::string message) {
+        std::optional<std::string> line = throttle.pass(withoutToken(std::move(message)));
+        if (line) say(std::move(*line));
+    }
+
+    void connectionEvent(MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code);
+    static HeadWait* headWaitOf(MHD_Connection* connection);
+    void headComplete(MHD_Connection* connection);
+    void requestEnded(MHD_Connection* connection);
+    void cutSlowHeads();
+
     void mhdSaid(const char* format, va_list arguments);
-    bool authorised(MHD_Connection* connection, bool& viaQuery) const;
     MHD_Result handle(MHD_Connection* connection, const char* url, const char* method,
                       std::size_t* uploadSize, void** state);
     MHD_Result serveStream(MHD_Connection* connection, bool head);
-    MHD_Result serveReport(MHD_Connection* connection, Request& request);
+    MHD_Result serveReport(MHD_Connection* connection, Request& request, std::vector<std::string> arguments);
+    static RequestHead headOf(MHD_Connection* connection, const char* url, const char* method);
+    static MHD_Result refuse(MHD_Connection* connection, const Verdict& verdict);
     ssize_t readStream(Stream& stream, char* buffer, std::size_t max);
     void runWorker();
     void runTicker();
@@ -322,7 +387,65 @@ void WebServer::Impl::mhdSaid(const char* format, va_list arguments) {
     const std::size_t page = line.find(" ('<");
     const std::size_t pageEnd = line.find("'))", page);
     if (page != std::string::npos && pageEnd != std::string::npos) line.erase(page, pageEnd + 2 - page);
-    trouble("Web page: " + line);
+    faults.add(withoutToken(std::move(line)));
+}
+
+void WebServer::Impl::connectionEvent(MHD_Connection* connection, void** context,
+                                      MHD_ConnectionNotificationCode code) {
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        auto wait = std::make_unique<HeadWait>();
+        if (const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+            wait->socket = info->connect_fd;
+        if (const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+            wait->from = addressText(info->client_addr);
+        std::lock_guard lock(headMutex);
+        heads.insert(wait.get());
+        *context = wait.release();
+        return;
+    }
+    // Closed: MHD closes the socket only after this, so a cut under headMutex never meets another's socket.
+    std::unique_ptr<HeadWait> wait(static_cast<HeadWait*>(*context));
+    *context = nullptr;
+    std::lock_guard lock(headMutex);
+    heads.erase(wait.get());
+}
+
+WebServer::Impl::HeadWait* WebServer::Impl::headWaitOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr ? static_cast<HeadWait*>(info->socket_context) : nullptr;
+}
+
+void WebServer::Impl::headComplete(MHD_Connection* connection) {
+    HeadWait* wait = headWaitOf(connection);
+    if (wait == nullptr) return;
+    std::lock_guard lock(headMutex);
+    wait->waiting = false;
+    wait->served = true;
+}
+
+void WebServer::Impl::requestEnded(MHD_Connection* connection) {
+    HeadWait* wait = headWaitOf(connection);
+    if (wait == nullptr) return;
+    std::lock_guard lock(headMutex);
+    wait->waiting = true;
+    wait->since = Clock::now();
+}
+
+// The idle timeout does not bound a head that comes a byte at a time, each renewing it: this does. The
+// socket is shut down, not closed, so that MHD sees the end on its own thread and closes it there.
+void WebServer::Impl::cutSlowHeads() {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard lock(headMutex);
+    for (HeadWait* wait : heads) {
+        if (!wait->waiting || wait->cut || now - wait->since < settings.headTimeout) continue;
+        wait->cut = true;
+        ::shutdown(wait->socket, SHUT_RDWR);
+        if (!wait->served)
+            faults.add("a request from " + wait->from + " did not complete its head within " +
+                       periodWords(settings.headTimeout) + "; closed");
+    }
 }
 
 void WebServer::Impl::start() {
@@ -335,6 +458,15 @@ void WebServer::Impl::start() {
     if (settings.certificatePem.empty() != settings.keyPem.empty())
         fail("HTTPS needs both a certificate and a key; only one is given");
     if (settings.maxConnections == 0) fail("at most 0 connections allowed");
+    // Half: an office behind one NAT address still has room for its viewers, and one address alone
+    // cannot take the other half.
+    if (settings.maxConnectionsPerAddress == 0)
+        settings.maxConnectionsPerAddress = std::max<std::size_t>(1, settings.maxConnections / 2);
+    settings.maxConnectionsPerAddress = std::min(settings.maxConnectionsPerAddress, settings.maxConnections);
+    settings.headTimeout =
+        std::max<std::chrono::milliseconds>(settings.headTimeout, std::chrono::milliseconds(10));
+    settings.faultSummary =
+        std::max<std::chrono::milliseconds>(settings.faultSummary, std::chrono::milliseconds(10));
     tls = !settings.certificatePem.empty();
     // A stream sends a comment whenever it has sent nothing for this long: none at all would be a loop.
     settings.keepAlive =
@@ -369,9 +501,19 @@ void WebServer::Impl::start() {
             return MHD_NO;
         }
     };
-    const auto completed = [](void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+    const auto completed = [](void* self, MHD_Connection* connection, void** state,
+                              MHD_RequestTerminationCode) {
         delete static_cast<Request*>(*state);
         *state = nullptr;
+        static_cast<Impl*>(self)->requestEnded(connection);
+    };
+    const auto connectionEvent = [](void* self, MHD_Connection* connection, void** context,
+                                    MHD_ConnectionNotificationCode code) {
+        try {
+            static_cast<Impl*>(self)->connectionEvent(connection, context, code);
+        } catch (const std::exception&) {
+            // Without memory for its wait, a connection is bounded by the idle timeout alone.
+        }
     };
 
     // MHD closes the socket it is given, also when it fails to start: it gets a copy of its own, so that
@@ -394,7 +536,10 @@ void WebServer::Impl::start() {
          static_cast<intptr_t>(std::max<std::int64_t>(1, settings.idleTimeout.count())), nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT,
          static_cast<intptr_t>(settings.maxRequestBytes + kConnectionHeadroom), nullptr},
-        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(+completed), nullptr},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(+completed), this},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(+connectionEvent), this},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(settings.maxConnectionsPerAddress),
+         nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(settings.certificatePem.c_str())});
@@ -415,6 +560,10 @@ void WebServer::Impl::start() {
         fail(cause + (startLog.empty() ? std::string() : " (" + startLog + ")"));
     }
     settings.port = boundPort;
+    if (!tls && !settings.token.empty() && !isLoopback(settings.address))
+        say(where() +
+            ": the token travels unencrypted over the network (no [Web] Certificate and Key): anyone who can "
+            "watch the network can read it and open the page");
     worker = std::thread([this] { runWorker(); });
     ticker = std::thread([this] { runTicker(); });
 }
@@ -453,36 +602,31 @@ void WebServer::Impl::stop() {
     if (quiesced != MHD_INVALID_SOCKET) ::close(quiesced);
 }
 
-bool WebServer::Impl::authorised(MHD_Connection* connection, bool& viaQuery) const {
-    viaQuery = false;
-    if (settings.token.empty()) return true;
-    // Every byte of the expected text is compared, whatever the given one holds, so that the time taken
-    // tells nothing about how much of a guess was right.
-    const auto equals = [](std::string_view given, std::string_view expected) {
-        unsigned difference = given.size() == expected.size() ? 0U : 1U;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            const char g = given.empty() ? '\0' : given[i % given.size()];
-            difference |= static_cast<unsigned char>(g ^ expected[i]);
-        }
-        return difference == 0;
+// The parts of the request the rules read, as MHD parsed them.
+RequestHead WebServer::Impl::headOf(MHD_Connection* connection, const char* url, const char* method) {
+    const auto value = [connection](MHD_ValueKind kind, const char* name) -> std::optional<std::string_view> {
+        const char* found = MHD_lookup_connection_value(connection, kind, name);
+        return found != nullptr ? std::optional<std::string_view>(found) : std::nullopt;
     };
-    if (const char* query = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token")) {
-        if (equals(query, settings.token)) {
-            viaQuery = true;
-            return true;
-        }
-    }
-    if (const char* cookie = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, kCookieName.data())) {
-        if (equals(cookie, cookieValue)) return true;
-    }
-    if (const char* header = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization")) {
-        const std::string_view value(header);
-        constexpr std::string_view kBearer = "Bearer ";
-        if (value.size() > kBearer.size() && strncasecmp(header, kBearer.data(), kBearer.size()) == 0 &&
-            equals(value.substr(kBearer.size()), settings.token))
-            return true;
-    }
-    return false;
+    return RequestHead{
+        .method = method,
+        .path = url,
+        .host = value(MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST),
+        .contentLength = value(MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH),
+        .transferEncoding = value(MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING),
+        .tokenArgument = value(MHD_GET_ARGUMENT_KIND, "token"),
+        .tokenCookie = value(MHD_COOKIE_KIND, kTokenCookie.data()),
+        .authorization = value(MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION),
+        .from = value(MHD_GET_ARGUMENT_KIND, "from"),
+        .to = value(MHD_GET_ARGUMENT_KIND, "to"),
+        .format = value(MHD_GET_ARGUMENT_KIND, "format"),
+    };
+}
+
+MHD_Result WebServer::Impl::refuse(MHD_Connection* connection, const Verdict& verdict) {
+    Reply answer = Reply::error(verdict.status, verdict.title, verdict.message);
+    for (const auto& [name, value] : verdict.headers) answer.with(std::string(name), std::string(value));
+    return reply(connection, std::move(answer));
 }
 
 MHD_Result WebServer::Impl::handle(MHD_Connection* connection, const char* url, const char* method,
@@ -490,16 +634,9 @@ MHD_Result WebServer::Impl::handle(MHD_Connection* connection, const char* url, 
     if (*state == nullptr) {
         // The first call, with the headers only: refuse what is not worth reading any further.
         *state = new Request;
-        const std::string_view verb(method);
-        if (verb != MHD_HTTP_METHOD_GET && verb != MHD_HTTP_METHOD_HEAD)
-            return reply(connection, Reply::error(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed",
-                                                  "This page only answers GET and HEAD.")
-                                         .with("Allow", "GET, HEAD"));
-        const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
-        const char* chunked = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Transfer-Encoding");
-        if ((length != nullptr && std::string_view(length) != "0") || chunked != nullptr)
-            return reply(connection, Reply::error(MHD_HTTP_CONTENT_TOO_LARGE, "Request refused",
-                                                  "A request to this page carries no body."));
+        headComplete(connection);
+        if (const std::optional<Verdict> refusal = refusedHead(headOf(connection, url, method)))
+            return refuse(connection, *refusal);
         // MHD refuses what does not fit its memory; this refuses what fits it but exceeds the limit.
         const RequestSize size = requestSize(connection, url, method);
         if (size.target > settings.maxRequestBytes)
@@ -520,34 +657,38 @@ MHD_Result WebServer::Impl::handle(MHD_Connection* connection, const char* url, 
     if (request.bodySeen)
         return reply(connection, Reply::error(MHD_HTTP_CONTENT_TOO_LARGE, "Request refused",
                                               "A request to this page carries no body."));
-    if (request.report != Request::Report::None) return serveReport(connection, request);
+    if (request.report != Request::Report::None) return serveReport(connection, request, {});
 
-    bool viaQuery = false;
-    if (!authorised(connection, viaQuery))
-        return reply(connection, Reply::error(MHD_HTTP_UNAUTHORIZED, "Not authorised",
-                                              "This page needs its access token: open it with the address "
-                                              "you were given.")
-                                     .with("WWW-Authenticate", "Bearer"));
-    const std::string_view path(url);
-    const bool head = std::string_view(method) == MHD_HTTP_METHOD_HEAD;
-    if (path == "/") {
-        std::string json;
-        {
-            std::lock_guard lock(mutex);
-            json = latestJson;
+    const RequestRules rules{.token = settings.token,
+                             .cookieValue = cookieValue,
+                             .listenAddress = settings.address,
+                             .history = !settings.historyFile.empty()};
+    Verdict verdict = route(rules, headOf(connection, url, method));
+    switch (verdict.route) {
+        case Route::Refused:
+            return refuse(connection, verdict);
+        case Route::Page: {
+            std::string json;
+            {
+                std::lock_guard lock(mutex);
+                json = latestJson;
+            }
+            Reply page = Reply::ok("text/html; charset=utf-8", livePage(json));
+            if (verdict.tokenInAddress) {
+                page.with("Set-Cookie", std::string(kTokenCookie) + "=" + cookieValue +
+                                            "; Path=/; HttpOnly; SameSite=Strict" + (tls ? "; Secure" : ""));
+            }
+            return reply(connection, std::move(page));
         }
-        Reply page = Reply::ok("text/html; charset=utf-8", livePage(json));
-        if (viaQuery) {
-            page.with("Set-Cookie", std::string(kCookieName) + "=" + cookieValue +
-                                        "; Path=/; HttpOnly; SameSite=Strict" + (tls ? "; Secure" : ""));
-        }
-        return reply(connection, std::move(page));
+        case Route::Stream:
+            return serveStream(connection, std::string_view(method) == MHD_HTTP_METHOD_HEAD);
+        case Route::Report:
+            return serveReport(connection, request, std::move(verdict.reportArguments));
+        case Route::Asset:
+            return reply(connection, Reply::ok(std::string(verdict.asset->contentType),
+                                               std::string(verdict.asset->body)));
     }
-    if (path == "/events") return serveStream(connection, head);
-    if (path == "/report") return serveReport(connection, request);
-    if (const Asset* asset = findAsset(path))
-        return reply(connection, Reply::ok(std::string(asset->contentType), std::string(asset->body)));
-    return reply(connection, Reply::error(MHD_HTTP_NOT_FOUND, "Not found", "There is no such page here."));
+    return MHD_NO;
 }
 
 MHD_Result WebServer::Impl::serveStream(MHD_Connection* connection, bool head) {
@@ -621,7 +762,8 @@ ssize_t WebServer::Impl::readStream(Stream& stream, char* buffer, std::size_t ma
     return static_cast<ssize_t>(count);
 }
 
-MHD_Result WebServer::Impl::serveReport(MHD_Connection* connection, Request& request) {
+MHD_Result WebServer::Impl::serveReport(MHD_Connection* connection, Request& request,
+                                        std::vector<std::string> arguments) {
     if (request.report == Request::Report::Made) {
         switch (request.reportStatus) {
             case MHD_HTTP_OK:
@@ -639,25 +781,8 @@ MHD_Result WebServer::Impl::serveReport(MHD_Connection* connection, Request& req
                                           "The history could not be read; the program log says why."));
         }
     }
-    if (settings.historyFile.empty())
-        return reply(connection, Reply::error(MHD_HTTP_NOT_FOUND, "No history",
-                                              "This panel keeps no history, so there is no report."));
-    const char* fromParameter = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "from");
-    const char* toParameter = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "to");
-    const char* format = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "format");
-    const std::optional<std::string> from = periodText(fromParameter);
-    const std::optional<std::string> to = periodText(toParameter);
-    if ((fromParameter != nullptr && !from) || (toParameter != nullptr && !to))
-        return reply(connection,
-                     Reply::error(MHD_HTTP_BAD_REQUEST, "Report not made",
-                                  "from and to are times such as 2026-12-07 or 2026-12-07T14:00."));
-    if (format != nullptr && std::string_view(format) != "html")
-        return reply(connection, Reply::error(MHD_HTTP_BAD_REQUEST, "Report not made",
-                                              "The report page is made as html only."));
-    ReportJob next{.connection = connection, .request = &request, .arguments = {}};
-    if (from) next.arguments.insert(next.arguments.end(), {"--from", *from});
-    if (to) next.arguments.insert(next.arguments.end(), {"--to", *to});
-    next.arguments.insert(next.arguments.end(), {"--format", "html", "--", settings.historyFile});
+    ReportJob next{.connection = connection, .request = &request, .arguments = std::move(arguments)};
+    next.arguments.push_back(settings.historyFile);
     {
         std::lock_guard lock(mutex);
         if (reportBusy || stopping)
@@ -723,7 +848,8 @@ void WebServer::Impl::runWorker() {
 
 void WebServer::Impl::runTicker() {
     const auto period = std::clamp<std::chrono::milliseconds>(
-        settings.keepAlive / 4, std::chrono::milliseconds(10), std::chrono::milliseconds(1000));
+        std::min({settings.keepAlive, settings.headTimeout, settings.faultSummary}) / 4,
+        std::chrono::milliseconds(10), std::chrono::milliseconds(1000));
     std::unique_lock lock(mutex);
     while (!stopping) {
         tickerWake.wait_for(lock, period, [this] { return stopping; });
@@ -731,6 +857,8 @@ void WebServer::Impl::runTicker() {
         std::vector<MHD_Connection*> due = takeSuspended(true);
         lock.unlock();
         for (MHD_Connection* connection : due) MHD_resume_connection(connection);
+        cutSlowHeads();
+        if (std::optional<std::string> line = faults.due(settings.faultSummary)) say("Web page: " + *line);
         lock.lock();
     }
 }

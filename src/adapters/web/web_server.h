@@ -7,12 +7,19 @@
 // (opened read-only). It never calls into the logic; the loop hands it snapshots with publish().
 //
 // Bounds: every request is held to maxRequestBytes (line, headers and all) and to GET and HEAD without a
-// body; at most maxConnections are open; a connection that neither reads nor sends for idleTimeout is
-// closed. A stream holds no queue of its own: it keeps the newest snapshot, so a slow reader skips to the
-// newest one and a reader that never reads costs one connection until its timeout.
+// body; at most maxConnections are open, of them at most maxConnectionsPerAddress from one address, so that
+// one address cannot keep every other viewer out; a request head not complete headTimeout after its
+// connection began waiting for it is closed, however it trickles in; a connection that neither reads nor
+// sends for idleTimeout is closed. A stream holds no queue of its own: it keeps the newest snapshot, so a
+// slow reader skips to the newest one and a reader that never reads costs one connection until its timeout.
 //
 // With a token, every request must carry it: "?token=" on the page's address (the answer then sets it as
 // a cookie for the stream and the report), the cookie, or "Authorization: Bearer". Without it: 401.
+// Without a token, only a request that names this computer in its Host (localhost, a loopback literal,
+// the address listened on) is answered, others get 421: see web_request.h.
+//
+// What libmicrohttpd says of faulty requests, and the connections closed for a head not complete in time,
+// are counted and said in one line once every faultSummary, so that a client cannot flood the log.
 #pragma once
 
 #include <chrono>
@@ -37,8 +44,11 @@ struct ServerSettings {
     std::string historyFile;  // the history file the report reads; empty: no report page
 
     std::size_t maxConnections = 400;
+    std::size_t maxConnectionsPerAddress = 0;  // 0: half of maxConnections
     std::size_t maxRequestBytes = 16 * 1024;
+    std::chrono::milliseconds headTimeout{5000};
     std::chrono::seconds idleTimeout{30};
+    std::chrono::milliseconds faultSummary = std::chrono::hours(1);
     // A comment line on every stream this often, so that an idle stream is not taken for a dead one.
     std::chrono::milliseconds keepAlive{10000};
 };

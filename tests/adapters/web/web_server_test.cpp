@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -108,7 +111,7 @@ TEST_F(WebServerTest, ThePageInlinesTheNewestSnapshotAndEveryAnswerIsGuarded) {
     EXPECT_EQ(page->body, livePage(R"({"seq":2,"text":"\u003c/script\u003e\u0026 "})"));
 
     HttpConnection head(server->port());
-    head.send("HEAD / HTTP/1.1\r\nHost: panel\r\n\r\n");
+    head.send("HEAD / HTTP/1.1\r\nHost: localhost\r\n\r\n");
     std::optional<HttpResponse> headers = head.readHead();
     EXPECT_EQ(shape(headers), "HTTP/1.1 200 OK\ncontent-type: text/html; charset=utf-8\nguarded");
     EXPECT_TRUE(headers->body.empty());
@@ -135,26 +138,27 @@ TEST_F(WebServerTest, RefusesEveryRequestThatIsNotAPlainReadOfBoundedSize) {
         std::string expected;
     };
     const std::vector<Case> cases{
-        {"post", "POST / HTTP/1.1\r\nHost: p\r\nContent-Length: 3\r\n\r\nabc",
+        {"post", "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 3\r\n\r\nabc",
          "HTTP/1.1 405 Method Not Allowed\n" + html + "allow: GET, HEAD\nguarded"},
-        {"put", "PUT /events HTTP/1.1\r\nHost: p\r\nContent-Length: 0\r\n\r\n",
+        {"put", "PUT /events HTTP/1.1\r\nHost: localhost\r\nContent-Length: 0\r\n\r\n",
          "HTTP/1.1 405 Method Not Allowed\n" + html + "allow: GET, HEAD\nguarded"},
-        {"options", "OPTIONS * HTTP/1.1\r\nHost: p\r\n\r\n",
+        {"options", "OPTIONS * HTTP/1.1\r\nHost: localhost\r\n\r\n",
          "HTTP/1.1 405 Method Not Allowed\n" + html + "allow: GET, HEAD\nguarded"},
-        {"get with a body", "GET / HTTP/1.1\r\nHost: p\r\nContent-Length: 5\r\n\r\nhello",
+        {"get with a body", "GET / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 5\r\n\r\nhello",
          "HTTP/1.1 413 Content Too Large\n" + html + "guarded"},
         {"get with a chunked body",
-         "GET / HTTP/1.1\r\nHost: p\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+         "GET / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
          "HTTP/1.1 413 Content Too Large\n" + html + "guarded"},
         {"no version", "GET /\r\n\r\n", "HTTP/1.1 400 Bad Request"},
-        {"a header without colon", "GET / HTTP/1.1\r\nHost: p\r\nNoColon\r\n\r\n",
+        {"a header without colon", "GET / HTTP/1.1\r\nHost: localhost\r\nNoColon\r\n\r\n",
          "HTTP/1.1 400 Bad Request"},
-        {"unknown version", "GET / HTTP/9.9\r\nHost: p\r\n\r\n", "HTTP/1.1 505 HTTP Version Not Supported"},
-        {"long address", "GET /?q=" + big + " HTTP/1.1\r\nHost: p\r\n\r\n",
+        {"unknown version", "GET / HTTP/9.9\r\nHost: localhost\r\n\r\n",
+         "HTTP/1.1 505 HTTP Version Not Supported"},
+        {"long address", "GET /?q=" + big + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
          "HTTP/1.1 414 URI Too Long\n" + html + "guarded"},
-        {"long header", "GET / HTTP/1.1\r\nHost: p\r\nX-Big: " + big + "\r\n\r\n",
+        {"long header", "GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + big + "\r\n\r\n",
          "HTTP/1.1 431 Request Header Fields Too Large\n" + html + "guarded"},
-        {"just fits", "GET / HTTP/1.1\r\nHost: p\r\nX-Big: " + std::string(3900, 'a') + "\r\n\r\n",
+        {"just fits", "GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + std::string(3900, 'a') + "\r\n\r\n",
          "HTTP/1.1 200 OK\n" + html + "guarded"},
     };
     for (const Case& c : cases) {
@@ -167,8 +171,9 @@ TEST_F(WebServerTest, RefusesEveryRequestThatIsNotAPlainReadOfBoundedSize) {
     for (std::size_t size = 3500; size < 24000; size += 97) {
         for (bool inTarget : {false, true}) {
             const std::string request =
-                inTarget ? "GET /?q=" + std::string(size, 'a') + " HTTP/1.1\r\nHost: p\r\n\r\n"
-                         : "GET / HTTP/1.1\r\nHost: p\r\nX-Big: " + std::string(size, 'a') + "\r\n\r\n";
+                inTarget
+                    ? "GET /?q=" + std::string(size, 'a') + " HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                    : "GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + std::string(size, 'a') + "\r\n\r\n";
             SCOPED_TRACE(std::to_string(request.size()) +
                          (inTarget ? " bytes in the address" : " bytes in a header"));
             const std::optional<HttpResponse> answer = testing::exchange(port, request);
@@ -188,21 +193,20 @@ TEST_F(WebServerTest, RefusesEveryRequestThatIsNotAPlainReadOfBoundedSize) {
 
     // Connections beyond the limit wait, unanswered, until a place is free.
     std::vector<std::unique_ptr<HttpConnection>> idle;
-    for (std::size_t i = 0; i < settings.maxConnections; ++i)
-        idle.push_back(std::make_unique<HttpConnection>(port));
+    for (std::size_t i = 0; i < settings.maxConnections; ++i) {
+        const std::string from = "127.0.1." + std::to_string(i + 1);
+        idle.push_back(std::make_unique<HttpConnection>(port, 0, false, from.c_str()));
+    }
     std::this_thread::sleep_for(100ms);
-    HttpConnection beyond(port);
+    HttpConnection beyond(port, 0, false, "127.0.2.1");
     beyond.send(testing::getRequest("/"));
     EXPECT_FALSE(beyond.readResponse(false, 500ms));
     idle.pop_back();
     EXPECT_EQ(shape(beyond.readResponse(false, 1500ms)).substr(0, 15), "HTTP/1.1 200 OK");
     idle.clear();
 
-    // MHD's complaints about all of it reach the log, a few of them and without the pages it sent.
-    const std::vector<std::string> lines = takeReported();
-    EXPECT_FALSE(lines.empty());
-    EXPECT_LE(lines.size(), 10U);
-    for (const std::string& line : lines) EXPECT_EQ(line.find("<html>"), std::string::npos) << line;
+    // MHD's complaints about all of it wait for the hour's count.
+    EXPECT_EQ(takeReported(), std::vector<std::string>{});
 }
 
 TEST_F(WebServerTest, EveryStreamGetsTheNewestSnapshotThenEachNewerOneInOrder) {
@@ -385,6 +389,175 @@ TEST_F(WebServerTest, WithATokenEveryRouteAsksForItAndTheQueryLeavesItAsACookie)
     EXPECT_EQ(shape(stream.readHead()), "HTTP/1.1 200 OK\ncontent-type: text/event-stream\nguarded");
     EXPECT_TRUE(stream.readBodyUntil([](const std::string& body) { return body == "retry: 2000\n\n"; }));
     for (const std::string& line : takeReported()) EXPECT_EQ(line.find("K3y"), std::string::npos) << line;
+}
+
+TEST_F(WebServerTest, WithoutATokenOnlyThisComputersOwnNamesAreAnswered) {
+    auto server = start();
+    const std::uint16_t port = server->port();
+    struct Case {
+        std::string host;  // none: no Host line (HTTP/1.0)
+        std::vector<std::string> targets;
+        int status;
+    };
+    const std::vector<std::string> every{"/", "/events", "/report", "/live.js"};
+    const std::vector<Case> cases{
+        {"localhost", {"/"}, 200},
+        {"LocalHost:8080", {"/"}, 200},
+        {"127.0.0.1:" + std::to_string(port), {"/"}, 200},
+        {"127.9.8.7", {"/"}, 200},
+        {"[::1]:80", {"/"}, 200},
+        {"[::1]", {"/"}, 200},
+        {"", {"/"}, 200},
+        {"attacker.example", every, 421},
+        {"attacker.example:" + std::to_string(port), every, 421},
+        {"localhost.attacker.example", {"/"}, 421},
+        {"127.0.0.1.nip.io", {"/"}, 421},
+        {"10.0.0.1", {"/"}, 421},
+        {"[::2]", {"/"}, 421},
+        {"[127.0.0.1]", {"/"}, 421},
+        {"[::1]x", {"/"}, 421},
+        {"localhost:x", {"/"}, 421},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& target : c.targets) {
+            SCOPED_TRACE(c.host + " " + target);
+            const std::string request = c.host.empty() ? "GET " + target + " HTTP/1.0\r\n\r\n"
+                                                       : "GET " + target + " HTTP/1.1\r\nHost: " + c.host +
+                                                             "\r\nConnection: close\r\n\r\n";
+            HttpConnection client(port);
+            client.send(request);
+            const std::optional<HttpResponse> answer = client.readHead();
+            ASSERT_TRUE(answer);
+            EXPECT_EQ(answer->status, c.status);
+        }
+    }
+
+    // With a token the token decides, under any name.
+    ServerSettings withToken;
+    withToken.token = "a-token-of-sixteen";
+    server = start(withToken);
+    const std::string request = "GET / HTTP/1.1\r\nHost: panel.plant.example\r\nConnection: close\r\n";
+    EXPECT_EQ(testing::exchange(server->port(), request + "Authorization: Bearer a-token-of-sixteen\r\n\r\n")
+                  ->status,
+              200);
+    EXPECT_EQ(testing::exchange(server->port(), request + "\r\n")->status, 401);
+}
+
+TEST_F(WebServerTest, OneAddressTricklingHeadsCannotKeepAViewerFromAnotherOut) {
+    ServerSettings settings;  // 400 connections
+    settings.headTimeout = 3s;
+    settings.keepAlive = 60s;
+    auto server = start(settings);
+    server->publish(R"({"seq":1})");
+    const std::uint16_t port = server->port();
+
+    // Every connection the server takes, asked for from 127.0.0.1, each sending a header byte every 200 ms,
+    // well within the idle timeout.
+    std::vector<std::unique_ptr<HttpConnection>> slow;
+    for (std::size_t i = 0; i < settings.maxConnections; ++i) {
+        slow.push_back(std::make_unique<HttpConnection>(port));
+        slow.back()->send("GET / HTTP/1.1\r\nHost: localhost\r\nX-Slow: ");
+    }
+    const auto trickle = [&](std::chrono::milliseconds duration) {
+        for (const auto end = std::chrono::steady_clock::now() + duration;
+             std::chrono::steady_clock::now() < end;) {
+            for (auto& client : slow) client->send("a");
+            std::this_thread::sleep_for(200ms);
+        }
+    };
+    const auto open = [&] {
+        return std::count_if(slow.begin(), slow.end(),
+                             [](auto& client) { return !client->closedByServer(0ms); });
+    };
+    trickle(400ms);
+    const auto held = open();
+    EXPECT_LE(held, 200);  // half; fewer when opening them took so long that the first heads are late
+
+    // A viewer from another address gets the page and its stream at once.
+    const auto asked = std::chrono::steady_clock::now();
+    HttpConnection viewer(port, 0, false, "127.0.0.2");
+    viewer.send(testing::getRequest("/"));
+    const std::optional<HttpResponse> page = viewer.readResponse(false, 1s);
+    const auto answered = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(shape(page).substr(0, 15), "HTTP/1.1 200 OK");
+    HttpConnection stream(port, 0, false, "127.0.0.2");
+    stream.send(testing::getRequest("/events"));
+    EXPECT_EQ(shape(stream.readHead(1s)).substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_TRUE(stream.readBodyUntil(
+        [](const std::string& body) { return body.find(R"(data: {"seq":1})") != std::string::npos; }, 1s));
+    stream.consume(stream.body().size());
+
+    // No head may take longer than headTimeout, however it trickles; a stream is no waiting head.
+    const auto trickled = std::chrono::steady_clock::now();
+    trickle(3500ms);
+    EXPECT_EQ(open(), 0);
+    server->publish(R"({"seq":2})");
+    EXPECT_TRUE(stream.readBodyUntil(
+        [](const std::string& body) { return body.find(R"(data: {"seq":2})") != std::string::npos; }, 1s));
+    std::cout << "measured: " << held << " of " << settings.maxConnections
+              << " connections held from one address; the page to another in "
+              << std::chrono::duration_cast<std::chrono::microseconds>(answered).count() / 1000.0
+              << " ms; every trickling head closed within "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                       trickled)
+                     .count()
+              << " ms\n";
+}
+
+TEST_F(WebServerTest, FaultyRequestsAreCountedAndSaidOnceAPeriodWithTheFirst) {
+    ServerSettings settings;
+    settings.faultSummary = 1500ms;
+    settings.headTimeout = 300ms;
+    auto server = start(settings);
+    const std::uint16_t port = server->port();
+    const std::vector<std::string> faulty{
+        "GET /\r\n\r\n",
+        "GET / HTTP/1.1\r\nHost: localhost\r\nNoColon\r\n\r\n",
+        "GET / HTTP/9.9\r\nHost: localhost\r\n\r\n",
+    };
+    for (int round = 0; round < 10; ++round) {
+        for (const std::string& request : faulty) testing::exchange(port, request);
+    }
+    HttpConnection silent(port);
+    silent.send("GET / HTTP/1.1\r\n");
+    EXPECT_TRUE(silent.closedByServer(2s));
+    EXPECT_EQ(takeReported(), std::vector<std::string>{});
+
+    ASSERT_TRUE(eventually([&] { return loop.runPending(), !reported.empty(); }, 3s));
+    const std::vector<std::string> lines = takeReported();
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex("Web page: 31 faulty requests within 1500 ms, the first: [^<>]+")))
+        << lines[0];
+    // The next period starts with the next fault.
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(takeReported(), std::vector<std::string>{});
+}
+
+TEST_F(WebServerTest, ATokenBeyondTheLoopbackWithoutHttpsIsWarnedOfAtStart) {
+    struct Case {
+        const char* address;
+        const char* token;
+        bool warned;
+    };
+    for (const Case& c : {Case{"0.0.0.0", "a-token-of-sixteen", true},
+                          Case{"127.0.0.1", "a-token-of-sixteen", false}, Case{"127.0.0.1", "", false}}) {
+        ServerSettings settings;
+        settings.address = c.address;
+        settings.token = c.token;
+        auto server = start(settings);
+        const std::vector<std::string> lines = takeReported();
+        SCOPED_TRACE(c.address);
+        if (c.warned) {
+            ASSERT_EQ(lines.size(), 1U);
+            EXPECT_EQ(lines[0],
+                      "Web page at 0.0.0.0 port " + std::to_string(server->port()) +
+                          ": the token travels unencrypted over the network (no [Web] Certificate and "
+                          "Key): anyone who can watch the network can read it and open the page");
+        } else {
+            EXPECT_EQ(lines, std::vector<std::string>{});
+        }
+    }
 }
 
 // The output of a command, or "" when it could not run.
