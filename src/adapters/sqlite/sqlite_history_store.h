@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -130,23 +131,34 @@ private:
     void finishBatch();
     // Each leaves db_ open and ready, or null after saying why.
     void open(bool fresh);
+    // Looks at an existing file without writing to it: a damaged one, or one of another form, is moved
+    // aside as it was found. False when it was (the file is then open or not, as after open()).
+    bool inspect();
     void prepareFile(bool fresh);
     void openFailed(int rc, bool fresh);
     void startAnew(const std::string& why, const std::string& tag);
+    std::string asideName(const std::string& tag) const;
+    // Before each write: the name still leads to the file the connection has open. A file removed is made
+    // again, one put in its place is moved aside untouched; false when no file is open then.
+    bool stillOurs();
     void closeConnection();
     void writeBatch();
+    int closeEarlierRuns(std::int64_t run);
     int apply(const history::Record& record);
     void purge();
     static bool corrupt(int rc);
-    void report(int rc, const std::string& why);
+    bool diskFull(int rc, int systemErrno) const;
+    void report(int rc, const std::string& why, int systemErrno = 0);
     void problem(Problem kind, const std::string& message);
     void succeeded();
     std::string lostSuffix();
     void post(Severity severity, std::string message);
     std::int64_t wallNow() const;
 
+    struct Outbox;
+
     EventLoop& loop_;
-    ErrorReporter report_;
+    std::shared_ptr<Outbox> outbox_;
     SqliteHistorySettings settings_;
 
     std::mutex mutex_;
@@ -165,9 +177,11 @@ private:
     // The writer's own.
     sqlite3* db_ = nullptr;
     Statements statements_;
-    std::vector<sqlite3_stmt**> prepared_;
-    struct stat file_ {};  // the file the connection has open, to notice its removal  // the members of
-                           // statements_ that are made
+    std::vector<sqlite3_stmt**> prepared_;  // the members of statements_ that are made
+    // The file the connection has open and its journal, to notice a removal or another file put there.
+    struct stat file_ {};
+    struct stat wal_ {};
+    struct stat shm_ {};
     std::vector<history::Record> batch_;
     int attempts_ = 0;
     SteadyTime nextOpen_{};
@@ -179,6 +193,7 @@ private:
     std::uint64_t droppedSeen_ = 0;           // dropped records when the last batch was written
     std::optional<history::RunStarted> run_;  // the current run, carried into a new file
     std::int64_t runLastSeen_ = 0;
+    bool earlierClosed_ = false;  // a batch with the current run is stored: the runs before it are ended
 
     std::thread writer_;
     std::once_flag closed_;
