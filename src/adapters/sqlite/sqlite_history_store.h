@@ -15,15 +15,24 @@
 // Trouble never reaches the loop: a slow disk only fills the queue. A read-only, full, locked or failing
 // file is reported once per kind of problem (again at most once an hour while it lasts), with what to do,
 // and a notice follows when writing works again; each report says how many events could not be stored
-// since the last one said so. A batch that fails is tried again a few times, then counted as failed. A
-// file that cannot be opened is tried again every reopenInterval. A damaged file, or one of another form
-// (user_version), is never written into: it is closed, renamed with a time stamp (with its -wal and -shm),
-// reported, and a new file is started with the current run in it. Nothing of the user's is deleted.
+// since the last one said so; close() says what is left. A write that fails with an I/O error while the
+// system says there is no room (ENOSPC, or less than 1 MiB free) is a full disk. A batch that fails is
+// tried again a few times, then counted as failed. A file that cannot be opened is tried again every
+// reopenInterval.
+//
+// Only the panel's own file is written into. An existing file is first opened read-only, its form
+// (user_version) read and its pages checked (quick_check): a damaged one, or one of another form, is
+// renamed with a time stamp (with its -wal and -shm) exactly as it was, reported, and a new file is started
+// with the current run in it. Before each batch the name must still lead to the open file (device and
+// inode): a file put in its place (a backup put back) is renamed aside untouched, with a journal that came
+// with it, before this connection closes and removes its own journal by name. Nothing of the user's is
+// deleted. A run whose start could not be written still ends the runs before it with its first batch.
 //
 // Memory: at most queueLimit records wait (about 150 bytes each with their texts), a batch buffer keeps
 // room for a thousand between batches, and SQLite's page cache is held to 1 MiB.
 //
-// Reports are posted to the loop, so the reporter is called on the loop's thread only.
+// Reports are posted to the loop, so the reporter is called on the loop's thread only; close() (on the
+// loop's thread, perhaps after the loop has ended) says itself what is still unsaid.
 #pragma once
 
 #include <sys/stat.h>
