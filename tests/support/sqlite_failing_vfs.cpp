@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 namespace orvanta::testing {
@@ -12,6 +13,7 @@ namespace {
 std::atomic<int> failure{SQLITE_OK};
 std::atomic<int> remaining{0};  // > 0: only so many more writes fail
 std::atomic<int> failedCount{0};
+std::atomic<int> failureErrno{0};
 
 sqlite3_vfs* real = nullptr;
 sqlite3_vfs shim{};
@@ -34,7 +36,10 @@ bool failNow() {
 
 int shimWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     const int rc = failure.load();
-    if (rc != SQLITE_OK && failNow()) return rc;
+    if (rc != SQLITE_OK && failNow()) {
+        errno = failureErrno.load();
+        return rc;
+    }
     return inner(file)->pMethods->xWrite(inner(file), data, amount, offset);
 }
 
@@ -123,8 +128,9 @@ void SqliteFailingVfs::install() {
     });
 }
 
-void SqliteFailingVfs::failWrites(int rc, int count) {
+void SqliteFailingVfs::failWrites(int rc, int count, int systemErrno) {
     remaining = count;
+    failureErrno = systemErrno;
     failure = rc;
 }
 

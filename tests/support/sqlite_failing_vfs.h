@@ -12,8 +12,9 @@ public:
     // Registers the VFS (once per process); not the default.
     static void install();
     // Every write of a file opened through it fails with rc from now on (SQLITE_OK: none fails), or only
-    // the next `count` writes when count is positive.
-    static void failWrites(int rc, int count = 0);
+    // the next `count` writes when count is positive. A failing write leaves systemErrno in errno, as a
+    // system call would (ENOSPC: the disk is full).
+    static void failWrites(int rc, int count = 0, int systemErrno = 0);
     // Writes that failed since the start.
     static int failedWrites();
 };

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <type_traits>
@@ -20,6 +22,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::int64_t kMillisPerDay = 24LL * 60 * 60 * 1000;
 constexpr std::size_t kKeptCapacity = 1024;  // records a batch buffer keeps room for between batches
+// Less free than this, and a write that fails is taken for a full disk: SQLite says "disk I/O error" when
+// the room runs out while it grows its shared memory file or syncs, not only "database or disk is full".
+constexpr unsigned long long kNearlyFull = 1024 * 1024;
 
 template <typename... F>
 struct Overloaded : F... {
@@ -51,6 +56,45 @@ int execute(sqlite3_stmt* statement, const Values&... values) {
 // is refused and the rest of the batch written.
 bool refusedRecord(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The form of a history file: its user_version and how many tables and indexes it has.
+int readForm(sqlite3* db, std::int64_t& version, std::int64_t& objects) {
+    sqlite3_stmt* query = nullptr;
+    int rc = sqlite3_prepare_v2(db,
+                                "SELECT (SELECT user_version FROM pragma_user_version), "
+                                "(SELECT count(*) FROM sqlite_master)",
+                                -1, &query, nullptr);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(query);
+        if (rc == SQLITE_ROW) {
+            version = sqlite3_column_int64(query, 0);
+            objects = sqlite3_column_int64(query, 1);
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(query);
+    return rc;
+}
+
+// What SQLite's check of every page finds; empty when the file is whole.
+int checkPages(sqlite3* db, std::string& damage) {
+    sqlite3_stmt* query = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &query, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(query);
+    if (rc == SQLITE_ROW) {
+        const auto* text = sqlite3_column_text(query, 0);
+        damage = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+        if (damage == "ok") damage.clear();
+        for (char& c : damage) c = c == '\n' ? ' ' : c;
+        rc = SQLITE_OK;
+    }
+    sqlite3_finalize(query);
+    return rc;
+}
+
 std::string localStamp(std::time_t now) {
     std::tm local{};
     localtime_r(&now, &local);
@@ -61,8 +105,31 @@ std::string localStamp(std::time_t now) {
 
 }  // namespace
 
+// What the writer has to say, in order, until the loop's thread says it: a task posted to the loop, or
+// close() itself when the loop has ended before the store (the program's end closes it after its loop).
+struct SqliteHistoryStore::Outbox {
+    explicit Outbox(ErrorReporter reporter) : report(std::move(reporter)) {}
+    void deliver() {
+        std::vector<std::pair<Severity, std::string>> due;
+        {
+            const std::lock_guard lock(mutex);
+            due.swap(messages);
+        }
+        for (const auto& [severity, message] : due) {
+            if (severity == Severity::Notice) {
+                report.notice(message);
+            } else {
+                report(message);
+            }
+        }
+    }
+    ErrorReporter report;
+    std::mutex mutex;
+    std::vector<std::pair<Severity, std::string>> messages;
+};
+
 SqliteHistoryStore::SqliteHistoryStore(EventLoop& loop, ErrorReporter report, SqliteHistorySettings settings)
-    : loop_(loop), report_(std::move(report)), settings_(std::move(settings)) {
+    : loop_(loop), outbox_(std::make_shared<Outbox>(std::move(report))), settings_(std::move(settings)) {
     writer_ = std::thread([this] { run(); });
 }
 
@@ -103,6 +170,7 @@ void SqliteHistoryStore::close() {
         }
         wake_.notify_all();
         if (writer_.joinable()) writer_.join();
+        outbox_->deliver();
     });
 }
 
@@ -201,6 +269,7 @@ void SqliteHistoryStore::open(bool fresh) {
                                    "name another file in [History] of Orvanta.ini");
         return;
     }
+    if (!inspect()) return;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(settings_.path.c_str(), &db_, flags,
                              settings_.vfs.empty() ? nullptr : settings_.vfs.c_str());
@@ -229,46 +298,58 @@ void SqliteHistoryStore::open(bool fresh) {
     prepareFile(fresh);
 }
 
-void SqliteHistoryStore::prepareFile(bool fresh) {
-    // Reading the header first: a file that is not a database, or a damaged one, says so here.
-    sqlite3_stmt* query = nullptr;
-    int rc = sqlite3_prepare_v2(db_,
-                                "SELECT (SELECT user_version FROM pragma_user_version), "
-                                "(SELECT count(*) FROM sqlite_master)",
-                                -1, &query, nullptr);
+bool SqliteHistoryStore::inspect() {
+    std::error_code error;
+    if (fs::file_size(settings_.path, error) == 0 || error) return true;  // none yet, or empty: made here
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(settings_.path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                             settings_.vfs.empty() ? nullptr : settings_.vfs.c_str());
     std::int64_t version = 0;
     std::int64_t objects = 0;
+    std::string damage;
     if (rc == SQLITE_OK) {
-        rc = sqlite3_step(query);
-        if (rc == SQLITE_ROW) {
-            version = sqlite3_column_int64(query, 0);
-            objects = sqlite3_column_int64(query, 1);
-            rc = SQLITE_OK;
-        }
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, static_cast<int>(settings_.busyTimeout.count()));
+        rc = readForm(db, version, objects);
+        if (rc == SQLITE_OK && version == history::kSchemaVersion) rc = checkPages(db, damage);
     }
-    sqlite3_finalize(query);
+    if (corrupt(rc)) damage = sqlite3_errmsg(db);
+    sqlite3_close_v2(db);
+    if (!damage.empty()) {
+        startAnew("is damaged (" + damage + ")", "corrupt");
+        return false;
+    }
+    // Locked, or not readable: the opening for writing says why.
+    if (rc != SQLITE_OK || version == history::kSchemaVersion || (version == 0 && objects == 0)) return true;
+    startAnew(version == 0
+                  ? "holds no history of this panel (another program's tables)"
+                  : "is of another form (version " + std::to_string(version) +
+                        ", this panel writes version " + std::to_string(history::kSchemaVersion) + ")",
+              "version" + std::to_string(version));
+    return false;
+}
+
+void SqliteHistoryStore::prepareFile(bool fresh) {
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    int rc = readForm(db_, version, objects);
     if (rc != SQLITE_OK) {
         openFailed(rc, fresh);
         return;
     }
+    // Another file put there since inspect() looked: left as it is, looked at again on the next attempt.
     if (version != history::kSchemaVersion && (version != 0 || objects != 0)) {
-        if (fresh) {
-            openFailed(SQLITE_NOTADB, fresh);
-        } else {
-            startAnew(version == 0 ? "holds no history of this panel (another program's tables)"
-                                   : "is of another form (version " + std::to_string(version) +
-                                         ", this panel writes version " +
-                                         std::to_string(history::kSchemaVersion) + ")",
-                      "version" + std::to_string(version));
-        }
+        closeConnection();
         return;
     }
 
-    const std::string setup =
-        std::string(
-            "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-1024; "
-            "BEGIN IMMEDIATE;") +
-        history::kSchema + "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
+    // Tables only for a new file: opening a history that has them writes nothing, so that a panel starts
+    // on a full disk and its first batch ends what the runs before it left open.
+    std::string setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-1024;";
+    if (version == 0) {
+        setup += std::string("BEGIN IMMEDIATE;") + history::kSchema +
+                 "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
+    }
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {  // closing the connection rolls the setup back
         openFailed(rc, fresh);
@@ -336,6 +417,8 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
         }
     }
     ::stat(settings_.path.c_str(), &file_);
+    ::stat((settings_.path + "-wal").c_str(), &wal_);
+    ::stat((settings_.path + "-shm").c_str(), &shm_);
     // A file started anew, or made again by someone, still has the current run: what follows belongs to it.
     if (run_) {
         execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
@@ -345,12 +428,13 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
 
 void SqliteHistoryStore::openFailed(int rc, bool fresh) {
     const std::string why = sqlite3_errmsg(db_);
+    const int systemErrno = sqlite3_system_errno(db_);
     if (corrupt(rc) && !fresh) {
         startAnew("is damaged (" + why + ")", "corrupt");
         return;
     }
     closeConnection();
-    report(rc, why);
+    report(rc, why, systemErrno);
 }
 
 void SqliteHistoryStore::startAnew(const std::string& why, const std::string& tag) {
@@ -361,14 +445,9 @@ void SqliteHistoryStore::startAnew(const std::string& why, const std::string& ta
         sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &one);
     }
     closeConnection();
-    const fs::path file(settings_.path);
-    const std::string base = settings_.path + "." + tag + "-" + localStamp(std::time(nullptr));
-    std::string aside = base;
+    const std::string aside = asideName(tag);
     std::error_code error;
-    for (int n = 2; fs::exists(aside, error) || fs::exists(aside + "-wal", error); ++n) {
-        aside = base + "-" + std::to_string(n);
-    }
-    fs::rename(file, aside, error);
+    fs::rename(settings_.path, aside, error);
     if (error) {
         problem(Problem::Open, "The history file " + settings_.path + " " + why +
                                    " and cannot be moved aside (" + error.message() +
@@ -385,6 +464,64 @@ void SqliteHistoryStore::startAnew(const std::string& why, const std::string& ta
     open(true);
 }
 
+std::string SqliteHistoryStore::asideName(const std::string& tag) const {
+    const std::string base = settings_.path + "." + tag + "-" + localStamp(std::time(nullptr));
+    std::string aside = base;
+    std::error_code error;
+    for (int n = 2; fs::exists(aside, error) || fs::exists(aside + "-wal", error); ++n) {
+        aside = base + "-" + std::to_string(n);
+    }
+    return aside;
+}
+
+bool SqliteHistoryStore::stillOurs() {
+    struct stat now {};
+    if (::stat(settings_.path.c_str(), &now) == 0 && sameFile(now, file_)) return true;
+    if (::stat(settings_.path.c_str(), &now) != 0) {
+        // Removed or moved away (SQLite would go on writing into it, for nobody).
+        closeConnection();
+        post(Severity::Error,
+             "The history file " + settings_.path +
+                 " was moved or removed while the panel wrote it: a new history file is started");
+        open(false);
+        return db_ != nullptr;
+    }
+    // Another file put in its place. It goes aside first, with a journal that came with it: the next
+    // connection to the name would apply this connection's journal to it, and closing this connection
+    // removes the journal by its name. Then the connection closes, folding its journal into the file it
+    // was written for, wherever that is now.
+    const std::string aside = asideName("replaced");
+    std::error_code error;
+    fs::rename(settings_.path, aside, error);
+    if (error) {
+        int one = 1;
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &one);
+        closeConnection();
+        problem(Problem::Open, "The history file " + settings_.path +
+                                   " was replaced by another file while the panel wrote it, and that file "
+                                   "cannot be moved aside (" +
+                                   error.message() + "): the panel does not write into it");
+        return false;
+    }
+    for (const auto& [suffix, ours] : {std::pair{"-wal", &wal_}, std::pair{"-shm", &shm_},
+                                       std::pair{"-journal", static_cast<struct stat*>(nullptr)}}) {
+        struct stat sibling {};
+        const std::string name = settings_.path + suffix;
+        if (::stat(name.c_str(), &sibling) == 0 && (ours == nullptr || !sameFile(sibling, *ours)))
+            fs::rename(name, aside + suffix, error);
+    }
+    closeConnection();
+    post(Severity::Error, "The history file " + settings_.path +
+                              " was replaced by another file while the panel wrote it (a backup put back, or "
+                              "another program's file): that file is kept untouched as " +
+                              aside +
+                              " and a new history file is started. To go on with an older history, stop the "
+                              "panel before putting it back");
+    open(true);
+    return db_ != nullptr;
+}
+
 void SqliteHistoryStore::closeConnection() {
     for (sqlite3_stmt** statement : prepared_) {
         sqlite3_finalize(*statement);
@@ -396,25 +533,17 @@ void SqliteHistoryStore::closeConnection() {
 }
 
 void SqliteHistoryStore::writeBatch() {
-    // Removed or replaced under the panel (SQLite would go on writing into the removed file, for nobody).
-    struct stat now {};
-    if (::stat(settings_.path.c_str(), &now) != 0 || now.st_ino != file_.st_ino ||
-        now.st_dev != file_.st_dev) {
-        closeConnection();
-        post(Severity::Error,
-             "The history file " + settings_.path +
-                 " was moved or removed while the panel wrote it: a new history file is started");
-        open(false);
-        if (db_ == nullptr) return;
-    }
+    if (!stillOurs()) return;
     const Statements& s = statements_;
     std::uint64_t refused = 0;
     int rc = execute(s.begin);
     // A batch given up may have held the run's start: what follows still belongs to a run in the file (a
-    // run already there is left as it is).
+    // run already there is left as it is), and what the runs before it left open is still to be ended.
     if (rc == SQLITE_DONE && run_) {
-        rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
-                     runLastSeen_);
+        if (!earlierClosed_) rc = closeEarlierRuns(run_->run);
+        if (rc == SQLITE_DONE)
+            rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
+                         runLastSeen_);
     }
     for (auto record = batch_.begin(); rc == SQLITE_DONE && record != batch_.end(); ++record) {
         rc = apply(*record);
@@ -426,6 +555,7 @@ void SqliteHistoryStore::writeBatch() {
     if (rc == SQLITE_DONE) rc = execute(s.commit);
     // What is said of a batch is posted before the batch counts as finished (flush() waits for that).
     if (rc == SQLITE_DONE) {
+        earlierClosed_ = earlierClosed_ || run_.has_value();
         stored_ += batch_.size() - refused;
         failed_ += refused;
         succeeded();
@@ -433,6 +563,7 @@ void SqliteHistoryStore::writeBatch() {
         return;
     }
     const std::string why = sqlite3_errmsg(db_);
+    const int systemErrno = sqlite3_system_errno(db_);
     if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
     const bool givenUp = ++attempts_ >= settings_.batchAttempts;
     if (givenUp) failed_ += batch_.size();
@@ -440,7 +571,7 @@ void SqliteHistoryStore::writeBatch() {
     if (corrupt(rc)) {
         startAnew("is damaged (" + why + ")", "corrupt");
     } else {
-        report(rc, why);
+        report(rc, why, systemErrno);
     }
     if (givenUp) finishBatch();
 }
@@ -451,11 +582,8 @@ int SqliteHistoryStore::apply(const Record& record) {
     return std::visit(
         Overloaded{
             [&](const history::RunStarted& r) {
-                int rc = SQLITE_DONE;
-                for (sqlite3_stmt* close :
-                     {s.closeOpenEpisodes, s.closeOpenIntervals, s.closeOpenGaps, s.closeOpenRuns}) {
-                    if (rc == SQLITE_DONE) rc = execute(close, r.run);
-                }
+                earlierClosed_ = false;
+                int rc = closeEarlierRuns(r.run);
                 if (rc == SQLITE_DONE) {
                     rc = execute(s.insertRun, r.run, r.line, r.at, std::int64_t{r.utcOffsetMinutes}, r.at);
                 }
@@ -494,11 +622,21 @@ int SqliteHistoryStore::apply(const Record& record) {
         record);
 }
 
+int SqliteHistoryStore::closeEarlierRuns(std::int64_t run) {
+    const Statements& s = statements_;
+    int rc = SQLITE_DONE;
+    for (sqlite3_stmt* close :
+         {s.closeOpenEpisodes, s.closeOpenIntervals, s.closeOpenGaps, s.closeOpenRuns}) {
+        if (rc == SQLITE_DONE) rc = execute(close, run);
+    }
+    return rc;
+}
+
 // Freed pages stay in the file and are reused by the rows that follow, so the file stays at the size of
 // its retention. No VACUUM: it would rewrite the whole file, block the writer for its duration and need
 // as much free disk again.
 void SqliteHistoryStore::purge() {
-    if (settings_.retentionDays <= 0) return;
+    if (settings_.retentionDays <= 0 || !stillOurs()) return;
     const Statements& s = statements_;
     const std::int64_t cutoff = wallNow() - settings_.retentionDays * kMillisPerDay;
     int rc = execute(s.begin);
@@ -508,11 +646,12 @@ void SqliteHistoryStore::purge() {
     if (rc == SQLITE_DONE) rc = execute(s.commit);
     if (rc == SQLITE_DONE) return;
     const std::string why = sqlite3_errmsg(db_);
+    const int systemErrno = sqlite3_system_errno(db_);
     if (!sqlite3_get_autocommit(db_)) execute(s.rollback);
     if (corrupt(rc)) {
         startAnew("is damaged (" + why + ")", "corrupt");
     } else {
-        report(rc, why);
+        report(rc, why, systemErrno);
     }
 }
 
@@ -521,9 +660,19 @@ bool SqliteHistoryStore::corrupt(int rc) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
-void SqliteHistoryStore::report(int rc, const std::string& why) {
+bool SqliteHistoryStore::diskFull(int rc, int systemErrno) const {
+    if ((rc & 0xff) == SQLITE_FULL) return true;
+    if ((rc & 0xff) != SQLITE_IOERR) return false;
+    if (systemErrno == ENOSPC) return true;
+    struct statvfs disk {};
+    const fs::path folder = fs::path(settings_.path).parent_path();
+    return ::statvfs(folder.empty() ? "." : folder.c_str(), &disk) == 0 &&
+           static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize < kNearlyFull;
+}
+
+void SqliteHistoryStore::report(int rc, const std::string& why, int systemErrno) {
     const std::string& file = settings_.path;
-    switch (rc & 0xff) {
+    switch (diskFull(rc, systemErrno) ? SQLITE_FULL : rc & 0xff) {
         case SQLITE_FULL:
             problem(Problem::Full, "The history file " + file +
                                        " is on a full disk: free space there; the history is written again "
@@ -587,14 +736,12 @@ std::string SqliteHistoryStore::lostSuffix() {
 }
 
 void SqliteHistoryStore::post(Severity severity, std::string message) {
-    // The reporter is the loop's: the task carries its own copy, so it may run after this store is gone.
-    loop_.post([report = report_, severity, message = std::move(message)] {
-        if (severity == Severity::Notice) {
-            report.notice(message);
-        } else {
-            report(message);
-        }
-    });
+    {
+        const std::lock_guard lock(outbox_->mutex);
+        outbox_->messages.emplace_back(severity, std::move(message));
+    }
+    // The task shares the outbox, so it may run after this store is gone.
+    loop_.post([outbox = outbox_] { outbox->deliver(); });
 }
 
 std::int64_t SqliteHistoryStore::wallNow() const {

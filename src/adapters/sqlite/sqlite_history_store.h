@@ -15,15 +15,24 @@
 // Trouble never reaches the loop: a slow disk only fills the queue. A read-only, full, locked or failing
 // file is reported once per kind of problem (again at most once an hour while it lasts), with what to do,
 // and a notice follows when writing works again; each report says how many events could not be stored
-// since the last one said so. A batch that fails is tried again a few times, then counted as failed. A
-// file that cannot be opened is tried again every reopenInterval. A damaged file, or one of another form
-// (user_version), is never written into: it is closed, renamed with a time stamp (with its -wal and -shm),
-// reported, and a new file is started with the current run in it. Nothing of the user's is deleted.
+// since the last one said so; close() says what is left. A write that fails with an I/O error while the
+// system says there is no room (ENOSPC, or less than 1 MiB free) is a full disk. A batch that fails is
+// tried again a few times, then counted as failed. A file that cannot be opened is tried again every
+// reopenInterval.
+//
+// Only the panel's own file is written into. An existing file is first opened read-only, its form
+// (user_version) read and its pages checked (quick_check): a damaged one, or one of another form, is
+// renamed with a time stamp (with its -wal and -shm) exactly as it was, reported, and a new file is started
+// with the current run in it. Before each batch the name must still lead to the open file (device and
+// inode): a file put in its place (a backup put back) is renamed aside untouched, with a journal that came
+// with it, before this connection closes and removes its own journal by name. Nothing of the user's is
+// deleted. A run whose start could not be written still ends the runs before it with its first batch.
 //
 // Memory: at most queueLimit records wait (about 150 bytes each with their texts), a batch buffer keeps
 // room for a thousand between batches, and SQLite's page cache is held to 1 MiB.
 //
-// Reports are posted to the loop, so the reporter is called on the loop's thread only.
+// Reports are posted to the loop, so the reporter is called on the loop's thread only; close() (on the
+// loop's thread, perhaps after the loop has ended) says itself what is still unsaid.
 #pragma once
 
 #include <sys/stat.h>
@@ -34,6 +43,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -130,23 +140,34 @@ private:
     void finishBatch();
     // Each leaves db_ open and ready, or null after saying why.
     void open(bool fresh);
+    // Looks at an existing file without writing to it: a damaged one, or one of another form, is moved
+    // aside as it was found. False when it was (the file is then open or not, as after open()).
+    bool inspect();
     void prepareFile(bool fresh);
     void openFailed(int rc, bool fresh);
     void startAnew(const std::string& why, const std::string& tag);
+    std::string asideName(const std::string& tag) const;
+    // Before each write: the name still leads to the file the connection has open. A file removed is made
+    // again, one put in its place is moved aside untouched; false when no file is open then.
+    bool stillOurs();
     void closeConnection();
     void writeBatch();
+    int closeEarlierRuns(std::int64_t run);
     int apply(const history::Record& record);
     void purge();
     static bool corrupt(int rc);
-    void report(int rc, const std::string& why);
+    bool diskFull(int rc, int systemErrno) const;
+    void report(int rc, const std::string& why, int systemErrno = 0);
     void problem(Problem kind, const std::string& message);
     void succeeded();
     std::string lostSuffix();
     void post(Severity severity, std::string message);
     std::int64_t wallNow() const;
 
+    struct Outbox;
+
     EventLoop& loop_;
-    ErrorReporter report_;
+    std::shared_ptr<Outbox> outbox_;
     SqliteHistorySettings settings_;
 
     std::mutex mutex_;
@@ -165,9 +186,11 @@ private:
     // The writer's own.
     sqlite3* db_ = nullptr;
     Statements statements_;
-    std::vector<sqlite3_stmt**> prepared_;
-    struct stat file_ {};  // the file the connection has open, to notice its removal  // the members of
-                           // statements_ that are made
+    std::vector<sqlite3_stmt**> prepared_;  // the members of statements_ that are made
+    // The file the connection has open and its journal, to notice a removal or another file put there.
+    struct stat file_ {};
+    struct stat wal_ {};
+    struct stat shm_ {};
     std::vector<history::Record> batch_;
     int attempts_ = 0;
     SteadyTime nextOpen_{};
@@ -179,6 +202,7 @@ private:
     std::uint64_t droppedSeen_ = 0;           // dropped records when the last batch was written
     std::optional<history::RunStarted> run_;  // the current run, carried into a new file
     std::int64_t runLastSeen_ = 0;
+    bool earlierClosed_ = false;  // a batch with the current run is stored: the runs before it are ended
 
     std::thread writer_;
     std::once_flag closed_;

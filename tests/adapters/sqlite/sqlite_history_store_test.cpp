@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "history/history_schema.h"
 #include "support/manual_event_loop.h"
 #include "support/sqlite_failing_vfs.h"
 #include "support/without_privileges.h"
@@ -69,6 +70,22 @@ std::string localStamp(std::time_t now = std::time(nullptr)) {
 }
 
 std::string str(Millis value) { return std::to_string(value); }
+
+std::string bytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the statements on the file with a connection of its own; "" when they ran, else SQLite's message.
+std::string exec(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string error;
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        error = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return error;
+}
 
 // The events the reports say could not be stored, all together.
 std::uint64_t lostIn(const std::vector<std::string>& said) {
@@ -134,6 +151,19 @@ protected:
     const std::vector<std::string>& said() {
         loop_.runPending();
         return said_;
+    }
+
+    // The one file moved aside under this prefix (not its journal, nor one of those besides).
+    std::string asideOf(const std::string& prefix, const std::vector<std::string>& besides = {}) const {
+        std::string aside;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            const std::string name = entry.path().string();
+            if (name.rfind(prefix, 0) == 0 &&
+                std::find(besides.begin(), besides.end(), name) == besides.end() &&
+                name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
+                aside = name;
+        }
+        return aside;
     }
 
     std::vector<std::string> folderNames() const {
@@ -440,16 +470,11 @@ TEST_F(SqliteHistoryStoreTest, AReadOnlyFileOrFolderCostsOneReportAndTheEventsTh
     EXPECT_EQ(result, 0);
 }
 
-TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANewOneStarted) {
+TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideUnchangedAndANewOneStarted) {
     {
         std::ofstream garbage(file_, std::ios::binary);
         for (int i = 0; i < 400; ++i) garbage << "this is not a database file. ";
     }
-    const auto content = [](const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    const std::string garbageContent = content(file_);
     std::ofstream(file_ + "-wal") << "its journal";
     // Files moved aside before, in this second and the next: never overwritten.
     const std::string now = localStamp();
@@ -462,12 +487,24 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
     const std::string v7 = (folder_ / "Seven.db").string();
     const std::string other = (folder_ / "Other.db").string();
     for (const auto& [file, version] : {std::pair{v7, 7}, std::pair{other, 0}}) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        const std::string sql = "CREATE TABLE kept (x); INSERT INTO kept VALUES (7); PRAGMA user_version = " +
-                                std::to_string(version);
-        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
+        ASSERT_EQ(exec(file, "CREATE TABLE kept (x); INSERT INTO kept VALUES (7); PRAGMA user_version = " +
+                                 std::to_string(version)),
+                  "");
+    }
+    // A history of this form, in a rollback journal as a copy from elsewhere may be, damaged inside: its
+    // first page reads well, one of its tables does not.
+    const std::string damaged = (folder_ / "Damaged.db").string();
+    std::string build = "PRAGMA journal_mode=DELETE; PRAGMA page_size=1024;" + std::string(history::kSchema) +
+                        "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + ";";
+    for (int seq = 0; seq < 200; ++seq)
+        build += "INSERT INTO gaps VALUES (1, " + std::to_string(seq) + ", 'line', 1, 2);";
+    ASSERT_EQ(exec(damaged, build), "");
+    const auto root = rows(damaged, "SELECT rootpage FROM sqlite_master WHERE name = 'gaps'");
+    ASSERT_EQ(root.size(), 1u);
+    {
+        std::fstream f(damaged, std::ios::binary | std::ios::in | std::ios::out);
+        f.seekp((std::stoll(root[0]) - 1) * 1024);
+        f << std::string(1024, '\xa5');
     }
 
     struct Case {
@@ -476,9 +513,12 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
     for (const Case& c :
          {Case{file_, "corrupt", "is damaged (file is not a database)"},
           Case{v7, "version7", "is of another form (version 7, this panel writes version 1)"},
-          Case{other, "version0", "holds no history of this panel (another program's tables)"}}) {
+          Case{other, "version0", "holds no history of this panel (another program's tables)"},
+          Case{damaged, "corrupt", "is damaged ("}}) {
         said_.clear();
         const std::string before = localStamp();
+        const std::string content = bytes(c.file);
+        const std::string journal = bytes(c.file + "-wal");
         auto s = settings();
         s.path = c.file;
         SqliteHistoryStore& store = start(s);
@@ -487,28 +527,23 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideAndANew
         store.close();
         EXPECT_EQ(store.stored(), 1u);
         EXPECT_EQ(rows(c.file, "SELECT run FROM runs"), (std::vector<std::string>{str(t0)}));
-        ASSERT_EQ(said().size(), 1u);
+        ASSERT_EQ(said().size(), 1u) << ::testing::PrintToString(said());
         const std::string prefix = c.file + "." + c.tag + "-";
-        fs::path aside;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
-            const std::string name = entry.path().string();
-            if (name.rfind(prefix, 0) == 0 && std::find(decoys.begin(), decoys.end(), name) == decoys.end() &&
-                name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
-                aside = entry.path();
-        }
+        const std::string aside = asideOf(prefix, decoys);
         ASSERT_FALSE(aside.empty()) << prefix;
-        const std::string stamp = aside.string().substr(prefix.size(), 15);
+        const std::string stamp = aside.substr(prefix.size(), 15);
         EXPECT_TRUE(before <= stamp && stamp <= localStamp()) << stamp;
-        EXPECT_EQ(said()[0], "E: The history file " + c.file + " " + c.why + ": it is kept as " +
-                                 aside.string() + " and a new history file is started");
-        if (c.tag == "corrupt") {
-            EXPECT_EQ(content(aside), garbageContent);
-            EXPECT_TRUE(
-                fs::exists(aside.string() + "-wal"));  // SQLite itself empties a journal it cannot use
-            EXPECT_FALSE(fs::exists(file_ + "-wal") && content(file_ + "-wal") == "its journal");
-            for (const std::string& decoy : decoys) EXPECT_EQ(content(decoy), "moved aside before");
-        } else {
-            EXPECT_EQ(rows(aside.string(), "SELECT x FROM kept"), (std::vector<std::string>{"7"}));
+        EXPECT_EQ(said()[0].rfind("E: The history file " + c.file + " " + c.why, 0), 0u) << said()[0];
+        const std::string end = ": it is kept as " + aside + " and a new history file is started";
+        EXPECT_EQ(said()[0].substr(said()[0].size() - std::min(end.size(), said()[0].size())), end);
+        // Never written into: every byte of the file and of its journal as it was.
+        EXPECT_TRUE(bytes(aside) == content) << c.file;
+        EXPECT_TRUE(bytes(aside + "-wal") == journal) << c.file;
+        if (c.file == file_) {
+            EXPECT_EQ(journal, "its journal");
+            for (const std::string& decoy : decoys) EXPECT_EQ(bytes(decoy), "moved aside before");
+        } else if (c.file != damaged) {
+            EXPECT_EQ(rows(aside, "SELECT x FROM kept"), (std::vector<std::string>{"7"}));
         }
     }
 }
@@ -554,6 +589,81 @@ TEST_F(SqliteHistoryStoreTest, AFileRemovedWhileInUseIsMadeAgainWithTheCurrentRu
               (std::vector<std::string>{"E: The history file " + file_ +
                                         " was moved or removed while the panel wrote it: a new history "
                                         "file is started"}));
+}
+
+// A backup put back onto the history while the panel runs, with its journal: the panel never writes into a
+// file it did not make, nor lets its own journal be applied to it.
+TEST_F(SqliteHistoryStoreTest, AFileMovedOntoTheHistoryIsKeptUntouchedAndANewOneStarted) {
+    SqliteHistoryStore& store = start(settings());
+    store.record(RunStarted{t0, t0, 0, "L"});
+    ASSERT_TRUE(store.flush());
+    const std::string backup = (folder_ / "Backup.db").string();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(backup.c_str(), &db), SQLITE_OK);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);  // its rows stay in its journal
+    const std::string sql = "PRAGMA journal_mode=WAL;" + std::string(history::kSchema) +
+                            "PRAGMA user_version=1; INSERT INTO runs VALUES (42, 'Backup', 42, 0, 43, 44);";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const std::string content = bytes(backup);
+    const std::string journal = bytes(backup + "-wal");
+    for (const char* suffix : {"", "-wal"}) fs::rename(backup + suffix, file_ + suffix);
+
+    store.record(IntervalStarted{t0, 2, 1, "B", false, 1, "", t0 + 5});
+    ASSERT_TRUE(store.flush());
+    store.close();
+    const std::string aside = asideOf(file_ + ".replaced-");
+    EXPECT_TRUE(bytes(aside) == content && bytes(aside + "-wal") == journal);
+    EXPECT_EQ(rows(aside, "SELECT run FROM runs"), (std::vector<std::string>{"42"}));
+    EXPECT_EQ(rows(file_, "SELECT run FROM runs UNION ALL SELECT seq FROM state_intervals"),
+              (std::vector<std::string>{str(t0), "2"}));
+    EXPECT_EQ(said(), (std::vector<std::string>{
+                          "E: The history file " + file_ +
+                          " was replaced by another file while the panel wrote it (a backup put back, or "
+                          "another program's file): that file is kept untouched as " +
+                          aside +
+                          " and a new history file is started. To go on with an older history, stop the "
+                          "panel before putting it back"}));
+}
+
+// The disk fills in the last seconds and stays full: the close says what was lost, though the program's
+// loop has ended before it; the next start ends the run at its last sign of life, even while the disk is
+// still full when it starts.
+TEST_F(SqliteHistoryStoreTest, ADiskFullAtTheEndIsSaidAtCloseAndTheRunEndsAtItsLastSignOfLife) {
+    auto s = settings();
+    s.closeTimeout = 200ms;
+    SqliteHistoryStore* store = &start(s);
+    store->record(RunStarted{t0, t0, 0, "L"});
+    store->record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0});
+    store->record(RunAlive{t0, t0 + 1000});
+    ASSERT_TRUE(store->flush());
+    testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
+    store->record(RunAlive{t0, t0 + 2000});
+    store->record(IntervalEnded{t0, 1, t0 + 2500});
+    store->record(RunEnded{t0, t0 + 3000});
+    store->close();
+    const std::vector<std::string> atClose = {
+        "E: The history file " + file_ +
+            " is on a full disk: free space there; the history is written again once there is room",
+        "E: The history file " + file_ + " was closed; 3 history events could not be stored"};
+    EXPECT_EQ(said_, atClose);
+    EXPECT_EQ(said(), atClose);  // nothing said twice
+
+    const Millis t1 = t0 + 60000;
+    store = &start(s);
+    store->record(RunAlive{1, 1});  // no such run: only opens the file
+    ASSERT_TRUE(store->flush());
+    store->record(RunStarted{t1, t1, 0, "L"});
+    ASSERT_TRUE(store->flush());
+    EXPECT_EQ(store->failed(), 1u);
+    testing::SqliteFailingVfs::failWrites(SQLITE_OK);
+    store->record(RunAlive{t1, t1 + 1000});
+    ASSERT_TRUE(store->flush());
+    store->close();
+    EXPECT_EQ(rows(file_, "SELECT run, last_seen, ended FROM runs ORDER BY run"),
+              (std::vector<std::string>{str(t0) + "|" + str(t0 + 1000) + "|" + str(t0 + 1000),
+                                        str(t1) + "|" + str(t1 + 1000) + "|-"}));
+    EXPECT_EQ(rows(file_, "SELECT ended FROM state_intervals"), (std::vector<std::string>{str(t0 + 1000)}));
 }
 
 TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsWhatWaits) {
@@ -608,18 +718,27 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     store->record(RunAlive{t0, t0});
     EXPECT_TRUE(waitFor([&] { return store->stored() == 2; }, 2s));
 
-    // A new file that cannot be set up (a full disk) is said, and set up once there is room.
-    store->close();
-    fs::remove(file_);
-    said_.clear();
-    testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
-    store = &start(settings());
-    store->record(RunAlive{t0, t0});
-    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
-    EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + " is on a full disk", 0), 0u) << said()[0];
-    testing::SqliteFailingVfs::failWrites(SQLITE_OK);
-    EXPECT_TRUE(store->flush());
-    EXPECT_EQ(store->stored(), 1u);
+    // A new file that cannot be set up is said (a full disk as full, however the system says it), and set
+    // up once there is room.
+    struct Case {
+        int rc, systemErrno;
+        std::string says;
+    };
+    for (const Case& c :
+         {Case{SQLITE_FULL, 0, " is on a full disk"}, Case{SQLITE_IOERR_WRITE, ENOSPC, " is on a full disk"},
+          Case{SQLITE_IOERR_WRITE, EIO, " cannot be written (disk I/O error): the disk is failing"}}) {
+        store->close();
+        fs::remove(file_);
+        said_.clear();
+        testing::SqliteFailingVfs::failWrites(c.rc, 0, c.systemErrno);
+        store = &start(settings());
+        store->record(RunAlive{t0, t0});
+        ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+        EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + c.says, 0), 0u) << said()[0];
+        testing::SqliteFailingVfs::failWrites(SQLITE_OK);
+        EXPECT_TRUE(store->flush());
+        EXPECT_EQ(store->stored(), 1u);
+    }
     EXPECT_EQ(rows(file_, "SELECT user_version FROM pragma_user_version"), (std::vector<std::string>{"1"}));
 }
 
