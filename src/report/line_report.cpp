@@ -53,17 +53,23 @@ WITH iv AS (
          CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS cause,
          MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e,
          COALESCE(i.ended, r.finish) - i.started AS length
-  FROM state_intervals i JOIN run_span r ON r.run = i.run)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run
+  WHERE i.slot BETWEEN -1 AND 63)
 SELECT slot, status, cause, SUM(e - s), COUNT(*), SUM(begun >= :from), MAX(length)
 FROM iv WHERE e > s
 GROUP BY slot, status, cause
 )sql";
 
-// A slot's name and kind as last recorded within the period.
-constexpr const char* kSlotName = R"sql(
-SELECT name, foreign_machine FROM state_intervals WHERE slot = :slot AND started < :to
-ORDER BY started DESC LIMIT 1
+// Records that name no slot of the line (0..63, -1 for the line itself) are damaged: left out, counted.
+constexpr const char* kDamaged = "SELECT COUNT(*) FROM state_intervals WHERE slot NOT BETWEEN -1 AND 63";
+
+// Each slot's latest interval begun before the period's end, in one scan (a look-up per slot through the
+// index on started would walk back over the whole file for a slot seen only long ago); then its name and
+// kind.
+constexpr const char* kSlotLatest = R"sql(
+SELECT slot, started, rowid FROM state_intervals WHERE started < :to AND slot BETWEEN -1 AND 63
 )sql";
+constexpr const char* kSlotName = "SELECT name, foreign_machine FROM state_intervals WHERE rowid = :row";
 
 // The part of each interval that lies in a gap of its run, found from the gaps (few) rather than from the
 // intervals (many): those that start in the gap or began at most the longest interval before it. The joins
@@ -74,7 +80,7 @@ SELECT i.slot, i.status, CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS caus
 FROM gap_span g
 CROSS JOIN state_intervals i ON i.started >= g.started - :longest AND i.started < g.finish AND +i.run = g.run
 CROSS JOIN run_span r ON r.run = i.run
-WHERE MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
+WHERE i.slot BETWEEN -1 AND 63 AND MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
 GROUP BY i.slot, i.status, cause
 )sql";
 
@@ -110,7 +116,7 @@ ORDER BY active DESC, raised
 constexpr const char* kTimelineStates = R"sql(
 WITH iv AS (
   SELECT i.slot, i.status, MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e
-  FROM state_intervals i JOIN run_span r ON r.run = i.run)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run WHERE i.slot BETWEEN -1 AND 63)
 SELECT iv.slot, b.b, iv.status, SUM(MIN(iv.e, b.e) - MAX(iv.s, b.s))
 FROM iv JOIN column_span b ON b.b BETWEEN (iv.s - :from) / :width AND (iv.e - 1 - :from) / :width
 WHERE iv.e > iv.s
@@ -219,16 +225,10 @@ private:
                 {static_cast<int>(inGaps.integer(0)), static_cast<int>(inGaps.integer(1)), inGaps.text(2)});
             if (time != timeOf.end()) *time->second = std::max<Millis>(0, *time->second - inGaps.integer(3));
         }
-        Statement name(file_, kSlotName);
+        nameSlots(slots);
         const Millis length = report_.to - report_.from;
         std::map<std::string, CauseDowntime> pareto;
         for (auto& [slot, figures] : slots) {
-            name.reset();
-            name.bind(":slot", slot).bind(":to", std::max(report_.to, report_.from + 1));
-            if (name.step()) {
-                figures.name = name.text(0);
-                figures.foreign = name.integer(1) != 0;
-            }
             for (const CauseDowntime& cause : figures.causes) figures.timeIn[kFaultStatus] += cause.duration;
             Millis known = 0;
             for (int status = 1; status < kStatusCount; ++status) known += figures.timeIn[status];
@@ -250,6 +250,35 @@ private:
         std::sort(report_.pareto.begin(), report_.pareto.end(), [](const auto& a, const auto& b) {
             return a.duration != b.duration ? a.duration > b.duration : a.cause < b.cause;
         });
+    }
+
+    void nameSlots(std::map<int, SlotFigures>& slots) {
+        struct Latest {
+            Millis started = 0;
+            std::int64_t row = 0;
+        };
+        std::array<std::optional<Latest>, kSlotCount + 1> latest;  // by slot + 1, the line first
+        Statement scan(file_, kSlotLatest);
+        scan.bind(":to", std::max(report_.to, report_.from + 1));
+        while (scan.step()) {
+            const Latest found{scan.integer(1), scan.integer(2)};
+            std::optional<Latest>& at = latest[static_cast<std::size_t>(scan.integer(0) + 1)];
+            if (!at || std::tie(found.started, found.row) > std::tie(at->started, at->row)) at = found;
+        }
+        Statement name(file_, kSlotName);
+        for (auto& [slot, figures] : slots) {
+            const std::optional<Latest>& at = latest[static_cast<std::size_t>(slot + 1)];
+            if (!at) continue;
+            name.reset();
+            name.bind(":row", at->row);
+            if (name.step()) {
+                figures.name = name.text(0);
+                figures.foreign = name.integer(1) != 0;
+            }
+        }
+        Statement damaged(file_, kDamaged);
+        damaged.step();
+        report_.damaged = damaged.integer(0);
     }
 
     // The 10-minute windows: aligned to the clock, counted when part of one lies within a run and the
@@ -479,6 +508,7 @@ LineReport reportOn(const std::string& path, const ReportRequest& request) {
     LineReport report;
     report.file = path;
     Builder(file, request, report).run();
+    file.requireUnchanged();
     return report;
 }
 

@@ -16,6 +16,7 @@ namespace orvanta::report {
 using history::Millis;
 
 inline constexpr int kStatusCount = 7;  // 0 no data .. 6 maintenance
+inline constexpr int kSlotCount = 64;   // the line display's machine slots, 0..63
 inline constexpr int kFaultStatus = 4;
 inline constexpr Millis kLoadWindow = 10 * 60 * 1000;
 inline constexpr std::int64_t kFloodAbove = 10;  // alarms in one window
@@ -109,7 +110,8 @@ struct LineReport {
     Millis to = 0;
     int utcOffsetMinutes = 0;  // of the latest run: the times are printed in the line's local time
     bool hasRuns = false;
-    std::vector<SlotFigures> slots;     // the line first, then by slot
+    std::vector<SlotFigures> slots;  // the line first, then by slot
+    std::int64_t damaged = 0;        // state intervals of a slot outside 0..63 (and not the line): left out
     std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first
     AlarmLoad load;
     std::vector<BadActor> badActors;

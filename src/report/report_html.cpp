@@ -199,6 +199,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         << " (" << h(formatDuration(r.to - r.from)) << "), the line's local time " << h(formatOffset(offset))
         << "; file " << h(r.file) << "</p>\n";
     if (!r.hasRuns) out << "<p>The file holds no runs of the panel.</p>\n";
+    if (r.damaged > 0) out << "<p class=\"damaged\">" << h(damagedText(r)) << "</p>\n";
 
     out << "<h3>States over the period</h3>\n" << timelineSvg(r);
     out << "<h3>Time in each state, availability and stops</h3>\n";

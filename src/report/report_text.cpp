@@ -21,6 +21,14 @@ std::string slotLabel(const SlotFigures& slot) {
     return std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
 }
 
+std::string damagedText(const LineReport& report) {
+    if (report.damaged == 0) return {};
+    return std::to_string(report.damaged) +
+           (report.damaged == 1 ? " state interval names" : " state intervals name") +
+           " a machine slot outside 0.." + std::to_string(kSlotCount - 1) +
+           ": the file is damaged there; they are left out of every figure.";
+}
+
 std::string causeLabel(const std::string& cause) { return cause.empty() ? "(no cause recorded)" : cause; }
 
 std::string alarmLabel(const AlarmName& alarm) {
@@ -96,6 +104,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         << formatDuration(r.to - r.from) << "; times in the line's local time, " << formatOffset(offset)
         << "\n";
     if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
+    if (r.damaged > 0) out << damagedText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
     TextTable states(stateTableHeader());
     for (const SlotFigures& slot : r.slots) states.add(stateTableRow(slot));

@@ -31,6 +31,7 @@ inline constexpr const char* kStandingLegend =
     "sign)";
 
 // Shared by the forms.
+std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
 std::string availabilityText(const SlotFigures& slot);
 std::string slotLabel(const SlotFigures& slot);
 std::string causeLabel(const std::string& cause);

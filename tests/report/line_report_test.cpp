@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -331,6 +332,53 @@ TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {
         std::fclose(g);
     }
     EXPECT_NE(messageFor(corrupt).rfind(corrupt, 0), std::string::npos) << messageFor(corrupt);
+}
+
+// The line display has 64 machine slots: a record of any other is damaged, left out and said. However many
+// such slot numbers a file holds, the figures and pictures stay those of the line's 64 (a file of
+// thousands once took the square of their number in time, and 40 KiB of HTML each).
+TEST(LineReport, SlotsOutsideTheLineAreDamagedRecordsLeftOutAndCounted) {
+    testing::ReportFolder folder;
+    const std::string path = folder.path("slots.db");
+    {
+        HistoryFileWriter out(path);
+        const Millis run = at(0, 0);
+        out.run(run, "L1", run, at(2, 0), at(2, 0));
+        out.interval(run, history::kLineSlot, "L1", 1, at(0, 0), at(2, 0));
+        out.interval(run, 5, "Seen once", 4, at(0, 0), at(0, 1), "Jam");
+        out.interval(run, 63, "Last", 1, at(0, 0), at(2, 0));
+        for (int i = 0; i < 2000; ++i) out.interval(run, 64 + i, "Ghost", 4, at(0, 1), at(0, 2), "Phantom");
+        for (const int slot : {-2, -40000, 70000})
+            out.interval(run, slot, "Ghost", 4, at(0, 1), at(0, 2), "Phantom");
+        // Slot 5's one record lies before all of these.
+        for (int i = 0; i < 3000; ++i)
+            out.interval(run, 0, "Filler", 1 + i % 2, at(0, 2) + i, at(0, 2) + i + 1);
+    }
+    ReportRequest request;
+    request.pictures = true;
+    const LineReport report = reportOn(path, request);
+    std::vector<std::string> slots;
+    for (const SlotFigures& slot : report.slots) slots.push_back(slotLabel(slot));
+    EXPECT_EQ(slots, (std::vector<std::string>{"line L1", "0 Filler", "5 Seen once", "63 Last"}));
+    EXPECT_EQ(report.damaged, 2003);
+    EXPECT_EQ(report.timeline.rows.size(), 4u);
+    ASSERT_EQ(report.pareto.size(), 1u);
+    EXPECT_EQ(report.pareto[0].cause, "Jam");
+    const std::string said =
+        "2003 state intervals name a machine slot outside 0..63: the file is damaged there; they are left "
+        "out "
+        "of every figure.";
+    std::ostringstream text;
+    writeText(text, {report});
+    EXPECT_NE(text.str().find(said), std::string::npos) << text.str();
+    std::ostringstream html;
+    writeHtml(html, {report});
+    EXPECT_NE(html.str().find(said), std::string::npos);
+    EXPECT_EQ(html.str().find("Ghost"), std::string::npos);
+    EXPECT_LT(html.str().size(), 200'000u);
+    std::ostringstream csv;
+    writeCsv(csv, {report});
+    EXPECT_NE(csv.str().find("damaged,L1," + path + ",2003\r\n"), std::string::npos) << csv.str();
 }
 
 }  // namespace
