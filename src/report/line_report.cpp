@@ -9,8 +9,8 @@
 namespace orvanta::report {
 
 std::optional<double> SlotFigures::availability() const {
-    if (up() + down() == 0) return std::nullopt;
-    return static_cast<double>(up()) / static_cast<double>(up() + down());
+    if (up() == 0 && down() == 0) return std::nullopt;
+    return static_cast<double>(up()) / (static_cast<double>(up()) + static_cast<double>(down()));
 }
 
 std::optional<Millis> SlotFigures::mtbf() const {
@@ -137,6 +137,10 @@ void bindPeriod(Statement& statement, Millis from, Millis to) {
     statement.bind(":from", from).bind(":to", to);
 }
 
+int offsetMinutes(std::int64_t recorded) {
+    return static_cast<int>(std::clamp<std::int64_t>(recorded, -kMostOffsetMinutes, kMostOffsetMinutes));
+}
+
 AlarmName alarmAt(const Statement& row) {
     return {static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1)),
             static_cast<int>(row.integer(2)), row.text(3)};
@@ -169,8 +173,8 @@ private:
         report_.hasRuns = span.integer(2) > 0;
         historyFrom_ = span.integer(0);
         historyTo_ = span.integer(1);
-        report_.from = request_.from.value_or(historyFrom_);
-        report_.to = request_.to.value_or(historyTo_);
+        report_.from = std::clamp(request_.from.value_or(historyFrom_), kEarliestTime, kLatestTime);
+        report_.to = std::clamp(request_.to.value_or(historyTo_), kEarliestTime, kLatestTime);
         if (report_.to < report_.from) report_.to = report_.from;
         Statement latest(file_,
                          "SELECT line, utc_offset FROM runs WHERE started < MAX(:to, :from + 1) "
@@ -180,11 +184,11 @@ private:
             Statement first(file_, "SELECT line, utc_offset FROM runs ORDER BY started LIMIT 1");
             if (!first.step()) return;
             report_.line = first.text(0);
-            report_.utcOffsetMinutes = static_cast<int>(first.integer(1));
+            report_.utcOffsetMinutes = offsetMinutes(first.integer(1));
             return;
         }
         report_.line = latest.text(0);
-        report_.utcOffsetMinutes = static_cast<int>(latest.integer(1));
+        report_.utcOffsetMinutes = offsetMinutes(latest.integer(1));
     }
 
     void states() {
@@ -202,10 +206,11 @@ private:
                 longest = std::max(longest, query.integer(6));
                 const Millis time = query.integer(3);
                 if (status == kFaultStatus) {
-                    figures.stops += query.integer(5);
+                    figures.stops = saturatingSum(figures.stops, query.integer(5));
                     figures.causes.push_back({query.text(2), time, query.integer(4)});
                 } else if (status >= 1 && status < kStatusCount) {
-                    figures.timeIn[static_cast<std::size_t>(status)] += time;
+                    Millis& total = figures.timeIn[static_cast<std::size_t>(status)];
+                    total = saturatingSum(total, time);
                 }
             }
         }
@@ -229,9 +234,11 @@ private:
         const Millis length = report_.to - report_.from;
         std::map<std::string, CauseDowntime> pareto;
         for (auto& [slot, figures] : slots) {
-            for (const CauseDowntime& cause : figures.causes) figures.timeIn[kFaultStatus] += cause.duration;
+            for (const CauseDowntime& cause : figures.causes)
+                figures.timeIn[kFaultStatus] = saturatingSum(figures.timeIn[kFaultStatus], cause.duration);
             Millis known = 0;
-            for (int status = 1; status < kStatusCount; ++status) known += figures.timeIn[status];
+            for (int status = 1; status < kStatusCount; ++status)
+                known = saturatingSum(known, figures.timeIn[status]);
             // Status 0, the time outside runs and in gaps: whatever no other status covers.
             figures.timeIn[0] = std::max<Millis>(0, length - known);
             std::sort(figures.causes.begin(), figures.causes.end(), [](const auto& a, const auto& b) {
@@ -241,8 +248,8 @@ private:
             for (const CauseDowntime& cause : figures.causes) {
                 CauseDowntime& total = pareto[cause.cause];
                 total.cause = cause.cause;
-                total.duration += cause.duration;
-                total.count += cause.count;
+                total.duration = saturatingSum(total.duration, cause.duration);
+                total.count = saturatingSum(total.count, cause.count);
             }
         }
         for (auto& [slot, figures] : slots) report_.slots.push_back(std::move(figures));
@@ -448,7 +455,8 @@ private:
             const std::int64_t status = states.integer(2);
             if (row == rowOf.end() || column >= columnsCount || status < 0 || status >= kStatusCount)
                 continue;
-            time[row->second * columnsCount + column][static_cast<std::size_t>(status)] += states.integer(3);
+            Millis& total = time[row->second * columnsCount + column][static_cast<std::size_t>(status)];
+            total = saturatingSum(total, states.integer(3));
         }
         std::vector<Millis> gapTime(columnsCount, 0);
         Statement gaps(file_, kTimelineGaps);
@@ -456,7 +464,7 @@ private:
         gaps.bind(":width", width);
         while (gaps.step()) {
             const auto column = static_cast<std::size_t>(gaps.integer(0));
-            if (column < columnsCount) gapTime[column] += gaps.integer(1);
+            if (column < columnsCount) gapTime[column] = saturatingSum(gapTime[column], gaps.integer(1));
         }
         for (std::size_t r = 0; r < rowOf.size(); ++r) {
             std::vector<std::uint8_t>& status = report_.timeline.rows[r].status;
@@ -468,7 +476,7 @@ private:
                 const Millis span = std::min(report_.to, report_.from + static_cast<Millis>(c + 1) * width) -
                                     (report_.from + static_cast<Millis>(c) * width);
                 Millis known = 0;
-                for (int s = 1; s < kStatusCount; ++s) known += t[s];
+                for (int s = 1; s < kStatusCount; ++s) known = saturatingSum(known, t[s]);
                 // What a gap took of the column is no data, taken from the known statuses alike.
                 const double kept =
                     known == 0
@@ -485,7 +493,7 @@ private:
                 t[0] = span - known;
                 // A column at least half in a gap shows no data, whatever status was last known; a tie
                 // goes to the lower status code.
-                if (2 * gapTime[c] >= span) {
+                if (gapTime[c] >= span - gapTime[c]) {
                     status[c] = 0;
                     continue;
                 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,17 @@ inline constexpr Millis kChatterWithin = 60 * 1000;
 inline constexpr std::int64_t kChatterRaises = 3;
 inline constexpr Millis kStandingLonger = 24 * 60 * 60 * 1000;
 inline constexpr std::size_t kBadActorCount = 10;
+// The times a report covers: a damaged file's times beyond them are clipped, so that no figure wraps around.
+inline constexpr Millis kEarliestTime = 0;                  // 1970-01-01
+inline constexpr Millis kLatestTime = 253'402'300'799'999;  // 9999-12-31 23:59:59.999 UTC
+inline constexpr int kMostOffsetMinutes = 24 * 60;  // a UTC offset a file gives beyond this is clipped
+
+// A sum of figures that stops at the largest value instead of wrapping around.
+inline Millis saturatingSum(Millis a, Millis b) {
+    Millis sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b < 0 ? std::numeric_limits<Millis>::min() : std::numeric_limits<Millis>::max();
+}
 
 struct CauseDowntime {
     std::string cause;  // empty when the interval named none
@@ -41,7 +53,7 @@ struct SlotFigures {
     std::int64_t stops = 0;             // fault intervals that begin within the period
     std::vector<CauseDowntime> causes;  // longest first
 
-    Millis up() const { return timeIn[1] + timeIn[2] + timeIn[3]; }
+    Millis up() const { return saturatingSum(saturatingSum(timeIn[1], timeIn[2]), timeIn[3]); }
     Millis down() const { return timeIn[kFaultStatus]; }
     std::optional<double> availability() const;
     std::optional<Millis> mtbf() const;
