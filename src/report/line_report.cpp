@@ -60,14 +60,12 @@ FROM iv WHERE e > s
 GROUP BY slot, status, cause
 )sql";
 
-// Records that name no slot of the line (0..63, -1 for the line itself) are damaged: left out, counted.
-constexpr const char* kDamaged = "SELECT COUNT(*) FROM state_intervals WHERE slot NOT BETWEEN -1 AND 63";
-
-// Each slot's latest interval begun before the period's end, in one scan (a look-up per slot through the
-// index on started would walk back over the whole file for a slot seen only long ago); then its name and
-// kind.
-constexpr const char* kSlotLatest = R"sql(
-SELECT slot, started, rowid FROM state_intervals WHERE started < :to AND slot BETWEEN -1 AND 63
+// In one scan of the table: the records that name no slot of the line (0..63, -1 for the line itself),
+// which are damaged, left out and counted; and each slot's latest interval begun before the period's end,
+// which names the slot (a look-up per slot through the index on started would walk back over the whole
+// file for a slot seen only long ago).
+constexpr const char* kSlotScan = R"sql(
+SELECT slot BETWEEN -1 AND 63, slot, started < :to, started, rowid FROM state_intervals
 )sql";
 constexpr const char* kSlotName = "SELECT name, foreign_machine FROM state_intervals WHERE rowid = :row";
 
@@ -145,6 +143,33 @@ AlarmName alarmAt(const Statement& row) {
     return {static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1)),
             static_cast<int>(row.integer(2)), row.text(3)};
 }
+
+// The entries with the highest count, at most `most`, in the order they came among equal counts (as a stable
+// sort by count would leave them); the others only counted.
+template <typename Entry>
+class Leaders {
+public:
+    explicit Leaders(std::size_t most) : most_(most) {}
+    void offer(const Entry& entry) {
+        const auto at = static_cast<std::size_t>(
+            std::upper_bound(kept_.begin(), kept_.end(), entry.count,
+                             [](std::int64_t count, const Entry& kept) { return count > kept.count; }) -
+            kept_.begin());
+        if (kept_.size() == most_) {
+            ++left_;
+            if (at == kept_.size()) return;
+            kept_.pop_back();
+        }
+        kept_.insert(kept_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+    }
+    const std::vector<Entry>& kept() const { return kept_; }
+    std::int64_t left() const { return left_; }
+
+private:
+    std::size_t most_;
+    std::vector<Entry> kept_;
+    std::int64_t left_ = 0;
+};
 
 class Builder {
 public:
@@ -265,11 +290,16 @@ private:
             std::int64_t row = 0;
         };
         std::array<std::optional<Latest>, kSlotCount + 1> latest;  // by slot + 1, the line first
-        Statement scan(file_, kSlotLatest);
+        Statement scan(file_, kSlotScan);
         scan.bind(":to", std::max(report_.to, report_.from + 1));
         while (scan.step()) {
-            const Latest found{scan.integer(1), scan.integer(2)};
-            std::optional<Latest>& at = latest[static_cast<std::size_t>(scan.integer(0) + 1)];
+            if (scan.integer(0) == 0) {
+                ++report_.damaged;
+                continue;
+            }
+            if (scan.integer(2) == 0) continue;
+            const Latest found{scan.integer(3), scan.integer(4)};
+            std::optional<Latest>& at = latest[static_cast<std::size_t>(scan.integer(1) + 1)];
             if (!at || std::tie(found.started, found.row) > std::tie(at->started, at->row)) at = found;
         }
         Statement name(file_, kSlotName);
@@ -283,9 +313,6 @@ private:
                 figures.foreign = name.integer(1) != 0;
             }
         }
-        Statement damaged(file_, kDamaged);
-        damaged.step();
-        report_.damaged = damaged.integer(0);
     }
 
     // The 10-minute windows: aligned to the clock, counted when part of one lies within a run and the
@@ -355,12 +382,26 @@ private:
             std::int64_t count = 0;
             Millis last = 0;
         };
-        std::vector<Counted> counted;  // one per alarm raised in the period: bounded by the definitions
-        std::vector<std::pair<ChatteringAlarm, Millis>> chattering;
+        struct Chatter {
+            ChatteringAlarm alarm;
+            std::int64_t count = 0;
+            Millis last = 0;
+        };
+        // Each alarm's figures are final when the next alarm's rows begin: only the leaders are kept, so
+        // that a file of countless alarm numbers costs time, never memory.
+        Leaders<Counted> counted(kBadActorCount);
+        Leaders<Chatter> chattering(kListedAlarms);
         std::int64_t all = 0;
         {
             Statement episodes(file_, kEpisodesByAlarm);
             bindPeriod(episodes, report_.from, report_.to);
+            std::optional<Counted> current;
+            ChatteringAlarm chatter;
+            auto finish = [&] {
+                if (!current) return;
+                counted.offer(*current);
+                if (chatter.count > 0) chattering.offer({chatter, chatter.count, current->last});
+            };
             std::array<Millis, kChatterRaises> recent{};  // the alarm's latest raises, a ring
             while (episodes.step()) {
                 const AlarmName alarm{static_cast<int>(episodes.integer(0)),
@@ -368,29 +409,26 @@ private:
                                       static_cast<int>(episodes.integer(2)),
                                       {}};
                 const Millis raised = episodes.integer(3);
-                if (counted.empty() || !(counted.back().alarm == alarm)) {
-                    counted.push_back({alarm, 0, 0});
-                    chattering.push_back({{alarm, 0, 0}, 0});
+                if (!current || !(current->alarm == alarm)) {
+                    finish();
+                    current = Counted{alarm, 0, 0};
+                    chatter = {alarm, 0, 0};
                 }
-                Counted& current = counted.back();
-                const std::int64_t earlierIndex = current.count - (kChatterRaises - 1);
+                const std::int64_t earlierIndex = current->count - (kChatterRaises - 1);
                 if (earlierIndex >= 0) {
                     const Millis earlier = recent[static_cast<std::size_t>(earlierIndex % kChatterRaises)];
-                    ChatteringAlarm& chatter = chattering.back().first;
                     if (raised - earlier <= kChatterWithin) {
                         if (chatter.count == 0) chatter.first = earlier;
                         ++chatter.count;
                     }
                 }
-                recent[static_cast<std::size_t>(current.count % kChatterRaises)] = raised;
-                ++current.count;
-                current.last = raised;
-                chattering.back().second = raised;
+                recent[static_cast<std::size_t>(current->count % kChatterRaises)] = raised;
+                ++current->count;
+                current->last = raised;
                 ++all;
             }
+            finish();
         }
-        std::stable_sort(counted.begin(), counted.end(),
-                         [](const Counted& a, const Counted& b) { return a.count > b.count; });
         Statement text(file_, kAlarmText);
         auto textOf = [&](const AlarmName& alarm, Millis raised) {
             text.reset();
@@ -398,26 +436,30 @@ private:
             text.bind(":fault", alarm.fault);
             return text.step() ? text.text(0) : std::string();
         };
-        for (std::size_t i = 0; i < counted.size() && i < kBadActorCount; ++i) {
-            AlarmName alarm = counted[i].alarm;
-            alarm.text = textOf(alarm, counted[i].last);
+        for (const Counted& actor : counted.kept()) {
+            AlarmName alarm = actor.alarm;
+            alarm.text = textOf(alarm, actor.last);
             report_.badActors.push_back(
-                {alarm, counted[i].count, static_cast<double>(counted[i].count) / static_cast<double>(all)});
+                {alarm, actor.count, static_cast<double>(actor.count) / static_cast<double>(all)});
         }
-        for (auto& [chatter, last] : chattering) {
-            if (chatter.count == 0) continue;
-            chatter.alarm.text = textOf(chatter.alarm, last);
-            report_.chattering.push_back(chatter);
+        for (const Chatter& chatter : chattering.kept()) {
+            report_.chattering.push_back(chatter.alarm);
+            report_.chattering.back().alarm.text = textOf(chatter.alarm.alarm, chatter.last);
         }
-        std::stable_sort(report_.chattering.begin(), report_.chattering.end(),
-                         [](const auto& a, const auto& b) { return a.count > b.count; });
+        report_.chatteringNotListed = chattering.left();
 
+        // Sorted by SQLite, which spills to a temporary file beyond its cache; only the longest are kept.
         Statement standing(file_, kStanding);
         bindPeriod(standing, report_.from, report_.to);
         standing.bind(":longer", kStandingLonger);
-        while (standing.step())
+        while (standing.step()) {
+            if (report_.standing.size() == kListedAlarms) {
+                ++report_.standingNotListed;
+                continue;
+            }
             report_.standing.push_back(
                 {alarmAt(standing), standing.integer(4), standing.optionalInteger(5), standing.integer(6)});
+        }
     }
 
     void timeline() {

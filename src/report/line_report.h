@@ -25,6 +25,7 @@ inline constexpr Millis kChatterWithin = 60 * 1000;
 inline constexpr std::int64_t kChatterRaises = 3;
 inline constexpr Millis kStandingLonger = 24 * 60 * 60 * 1000;
 inline constexpr std::size_t kBadActorCount = 10;
+inline constexpr std::size_t kListedAlarms = 100;  // chattering and standing alarms listed, the worst first
 // The times a report covers: a damaged file's times beyond them are clipped, so that no figure wraps around.
 inline constexpr Millis kEarliestTime = 0;                  // 1970-01-01
 inline constexpr Millis kLatestTime = 253'402'300'799'999;  // 9999-12-31 23:59:59.999 UTC
@@ -127,8 +128,10 @@ struct LineReport {
     std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first
     AlarmLoad load;
     std::vector<BadActor> badActors;
-    std::vector<ChatteringAlarm> chattering;
-    std::vector<StandingAlarm> standing;
+    std::vector<ChatteringAlarm> chattering;  // at most kListedAlarms, the most raises first
+    std::int64_t chatteringNotListed = 0;
+    std::vector<StandingAlarm> standing;  // at most kListedAlarms, the longest first
+    std::int64_t standingNotListed = 0;
     Timeline timeline;
     std::vector<RateColumn> rate;
 };

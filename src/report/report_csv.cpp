@@ -119,6 +119,10 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
             row(out, {"chattering", text(r.line), std::to_string(a.alarm.machine),
                       std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
                       std::to_string(a.count), isoUtc(a.first)});
+    // The list is cut to the worst: a row in the text column says how many more there were.
+    for (const LineReport& r : lines)
+        if (r.chatteringNotListed > 0)
+            row(out, {"chattering", text(r.line), "", "", "", chatteringNotListedText(r), "", ""});
 
     out << "\r\n";
     row(out, {"figure", "line", "machine", "table", "fault", "text", "raised", "cleared", "active s"});
@@ -127,6 +131,9 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
             row(out, {"standing", text(r.line), std::to_string(a.alarm.machine),
                       std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
                       isoUtc(a.raised), a.cleared ? isoUtc(*a.cleared) : "", formatSeconds(a.active)});
+    for (const LineReport& r : lines)
+        if (r.standingNotListed > 0)
+            row(out, {"standing", text(r.line), "", "", "", standingNotListedText(r), "", "", ""});
 
     // Only a damaged file has this table: a spreadsheet of sound files keeps its layout.
     if (std::none_of(lines.begin(), lines.end(), [](const LineReport& r) { return r.damaged > 0; })) return;

@@ -243,6 +243,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         rows.push_back(
             {alarmLabel(a.alarm), a.alarm.text, std::to_string(a.count), formatTime(a.first, offset)});
     table(out, {"alarm", "text", "count", "first"}, rows);
+    if (r.chatteringNotListed > 0) out << "<p>" << h(chatteringNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kChatterLegend) << ".</p>\n";
 
     out << "<h3>Standing alarms</h3>\n";
@@ -251,6 +252,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         rows.push_back({alarmLabel(a.alarm), a.alarm.text, formatTime(a.raised, offset),
                         a.cleared ? formatTime(*a.cleared, offset) : "open", formatDuration(a.active)});
     table(out, {"alarm", "text", "raised", "cleared", "active"}, rows);
+    if (r.standingNotListed > 0) out << "<p>" << h(standingNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kStandingLegend) << ".</p>\n</section>\n";
 }
 

@@ -32,6 +32,9 @@ inline constexpr const char* kStandingLegend =
 
 // Shared by the forms.
 std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
+// "N more chattering alarms are not listed: ..."; empty when every one is.
+std::string chatteringNotListedText(const LineReport& report);
+std::string standingNotListedText(const LineReport& report);
 std::string availabilityText(const SlotFigures& slot);
 std::string slotLabel(const SlotFigures& slot);
 std::string causeLabel(const std::string& cause);

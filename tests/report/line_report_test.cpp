@@ -381,5 +381,42 @@ TEST(LineReport, SlotsOutsideTheLineAreDamagedRecordsLeftOutAndCounted) {
     EXPECT_NE(csv.str().find("damaged,L1," + path + ",2003\r\n"), std::string::npos) << csv.str();
 }
 
+// However many alarm numbers a file holds, the report keeps the worst of each list and says how many more.
+TEST(LineReport, ListsAtMostAHundredChatteringAndStandingAlarmsAndSaysHowManyMore) {
+    testing::ReportFolder folder;
+    const std::string path = folder.path("alarms.db");
+    {
+        HistoryFileWriter out(path);
+        const Millis run = at(0, 0);
+        out.run(run, "L1", run, at(60, 0), at(60, 0));
+        for (int fault = 1; fault <= 150; ++fault)  // 3 to 9 raises 10 s apart: 1 to 7 chattering raises
+            for (int raise = 0; raise < 3 + fault % 7; ++raise)
+                out.episode(run, 1, 1, fault, "F" + std::to_string(fault),
+                            at(1, fault, raise * 5) + raise * 5000,
+                            at(1, fault, raise * 5) + raise * 5000 + 1000);
+        for (int i = 0; i < 130; ++i) out.episode(run, 2, 2, i, "S", at(0, 0), at(25, i));
+    }
+    const LineReport report = reportOn(path, {});
+    ASSERT_EQ(report.chattering.size(), 100u);
+    EXPECT_EQ(report.chatteringNotListed, 50);
+    EXPECT_EQ(report.chattering[0].alarm.fault, 6);
+    EXPECT_EQ(report.chattering[0].count, 7);
+    EXPECT_EQ(report.chattering.back().count, 3);
+    ASSERT_EQ(report.badActors.size(), 10u);
+    EXPECT_EQ(report.badActors[0].alarm.fault, 6);
+    EXPECT_EQ(report.badActors[9].alarm.fault, 69);
+    ASSERT_EQ(report.standing.size(), 100u);
+    EXPECT_EQ(report.standingNotListed, 30);
+    EXPECT_EQ(report.standing[0].alarm.fault, 129);
+    EXPECT_EQ(report.standing.back().alarm.fault, 30);
+    std::ostringstream text;
+    writeText(text, {report});
+    EXPECT_NE(
+        text.str().find("50 more chattering alarms are not listed: the 100 with the most such raises are."),
+        std::string::npos);
+    EXPECT_NE(text.str().find("30 more standing alarms are not listed: the 100 active longest are."),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvanta::report
