@@ -1,8 +1,12 @@
 #include "report/line_report.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +14,7 @@
 #include "report/report_writers.h"
 #include "report/sqlite_file.h"
 #include "report_fixture.h"
+#include "support/without_privileges.h"
 
 namespace orvanta::report {
 namespace {
@@ -416,6 +421,43 @@ TEST(LineReport, ListsAtMostAHundredChatteringAndStandingAlarmsAndSaysHowManyMor
         std::string::npos);
     EXPECT_NE(text.str().find("30 more standing alarms are not listed: the 100 active longest are."),
               std::string::npos);
+}
+
+// A finished history in a folder this user may not write is read without locks: should a writer change the
+// file meanwhile, its figures would mix two states, so the reading fails instead.
+TEST(LineReport, AHistoryReadWithoutLocksThatChangesWhileReadIsRefused) {
+    testing::ReportFolder folder;
+    const std::string plant = folder.path("plant");
+    std::filesystem::create_directories(plant);
+    const std::string path = plant + "/History.db";
+    testing::writeKnownHistory(path);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    // Everybody may write the file, nobody but its owner the folder: no WAL index can be made beside it.
+    std::filesystem::permissions(path, std::filesystem::perms::all);
+    std::filesystem::permissions(
+        plant, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                   std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                   std::filesystem::perms::others_exec);
+    const int result = testing::withoutPrivileges([&] {
+        if (access(plant.c_str(), W_OK) == 0) return 10;  // a user who may write the folder: no case
+        SqliteFile file(path, 0);
+        file.requireHistory();
+        file.requireUnchanged();
+        std::ofstream(path, std::ios::binary | std::ios::app) << '\0';
+        try {
+            file.requireUnchanged();
+            return 2;
+        } catch (const ReportError& error) {
+            return std::string(error.what()) == path + ": written to while it was read; report again" ? 0 : 3;
+        }
+    });
+    if (result == 10) GTEST_SKIP() << "this user may write every folder";
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace
