@@ -9,8 +9,8 @@
 namespace orvanta::report {
 
 std::optional<double> SlotFigures::availability() const {
-    if (up() + down() == 0) return std::nullopt;
-    return static_cast<double>(up()) / static_cast<double>(up() + down());
+    if (up() == 0 && down() == 0) return std::nullopt;
+    return static_cast<double>(up()) / (static_cast<double>(up()) + static_cast<double>(down()));
 }
 
 std::optional<Millis> SlotFigures::mtbf() const {
@@ -53,17 +53,21 @@ WITH iv AS (
          CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS cause,
          MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e,
          COALESCE(i.ended, r.finish) - i.started AS length
-  FROM state_intervals i JOIN run_span r ON r.run = i.run)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run
+  WHERE i.slot BETWEEN -1 AND 63)
 SELECT slot, status, cause, SUM(e - s), COUNT(*), SUM(begun >= :from), MAX(length)
 FROM iv WHERE e > s
 GROUP BY slot, status, cause
 )sql";
 
-// A slot's name and kind as last recorded within the period.
-constexpr const char* kSlotName = R"sql(
-SELECT name, foreign_machine FROM state_intervals WHERE slot = :slot AND started < :to
-ORDER BY started DESC LIMIT 1
+// In one scan of the table: the records that name no slot of the line (0..63, -1 for the line itself),
+// which are damaged, left out and counted; and each slot's latest interval begun before the period's end,
+// which names the slot (a look-up per slot through the index on started would walk back over the whole
+// file for a slot seen only long ago).
+constexpr const char* kSlotScan = R"sql(
+SELECT slot BETWEEN -1 AND 63, slot, started < :to, started, rowid FROM state_intervals
 )sql";
+constexpr const char* kSlotName = "SELECT name, foreign_machine FROM state_intervals WHERE rowid = :row";
 
 // The part of each interval that lies in a gap of its run, found from the gaps (few) rather than from the
 // intervals (many): those that start in the gap or began at most the longest interval before it. The joins
@@ -74,7 +78,7 @@ SELECT i.slot, i.status, CASE WHEN i.status = 4 THEN i.cause ELSE '' END AS caus
 FROM gap_span g
 CROSS JOIN state_intervals i ON i.started >= g.started - :longest AND i.started < g.finish AND +i.run = g.run
 CROSS JOIN run_span r ON r.run = i.run
-WHERE MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
+WHERE i.slot BETWEEN -1 AND 63 AND MIN(COALESCE(i.ended, r.finish), g.finish, :to) > MAX(i.started, g.started, :from)
 GROUP BY i.slot, i.status, cause
 )sql";
 
@@ -110,7 +114,7 @@ ORDER BY active DESC, raised
 constexpr const char* kTimelineStates = R"sql(
 WITH iv AS (
   SELECT i.slot, i.status, MAX(i.started, :from) AS s, MIN(COALESCE(i.ended, r.finish), :to) AS e
-  FROM state_intervals i JOIN run_span r ON r.run = i.run)
+  FROM state_intervals i JOIN run_span r ON r.run = i.run WHERE i.slot BETWEEN -1 AND 63)
 SELECT iv.slot, b.b, iv.status, SUM(MIN(iv.e, b.e) - MAX(iv.s, b.s))
 FROM iv JOIN column_span b ON b.b BETWEEN (iv.s - :from) / :width AND (iv.e - 1 - :from) / :width
 WHERE iv.e > iv.s
@@ -131,10 +135,41 @@ void bindPeriod(Statement& statement, Millis from, Millis to) {
     statement.bind(":from", from).bind(":to", to);
 }
 
+int offsetMinutes(std::int64_t recorded) {
+    return static_cast<int>(std::clamp<std::int64_t>(recorded, -kMostOffsetMinutes, kMostOffsetMinutes));
+}
+
 AlarmName alarmAt(const Statement& row) {
     return {static_cast<int>(row.integer(0)), static_cast<int>(row.integer(1)),
             static_cast<int>(row.integer(2)), row.text(3)};
 }
+
+// The entries with the highest count, at most `most`, in the order they came among equal counts (as a stable
+// sort by count would leave them); the others only counted.
+template <typename Entry>
+class Leaders {
+public:
+    explicit Leaders(std::size_t most) : most_(most) {}
+    void offer(const Entry& entry) {
+        const auto at = static_cast<std::size_t>(
+            std::upper_bound(kept_.begin(), kept_.end(), entry.count,
+                             [](std::int64_t count, const Entry& kept) { return count > kept.count; }) -
+            kept_.begin());
+        if (kept_.size() == most_) {
+            ++left_;
+            if (at == kept_.size()) return;
+            kept_.pop_back();
+        }
+        kept_.insert(kept_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+    }
+    const std::vector<Entry>& kept() const { return kept_; }
+    std::int64_t left() const { return left_; }
+
+private:
+    std::size_t most_;
+    std::vector<Entry> kept_;
+    std::int64_t left_ = 0;
+};
 
 class Builder {
 public:
@@ -163,8 +198,8 @@ private:
         report_.hasRuns = span.integer(2) > 0;
         historyFrom_ = span.integer(0);
         historyTo_ = span.integer(1);
-        report_.from = request_.from.value_or(historyFrom_);
-        report_.to = request_.to.value_or(historyTo_);
+        report_.from = std::clamp(request_.from.value_or(historyFrom_), kEarliestTime, kLatestTime);
+        report_.to = std::clamp(request_.to.value_or(historyTo_), kEarliestTime, kLatestTime);
         if (report_.to < report_.from) report_.to = report_.from;
         Statement latest(file_,
                          "SELECT line, utc_offset FROM runs WHERE started < MAX(:to, :from + 1) "
@@ -174,11 +209,11 @@ private:
             Statement first(file_, "SELECT line, utc_offset FROM runs ORDER BY started LIMIT 1");
             if (!first.step()) return;
             report_.line = first.text(0);
-            report_.utcOffsetMinutes = static_cast<int>(first.integer(1));
+            report_.utcOffsetMinutes = offsetMinutes(first.integer(1));
             return;
         }
         report_.line = latest.text(0);
-        report_.utcOffsetMinutes = static_cast<int>(latest.integer(1));
+        report_.utcOffsetMinutes = offsetMinutes(latest.integer(1));
     }
 
     void states() {
@@ -196,10 +231,11 @@ private:
                 longest = std::max(longest, query.integer(6));
                 const Millis time = query.integer(3);
                 if (status == kFaultStatus) {
-                    figures.stops += query.integer(5);
+                    figures.stops = saturatingSum(figures.stops, query.integer(5));
                     figures.causes.push_back({query.text(2), time, query.integer(4)});
                 } else if (status >= 1 && status < kStatusCount) {
-                    figures.timeIn[static_cast<std::size_t>(status)] += time;
+                    Millis& total = figures.timeIn[static_cast<std::size_t>(status)];
+                    total = saturatingSum(total, time);
                 }
             }
         }
@@ -219,19 +255,15 @@ private:
                 {static_cast<int>(inGaps.integer(0)), static_cast<int>(inGaps.integer(1)), inGaps.text(2)});
             if (time != timeOf.end()) *time->second = std::max<Millis>(0, *time->second - inGaps.integer(3));
         }
-        Statement name(file_, kSlotName);
+        nameSlots(slots);
         const Millis length = report_.to - report_.from;
         std::map<std::string, CauseDowntime> pareto;
         for (auto& [slot, figures] : slots) {
-            name.reset();
-            name.bind(":slot", slot).bind(":to", std::max(report_.to, report_.from + 1));
-            if (name.step()) {
-                figures.name = name.text(0);
-                figures.foreign = name.integer(1) != 0;
-            }
-            for (const CauseDowntime& cause : figures.causes) figures.timeIn[kFaultStatus] += cause.duration;
+            for (const CauseDowntime& cause : figures.causes)
+                figures.timeIn[kFaultStatus] = saturatingSum(figures.timeIn[kFaultStatus], cause.duration);
             Millis known = 0;
-            for (int status = 1; status < kStatusCount; ++status) known += figures.timeIn[status];
+            for (int status = 1; status < kStatusCount; ++status)
+                known = saturatingSum(known, figures.timeIn[status]);
             // Status 0, the time outside runs and in gaps: whatever no other status covers.
             figures.timeIn[0] = std::max<Millis>(0, length - known);
             std::sort(figures.causes.begin(), figures.causes.end(), [](const auto& a, const auto& b) {
@@ -241,8 +273,8 @@ private:
             for (const CauseDowntime& cause : figures.causes) {
                 CauseDowntime& total = pareto[cause.cause];
                 total.cause = cause.cause;
-                total.duration += cause.duration;
-                total.count += cause.count;
+                total.duration = saturatingSum(total.duration, cause.duration);
+                total.count = saturatingSum(total.count, cause.count);
             }
         }
         for (auto& [slot, figures] : slots) report_.slots.push_back(std::move(figures));
@@ -250,6 +282,37 @@ private:
         std::sort(report_.pareto.begin(), report_.pareto.end(), [](const auto& a, const auto& b) {
             return a.duration != b.duration ? a.duration > b.duration : a.cause < b.cause;
         });
+    }
+
+    void nameSlots(std::map<int, SlotFigures>& slots) {
+        struct Latest {
+            Millis started = 0;
+            std::int64_t row = 0;
+        };
+        std::array<std::optional<Latest>, kSlotCount + 1> latest;  // by slot + 1, the line first
+        Statement scan(file_, kSlotScan);
+        scan.bind(":to", std::max(report_.to, report_.from + 1));
+        while (scan.step()) {
+            if (scan.integer(0) == 0) {
+                ++report_.damaged;
+                continue;
+            }
+            if (scan.integer(2) == 0) continue;
+            const Latest found{scan.integer(3), scan.integer(4)};
+            std::optional<Latest>& at = latest[static_cast<std::size_t>(scan.integer(1) + 1)];
+            if (!at || std::tie(found.started, found.row) > std::tie(at->started, at->row)) at = found;
+        }
+        Statement name(file_, kSlotName);
+        for (auto& [slot, figures] : slots) {
+            const std::optional<Latest>& at = latest[static_cast<std::size_t>(slot + 1)];
+            if (!at) continue;
+            name.reset();
+            name.bind(":row", at->row);
+            if (name.step()) {
+                figures.name = name.text(0);
+                figures.foreign = name.integer(1) != 0;
+            }
+        }
     }
 
     // The 10-minute windows: aligned to the clock, counted when part of one lies within a run and the
@@ -319,12 +382,26 @@ private:
             std::int64_t count = 0;
             Millis last = 0;
         };
-        std::vector<Counted> counted;  // one per alarm raised in the period: bounded by the definitions
-        std::vector<std::pair<ChatteringAlarm, Millis>> chattering;
+        struct Chatter {
+            ChatteringAlarm alarm;
+            std::int64_t count = 0;
+            Millis last = 0;
+        };
+        // Each alarm's figures are final when the next alarm's rows begin: only the leaders are kept, so
+        // that a file of countless alarm numbers costs time, never memory.
+        Leaders<Counted> counted(kBadActorCount);
+        Leaders<Chatter> chattering(kListedAlarms);
         std::int64_t all = 0;
         {
             Statement episodes(file_, kEpisodesByAlarm);
             bindPeriod(episodes, report_.from, report_.to);
+            std::optional<Counted> current;
+            ChatteringAlarm chatter;
+            auto finish = [&] {
+                if (!current) return;
+                counted.offer(*current);
+                if (chatter.count > 0) chattering.offer({chatter, chatter.count, current->last});
+            };
             std::array<Millis, kChatterRaises> recent{};  // the alarm's latest raises, a ring
             while (episodes.step()) {
                 const AlarmName alarm{static_cast<int>(episodes.integer(0)),
@@ -332,29 +409,26 @@ private:
                                       static_cast<int>(episodes.integer(2)),
                                       {}};
                 const Millis raised = episodes.integer(3);
-                if (counted.empty() || !(counted.back().alarm == alarm)) {
-                    counted.push_back({alarm, 0, 0});
-                    chattering.push_back({{alarm, 0, 0}, 0});
+                if (!current || !(current->alarm == alarm)) {
+                    finish();
+                    current = Counted{alarm, 0, 0};
+                    chatter = {alarm, 0, 0};
                 }
-                Counted& current = counted.back();
-                const std::int64_t earlierIndex = current.count - (kChatterRaises - 1);
+                const std::int64_t earlierIndex = current->count - (kChatterRaises - 1);
                 if (earlierIndex >= 0) {
                     const Millis earlier = recent[static_cast<std::size_t>(earlierIndex % kChatterRaises)];
-                    ChatteringAlarm& chatter = chattering.back().first;
                     if (raised - earlier <= kChatterWithin) {
                         if (chatter.count == 0) chatter.first = earlier;
                         ++chatter.count;
                     }
                 }
-                recent[static_cast<std::size_t>(current.count % kChatterRaises)] = raised;
-                ++current.count;
-                current.last = raised;
-                chattering.back().second = raised;
+                recent[static_cast<std::size_t>(current->count % kChatterRaises)] = raised;
+                ++current->count;
+                current->last = raised;
                 ++all;
             }
+            finish();
         }
-        std::stable_sort(counted.begin(), counted.end(),
-                         [](const Counted& a, const Counted& b) { return a.count > b.count; });
         Statement text(file_, kAlarmText);
         auto textOf = [&](const AlarmName& alarm, Millis raised) {
             text.reset();
@@ -362,26 +436,30 @@ private:
             text.bind(":fault", alarm.fault);
             return text.step() ? text.text(0) : std::string();
         };
-        for (std::size_t i = 0; i < counted.size() && i < kBadActorCount; ++i) {
-            AlarmName alarm = counted[i].alarm;
-            alarm.text = textOf(alarm, counted[i].last);
+        for (const Counted& actor : counted.kept()) {
+            AlarmName alarm = actor.alarm;
+            alarm.text = textOf(alarm, actor.last);
             report_.badActors.push_back(
-                {alarm, counted[i].count, static_cast<double>(counted[i].count) / static_cast<double>(all)});
+                {alarm, actor.count, static_cast<double>(actor.count) / static_cast<double>(all)});
         }
-        for (auto& [chatter, last] : chattering) {
-            if (chatter.count == 0) continue;
-            chatter.alarm.text = textOf(chatter.alarm, last);
-            report_.chattering.push_back(chatter);
+        for (const Chatter& chatter : chattering.kept()) {
+            report_.chattering.push_back(chatter.alarm);
+            report_.chattering.back().alarm.text = textOf(chatter.alarm.alarm, chatter.last);
         }
-        std::stable_sort(report_.chattering.begin(), report_.chattering.end(),
-                         [](const auto& a, const auto& b) { return a.count > b.count; });
+        report_.chatteringNotListed = chattering.left();
 
+        // Sorted by SQLite, which spills to a temporary file beyond its cache; only the longest are kept.
         Statement standing(file_, kStanding);
         bindPeriod(standing, report_.from, report_.to);
         standing.bind(":longer", kStandingLonger);
-        while (standing.step())
+        while (standing.step()) {
+            if (report_.standing.size() == kListedAlarms) {
+                ++report_.standingNotListed;
+                continue;
+            }
             report_.standing.push_back(
                 {alarmAt(standing), standing.integer(4), standing.optionalInteger(5), standing.integer(6)});
+        }
     }
 
     void timeline() {
@@ -419,7 +497,8 @@ private:
             const std::int64_t status = states.integer(2);
             if (row == rowOf.end() || column >= columnsCount || status < 0 || status >= kStatusCount)
                 continue;
-            time[row->second * columnsCount + column][static_cast<std::size_t>(status)] += states.integer(3);
+            Millis& total = time[row->second * columnsCount + column][static_cast<std::size_t>(status)];
+            total = saturatingSum(total, states.integer(3));
         }
         std::vector<Millis> gapTime(columnsCount, 0);
         Statement gaps(file_, kTimelineGaps);
@@ -427,7 +506,7 @@ private:
         gaps.bind(":width", width);
         while (gaps.step()) {
             const auto column = static_cast<std::size_t>(gaps.integer(0));
-            if (column < columnsCount) gapTime[column] += gaps.integer(1);
+            if (column < columnsCount) gapTime[column] = saturatingSum(gapTime[column], gaps.integer(1));
         }
         for (std::size_t r = 0; r < rowOf.size(); ++r) {
             std::vector<std::uint8_t>& status = report_.timeline.rows[r].status;
@@ -439,7 +518,7 @@ private:
                 const Millis span = std::min(report_.to, report_.from + static_cast<Millis>(c + 1) * width) -
                                     (report_.from + static_cast<Millis>(c) * width);
                 Millis known = 0;
-                for (int s = 1; s < kStatusCount; ++s) known += t[s];
+                for (int s = 1; s < kStatusCount; ++s) known = saturatingSum(known, t[s]);
                 // What a gap took of the column is no data, taken from the known statuses alike.
                 const double kept =
                     known == 0
@@ -456,7 +535,7 @@ private:
                 t[0] = span - known;
                 // A column at least half in a gap shows no data, whatever status was last known; a tie
                 // goes to the lower status code.
-                if (2 * gapTime[c] >= span) {
+                if (gapTime[c] >= span - gapTime[c]) {
                     status[c] = 0;
                     continue;
                 }
@@ -479,6 +558,7 @@ LineReport reportOn(const std::string& path, const ReportRequest& request) {
     LineReport report;
     report.file = path;
     Builder(file, request, report).run();
+    file.requireUnchanged();
     return report;
 }
 

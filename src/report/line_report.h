@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace orvanta::report {
 using history::Millis;
 
 inline constexpr int kStatusCount = 7;  // 0 no data .. 6 maintenance
+inline constexpr int kSlotCount = 64;   // the line display's machine slots, 0..63
 inline constexpr int kFaultStatus = 4;
 inline constexpr Millis kLoadWindow = 10 * 60 * 1000;
 inline constexpr std::int64_t kFloodAbove = 10;  // alarms in one window
@@ -23,6 +25,18 @@ inline constexpr Millis kChatterWithin = 60 * 1000;
 inline constexpr std::int64_t kChatterRaises = 3;
 inline constexpr Millis kStandingLonger = 24 * 60 * 60 * 1000;
 inline constexpr std::size_t kBadActorCount = 10;
+inline constexpr std::size_t kListedAlarms = 100;  // chattering and standing alarms listed, the worst first
+// The times a report covers: a damaged file's times beyond them are clipped, so that no figure wraps around.
+inline constexpr Millis kEarliestTime = 0;                  // 1970-01-01
+inline constexpr Millis kLatestTime = 253'402'300'799'999;  // 9999-12-31 23:59:59.999 UTC
+inline constexpr int kMostOffsetMinutes = 24 * 60;  // a UTC offset a file gives beyond this is clipped
+
+// A sum of figures that stops at the largest value instead of wrapping around.
+inline Millis saturatingSum(Millis a, Millis b) {
+    Millis sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b < 0 ? std::numeric_limits<Millis>::min() : std::numeric_limits<Millis>::max();
+}
 
 struct CauseDowntime {
     std::string cause;  // empty when the interval named none
@@ -40,7 +54,7 @@ struct SlotFigures {
     std::int64_t stops = 0;             // fault intervals that begin within the period
     std::vector<CauseDowntime> causes;  // longest first
 
-    Millis up() const { return timeIn[1] + timeIn[2] + timeIn[3]; }
+    Millis up() const { return saturatingSum(saturatingSum(timeIn[1], timeIn[2]), timeIn[3]); }
     Millis down() const { return timeIn[kFaultStatus]; }
     std::optional<double> availability() const;
     std::optional<Millis> mtbf() const;
@@ -109,12 +123,15 @@ struct LineReport {
     Millis to = 0;
     int utcOffsetMinutes = 0;  // of the latest run: the times are printed in the line's local time
     bool hasRuns = false;
-    std::vector<SlotFigures> slots;     // the line first, then by slot
+    std::vector<SlotFigures> slots;  // the line first, then by slot
+    std::int64_t damaged = 0;        // state intervals of a slot outside 0..63 (and not the line): left out
     std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first
     AlarmLoad load;
     std::vector<BadActor> badActors;
-    std::vector<ChatteringAlarm> chattering;
-    std::vector<StandingAlarm> standing;
+    std::vector<ChatteringAlarm> chattering;  // at most kListedAlarms, the most raises first
+    std::int64_t chatteringNotListed = 0;
+    std::vector<StandingAlarm> standing;  // at most kListedAlarms, the longest first
+    std::int64_t standingNotListed = 0;
     Timeline timeline;
     std::vector<RateColumn> rate;
 };

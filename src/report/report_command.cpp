@@ -1,5 +1,8 @@
 #include "report/report_command.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -27,6 +30,8 @@ constexpr const char* kUsage =
     "  --format FORM           text (default), html (one self-contained file with pictures) or csv\n"
     "  --output FILE           write the report to FILE instead of standard output\n"
     "\n"
+    "                          (never one of the history files or the -wal, -shm or -journal beside one)\n"
+    "\n"
     "Exit status: 0 every file reported, 1 a file could not be read (the others are reported), 2 usage.\n";
 
 enum class Format { Text, Html, Csv };
@@ -38,6 +43,43 @@ struct Options {
     std::vector<std::string> files;
     bool help = false;
 };
+
+namespace fs = std::filesystem;
+
+// Where a name leads, its symbolic links followed also when the last one points to no file yet.
+fs::path resolved(const std::string& name) {
+    std::error_code error;
+    fs::path at = fs::absolute(name, error);
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, error)); ++hops) {
+        const fs::path target = fs::read_symlink(at, error);
+        if (error) break;
+        at = target.is_absolute() ? target : at.parent_path() / target;
+    }
+    const fs::path canonical = fs::weakly_canonical(at, error);
+    return error ? at.lexically_normal() : canonical;
+}
+
+// The output must be none of the files read: not a history (by any name, link or hard link) nor the -wal,
+// -shm or -journal beside it, which SQLite would take for the history's own.
+void refuseOverwriting(const Options& options) {
+    if (!options.output) return;
+    const fs::path output = resolved(*options.output);
+    struct stat written {};
+    const bool exists = stat(output.c_str(), &written) == 0;
+    for (const std::string& file : options.files)
+        for (const std::string& base : {file, resolved(file).string()})
+            for (const std::string suffix : {"", "-wal", "-shm", "-journal"}) {
+                const std::string name = base + suffix;
+                struct stat read {};
+                const bool same = (exists && stat(name.c_str(), &read) == 0 &&
+                                   read.st_dev == written.st_dev && read.st_ino == written.st_ino) ||
+                                  resolved(name) == output;
+                if (!same) continue;
+                throw std::invalid_argument("--output " + *options.output + " is " +
+                                            (suffix.empty() ? "" : "the " + suffix + " of ") +
+                                            "the history file " + file + ": the report would overwrite it");
+            }
+}
 
 // Accepts "--name value" and "--name=value"; a usage error throws its message.
 Options parse(const std::vector<std::string>& arguments) {
@@ -91,6 +133,7 @@ Options parse(const std::vector<std::string>& arguments) {
     if (options.files.empty()) throw std::invalid_argument("no history file given");
     if (options.request.from && options.request.to && *options.request.to <= *options.request.from)
         throw std::invalid_argument("--to must lie after --from");
+    refuseOverwriting(options);
     return options;
 }
 

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 
 #include "linepicture/line_picture.h"
 #include "report/report_time.h"
@@ -8,18 +11,38 @@ namespace orvanta::report {
 
 namespace {
 
+// A cell of the report: its own numbers and times as written, or a text from the file.
+struct Cell {
+    Cell(std::string text) : value(std::move(text)) {}  // NOLINT: a plain cell from every string
+    Cell(const char* text) : value(text) {}             // NOLINT
+    std::string value;
+    bool quoted = false;
+};
+
+// A text from the history file (a name, a cause, an alarm text, the file's own name) that a spreadsheet
+// would run as a formula or a command (=, +, -, @, and tab and carriage return, which some take for the
+// start of one) gets a quote in front, which the spreadsheet shows as text, and is quoted (OWASP, CSV
+// injection). The report's own numbers are never guarded: a negative one stays a number.
+Cell text(const std::string& value) {
+    if (value.empty() || std::string_view("=+-@\t\r").find(value.front()) == std::string_view::npos)
+        return value;
+    Cell cell("'" + value);
+    cell.quoted = true;
+    return cell;
+}
+
 // RFC 4180: a field with a comma, quote or line break is quoted, its quotes doubled.
-std::string field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+std::string field(const Cell& cell) {
+    if (!cell.quoted && cell.value.find_first_of(",\"\r\n") == std::string::npos) return cell.value;
     std::string quoted = "\"";
-    for (const char c : text) {
+    for (const char c : cell.value) {
         if (c == '"') quoted += '"';
         quoted += c;
     }
     return quoted + "\"";
 }
 
-void row(std::ostream& out, const std::vector<std::string>& cells) {
+void row(std::ostream& out, const std::vector<Cell>& cells) {
     for (std::size_t i = 0; i < cells.size(); ++i) out << (i > 0 ? "," : "") << field(cells[i]);
     out << "\r\n";
 }
@@ -42,16 +65,16 @@ std::string isoUtc(Millis at) {
 }  // namespace
 
 void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
-    std::vector<std::string> header{"figure", "line", "file", "from", "to", "slot", "machine", "foreign"};
+    std::vector<Cell> header{"figure", "line", "file", "from", "to", "slot", "machine", "foreign"};
     for (int s = 1; s < kStatusCount; ++s) header.push_back(std::string(statusName(s)) + " s");
     header.insert(header.end(), {"no data s", "availability", "stops", "MTBF s", "MTTR s"});
     row(out, header);
     for (const LineReport& r : lines)
         for (const SlotFigures& slot : r.slots) {
-            std::vector<std::string> cells{"states",     r.line,
-                                           r.file,       isoUtc(r.from),
-                                           isoUtc(r.to), std::to_string(slot.slot),
-                                           slot.name,    slot.foreign ? "1" : "0"};
+            std::vector<Cell> cells{"states",        text(r.line),
+                                    text(r.file),    isoUtc(r.from),
+                                    isoUtc(r.to),    std::to_string(slot.slot),
+                                    text(slot.name), slot.foreign ? "1" : "0"};
             for (int s = 1; s < kStatusCount; ++s) cells.push_back(formatSeconds(slot.timeIn[s]));
             const std::optional<double> availability = slot.availability();
             cells.insert(
@@ -66,15 +89,15 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
     for (const LineReport& r : lines)
         for (const SlotFigures& slot : r.slots)
             for (std::size_t i = 0; i < slot.causes.size(); ++i)
-                row(out, {"downtime", r.line, std::to_string(slot.slot), slot.name, std::to_string(i + 1),
-                          slot.causes[i].cause, formatSeconds(slot.causes[i].duration),
-                          std::to_string(slot.causes[i].count)});
+                row(out, {"downtime", text(r.line), std::to_string(slot.slot), text(slot.name),
+                          std::to_string(i + 1), text(slot.causes[i].cause),
+                          formatSeconds(slot.causes[i].duration), std::to_string(slot.causes[i].count)});
 
     out << "\r\n";
     row(out, {"figure", "line", "episodes", "windows", "mean per 10 min", "peak per 10 min", "peak at",
               "flood windows", "flood share"});
     for (const LineReport& r : lines)
-        row(out, {"alarm load", r.line, std::to_string(r.load.episodes), std::to_string(r.load.windows),
+        row(out, {"alarm load", text(r.line), std::to_string(r.load.episodes), std::to_string(r.load.windows),
                   number(r.load.mean, "%.4f"), std::to_string(r.load.peak),
                   r.load.peak > 0 ? isoUtc(r.load.peakAt) : "", std::to_string(r.load.floodWindows),
                   number(r.load.floodShare(), "%.6f")});
@@ -84,8 +107,8 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
     for (const LineReport& r : lines)
         for (std::size_t i = 0; i < r.badActors.size(); ++i) {
             const BadActor& a = r.badActors[i];
-            row(out, {"bad actors", r.line, std::to_string(i + 1), std::to_string(a.alarm.machine),
-                      std::to_string(a.alarm.table), std::to_string(a.alarm.fault), a.alarm.text,
+            row(out, {"bad actors", text(r.line), std::to_string(i + 1), std::to_string(a.alarm.machine),
+                      std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
                       std::to_string(a.count), number(a.share, "%.6f")});
         }
 
@@ -93,16 +116,31 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
     row(out, {"figure", "line", "machine", "table", "fault", "text", "count", "first"});
     for (const LineReport& r : lines)
         for (const ChatteringAlarm& a : r.chattering)
-            row(out, {"chattering", r.line, std::to_string(a.alarm.machine), std::to_string(a.alarm.table),
-                      std::to_string(a.alarm.fault), a.alarm.text, std::to_string(a.count), isoUtc(a.first)});
+            row(out, {"chattering", text(r.line), std::to_string(a.alarm.machine),
+                      std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
+                      std::to_string(a.count), isoUtc(a.first)});
+    // The list is cut to the worst: a row in the text column says how many more there were.
+    for (const LineReport& r : lines)
+        if (r.chatteringNotListed > 0)
+            row(out, {"chattering", text(r.line), "", "", "", chatteringNotListedText(r), "", ""});
 
     out << "\r\n";
     row(out, {"figure", "line", "machine", "table", "fault", "text", "raised", "cleared", "active s"});
     for (const LineReport& r : lines)
         for (const StandingAlarm& a : r.standing)
-            row(out, {"standing", r.line, std::to_string(a.alarm.machine), std::to_string(a.alarm.table),
-                      std::to_string(a.alarm.fault), a.alarm.text, isoUtc(a.raised),
-                      a.cleared ? isoUtc(*a.cleared) : "", formatSeconds(a.active)});
+            row(out, {"standing", text(r.line), std::to_string(a.alarm.machine),
+                      std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
+                      isoUtc(a.raised), a.cleared ? isoUtc(*a.cleared) : "", formatSeconds(a.active)});
+    for (const LineReport& r : lines)
+        if (r.standingNotListed > 0)
+            row(out, {"standing", text(r.line), "", "", "", standingNotListedText(r), "", "", ""});
+
+    // Only a damaged file has this table: a spreadsheet of sound files keeps its layout.
+    if (std::none_of(lines.begin(), lines.end(), [](const LineReport& r) { return r.damaged > 0; })) return;
+    out << "\r\n";
+    row(out, {"figure", "line", "file", "damaged state intervals"});
+    for (const LineReport& r : lines)
+        row(out, {"damaged", text(r.line), text(r.file), std::to_string(r.damaged)});
 }
 
 }  // namespace orvanta::report

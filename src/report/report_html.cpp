@@ -199,6 +199,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         << " (" << h(formatDuration(r.to - r.from)) << "), the line's local time " << h(formatOffset(offset))
         << "; file " << h(r.file) << "</p>\n";
     if (!r.hasRuns) out << "<p>The file holds no runs of the panel.</p>\n";
+    if (r.damaged > 0) out << "<p class=\"damaged\">" << h(damagedText(r)) << "</p>\n";
 
     out << "<h3>States over the period</h3>\n" << timelineSvg(r);
     out << "<h3>Time in each state, availability and stops</h3>\n";
@@ -242,6 +243,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         rows.push_back(
             {alarmLabel(a.alarm), a.alarm.text, std::to_string(a.count), formatTime(a.first, offset)});
     table(out, {"alarm", "text", "count", "first"}, rows);
+    if (r.chatteringNotListed > 0) out << "<p>" << h(chatteringNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kChatterLegend) << ".</p>\n";
 
     out << "<h3>Standing alarms</h3>\n";
@@ -250,6 +252,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         rows.push_back({alarmLabel(a.alarm), a.alarm.text, formatTime(a.raised, offset),
                         a.cleared ? formatTime(*a.cleared, offset) : "open", formatDuration(a.active)});
     table(out, {"alarm", "text", "raised", "cleared", "active"}, rows);
+    if (r.standingNotListed > 0) out << "<p>" << h(standingNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kStandingLegend) << ".</p>\n</section>\n";
 }
 

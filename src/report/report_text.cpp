@@ -21,6 +21,26 @@ std::string slotLabel(const SlotFigures& slot) {
     return std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
 }
 
+std::string damagedText(const LineReport& report) {
+    if (report.damaged == 0) return {};
+    return std::to_string(report.damaged) +
+           (report.damaged == 1 ? " state interval names" : " state intervals name") +
+           " a machine slot outside 0.." + std::to_string(kSlotCount - 1) +
+           ": the file is damaged there; they are left out of every figure.";
+}
+
+std::string chatteringNotListedText(const LineReport& report) {
+    if (report.chatteringNotListed == 0) return {};
+    return std::to_string(report.chatteringNotListed) + " more chattering alarms are not listed: the " +
+           std::to_string(kListedAlarms) + " with the most such raises are.";
+}
+
+std::string standingNotListedText(const LineReport& report) {
+    if (report.standingNotListed == 0) return {};
+    return std::to_string(report.standingNotListed) + " more standing alarms are not listed: the " +
+           std::to_string(kListedAlarms) + " active longest are.";
+}
+
 std::string causeLabel(const std::string& cause) { return cause.empty() ? "(no cause recorded)" : cause; }
 
 std::string alarmLabel(const AlarmName& alarm) {
@@ -96,6 +116,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         << formatDuration(r.to - r.from) << "; times in the line's local time, " << formatOffset(offset)
         << "\n";
     if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
+    if (r.damaged > 0) out << damagedText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
     TextTable states(stateTableHeader());
     for (const SlotFigures& slot : r.slots) states.add(stateTableRow(slot));
@@ -133,6 +154,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         chatter.add({alarmLabel(alarm.alarm), alarm.alarm.text, std::to_string(alarm.count),
                      formatTime(alarm.first, offset)});
     chatter.write(out, 2);
+    if (r.chatteringNotListed > 0) out << "  " << chatteringNotListedText(r) << "\n";
     out << "  (" << kChatterLegend << ")\n";
 
     out << "\nStanding alarms\n";
@@ -142,6 +164,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
                       alarm.cleared ? formatTime(*alarm.cleared, offset) : "open",
                       formatDuration(alarm.active)});
     standing.write(out, 2);
+    if (r.standingNotListed > 0) out << "  " << standingNotListedText(r) << "\n";
     out << "  (" << kStandingLegend << ")\n";
 }
 

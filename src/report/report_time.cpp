@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace orvanta::report {
 
@@ -44,6 +45,11 @@ Civil civilFromMillis(Millis at) {
             static_cast<unsigned>(rest / 3600),
             static_cast<unsigned>(rest % 3600 / 60),
             static_cast<unsigned>(rest % 60)};
+}
+
+// Also of the most negative value, which has no positive counterpart of its type.
+unsigned long long magnitudeOf(Millis value) {
+    return value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
 }
 
 bool digits(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
@@ -110,7 +116,11 @@ std::optional<Millis> parseTime(std::string_view text, bool endOfDay) {
 }
 
 std::string formatTime(Millis at, int offsetMinutes) {
-    const Civil c = civilFromMillis(at + static_cast<Millis>(offsetMinutes) * 60000);
+    // A damaged file's time at the end of the range prints as that end, never as a wrapped-around one.
+    Millis local = 0;
+    if (__builtin_add_overflow(at, static_cast<Millis>(offsetMinutes) * 60000, &local))
+        local = at < 0 ? std::numeric_limits<Millis>::min() : std::numeric_limits<Millis>::max();
+    const Civil c = civilFromMillis(local);
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02u:%02u:%02u", static_cast<long long>(c.year),
                   c.month, c.day, c.hour, c.minute, c.second);
@@ -118,29 +128,28 @@ std::string formatTime(Millis at, int offsetMinutes) {
 }
 
 std::string formatOffset(int offsetMinutes) {
-    const int magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "UTC%c%02d:%02d", offsetMinutes < 0 ? '-' : '+', magnitude / 60,
+    const long long magnitude = offsetMinutes < 0 ? -static_cast<long long>(offsetMinutes) : offsetMinutes;
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "UTC%c%02lld:%02lld", offsetMinutes < 0 ? '-' : '+', magnitude / 60,
                   magnitude % 60);
     return buffer;
 }
 
 std::string formatDuration(Millis duration) {
     const bool negative = duration < 0;
-    const std::int64_t seconds = (negative ? -duration : duration) / 1000;
+    const unsigned long long seconds = magnitudeOf(duration) / 1000;
     char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld:%02lld", negative ? "-" : "",
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds % 3600 / 60),
-                  static_cast<long long>(seconds % 60));
+    std::snprintf(buffer, sizeof buffer, "%s%llu:%02llu:%02llu", negative ? "-" : "", seconds / 3600,
+                  seconds % 3600 / 60, seconds % 60);
     return buffer;
 }
 
 std::string formatSeconds(Millis duration) {
     const bool negative = duration < 0;
-    const Millis magnitude = negative ? -duration : duration;
+    const unsigned long long magnitude = magnitudeOf(duration);
     char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%s%lld.%03lld", negative ? "-" : "",
-                  static_cast<long long>(magnitude / 1000), static_cast<long long>(magnitude % 1000));
+    std::snprintf(buffer, sizeof buffer, "%s%llu.%03llu", negative ? "-" : "", magnitude / 1000,
+                  magnitude % 1000);
     return buffer;
 }
 

@@ -31,6 +31,10 @@ inline constexpr const char* kStandingLegend =
     "sign)";
 
 // Shared by the forms.
+std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
+// "N more chattering alarms are not listed: ..."; empty when every one is.
+std::string chatteringNotListedText(const LineReport& report);
+std::string standingNotListedText(const LineReport& report);
 std::string availabilityText(const SlotFigures& slot);
 std::string slotLabel(const SlotFigures& slot);
 std::string causeLabel(const std::string& cause);

@@ -3,26 +3,95 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "history/history_schema.h"
 
 namespace orvanta::report {
+
+namespace {
+
+// The bytes a file name may not carry in an SQLite URI: the query, the fragment, the escape itself.
+std::string uriOf(const std::string& path, const char* query) {
+    std::string uri = "file://";
+    for (const char c : std::filesystem::absolute(path).string()) {
+        if (c == '%' || c == '?' || c == '#' || static_cast<unsigned char>(c) < 0x20) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?" + query;
+}
+
+// A -wal or -journal beside the file that holds something: changes that are not in the file itself.
+bool holdsChanges(const std::string& companion) {
+    struct stat info {};
+    return stat(companion.c_str(), &info) == 0 && info.st_size > 0;
+}
+
+}  // namespace
 
 SqliteFile::SqliteFile(const std::string& path, int busyMillis) : path_(path) {
     // SQLite would report a missing file only as "unable to open": say what it is.
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) throw ReportError(path + ": " + std::strerror(errno));
     if (!S_ISREG(info.st_mode)) throw ReportError(path + ": not a file");
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    // Read-only, through SQLite's locks and the WAL index beside the file, which SQLite makes when the
+    // folder allows it and otherwise uses read-only.
+    int code = SQLITE_OK;
+    if (open(uriOf(path, "mode=ro"), busyMillis, &code)) return;
+    const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    const int primary = code & 0xff;
+    if (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN)
+        throw ReportError(path + ": cannot read: " + message);
+    // A WAL file whose index nobody has made and this user may not make beside it: the file a panel has
+    // finished, in a folder only its service user writes. With nothing waiting in a -wal or -journal the
+    // file alone is the whole history: read it as immutable, without locks or an index, and check after
+    // the reading that no writer changed it meanwhile.
+    for (const char* companion : {"-wal", "-journal"})
+        if (holdsChanges(path + companion))
+            throw ReportError(path + ": cannot read: " + message + " (its " + companion +
+                              " holds changes, which only a user who may write its folder can read with it)");
+    before_ = stamp();
+    immutable_ = true;
+    if (!open(uriOf(path, "immutable=1"), busyMillis, &code)) {
+        const std::string again = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
         sqlite3_close(db_);
         db_ = nullptr;
-        throw ReportError(path + ": cannot open: " + message);
+        throw ReportError(path + ": cannot read: " + again);
     }
+}
+
+bool SqliteFile::open(const std::string& uri, int busyMillis, int* code) {
+    *code = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                            nullptr);
+    if (*code != SQLITE_OK) return false;
     sqlite3_busy_timeout(db_, busyMillis);
     sqlite3_extended_result_codes(db_, 1);
+    // The first read opens the WAL index: a file that needs one this user cannot make fails here.
+    *code = sqlite3_exec(db_, "SELECT COUNT(*) FROM sqlite_schema", nullptr, nullptr, nullptr);
+    return *code == SQLITE_OK;
+}
+
+SqliteFile::Stamp SqliteFile::stamp() const {
+    struct stat info {};
+    if (stat(path_.c_str(), &info) != 0) return {};
+    return {static_cast<long long>(info.st_size),
+            static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL + info.st_mtim.tv_nsec,
+            static_cast<unsigned long long>(info.st_ino)};
+}
+
+void SqliteFile::requireUnchanged() const {
+    if (!immutable_) return;
+    if (!(stamp() == before_) || holdsChanges(path_ + "-wal") || holdsChanges(path_ + "-journal"))
+        throw ReportError(path_ + ": written to while it was read; report again");
 }
 
 SqliteFile::~SqliteFile() { sqlite3_close(db_); }

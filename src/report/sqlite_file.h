@@ -21,7 +21,9 @@ class Statement;
 
 class SqliteFile {
 public:
-    // Read-only, never creating a file; waits up to busyMillis for a writer's lock.
+    // Read-only, never creating or changing a file beside it; waits up to busyMillis for a writer's lock.
+    // A file nobody has open and without changes waiting in a -wal or -journal is read as immutable, so
+    // that a user who may only read its folder can report it; any other goes through SQLite's locks.
     SqliteFile(const std::string& path, int busyMillis);
     ~SqliteFile();
     SqliteFile(const SqliteFile&) = delete;
@@ -34,10 +36,24 @@ public:
     sqlite3* handle() const { return db_; }
     const std::string& path() const { return path_; }
     [[noreturn]] void fail(std::string_view what) const;
+    // After the last read: a file read as immutable that a writer changed meanwhile fails here, since
+    // its figures may mix two states of it.
+    void requireUnchanged() const;
 
 private:
+    struct Stamp {
+        long long size = -1;
+        long long modified = 0;
+        unsigned long long inode = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp stamp() const;
+    bool open(const std::string& uri, int busyMillis, int* code);
+
     std::string path_;
     sqlite3* db_ = nullptr;
+    bool immutable_ = false;
+    Stamp before_;
 };
 
 class Statement {

@@ -1,14 +1,20 @@
 #include "report/line_report.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "report/report_writers.h"
 #include "report/sqlite_file.h"
 #include "report_fixture.h"
+#include "support/without_privileges.h"
 
 namespace orvanta::report {
 namespace {
@@ -331,6 +337,127 @@ TEST(LineReport, FilesThatAreNoHistoryAreRefusedWithAMessageNamingThem) {
         std::fclose(g);
     }
     EXPECT_NE(messageFor(corrupt).rfind(corrupt, 0), std::string::npos) << messageFor(corrupt);
+}
+
+// The line display has 64 machine slots: a record of any other is damaged, left out and said. However many
+// such slot numbers a file holds, the figures and pictures stay those of the line's 64 (a file of
+// thousands once took the square of their number in time, and 40 KiB of HTML each).
+TEST(LineReport, SlotsOutsideTheLineAreDamagedRecordsLeftOutAndCounted) {
+    testing::ReportFolder folder;
+    const std::string path = folder.path("slots.db");
+    {
+        HistoryFileWriter out(path);
+        const Millis run = at(0, 0);
+        out.run(run, "L1", run, at(2, 0), at(2, 0));
+        out.interval(run, history::kLineSlot, "L1", 1, at(0, 0), at(2, 0));
+        out.interval(run, 5, "Seen once", 4, at(0, 0), at(0, 1), "Jam");
+        out.interval(run, 63, "Last", 1, at(0, 0), at(2, 0));
+        for (int i = 0; i < 2000; ++i) out.interval(run, 64 + i, "Ghost", 4, at(0, 1), at(0, 2), "Phantom");
+        for (const int slot : {-2, -40000, 70000})
+            out.interval(run, slot, "Ghost", 4, at(0, 1), at(0, 2), "Phantom");
+        // Slot 5's one record lies before all of these.
+        for (int i = 0; i < 3000; ++i)
+            out.interval(run, 0, "Filler", 1 + i % 2, at(0, 2) + i, at(0, 2) + i + 1);
+    }
+    ReportRequest request;
+    request.pictures = true;
+    const LineReport report = reportOn(path, request);
+    std::vector<std::string> slots;
+    for (const SlotFigures& slot : report.slots) slots.push_back(slotLabel(slot));
+    EXPECT_EQ(slots, (std::vector<std::string>{"line L1", "0 Filler", "5 Seen once", "63 Last"}));
+    EXPECT_EQ(report.damaged, 2003);
+    EXPECT_EQ(report.timeline.rows.size(), 4u);
+    ASSERT_EQ(report.pareto.size(), 1u);
+    EXPECT_EQ(report.pareto[0].cause, "Jam");
+    const std::string said =
+        "2003 state intervals name a machine slot outside 0..63: the file is damaged there; they are left "
+        "out "
+        "of every figure.";
+    std::ostringstream text;
+    writeText(text, {report});
+    EXPECT_NE(text.str().find(said), std::string::npos) << text.str();
+    std::ostringstream html;
+    writeHtml(html, {report});
+    EXPECT_NE(html.str().find(said), std::string::npos);
+    EXPECT_EQ(html.str().find("Ghost"), std::string::npos);
+    EXPECT_LT(html.str().size(), 200'000u);
+    std::ostringstream csv;
+    writeCsv(csv, {report});
+    EXPECT_NE(csv.str().find("damaged,L1," + path + ",2003\r\n"), std::string::npos) << csv.str();
+}
+
+// However many alarm numbers a file holds, the report keeps the worst of each list and says how many more.
+TEST(LineReport, ListsAtMostAHundredChatteringAndStandingAlarmsAndSaysHowManyMore) {
+    testing::ReportFolder folder;
+    const std::string path = folder.path("alarms.db");
+    {
+        HistoryFileWriter out(path);
+        const Millis run = at(0, 0);
+        out.run(run, "L1", run, at(60, 0), at(60, 0));
+        for (int fault = 1; fault <= 150; ++fault)  // 3 to 9 raises 10 s apart: 1 to 7 chattering raises
+            for (int raise = 0; raise < 3 + fault % 7; ++raise)
+                out.episode(run, 1, 1, fault, "F" + std::to_string(fault),
+                            at(1, fault, raise * 5) + raise * 5000,
+                            at(1, fault, raise * 5) + raise * 5000 + 1000);
+        for (int i = 0; i < 130; ++i) out.episode(run, 2, 2, i, "S", at(0, 0), at(25, i));
+    }
+    const LineReport report = reportOn(path, {});
+    ASSERT_EQ(report.chattering.size(), 100u);
+    EXPECT_EQ(report.chatteringNotListed, 50);
+    EXPECT_EQ(report.chattering[0].alarm.fault, 6);
+    EXPECT_EQ(report.chattering[0].count, 7);
+    EXPECT_EQ(report.chattering.back().count, 3);
+    ASSERT_EQ(report.badActors.size(), 10u);
+    EXPECT_EQ(report.badActors[0].alarm.fault, 6);
+    EXPECT_EQ(report.badActors[9].alarm.fault, 69);
+    ASSERT_EQ(report.standing.size(), 100u);
+    EXPECT_EQ(report.standingNotListed, 30);
+    EXPECT_EQ(report.standing[0].alarm.fault, 129);
+    EXPECT_EQ(report.standing.back().alarm.fault, 30);
+    std::ostringstream text;
+    writeText(text, {report});
+    EXPECT_NE(
+        text.str().find("50 more chattering alarms are not listed: the 100 with the most such raises are."),
+        std::string::npos);
+    EXPECT_NE(text.str().find("30 more standing alarms are not listed: the 100 active longest are."),
+              std::string::npos);
+}
+
+// A finished history in a folder this user may not write is read without locks: should a writer change the
+// file meanwhile, its figures would mix two states, so the reading fails instead.
+TEST(LineReport, AHistoryReadWithoutLocksThatChangesWhileReadIsRefused) {
+    testing::ReportFolder folder;
+    const std::string plant = folder.path("plant");
+    std::filesystem::create_directories(plant);
+    const std::string path = plant + "/History.db";
+    testing::writeKnownHistory(path);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    // Everybody may write the file, nobody but its owner the folder: no WAL index can be made beside it.
+    std::filesystem::permissions(path, std::filesystem::perms::all);
+    std::filesystem::permissions(
+        plant, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                   std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                   std::filesystem::perms::others_exec);
+    const int result = testing::withoutPrivileges([&] {
+        if (access(plant.c_str(), W_OK) == 0) return 10;  // a user who may write the folder: no case
+        SqliteFile file(path, 0);
+        file.requireHistory();
+        file.requireUnchanged();
+        std::ofstream(path, std::ios::binary | std::ios::app) << '\0';
+        try {
+            file.requireUnchanged();
+            return 2;
+        } catch (const ReportError& error) {
+            return std::string(error.what()) == path + ": written to while it was read; report again" ? 0 : 3;
+        }
+    });
+    if (result == 10) GTEST_SKIP() << "this user may write every folder";
+    EXPECT_EQ(result, 0);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "report/report_command.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "report/history_generator.h"
 #include "report/svg_writer.h"
 #include "report_fixture.h"
 #include "support/running_program.h"
@@ -133,6 +137,54 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
     EXPECT_NE(help.out.find("Usage: orvanta-report"), std::string::npos);
 }
 
+// An --output that is a file the report reads, by any name, would destroy the history it reports on.
+TEST(ReportCommand, RefusesAnOutputThatIsAHistoryItReadsOrAFileBesideIt) {
+    testing::ReportFolder folder;
+    const std::string history = folder.path("History.db");
+    testing::writeKnownHistory(history);
+    std::ofstream(history + "-wal") << "";  // an empty -wal, as a panel's checkpoint leaves it
+    std::filesystem::create_directories(folder.path("sub"));
+    std::filesystem::create_symlink(history, folder.path("link.db"));
+    std::filesystem::create_symlink(history + "-shm", folder.path("shm-link"));  // to no file yet
+    std::filesystem::create_hard_link(history, folder.path("hard.db"));
+    const std::string before = readFile(history);
+    struct Case {
+        std::string output;
+        std::vector<std::string> inputs;
+        std::string refusal;  // empty: written
+    };
+    const std::vector<Case> cases{
+        {history, {history}, "is the history file " + history},
+        {folder.path("sub/../History.db"), {history}, "is the history file " + history},
+        {folder.path("link.db"), {history}, "is the history file " + history},
+        {history, {folder.path("link.db")}, "is the history file " + folder.path("link.db")},
+        {folder.path("hard.db"), {history}, "is the history file " + history},
+        {history + "-wal", {history}, "is the -wal of the history file " + history},
+        {folder.path("shm-link"), {history}, "is the -shm of the history file " + history},
+        {history + "-journal", {folder.path("link.db")}, "is the -journal of the history file "},
+        {folder.path("report.txt"), {history}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"--output", c.output};
+        arguments.insert(arguments.end(), c.inputs.begin(), c.inputs.end());
+        const Outcome outcome = run(arguments);
+        if (c.refusal.empty()) {
+            EXPECT_EQ(outcome.status, kExitReported) << c.output << ": " << outcome.err;
+            EXPECT_NE(readFile(c.output).find("Line L1"), std::string::npos) << c.output;
+            continue;
+        }
+        EXPECT_EQ(outcome.status, kExitUsage) << c.output;
+        EXPECT_NE(outcome.err.find("orvanta-report: --output " + c.output + " " + c.refusal),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_NE(outcome.err.find("the report would overwrite it"), std::string::npos) << outcome.err;
+        EXPECT_EQ(readFile(history), before) << c.output;
+        EXPECT_EQ(readFile(history + "-wal"), "") << c.output;
+        EXPECT_FALSE(std::filesystem::exists(history + "-shm")) << c.output;
+        EXPECT_FALSE(std::filesystem::exists(history + "-journal")) << c.output;
+    }
+}
+
 TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCouldBeRead) {
     testing::ReportFolder folder;
     const std::string file = folder.path("l1.db");
@@ -182,6 +234,120 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     EXPECT_NE(missing.stderrText.find("gone.db: No such file or directory"), std::string::npos);
     EXPECT_EQ(missing.stdoutText, "");
     EXPECT_FALSE(std::filesystem::exists(folder.path("gone.db")));
+}
+
+// Root reads whatever the permissions say: the report then runs as nobody, as a user of the office would.
+testing::RunningProgram reportAsOtherUser(const std::vector<std::string>& arguments) {
+    if (geteuid() != 0) return testing::RunningProgram(ORVANTA_REPORT_BINARY, arguments);
+    std::vector<std::string> command{"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                                     ORVANTA_REPORT_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return testing::RunningProgram("/usr/bin/setpriv", command);
+}
+
+sqlite3* walWriter(const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0", nullptr, nullptr, nullptr);
+    return db;
+}
+
+void addRun(sqlite3* db, const std::string& line) {
+    const std::string insert = "INSERT INTO runs VALUES (" + std::to_string(testing::at(30, 0)) + ", '" +
+                               line + "', " + std::to_string(testing::at(30, 0)) + ", 60, " +
+                               std::to_string(testing::at(31, 0)) + ", NULL)";
+    EXPECT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+}
+
+// On a line PC the service user owns the plant folder and everyone else may only read it. What the
+// panel finished (WAL, no index left), and what it is writing (index and -wal beside it), are reported;
+// changes left in a -wal without its index are named, never left out unsaid.
+TEST(ReportCommand, ReportsHistoriesInAFolderTheUserMayOnlyRead) {
+    if (geteuid() == 0 && !std::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv";
+    namespace fs = std::filesystem;
+    testing::ReportFolder folder;
+    const std::string plant = folder.path("plant");
+    fs::create_directories(plant);
+    const std::string finished = plant + "/finished.db";
+    testing::writeKnownHistory(finished, "Finished");
+    sqlite3_close(walWriter(finished));  // the last connection's end takes the -wal and the index away
+
+    const std::string writing = plant + "/writing.db";
+    testing::writeKnownHistory(writing, "Writing");
+    sqlite3* panel = walWriter(writing);
+    addRun(panel, "Writing still");  // only in the -wal while the panel runs
+
+    // A crash's -wal, copied without its index: its run is in no other place.
+    const std::string crashed = plant + "/crashed.db";
+    testing::writeKnownHistory(crashed, "Crashed");
+    sqlite3* lost = walWriter(crashed);
+    addRun(lost, "Crashed late");
+    fs::copy_file(crashed, plant + "/copy.db");
+    fs::copy_file(crashed + "-wal", plant + "/copy.db-wal");
+    sqlite3_close(lost);
+
+    fs::permissions(plant, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    struct Case {
+        std::string file;
+        int status;
+        std::string shown;  // on standard output, or on standard error when refused
+    };
+    const std::vector<Case> cases{
+        {finished, kExitReported, "Line Finished"},
+        {writing, kExitReported, "Line Writing still"},
+        {plant + "/copy.db", kExitFileFailed,
+         plant + "/copy.db: cannot read: unable to open database file (its -wal holds changes"},
+    };
+    for (const Case& c : cases) {
+        testing::RunningProgram report = reportAsOtherUser({c.file});
+        EXPECT_EQ(report.waitForExit(std::chrono::seconds(20)), c.status)
+            << c.file << ": " << report.stderrText;
+        const std::string& said = c.status == kExitReported ? report.stdoutText : report.stderrText;
+        EXPECT_NE(said.find(c.shown), std::string::npos) << said;
+    }
+    fs::permissions(plant, fs::perms::owner_all, fs::perm_options::add);
+    sqlite3_close(panel);
+}
+
+// A name, cause or alarm text that a spreadsheet would run (OWASP: =, +, -, @, tab, carriage return first)
+// is shown as text; the report's own numbers, the line's slot -1 among them, stay numbers.
+TEST(ReportCommand, CsvCellsAFileSuppliesAreNeverFormulas) {
+    testing::ReportFolder folder;
+    const std::string path = folder.path("texts.db");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+        {"+41 55 123", "\"'+41 55 123\""},
+        {"-2+3", "\"'-2+3\""},
+        {"@SUM(A1:A9)", "\"'@SUM(A1:A9)\""},
+        {"\tcmd", "\"'\tcmd\""},
+        {"\rcmd", "\"'\rcmd\""},
+        {"Door = open", "Door = open"},
+    };
+    {
+        HistoryFileWriter out(path);
+        const Millis run = testing::at(0, 0);
+        out.run(run, "-L1", run, testing::at(2, 0), testing::at(2, 0));
+        out.interval(run, history::kLineSlot, "-L1", 1, testing::at(0, 0), testing::at(2, 0));
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const int slot = static_cast<int>(i);
+            const std::string& text = cases[i].first;
+            out.interval(run, slot, text, 4, testing::at(0, slot), testing::at(0, slot, 30), text);
+            out.episode(run, 1, 1, slot, text, testing::at(0, slot), testing::at(0, slot, 10));
+        }
+    }
+    const Outcome csv = run({"--format", "csv", path});
+    ASSERT_EQ(csv.status, kExitReported) << csv.err;
+    for (const auto& [text, cell] : cases) {
+        // As the slot's name, its cause and the alarm's text: three cells at least.
+        std::size_t found = 0;
+        for (std::size_t at = csv.out.find("," + cell + ","); at != std::string::npos;
+             at = csv.out.find("," + cell + ",", at + 1))
+            ++found;
+        EXPECT_GE(found, 3u) << cell << " in\n" << csv.out;
+    }
+    EXPECT_NE(csv.out.find("states,\"'-L1\"," + path + ","), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("Z,-1,\"'-L1\",0,"), std::string::npos) << csv.out;
 }
 
 // Alarm texts and causes come from a plant's databases: in the HTML they are text, never markup.

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -67,6 +68,17 @@ TEST(ReportTime, PrintsTimesInTheLinesZoneAndDurationsInHours) {
     EXPECT_EQ(formatDuration(8760LL * 3'600'000), "8760:00:00");
     EXPECT_EQ(formatSeconds(3'600'007), "3600.007");
     EXPECT_EQ(formatSeconds(-1'500), "-1.500");
+}
+
+// A damaged history's times and durations at the ends of the range print as those ends, never wrapped round.
+TEST(ReportTime, TimesAndDurationsAtTheEndsOfTheRangePrintWithoutWrappingAround) {
+    constexpr Millis kMost = std::numeric_limits<Millis>::max();
+    constexpr Millis kLeast = std::numeric_limits<Millis>::min();
+    EXPECT_EQ(formatTime(kMost, 60), "292278994-08-17 07:12:55");
+    EXPECT_EQ(formatTime(kLeast, -60), formatTime(kLeast, 0));
+    EXPECT_EQ(formatDuration(kLeast), "-2562047788015:12:55");
+    EXPECT_EQ(formatSeconds(kLeast), "-9223372036854775.808");
+    EXPECT_EQ(formatOffset(std::numeric_limits<int>::min()), "UTC-35791394:08");
 }
 
 }  // namespace
