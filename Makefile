@@ -82,8 +82,7 @@ package:
 # finding; the inputs that caused it are in build-fuzz/artifacts/.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= fuzz_ini fuzz_variant fuzz_line_description fuzz_mqtt_payload fuzz_mdb_protocol fuzz_access_file \
-  fuzz_web_request
-  fuzz_report_history
+  fuzz_web_request fuzz_report_history
 fuzz:
 	@scripts/install-deps --fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
