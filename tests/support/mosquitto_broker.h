@@ -27,14 +27,23 @@ class MosquittoBroker {
 public:
     static constexpr const char* kBinary = "/usr/sbin/mosquitto";
 
-    explicit MosquittoBroker(const std::string& extraConfig = {}) : port_(freePort()) {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("orvanta_mosquitto_" + std::to_string(getpid()) + "_" + std::to_string(port_));
-        std::filesystem::create_directories(folder_);
-        std::ofstream(folder_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
-                                                  << "allow_anonymous true\npersistence false\n"
-                                                  << extraConfig;
-        start();
+    // A free port may be taken by another process before the broker binds it: then the broker ends at
+    // once, and it is started again on another port.
+    explicit MosquittoBroker(const std::string& extraConfig = {}) {
+        for (int attempt = 0; attempt < 3 && !running(); ++attempt) {
+            if (!folder_.empty()) {
+                std::error_code ignored;
+                std::filesystem::remove_all(folder_, ignored);
+            }
+            port_ = freePort();
+            folder_ = std::filesystem::temp_directory_path() /
+                      ("orvanta_mosquitto_" + std::to_string(getpid()) + "_" + std::to_string(port_));
+            std::filesystem::create_directories(folder_);
+            std::ofstream(folder_ / "mosquitto.conf") << "listener " << port_ << " 127.0.0.1\n"
+                                                      << "allow_anonymous true\npersistence false\n"
+                                                      << extraConfig;
+            start();
+        }
     }
     ~MosquittoBroker() {
         stop();
@@ -63,12 +72,16 @@ public:
         posix_spawn_file_actions_destroy(&actions);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (pid_ > 0 && !accepts()) {
-            if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            if (std::chrono::steady_clock::now() > deadline || exited()) {
                 stop();
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        // Another process that listens on the port answers too: the broker is running only if it has not
+        // ended for want of the port.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (pid_ > 0 && exited()) pid_ = -1;
     }
 
     void stop() {
@@ -94,6 +107,8 @@ public:
     }
 
 private:
+    bool exited() const { return waitpid(pid_, nullptr, WNOHANG) == pid_; }
+
     bool accepts() const {
         const int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -105,7 +120,7 @@ private:
         return connected;
     }
 
-    int port_;
+    int port_ = 0;
     pid_t pid_ = -1;
     std::filesystem::path folder_;
 };
