@@ -238,7 +238,11 @@ TEST_F(MqttVariablesTest, BeyondItsBoundTheQueueOfChangesKeepsEachWatchsNewestIn
     expected.push_back(std::to_string(kWrites));
     expected.push_back("Anders 1");
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(errors_,
+    // The broker's echoes of the writes may also overrun the intake, which says so in words of its own.
+    std::vector<std::string> aboutTheChanges;
+    for (const std::string& error : errors_)
+        if (error.find("watched process variables") != std::string::npos) aboutTheChanges.push_back(error);
+    EXPECT_EQ(aboutTheChanges,
               (std::vector<std::string>{
                   "More than 4096 changes of watched process variables wait for their handlers: until "
                   "they are run, a change replaces the newest waiting change of its variable",
