@@ -2,12 +2,14 @@
 // INTEGER milliseconds since 1970-01-01 UTC (history_records.h); an end left NULL is still open, or was
 // open when the panel stopped without ending its run (the next start closes it at the run's last sign).
 //
-// The version in PRAGMA user_version says which form a file has; a reader refuses a file of another.
+// The version in PRAGMA user_version says which form a file has (0 is a file without it, another
+// program's): 1 lacked the columns and table marked "since 2", which the panel adds to a file of version 1
+// (kUpgradeFrom1) before it writes into it; a reader takes both.
 #pragma once
 
 namespace orvanta::history {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 inline constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS runs (
@@ -16,7 +18,8 @@ CREATE TABLE IF NOT EXISTS runs (
     started INTEGER NOT NULL,
     utc_offset INTEGER NOT NULL,        -- minutes, local time minus UTC at the start
     last_seen INTEGER NOT NULL,         -- the last sign of life, about once a second
-    ended INTEGER                       -- NULL while running or when it never ended orderly
+    ended INTEGER,                      -- NULL while running or when it never ended orderly
+    time_zone TEXT NOT NULL DEFAULT ''  -- since 2: the computer's zone ("Europe/Berlin"), '' unknown
 );
 CREATE TABLE IF NOT EXISTS alarm_episodes (
     run INTEGER NOT NULL,
@@ -47,6 +50,7 @@ CREATE TABLE IF NOT EXISTS state_intervals (
     cause TEXT NOT NULL,                -- alarm text or message while stopped, else empty
     started INTEGER NOT NULL,
     ended INTEGER,
+    machine INTEGER NOT NULL DEFAULT 0, -- since 2: the own machine 1..5 the slot stands for, else 0
     PRIMARY KEY (run, seq)
 );
 CREATE INDEX IF NOT EXISTS state_intervals_started ON state_intervals (started);
@@ -58,6 +62,21 @@ CREATE TABLE IF NOT EXISTS gaps (
     ended INTEGER,
     PRIMARY KEY (run, seq)
 );
+)sql" R"sql(
+CREATE TABLE IF NOT EXISTS alarm_texts (  -- since 2: each raised alarm's text in every language of the plant
+    text_key TEXT NOT NULL,
+    language INTEGER NOT NULL,          -- the language's identifier (1031 German, 1033 English, ...)
+    position INTEGER NOT NULL,          -- its place in the plant's list of languages, 1 first
+    text TEXT NOT NULL,
+    PRIMARY KEY (text_key, language)
+);
+)sql";
+
+// A file of version 1 made a file of version 2, followed by kSchema for the new table; the columns added
+// go last, as they stand in a new file.
+inline constexpr const char* kUpgradeFrom1 = R"sql(
+ALTER TABLE runs ADD COLUMN time_zone TEXT NOT NULL DEFAULT '';
+ALTER TABLE state_intervals ADD COLUMN machine INTEGER NOT NULL DEFAULT 0;
 )sql";
 
 }  // namespace orvanta::history

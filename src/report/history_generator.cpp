@@ -21,6 +21,8 @@ void bindOptional(sqlite3_stmt* statement, int index, std::optional<Millis> valu
     }
 }
 
+std::string textKey(int machine, int fault) { return "ALM_" + std::to_string(machine) + "_" + std::to_string(fault); }
+
 void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -40,11 +42,12 @@ HistoryFileWriter::HistoryFileWriter(const std::string& path) {
         if (sqlite3_prepare_v2(db_, sql, -1, statement, nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db_));
     };
-    prepare("INSERT INTO runs VALUES (?1, ?2, ?3, ?4, ?5, ?6)", &run_);
-    prepare("INSERT INTO state_intervals VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)", &interval_);
+    prepare("INSERT INTO runs VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", &run_);
+    prepare("INSERT INTO state_intervals VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)", &interval_);
     prepare("INSERT INTO alarm_episodes VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
             &episode_);
     prepare("INSERT INTO gaps VALUES (?1, ?2, ?3, ?4, ?5)", &gap_);
+    prepare("INSERT OR REPLACE INTO alarm_texts VALUES (?1, ?2, ?3, ?4)", &text_);
 }
 
 HistoryFileWriter::~HistoryFileWriter() {
@@ -53,7 +56,7 @@ HistoryFileWriter::~HistoryFileWriter() {
     } catch (const std::exception&) {
         // A destructor must not throw; the test that needs the rows calls commit() itself.
     }
-    for (sqlite3_stmt* statement : {run_, interval_, episode_, gap_}) sqlite3_finalize(statement);
+    for (sqlite3_stmt* statement : {run_, interval_, episode_, gap_, text_}) sqlite3_finalize(statement);
     sqlite3_close(db_);
 }
 
@@ -77,19 +80,20 @@ void HistoryFileWriter::commit() {
 }
 
 void HistoryFileWriter::run(std::int64_t run, const std::string& line, Millis started, Millis lastSeen,
-                            std::optional<Millis> ended, int utcOffsetMinutes) {
+                            std::optional<Millis> ended, int utcOffsetMinutes, const std::string& timeZone) {
     sqlite3_bind_int64(run_, 1, run);
     bindText(run_, 2, line);
     sqlite3_bind_int64(run_, 3, started);
     sqlite3_bind_int64(run_, 4, utcOffsetMinutes);
     sqlite3_bind_int64(run_, 5, lastSeen);
     bindOptional(run_, 6, ended);
+    bindText(run_, 7, timeZone);
     step(run_);
 }
 
 void HistoryFileWriter::interval(std::int64_t run, int slot, const std::string& name, int status,
                                  Millis started, std::optional<Millis> ended, const std::string& cause,
-                                 bool foreign) {
+                                 bool foreign, int machine) {
     sqlite3_bind_int64(interval_, 1, run);
     sqlite3_bind_int64(interval_, 2, nextSeq(run));
     sqlite3_bind_int64(interval_, 3, slot);
@@ -99,6 +103,7 @@ void HistoryFileWriter::interval(std::int64_t run, int slot, const std::string& 
     bindText(interval_, 7, cause);
     sqlite3_bind_int64(interval_, 8, started);
     bindOptional(interval_, 9, ended);
+    sqlite3_bind_int64(interval_, 10, machine);
     step(interval_);
 }
 
@@ -111,7 +116,7 @@ void HistoryFileWriter::episode(std::int64_t run, int machine, int table, int fa
     sqlite3_bind_int64(episode_, 4, table);
     sqlite3_bind_int64(episode_, 5, 1000 + fault);
     sqlite3_bind_int64(episode_, 6, fault);
-    bindText(episode_, 7, "ALM_" + std::to_string(machine) + "_" + std::to_string(fault));
+    bindText(episode_, 7, textKey(machine, fault));
     bindText(episode_, 8, text);
     sqlite3_bind_int64(episode_, 9, table == 1 ? 1 : 5);
     sqlite3_bind_int64(episode_, 10, table == 1 ? 4 : 2);
@@ -130,6 +135,14 @@ void HistoryFileWriter::gap(std::int64_t run, const std::string& kind, Millis st
     sqlite3_bind_int64(gap_, 4, started);
     bindOptional(gap_, 5, ended);
     step(gap_);
+}
+
+void HistoryFileWriter::alarmText(int machine, int fault, int language, int position, const std::string& text) {
+    bindText(text_, 1, textKey(machine, fault));
+    sqlite3_bind_int64(text_, 2, language);
+    sqlite3_bind_int64(text_, 3, position);
+    bindText(text_, 4, text);
+    step(text_);
 }
 
 namespace {
@@ -201,7 +214,8 @@ private:
                 lastRunning_ = status == 1;
                 const Millis until = at + length;
                 out_.interval(started, slot, name, status, at,
-                              until >= finish ? openEnd : std::optional(until), cause, foreign);
+                              until >= finish ? openEnd : std::optional(until), cause, foreign,
+                              foreign || slot < 0 ? 0 : slot + 1);
                 ++counts_.intervals;
                 at = until;
             }

@@ -25,13 +25,17 @@ public:
     HistoryFileWriter& operator=(const HistoryFileWriter&) = delete;
 
     void run(std::int64_t run, const std::string& line, Millis started, Millis lastSeen,
-             std::optional<Millis> ended, int utcOffsetMinutes = 60);
+             std::optional<Millis> ended, int utcOffsetMinutes = 60, const std::string& timeZone = {});
+    // machine: the own machine 1..5 the slot stands for, 0 for none.
     void interval(std::int64_t run, int slot, const std::string& name, int status, Millis started,
-                  std::optional<Millis> ended, const std::string& cause = {}, bool foreign = false);
+                  std::optional<Millis> ended, const std::string& cause = {}, bool foreign = false,
+                  int machine = 0);
     void episode(std::int64_t run, int machine, int table, int fault, const std::string& text, Millis raised,
                  std::optional<Millis> cleared, std::optional<Millis> published = {},
                  std::optional<Millis> echoed = {});
     void gap(std::int64_t run, const std::string& kind, Millis started, std::optional<Millis> ended);
+    // The text of the key episode() gives machine's fault, in a language at a place of the plant's list.
+    void alarmText(int machine, int fault, int language, int position, const std::string& text);
     // Ends the transaction; the writer's rows are in the file after this (or the destructor).
     void commit();
 
@@ -47,6 +51,7 @@ private:
     sqlite3_stmt* interval_ = nullptr;
     sqlite3_stmt* episode_ = nullptr;
     sqlite3_stmt* gap_ = nullptr;
+    sqlite3_stmt* text_ = nullptr;
     std::map<std::int64_t, std::int64_t> seq_;
     std::int64_t rows_ = 0;
     bool open_ = false;
