@@ -26,6 +26,9 @@ inline constexpr std::int64_t kChatterRaises = 3;
 inline constexpr Millis kStandingLonger = 24 * 60 * 60 * 1000;
 inline constexpr std::size_t kBadActorCount = 10;
 inline constexpr std::size_t kListedAlarms = 100;  // chattering and standing alarms listed, the worst first
+// Different alarms (or causes) told apart; a real line has at most 5 machines x 3 tables x 1000, a damaged
+// file may name countless: beyond this they are counted, not told apart, so that memory stays bounded.
+inline constexpr std::size_t kMostAlarms = 100'000;
 // The times a report covers: a damaged file's times beyond them are clipped, so that no figure wraps around.
 inline constexpr Millis kEarliestTime = 0;                  // 1970-01-01
 inline constexpr Millis kLatestTime = 253'402'300'799'999;  // 9999-12-31 23:59:59.999 UTC
@@ -38,20 +41,34 @@ inline Millis saturatingSum(Millis a, Millis b) {
     return b < 0 ? std::numeric_limits<Millis>::min() : std::numeric_limits<Millis>::max();
 }
 
+// One alarm, whatever language its text was shown in: an own machine's alarm is its machine, table and
+// fault; the text key and one text (in the language the report is asked for) stand beside it.
+struct AlarmName {
+    int machine = 0;  // own machine 1..5; 0 when the cause is a text alone (a foreign machine's message)
+    int table = 0;
+    int fault = 0;
+    std::string textKey;
+    std::string text;  // in the chosen language, else as last shown, else the text key
+    bool operator==(const AlarmName&) const = default;
+};
+
+// Downtime charged to one cause: to the alarm that led the machine during each part of a stop.
 struct CauseDowntime {
-    std::string cause;  // empty when the interval named none
+    AlarmName cause;  // machine 0 and an empty text: no alarm led the machine then
     Millis duration = 0;
-    std::int64_t count = 0;  // fault intervals of this cause within the period
+    std::int64_t count = 0;  // the parts of stops charged to it that begin within the period
     bool operator==(const CauseDowntime&) const = default;
 };
 
 struct SlotFigures {
     int slot = 0;  // history::kLineSlot for the line
+    int machine = 0;  // the own machine 1..5 the slot stands for, 0 for none (foreign, the line, older files)
     std::string name;
     bool foreign = false;
+    bool sharesMachine = false;  // another slot stands for the same own machine: its slot tells them apart
     // Time per status code within the period; [0] also holds the time outside runs and inside gaps.
     std::array<Millis, kStatusCount> timeIn{};
-    std::int64_t stops = 0;             // fault intervals that begin within the period
+    std::int64_t stops = 0;             // stops that begin within the period
     std::vector<CauseDowntime> causes;  // longest first
 
     Millis up() const { return saturatingSum(saturatingSum(timeIn[1], timeIn[2]), timeIn[3]); }
@@ -61,23 +78,15 @@ struct SlotFigures {
     std::optional<Millis> mttr() const;
 };
 
-struct AlarmName {
-    int machine = 0;
-    int table = 0;
-    int fault = 0;
-    std::string text;  // the text shown, or the text key when none was
-    bool operator==(const AlarmName&) const = default;
-};
-
 struct BadActor {
     AlarmName alarm;
     std::int64_t count = 0;
-    double share = 0;  // of all episodes raised in the period
+    double share = 0;  // of all alarms raised in the period
 };
 
 struct ChatteringAlarm {
     AlarmName alarm;
-    std::int64_t count = 0;  // raises that made three or more within 60 s
+    std::int64_t count = 0;  // raises that belong to three or more within 60 s
     Millis first = 0;        // the first raise of the first such three
 };
 
@@ -85,7 +94,7 @@ struct StandingAlarm {
     AlarmName alarm;
     Millis raised = 0;
     std::optional<Millis> cleared;
-    Millis active = 0;  // up to the clearing, the period's end or the run's last sign
+    Millis active = 0;  // within the period: up to the clearing, the period's end or the run's last sign
 };
 
 struct AlarmLoad {
@@ -126,6 +135,7 @@ struct LineReport {
     std::vector<SlotFigures> slots;  // the line first, then by slot
     std::int64_t damaged = 0;        // state intervals of a slot outside 0..63 (and not the line): left out
     std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first
+    std::int64_t alarmsNotTold = 0;     // raises of alarms beyond kMostAlarms different ones: counted only
     AlarmLoad load;
     std::vector<BadActor> badActors;
     std::vector<ChatteringAlarm> chattering;  // at most kListedAlarms, the most raises first
@@ -143,6 +153,7 @@ struct ReportRequest {
     int timelineColumns = 480;
     int rateColumns = 480;
     int busyMillis = 2000;
+    std::string language;  // the alarm texts' language ("de", "1031"); empty: the plant's first
 };
 
 // Opens the file read-only and works out its figures; throws ReportError with a message that names it.

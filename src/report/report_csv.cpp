@@ -62,10 +62,13 @@ std::string isoUtc(Millis at) {
     return text + "Z";
 }
 
+// An own machine's number; empty for none.
+std::string machineNumber(int machine) { return machine == 0 ? std::string() : std::to_string(machine); }
+
 }  // namespace
 
 void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
-    std::vector<Cell> header{"figure", "line", "file", "from", "to", "slot", "machine", "foreign"};
+    std::vector<Cell> header{"figure", "line", "file", "from", "to", "slot", "machine", "name", "foreign"};
     for (int s = 1; s < kStatusCount; ++s) header.push_back(std::string(statusName(s)) + " s");
     header.insert(header.end(), {"no data s", "availability", "stops", "MTBF s", "MTTR s"});
     row(out, header);
@@ -74,7 +77,8 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
             std::vector<Cell> cells{"states",        text(r.line),
                                     text(r.file),    isoUtc(r.from),
                                     isoUtc(r.to),    std::to_string(slot.slot),
-                                    text(slot.name), slot.foreign ? "1" : "0"};
+                                    machineNumber(slot.machine), text(slot.name),
+                                    slot.foreign ? "1" : "0"};
             for (int s = 1; s < kStatusCount; ++s) cells.push_back(formatSeconds(slot.timeIn[s]));
             const std::optional<double> availability = slot.availability();
             cells.insert(
@@ -85,13 +89,20 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
         }
 
     out << "\r\n";
-    row(out, {"figure", "line", "slot", "machine", "rank", "cause", "downtime s", "count"});
+    row(out, {"figure", "line", "slot", "machine", "name", "rank", "alarm machine", "alarm table", "fault",
+              "text key", "cause", "downtime s", "count"});
     for (const LineReport& r : lines)
         for (const SlotFigures& slot : r.slots)
-            for (std::size_t i = 0; i < slot.causes.size(); ++i)
-                row(out, {"downtime", text(r.line), std::to_string(slot.slot), text(slot.name),
-                          std::to_string(i + 1), text(slot.causes[i].cause),
-                          formatSeconds(slot.causes[i].duration), std::to_string(slot.causes[i].count)});
+            for (std::size_t i = 0; i < slot.causes.size(); ++i) {
+                const CauseDowntime& cause = slot.causes[i];
+                const bool alarm = cause.cause.machine != 0;
+                row(out, {"downtime", text(r.line), std::to_string(slot.slot), machineNumber(slot.machine),
+                          text(slot.name), std::to_string(i + 1), machineNumber(cause.cause.machine),
+                          alarm ? std::to_string(cause.cause.table) : "", alarm ? std::to_string(cause.cause.fault) : "",
+                          text(cause.cause.textKey), text(alarm ? cause.cause.text : causeLabel(cause.cause)),
+                          formatSeconds(cause.duration),
+                          std::to_string(cause.count)});
+            }
 
     out << "\r\n";
     row(out, {"figure", "line", "episodes", "windows", "mean per 10 min", "peak per 10 min", "peak at",

@@ -50,8 +50,9 @@ std::string timelineSvg(const LineReport& r) {
     SvgWriter svg(kWidth, height, "States of each machine slot over the period");
     double y = 10;
     for (const Timeline::Row& row : t.rows) {
-        const std::string label =
-            row.slot == history::kLineSlot ? "line " + row.name : std::to_string(row.slot) + " " + row.name;
+        const auto slot = std::find_if(r.slots.begin(), r.slots.end(),
+                                       [&](const SlotFigures& figures) { return figures.slot == row.slot; });
+        const std::string label = slot != r.slots.end() ? slotLabel(*slot) : row.name;
         svg.text(kLabelWidth - 8, y + 15, label.substr(0, 30), "end", 11);
         const std::size_t n = row.status.size();
         const double height = kRow - 4;
@@ -133,7 +134,7 @@ std::string paretoSvg(const LineReport& r) {
     std::vector<CauseDowntime> bars(r.pareto.begin(),
                                     r.pareto.begin() + std::min(r.pareto.size(), kParetoBars));
     if (r.pareto.size() > kParetoBars) {
-        CauseDowntime other{"(all other causes)", 0, 0};
+        CauseDowntime other{{0, 0, 0, {}, "(all other causes)"}, 0, 0};
         for (std::size_t i = kParetoBars; i < r.pareto.size(); ++i) {
             other.duration += r.pareto[i].duration;
             other.count += r.pareto[i].count;
@@ -216,6 +217,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
             rows.push_back({slotLabel(slot), causeLabel(cause.cause), formatDuration(cause.duration),
                             std::to_string(cause.count)});
     table(out, {"slot", "cause", "downtime", "count"}, rows);
+    out << "<p class=\"legend\">" << h(kCauseLegend) << ".</p>\n";
 
     out << "<h3>Alarm load per 10 minutes</h3>\n" << rateSvg(r);
     char mean[32];

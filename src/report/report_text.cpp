@@ -15,10 +15,15 @@ std::string availabilityText(const SlotFigures& slot) {
     return buffer;
 }
 
+// An own machine by the number the rest of the panel gives it; its slot only where two slots stand for it.
+// A machine without one (a foreign machine, or any in a file that did not record the numbers) by its slot.
 std::string slotLabel(const SlotFigures& slot) {
     if (slot.slot == history::kLineSlot)
         return "line" + (slot.name.empty() ? std::string() : " " + slot.name);
-    return std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
+    if (slot.machine != 0)
+        return "machine " + std::to_string(slot.machine) + " " + slot.name +
+               (slot.sharesMachine ? " (slot " + std::to_string(slot.slot) + ")" : "");
+    return "slot " + std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
 }
 
 std::string damagedText(const LineReport& report) {
@@ -41,7 +46,10 @@ std::string standingNotListedText(const LineReport& report) {
            std::to_string(kListedAlarms) + " active longest are.";
 }
 
-std::string causeLabel(const std::string& cause) { return cause.empty() ? "(no cause recorded)" : cause; }
+std::string causeLabel(const AlarmName& cause) {
+    if (cause.machine == 0) return cause.text.empty() ? "(no alarm recorded)" : cause.text;
+    return cause.text + " (" + alarmLabel(cause) + ")";
+}
 
 std::string alarmLabel(const AlarmName& alarm) {
     return "machine " + std::to_string(alarm.machine) + " table " + std::to_string(alarm.table) + " fault " +
@@ -130,6 +138,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
             causes.add({slotLabel(slot), causeLabel(cause.cause), formatDuration(cause.duration),
                         std::to_string(cause.count)});
     causes.write(out, 2);
+    out << "  (" << kCauseLegend << ")\n";
 
     const AlarmLoad& load = r.load;
     char mean[32];

@@ -18,17 +18,24 @@ inline constexpr const char* kAvailabilityLegend =
     "availability = up / (up + down); up = running + warning + message, down = fault; maintenance, not "
     "connected and no data count in neither";
 inline constexpr const char* kStopLegend =
-    "stops = fault intervals that begin in the period; MTBF = up time / stops; MTTR = fault time / stops";
+    "stops = faults that begin in the period (one that goes on with the same alarm after a gap or a restart "
+    "of the line display is the same stop); MTBF = up time / stops; MTTR = fault time / stops";
 inline constexpr const char* kNoDataLegend =
     "no data = status 0, time outside the panel's runs and time in gaps (broker or line lost)";
+inline constexpr const char* kCauseLegend =
+    "each part of a stop is charged to the alarm that led the machine then, named in one language; a line "
+    "stop to the fault published as the line's alarm, else to the machine that went to fault first; downtime "
+    "= the period's share, count = the parts that begin in the period";
 inline constexpr const char* kLoadLegend =
-    "alarm load: episodes raised per 10-minute window (aligned to the clock, windows within a run); flood = "
-    "more than 10 alarms in 10 minutes (ISA-18.2, EEMUA 191)";
+    "alarm load: alarms raised per 10-minute window (from :00, :10, ... of the line's local time, windows "
+    "within a run; a message that leads the line counts once); flood = more than 10 alarms in 10 minutes "
+    "(ISA-18.2, EEMUA 191)";
 inline constexpr const char* kChatterLegend =
-    "chattering: the same alarm raised 3 times or more within 60 s; count = raises that made such three";
+    "chattering: the same alarm raised 3 times or more within 60 s; count = its raises that belong to such "
+    "three";
 inline constexpr const char* kStandingLegend =
-    "standing: active longer than 24 h (an open episode counts up to the period's end or its run's last "
-    "sign)";
+    "standing: active longer than 24 h since its raise; active = its time within the period (an open "
+    "episode counts up to the period's end or its run's last sign)";
 
 // Shared by the forms.
 std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
@@ -37,7 +44,7 @@ std::string chatteringNotListedText(const LineReport& report);
 std::string standingNotListedText(const LineReport& report);
 std::string availabilityText(const SlotFigures& slot);
 std::string slotLabel(const SlotFigures& slot);
-std::string causeLabel(const std::string& cause);
+std::string causeLabel(const AlarmName& cause);
 std::string alarmLabel(const AlarmName& alarm);
 // The table of time in each state, availability and stops: its header and a slot's row.
 std::vector<std::string> stateTableHeader();

@@ -109,7 +109,7 @@ void SqliteFile::execute(const char* sql) {
     }
 }
 
-void SqliteFile::requireHistory() {
+int SqliteFile::requireHistory() {
     // The first read of the file: a file that is not a database fails here.
     Statement version(*this, "PRAGMA user_version");
     version.step();
@@ -119,9 +119,11 @@ void SqliteFile::requireHistory() {
                      "('runs', 'alarm_episodes', 'state_intervals', 'gaps')");
     tables.step();
     if (tables.integer(0) != 4) throw ReportError(path_ + ": not a history file (its tables are missing)");
-    if (found != history::kSchemaVersion)
+    if (found < 1 || found > history::kSchemaVersion)
         throw ReportError(path_ + ": a history file of version " + std::to_string(found) +
-                          ", this report reads version " + std::to_string(history::kSchemaVersion));
+                          " (PRAGMA user_version), this report reads versions 1 to " +
+                          std::to_string(history::kSchemaVersion));
+    return static_cast<int>(found);
 }
 
 Statement::Statement(SqliteFile& file, const char* sql) : file_(file) {
@@ -139,6 +141,15 @@ Statement& Statement::bind(const char* name, std::int64_t value) {
     const int index = sqlite3_bind_parameter_index(stmt_, name);
     if (index == 0) return *this;  // a query that does not use this bound
     return bind(index, value);
+}
+
+Statement& Statement::bind(const char* name, const std::string& value) {
+    const int index = sqlite3_bind_parameter_index(stmt_, name);
+    if (index == 0) return *this;
+    if (sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+        file_.fail("cannot read");
+    return *this;
 }
 
 bool Statement::step() {

@@ -29,8 +29,8 @@ public:
     SqliteFile(const SqliteFile&) = delete;
     SqliteFile& operator=(const SqliteFile&) = delete;
 
-    // A file written by the panel with the tables the report reads, of this program's version.
-    void requireHistory();
+    // A file written by the panel with the tables the report reads, of a version it reads: which one.
+    int requireHistory();
 
     void execute(const char* sql);
     sqlite3* handle() const { return db_; }
@@ -65,6 +65,7 @@ public:
 
     Statement& bind(int index, std::int64_t value);
     Statement& bind(const char* name, std::int64_t value);
+    Statement& bind(const char* name, const std::string& value);
     // The next row; false when there is none.
     bool step();
     void reset();

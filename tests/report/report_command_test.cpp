@@ -75,7 +75,7 @@ TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
              "episodes 26 in 168 windows; mean 0.15, peak 11 at 2026-12-07 02:20:00; in flood 1 windows, 0.6 "
              "%\n",
              " machine 2 table 2 fault 3 Low air 11 42.3 %\n",
-             " machine 1 table 1 fault 7 Jam at infeed 2 2026-12-07 02:10:00\n",
+             " machine 1 table 1 fault 7 Jam at infeed 4 2026-12-07 02:10:00\n",
              " machine 3 table 1 fault 9 Guard open 2026-12-07 05:10:00 open 25:50:00\n",
              " machine 1 table 2 fault 4 Belt worn 2026-12-07 05:20:00 2026-12-08 06:00:00 24:40:00\n",
          })
@@ -104,13 +104,13 @@ TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
     };
     EXPECT_TRUE(
         has("states,L1," + first +
-            ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,0,Filler,0,5400.000,900.000,0.000,2400.000,0.000,"
+            ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,0,,Filler,0,5400.000,900.000,0.000,2400.000,0.000,"
             "300.000,4500.000,0.724138,2,3150.000,1200.000"))
         << csv.out;
     EXPECT_TRUE(has("states,\"L2, hall 3\"," + second +
-                    ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,5,Palletiser,1,1200.000,0.000,2700.000,0.000,"
+                    ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,5,,Palletiser,1,1200.000,0.000,2700.000,0.000,"
                     "5100.000,0.000,4500.000,1.000000,0,,"));
-    EXPECT_TRUE(has("downtime,L1,0,Filler,2,Jam,600.000,2"));
+    EXPECT_TRUE(has("downtime,L1,0,,Filler,2,,,,,Jam,600.000,1"));
     EXPECT_TRUE(has("alarm load,L1,3,17,0.1765,1,2026-12-07T00:30:00Z,0,0.000000"));
     EXPECT_TRUE(has("bad actors,L1,1,1,2,4,Belt worn,1,0.333333"));
 }
@@ -202,18 +202,18 @@ TEST(ReportCommand, TheProgramWritesOneSelfContainedHtmlFileAndSaysWhenNoFileCou
     EXPECT_EQ(pictures, 3u);
     // The figures are the ones of the text, in table cells; the pictures name what they draw.
     for (const char* shown : {
-             "<tr><td>0 "
+             "<tr><td>slot 0 "
              "Filler</td><td>26:30:00</td><td>0:15:00</td><td>0:00:00</td><td>0:45:00</td><td>0:00:00</td>"
              "<td>0:15:00</td><td>1:15:00</td><td>97.3 %</td><td>3</td><td>8:55:00</td><td>0:15:00</td></tr>",
              "<tr><th>slot</th><th>running</th><th>warning</th><th>message</th><th>fault</th><th>not "
              "connected</th>"
              "<th>maintenance</th><th>no "
              "data</th><th>availability</th><th>stops</th><th>MTBF</th><th>MTTR</th></tr>",
-             "<tr><td>7 Capper</td><td>Capsule défaut</td><td>0:20:00</td><td>1</td></tr>",
+             "<tr><td>slot 7 Capper</td><td>Capsule défaut</td><td>0:20:00</td><td>1</td></tr>",
              "<tr><td>26</td><td>168</td><td>0.15</td><td>11</td><td>2026-12-07 "
              "02:20:00</td><td>1</td><td>0.6 %</td></tr>",
              "<tr><td>machine 2 table 2 fault 3</td><td>Low air</td><td>11</td><td>42.3 %</td></tr>",
-             "<tr><td>machine 1 table 1 fault 7</td><td>Jam at infeed</td><td>2</td><td>2026-12-07 "
+             "<tr><td>machine 1 table 1 fault 7</td><td>Jam at infeed</td><td>4</td><td>2026-12-07 "
              "02:10:00</td></tr>",
              "<tr><td>machine 3 table 1 fault 9</td><td>Guard open</td><td>2026-12-07 "
              "05:10:00</td><td>open</td>"
@@ -253,7 +253,7 @@ sqlite3* walWriter(const std::string& path) {
 }
 
 void addRun(sqlite3* db, const std::string& line) {
-    const std::string insert = "INSERT INTO runs VALUES (" + std::to_string(testing::at(30, 0)) + ", '" +
+    const std::string insert = "INSERT INTO runs (run, line, started, utc_offset, last_seen, ended) VALUES (" + std::to_string(testing::at(30, 0)) + ", '" +
                                line + "', " + std::to_string(testing::at(30, 0)) + ", 60, " +
                                std::to_string(testing::at(31, 0)) + ", NULL)";
     EXPECT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
@@ -347,7 +347,7 @@ TEST(ReportCommand, CsvCellsAFileSuppliesAreNeverFormulas) {
         EXPECT_GE(found, 3u) << cell << " in\n" << csv.out;
     }
     EXPECT_NE(csv.out.find("states,\"'-L1\"," + path + ","), std::string::npos) << csv.out;
-    EXPECT_NE(csv.out.find("Z,-1,\"'-L1\",0,"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("Z,-1,,\"'-L1\",0,"), std::string::npos) << csv.out;
 }
 
 // Alarm texts and causes come from a plant's databases: in the HTML they are text, never markup.
