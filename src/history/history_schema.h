@@ -62,7 +62,8 @@ CREATE TABLE IF NOT EXISTS gaps (
     ended INTEGER,
     PRIMARY KEY (run, seq)
 );
-)sql" R"sql(
+)sql"
+                                       R"sql(
 CREATE TABLE IF NOT EXISTS alarm_texts (  -- since 2: each raised alarm's text in every language of the plant
     text_key TEXT NOT NULL,
     language INTEGER NOT NULL,          -- the language's identifier (1031 German, 1033 English, ...)

@@ -21,7 +21,9 @@ void bindOptional(sqlite3_stmt* statement, int index, std::optional<Millis> valu
     }
 }
 
-std::string textKey(int machine, int fault) { return "ALM_" + std::to_string(machine) + "_" + std::to_string(fault); }
+std::string textKey(int machine, int fault) {
+    return "ALM_" + std::to_string(machine) + "_" + std::to_string(fault);
+}
 
 void bindText(sqlite3_stmt* statement, int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -137,7 +139,8 @@ void HistoryFileWriter::gap(std::int64_t run, const std::string& kind, Millis st
     step(gap_);
 }
 
-void HistoryFileWriter::alarmText(int machine, int fault, int language, int position, const std::string& text) {
+void HistoryFileWriter::alarmText(int machine, int fault, int language, int position,
+                                  const std::string& text) {
     bindText(text_, 1, textKey(machine, fault));
     sqlite3_bind_int64(text_, 2, language);
     sqlite3_bind_int64(text_, 3, position);

@@ -65,6 +65,8 @@ struct OpenInterval {
     std::string cause;
     CauseKey charged;
     Millis chargedFrom = 0;
+    Millis partBegan = 0;     // when the alarm it is charged to began to lead it
+    bool partCounted = true;  // a part is counted once it has time: an alarm that led for no time is none
     StopKey stop;
 };
 
@@ -138,8 +140,9 @@ private:
         const Millis last = floorDiv(to - 1 + phase_, kLoadWindow);
         // A time stamp centuries off (a clock gone wrong) must not ask for gigabytes of windows.
         if (last - first >= kMostWindows)
-            throw ReportError(file_.path() + ": the history spans more than 20 years (" + std::to_string(from) +
-                              " to " + std::to_string(to) + " ms): a time stamp is wrong; give --from and --to");
+            throw ReportError(file_.path() + ": the history spans more than 20 years (" +
+                              std::to_string(from) + " to " + std::to_string(to) +
+                              " ms): a time stamp is wrong; give --from and --to");
         firstWindow_ = first;
         result_.windowStart = first * kLoadWindow - phase_;
         result_.windowCounts.assign(static_cast<std::size_t>(last - first + 1), -1);
@@ -147,7 +150,8 @@ private:
             const Millis a = std::max(span.started, from);
             const Millis b = std::min(span.finish, to);
             if (b <= a) continue;
-            for (Millis w = floorDiv(a + phase_, kLoadWindow); w <= floorDiv(b - 1 + phase_, kLoadWindow); ++w)
+            for (Millis w = floorDiv(a + phase_, kLoadWindow); w <= floorDiv(b - 1 + phase_, kLoadWindow);
+                 ++w)
                 result_.windowCounts[static_cast<std::size_t>(w - first)] = 0;
         }
     }
@@ -237,8 +241,9 @@ private:
             state.figures.name = row.text(7);
             state.figures.foreign = row.integer(8) != 0;
             const std::int64_t machine = row.integer(6);
-            state.figures.machine =
-                !state.figures.foreign && machine >= 1 && machine <= kOwnMachines ? static_cast<int>(machine) : 0;
+            state.figures.machine = !state.figures.foreign && machine >= 1 && machine <= kOwnMachines
+                                        ? static_cast<int>(machine)
+                                        : 0;
         }
         if (std::min(end, request_.to) > std::max(start, request_.from)) state.seen = true;
         if (end == start) return;  // no time at all: neither a stop nor the end of one
@@ -248,7 +253,8 @@ private:
         open.start = start;
         open.end = end;
         const std::int64_t machine = row.integer(6);
-        open.machine = row.integer(8) == 0 && machine >= 1 && machine <= kOwnMachines ? static_cast<int>(machine) : 0;
+        open.machine =
+            row.integer(8) == 0 && machine >= 1 && machine <= kOwnMachines ? static_cast<int>(machine) : 0;
         open.cause = row.text(5);
         state.open = std::move(open);
         events_.push({end, row.integer(0), Event::IntervalEnd, static_cast<int>(slot + 1), {}});
@@ -263,11 +269,10 @@ private:
         OpenInterval& open = *state.open;
         std::tie(open.charged, open.stop) = slot == history::kLineSlot ? lineCause() : causeOf(open);
         const bool continues = state.lastFault && !open.stop.empty() && *state.lastFault == open.stop;
-        if (!continues && inPeriod(open.start)) {
-            ++state.figures.stops;
-            ++causeEntry(state, open.charged).count;
-        }
+        if (!continues && inPeriod(open.start)) ++state.figures.stops;
         open.chargedFrom = open.start;
+        open.partBegan = open.start;
+        open.partCounted = continues;
     }
 
     // A machine slot's cause now: its own machine's leading alarm, else the text the interval recorded.
@@ -306,7 +311,8 @@ private:
             const CauseKey now = causeOf(*open).first;
             if (now == open->charged) continue;
             open->charged = now;
-            if (inPeriod(at) && open->end > at) ++causeEntry(slots_[s], now).count;  // a new part begins
+            open->partBegan = at;
+            open->partCounted = false;
         }
     }
 
@@ -316,6 +322,10 @@ private:
         open.chargedFrom = until;
         if (time == 0) return;
         CauseDowntime& cause = causeEntry(state, open.charged);
+        if (!open.partCounted) {
+            open.partCounted = true;
+            if (inPeriod(open.partBegan)) ++cause.count;
+        }
         cause.duration = saturatingSum(cause.duration, time);
         state.figures.timeIn[kFaultStatus] = saturatingSum(state.figures.timeIn[kFaultStatus], time);
     }
@@ -351,7 +361,8 @@ private:
         if (b <= a) return 0;
         Millis time = b - a;
         const auto& gaps = span_->gaps;
-        auto gap = std::partition_point(gaps.begin(), gaps.end(), [&](const auto& g) { return g.second <= a; });
+        auto gap =
+            std::partition_point(gaps.begin(), gaps.end(), [&](const auto& g) { return g.second <= a; });
         for (; gap != gaps.end() && gap->first < b; ++gap)
             time -= std::min(b, gap->second) - std::max(a, gap->first);
         return std::max<Millis>(0, time);
@@ -374,8 +385,8 @@ private:
         // A message that leads the line is also its machine's table 2 alarm: one raise, counted once.
         const Episode* shown = own ? shown_[static_cast<std::size_t>(machine)].operator->() : nullptr;
         const bool twin = episode.table == 3 && shown != nullptr && shown->table == 2 &&
-                          shown->ident == episode.ident && shown->fault == episode.fault && shown->key == episode.key &&
-                          shown->end > raised;
+                          shown->ident == episode.ident && shown->fault == episode.fault &&
+                          shown->key == episode.key && shown->end > raised;
         if (const std::optional<Millis> published = row.optionalInteger(7))
             events_.push({std::max(*published, raised), episode.seq, Event::Published, 0, episode});
         if (own && (episode.table == 1 || episode.table == 2)) {
@@ -395,7 +406,8 @@ private:
             if (alarms_.size() >= kMostAlarms) return -1;
             found = alarmIndex_.emplace(identity, static_cast<int>(alarms_.size())).first;
             Alarm alarm;
-            alarm.name = {static_cast<int>(machine), static_cast<int>(table), static_cast<int>(fault), key, {}};
+            alarm.name = {
+                static_cast<int>(machine), static_cast<int>(table), static_cast<int>(fault), key, {}};
             alarms_.push_back(std::move(alarm));
         }
         Alarm& alarm = alarms_[static_cast<std::size_t>(found->second)];
@@ -415,7 +427,8 @@ private:
         Alarm& alarm = alarms_[static_cast<std::size_t>(index)];
         const std::int64_t i = alarm.count;
         if (i >= kChatterRaises - 1) {
-            const Millis earlier = alarm.recent[static_cast<std::size_t>((i - (kChatterRaises - 1)) % kChatterRaises)];
+            const Millis earlier =
+                alarm.recent[static_cast<std::size_t>((i - (kChatterRaises - 1)) % kChatterRaises)];
             if (raised - earlier <= kChatterWithin) {
                 if (alarm.chatter == 0) alarm.chatterFirst = earlier;
                 // This raise and the two before it chatter; those already counted are not counted again.
@@ -470,7 +483,8 @@ private:
             figures.sharesMachine =
                 figures.machine != 0 && slotsOfMachine[static_cast<std::size_t>(figures.machine)] > 1;
             Millis known = 0;
-            for (int status = 1; status < kStatusCount; ++status) known = saturatingSum(known, figures.timeIn[status]);
+            for (int status = 1; status < kStatusCount; ++status)
+                known = saturatingSum(known, figures.timeIn[status]);
             // Status 0, the time outside runs and in gaps: whatever no other status covers.
             figures.timeIn[0] = std::max<Millis>(0, length - known);
             for (auto& [key, cause] : state.causes) {
@@ -486,12 +500,16 @@ private:
             sortCauses(figures.causes);
             result_.slots.push_back(std::move(figures));
         }
-        std::stable_sort(result_.slots.begin(), result_.slots.end(), [](const SlotFigures& a, const SlotFigures& b) {
-            auto rank = [](const SlotFigures& f) {
-                return std::make_tuple(f.slot == history::kLineSlot ? 0 : f.machine != 0 ? 1 : 2, f.machine, f.slot);
-            };
-            return rank(a) < rank(b);
-        });
+        std::stable_sort(result_.slots.begin(), result_.slots.end(),
+                         [](const SlotFigures& a, const SlotFigures& b) {
+                             auto rank = [](const SlotFigures& f) {
+                                 return std::make_tuple(f.slot == history::kLineSlot ? 0
+                                                        : f.machine != 0             ? 1
+                                                                                     : 2,
+                                                        f.machine, f.slot);
+                             };
+                             return rank(a) < rank(b);
+                         });
         for (auto& [key, total] : pareto) result_.pareto.push_back(total);
         sortCauses(result_.pareto);
 
@@ -507,7 +525,8 @@ private:
             }
             if (count > kFloodAbove) ++load.floodWindows;
         }
-        if (load.windows > 0) load.mean = static_cast<double>(load.episodes) / static_cast<double>(load.windows);
+        if (load.windows > 0)
+            load.mean = static_cast<double>(load.episodes) / static_cast<double>(load.windows);
 
         // Among equal counts the alarms come in the order of machine, table and fault.
         struct Listed {
@@ -525,8 +544,8 @@ private:
             result_.badActors.push_back({nameOf({listed.index, ""}), listed.count,
                                          static_cast<double>(listed.count) / static_cast<double>(all_)});
         for (const Listed& listed : chattering.kept())
-            result_.chattering.push_back(
-                {nameOf({listed.index, ""}), listed.count, alarms_[static_cast<std::size_t>(listed.index)].chatterFirst});
+            result_.chattering.push_back({nameOf({listed.index, ""}), listed.count,
+                                          alarms_[static_cast<std::size_t>(listed.index)].chatterFirst});
         result_.chatteringNotListed = chattering.left();
         for (const StandingCandidate& candidate : standing_.kept()) {
             StandingAlarm alarm = candidate.alarm;
@@ -550,9 +569,9 @@ private:
     Millis phase_ = 0;
     Millis firstWindow_ = 0;
     std::priority_queue<Event, std::vector<Event>, std::greater<>> events_;
-    std::array<SlotState, kSlotCount + 1> slots_;  // by slot + 1, the line first
+    std::array<SlotState, kSlotCount + 1> slots_;                 // by slot + 1, the line first
     std::array<std::optional<Episode>, kOwnMachines + 1> shown_;  // the alarm leading each own machine
-    std::optional<Episode> lineAlarm_;  // the alarm last published as the line's
+    std::optional<Episode> lineAlarm_;                            // the alarm last published as the line's
     std::map<std::tuple<std::int64_t, std::int64_t, std::int64_t>, int> alarmIndex_;
     std::vector<Alarm> alarms_;
     std::size_t causeCount_ = 0;

@@ -17,7 +17,7 @@ namespace orvanta::report {
 struct RunSpan {
     std::int64_t run = 0;
     Millis started = 0;
-    Millis finish = 0;                              // its end, or its last sign when it never ended
+    Millis finish = 0;                            // its end, or its last sign when it never ended
     std::vector<std::pair<Millis, Millis>> gaps;  // in order, their overlaps merged
 };
 

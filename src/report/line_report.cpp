@@ -119,9 +119,10 @@ private:
     void replay() {
         std::vector<RunSpan> runs;
         {
-            Statement query(file_,
-                            "SELECT run, started, finish FROM run_span WHERE started < :to AND finish >= :from "
-                            "ORDER BY started, run");
+            Statement query(
+                file_,
+                "SELECT run, started, finish FROM run_span WHERE started < :to AND finish >= :from "
+                "ORDER BY started, run");
             bindPeriod(query, report_.from, std::max(report_.to, report_.from + 1));
             while (query.step()) runs.push_back({query.integer(0), query.integer(1), query.integer(2), {}});
         }

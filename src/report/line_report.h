@@ -61,7 +61,7 @@ struct CauseDowntime {
 };
 
 struct SlotFigures {
-    int slot = 0;  // history::kLineSlot for the line
+    int slot = 0;     // history::kLineSlot for the line
     int machine = 0;  // the own machine 1..5 the slot stands for, 0 for none (foreign, the line, older files)
     std::string name;
     bool foreign = false;

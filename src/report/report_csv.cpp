@@ -74,10 +74,14 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
     row(out, header);
     for (const LineReport& r : lines)
         for (const SlotFigures& slot : r.slots) {
-            std::vector<Cell> cells{"states",        text(r.line),
-                                    text(r.file),    isoUtc(r.from),
-                                    isoUtc(r.to),    std::to_string(slot.slot),
-                                    machineNumber(slot.machine), text(slot.name),
+            std::vector<Cell> cells{"states",
+                                    text(r.line),
+                                    text(r.file),
+                                    isoUtc(r.from),
+                                    isoUtc(r.to),
+                                    std::to_string(slot.slot),
+                                    machineNumber(slot.machine),
+                                    text(slot.name),
                                     slot.foreign ? "1" : "0"};
             for (int s = 1; s < kStatusCount; ++s) cells.push_back(formatSeconds(slot.timeIn[s]));
             const std::optional<double> availability = slot.availability();
@@ -98,10 +102,10 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
                 const bool alarm = cause.cause.machine != 0;
                 row(out, {"downtime", text(r.line), std::to_string(slot.slot), machineNumber(slot.machine),
                           text(slot.name), std::to_string(i + 1), machineNumber(cause.cause.machine),
-                          alarm ? std::to_string(cause.cause.table) : "", alarm ? std::to_string(cause.cause.fault) : "",
-                          text(cause.cause.textKey), text(alarm ? cause.cause.text : causeLabel(cause.cause)),
-                          formatSeconds(cause.duration),
-                          std::to_string(cause.count)});
+                          alarm ? std::to_string(cause.cause.table) : "",
+                          alarm ? std::to_string(cause.cause.fault) : "", text(cause.cause.textKey),
+                          text(alarm ? cause.cause.text : causeLabel(cause.cause)),
+                          formatSeconds(cause.duration), std::to_string(cause.count)});
             }
 
     out << "\r\n";

@@ -48,8 +48,8 @@ std::vector<std::string> causes(const LineReport& r) {
     std::vector<std::string> all;
     for (const SlotFigures& s : r.slots)
         for (const CauseDowntime& c : s.causes)
-            all.push_back(std::to_string(s.slot) + " " + causeLabel(c.cause) + " " + std::to_string(c.duration / 60000) +
-                          " min x" + std::to_string(c.count));
+            all.push_back(std::to_string(s.slot) + " " + causeLabel(c.cause) + " " +
+                          std::to_string(c.duration / 60000) + " min x" + std::to_string(c.count));
     return all;
 }
 
@@ -143,9 +143,9 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
                   "slot 6 Labeller | 140 0 0 0 0 0 85 | stops 0 avail -1.0000 mtbf -1 mttr -1",
                   "slot 7 Capper | 200 0 0 0 25 0 0 | stops 1 avail 0.0000 mtbf 0 mttr 25",
               }));
-    EXPECT_EQ(causes(r), (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Jam 5 min x0",
-                                                   "0 Door open 30 min x1", "0 Jam 10 min x1",
-                                                   "7 Capsule défaut 20 min x1", "7 Jam 5 min x0"}));
+    EXPECT_EQ(causes(r),
+              (std::vector<std::string>{"-1 Door open 35 min x1", "-1 Jam 5 min x0", "0 Door open 30 min x1",
+                                        "0 Jam 10 min x1", "7 Capsule défaut 20 min x1", "7 Jam 5 min x0"}));
     // Windows from 00:30 (it lies partly in the period) to 01:50, and 03:00 to 04:10.
     EXPECT_EQ(r.load.windows, 17);
     EXPECT_EQ(r.load.episodes, 3);  // one raised at its start, none at its end
@@ -204,6 +204,54 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
     EXPECT_EQ(first.utcOffsetMinutes, 60);
     ASSERT_EQ(first.slots.size(), 5u);
     EXPECT_EQ(first.slots[2].name, "Palletiser old");
+}
+
+// Downtime goes to the alarm that led the machine during each part of a stop, one alarm is one cause in one
+// language, a stop that runs on through a gap with its alarm is one stop, the line's stops have the cause
+// that stopped the line, and a raise that leads the line counts once among the alarms.
+TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("machines.db");
+    testing::writeMachineHistory(file);
+    const LineReport r = reportOn(file, {});
+
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L2 | 5 70 0 0 45 0 0 | stops 2 avail 0.6087 mtbf 35 mttr 22.5",
+                  "machine 2 Filler | 5 90 0 0 25 0 0 | stops 1 avail 0.7826 mtbf 90 mttr 25",
+                  "machine 3 Capper | 5 80 0 0 35 0 0 | stops 4 avail 0.6957 mtbf 20 mttr 8.75",
+                  "slot 4 Palletiser (foreign) | 5 115 0 0 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+    EXPECT_EQ(causes(r), (std::vector<std::string>{
+                             "-1 Jam (machine 2 table 1 fault 201) 25 min x1",
+                             "-1 Guard open (machine 3 table 1 fault 302) 20 min x1",
+                             "2 Jam (machine 2 table 1 fault 201) 25 min x1",
+                             "3 Not-Halt betätigt (machine 3 table 1 fault 301) 15 min x3",
+                             "3 Guard open (machine 3 table 1 fault 302) 10 min x1",
+                             "3 Drive fault (machine 3 table 1 fault 303) 10 min x1",
+                         }));
+    ASSERT_EQ(r.pareto.size(), 4u);
+    EXPECT_EQ(r.pareto[1], (CauseDowntime{{3, 1, 301, "ALM_3_301", "Not-Halt betätigt"}, minutes(15), 3}));
+    EXPECT_EQ(r.load.episodes, 7);
+    EXPECT_EQ(alarms(r), (std::vector<std::string>{
+                             "bad 3/1/301 Not-Halt betätigt 3 0.429",
+                             "bad 2/1/201 Jam 1 0.143",
+                             "bad 2/2/210 Format change 1 0.143",
+                             "bad 3/1/302 Guard open 1 0.143",
+                             "bad 3/1/303 Drive fault 1 0.143",
+                         }));
+
+    // The language asked for, by code or identifier; an alarm without recorded texts keeps the one shown.
+    for (const std::string language : {"en", "1033", "en-GB"}) {
+        ReportRequest request;
+        request.language = language;
+        const LineReport english = reportOn(file, request);
+        EXPECT_EQ(english.pareto[1].cause.text, "Emergency stop pressed") << language;
+        EXPECT_EQ(english.pareto[2].cause.text, "Guard open") << language;
+    }
+    ReportRequest unknown;
+    unknown.language = "xx";
+    EXPECT_THROW(reportOn(file, unknown), ReportError);
 }
 
 TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
@@ -365,7 +413,8 @@ TEST(LineReport, SlotsOutsideTheLineAreDamagedRecordsLeftOutAndCounted) {
     const LineReport report = reportOn(path, request);
     std::vector<std::string> slots;
     for (const SlotFigures& slot : report.slots) slots.push_back(slotLabel(slot));
-    EXPECT_EQ(slots, (std::vector<std::string>{"line L1", "slot 0 Filler", "slot 5 Seen once", "slot 63 Last"}));
+    EXPECT_EQ(slots,
+              (std::vector<std::string>{"line L1", "slot 0 Filler", "slot 5 Seen once", "slot 63 Last"}));
     EXPECT_EQ(report.damaged, 2003);
     EXPECT_EQ(report.timeline.rows.size(), 4u);
     ASSERT_EQ(report.pareto.size(), 1u);

@@ -107,9 +107,10 @@ TEST(ReportCommand, ReportsEveryReadableFileAndNamesEachOneThatIsNot) {
             ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,0,,Filler,0,5400.000,900.000,0.000,2400.000,0.000,"
             "300.000,4500.000,0.724138,2,3150.000,1200.000"))
         << csv.out;
-    EXPECT_TRUE(has("states,\"L2, hall 3\"," + second +
-                    ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,5,,Palletiser,1,1200.000,0.000,2700.000,0.000,"
-                    "5100.000,0.000,4500.000,1.000000,0,,"));
+    EXPECT_TRUE(
+        has("states,\"L2, hall 3\"," + second +
+            ",2026-12-07T00:35:00Z,2026-12-07T04:20:00Z,5,,Palletiser,1,1200.000,0.000,2700.000,0.000,"
+            "5100.000,0.000,4500.000,1.000000,0,,"));
     EXPECT_TRUE(has("downtime,L1,0,,Filler,2,,,,,Jam,600.000,1"));
     EXPECT_TRUE(has("alarm load,L1,3,17,0.1765,1,2026-12-07T00:30:00Z,0,0.000000"));
     EXPECT_TRUE(has("bad actors,L1,1,1,2,4,Belt worn,1,0.333333"));
@@ -253,9 +254,10 @@ sqlite3* walWriter(const std::string& path) {
 }
 
 void addRun(sqlite3* db, const std::string& line) {
-    const std::string insert = "INSERT INTO runs (run, line, started, utc_offset, last_seen, ended) VALUES (" + std::to_string(testing::at(30, 0)) + ", '" +
-                               line + "', " + std::to_string(testing::at(30, 0)) + ", 60, " +
-                               std::to_string(testing::at(31, 0)) + ", NULL)";
+    const std::string insert =
+        "INSERT INTO runs (run, line, started, utc_offset, last_seen, ended) VALUES (" +
+        std::to_string(testing::at(30, 0)) + ", '" + line + "', " + std::to_string(testing::at(30, 0)) +
+        ", 60, " + std::to_string(testing::at(31, 0)) + ", NULL)";
     EXPECT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
 }
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "report/history_generator.h"
 
@@ -96,6 +98,54 @@ inline void writeKnownHistory(const std::string& path, const std::string& line =
     // Raised on the bounds of the period the tests ask for: the first counts, the second does not.
     out.episode(a, 5, 1, 2, "Cap missing", at(0, 35), at(0, 36));
     out.episode(b, 5, 1, 2, "Cap missing", at(4, 20), at(4, 21));
+    out.commit();
+}
+
+// Two hours of a line whose file names each slot's own machine and each alarm's texts (worked out by hand
+// in line_report_test.cpp): the Capper (machine 3, slot 3) stops three times for one alarm shown in three
+// languages and once for two alarms one after the other; the Filler (machine 2, slot 2) stops for one
+// alarm that runs on through a gap; its format change leads the line, so it is raised in table 2 and 3.
+inline void writeMachineHistory(const std::string& path) {
+    report::HistoryFileWriter out(path);
+    const report::Millis a = at(0, 0);
+    out.run(a, "L2", a, at(2, 0), at(2, 0), 60);
+    out.alarmText(3, 301, 1031, 1, "Not-Halt betätigt");
+    out.alarmText(3, 301, 1033, 2, "Emergency stop pressed");
+    out.alarmText(3, 301, 1036, 3, "Arrêt d'urgence activé");
+    out.gap(a, "line", at(1, 20), at(1, 25));
+
+    const std::vector<std::pair<report::Millis, std::string>> estops{{at(0, 5), "Emergency stop pressed"},
+                                                                     {at(0, 15), "Not-Halt betätigt"},
+                                                                     {at(0, 25), "Arrêt d'urgence activé"}};
+    report::Millis running = a;
+    for (const auto& [stop, shown] : estops) {
+        out.interval(a, 3, "Capper", 1, running, stop, "", false, 3);
+        out.episode(a, 3, 1, 301, shown, stop, stop + minutes(5));
+        out.interval(a, 3, "Capper", 4, stop, stop + minutes(5), shown, false, 3);
+        running = stop + minutes(5);
+    }
+    out.interval(a, 3, "Capper", 1, running, at(0, 40), "", false, 3);
+    out.episode(a, 3, 1, 302, "Guard open", at(0, 40), at(0, 50), at(0, 40));  // published: leads the line
+    out.interval(a, 3, "Capper", 4, at(0, 40), at(1, 0), "Guard open", false, 3);
+    out.interval(a, -1, "L2", 1, at(0, 0), at(0, 40));
+    out.interval(a, -1, "L2", 4, at(0, 40), at(1, 0));
+    out.episode(a, 3, 1, 303, "Drive fault", at(0, 50), at(1, 0));
+    out.interval(a, 3, "Capper", 1, at(1, 0), at(2, 0), "", false, 3);
+    out.interval(a, -1, "L2", 1, at(1, 0), at(1, 10));
+
+    out.interval(a, 2, "Filler", 1, at(0, 0), at(1, 10), "", false, 2);
+    out.episode(a, 2, 1, 201, "Jam", at(1, 10), at(1, 40));
+    out.interval(a, 2, "Filler", 4, at(1, 10), at(1, 20), "Jam", false, 2);
+    out.interval(a, -1, "L2", 4, at(1, 10), at(1, 20));
+    out.interval(a, 2, "Filler", 4, at(1, 25), at(1, 40), "Jam", false, 2);
+    out.interval(a, -1, "L2", 4, at(1, 25), at(1, 40));
+    out.interval(a, 2, "Filler", 1, at(1, 40), at(2, 0), "", false, 2);
+    out.interval(a, -1, "L2", 1, at(1, 40), at(2, 0));
+    out.episode(a, 2, 2, 210, "Format change", at(1, 45), at(1, 50));
+    out.episode(a, 2, 3, 210, "", at(1, 45), at(1, 50), at(1, 45));
+
+    out.interval(a, 4, "Palletiser", 1, at(0, 0), at(1, 20), "", true);
+    out.interval(a, 4, "Palletiser", 1, at(1, 25), at(2, 0), "", true);
     out.commit();
 }
 
