@@ -78,13 +78,21 @@ struct SlotState {
     std::map<CauseKey, CauseDowntime> causes;
 };
 
+// The alarm published as the line's.
+struct LineAlarm {
+    std::int64_t seq = 0;
+    int alarm = -1;
+    std::int64_t table = 0;
+    Millis end = 0;
+};
+
 struct Event {
     enum Kind { IntervalEnd, ShownEnd, Published };
     Millis at = 0;
     std::int64_t seq = 0;
     Kind kind = IntervalEnd;
     int index = 0;  // the slot + 1, or the machine
-    Episode episode;
+    LineAlarm published;
     bool operator>(const Event& other) const { return std::tie(at, seq) > std::tie(other.at, other.seq); }
 };
 
@@ -97,14 +105,16 @@ struct StandingCandidate {
 
 // A run's rows in the order of time, through the index on their start: the panel writes them in that order,
 // so the rows are read in the order they lie in the file, and only a file written otherwise costs seeks.
-// Rows that begin before their run (whose id is its start) are damaged and left out.
+// Rows that begin at the same moment come in the order they lie in the file, which is the order the panel
+// made them (ordering them by seq as well would sort every run again: twice the cost). Rows that begin
+// before their run (whose id is its start) are damaged and left out.
 constexpr const char* kIntervals = R"sql(
 SELECT seq, slot, status, started, COALESCE(ended, :finish), cause, {machine}, name, foreign_machine
-FROM state_intervals WHERE started >= :run AND started < :next AND +run = :run ORDER BY started, seq
+FROM state_intervals WHERE started >= :run AND started < :next AND +run = :run ORDER BY started
 )sql";
 constexpr const char* kEpisodes = R"sql(
 SELECT seq, machine, alarm_table, ident, fault, text_key, raised, published, cleared
-FROM alarm_episodes WHERE raised >= :run AND raised < :next AND +run = :run ORDER BY raised, seq
+FROM alarm_episodes WHERE raised >= :run AND raised < :next AND +run = :run ORDER BY raised
 )sql";
 constexpr const char* kShownText = R"sql(
 SELECT CASE WHEN text = '' THEN text_key ELSE text END FROM alarm_episodes WHERE run = :run AND seq = :seq
@@ -220,7 +230,7 @@ private:
                         changeShown(event.index, std::nullopt, event.at);
                     break;
                 case Event::Published:
-                    lineAlarm_ = event.episode;
+                    lineAlarm_ = event.published;
                     break;
             }
         }
@@ -273,6 +283,7 @@ private:
         open.chargedFrom = open.start;
         open.partBegan = open.start;
         open.partCounted = continues;
+        if (open.machine != 0) inFault_[static_cast<std::size_t>(open.machine)].push_back(slot + 1);
     }
 
     // A machine slot's cause now: its own machine's leading alarm, else the text the interval recorded.
@@ -299,20 +310,16 @@ private:
     }
 
     void changeShown(int machine, std::optional<Episode> episode, Millis at) {
-        for (std::size_t s = 1; s < slots_.size(); ++s) {
-            std::optional<OpenInterval>& open = slots_[s].open;
-            if (!open || open->status != kFaultStatus || open->machine != machine) continue;
-            charge(slots_[s], at);
-        }
+        std::vector<int>& inFault = inFault_[static_cast<std::size_t>(machine)];
+        for (const int s : inFault) charge(slots_[static_cast<std::size_t>(s)], at);
         shown_[static_cast<std::size_t>(machine)] = std::move(episode);
-        for (std::size_t s = 1; s < slots_.size(); ++s) {
-            std::optional<OpenInterval>& open = slots_[s].open;
-            if (!open || open->status != kFaultStatus || open->machine != machine) continue;
-            const CauseKey now = causeOf(*open).first;
-            if (now == open->charged) continue;
-            open->charged = now;
-            open->partBegan = at;
-            open->partCounted = false;
+        for (const int s : inFault) {
+            OpenInterval& open = *slots_[static_cast<std::size_t>(s)].open;
+            const CauseKey now = causeOf(open).first;
+            if (now == open.charged) continue;
+            open.charged = now;
+            open.partBegan = at;
+            open.partCounted = false;
         }
     }
 
@@ -337,6 +344,8 @@ private:
         if (open.status == kFaultStatus) {
             charge(state, end);
             state.lastFault = open.stop;
+            std::vector<int>& inFault = inFault_[static_cast<std::size_t>(open.machine)];
+            inFault.erase(std::remove(inFault.begin(), inFault.end(), slot + 1), inFault.end());
         } else if (open.status >= 1 && open.status < kStatusCount) {
             Millis& total = state.figures.timeIn[static_cast<std::size_t>(open.status)];
             total = saturatingSum(total, counted(open.start, end));
@@ -388,7 +397,11 @@ private:
                           shown->ident == episode.ident && shown->fault == episode.fault &&
                           shown->key == episode.key && shown->end > raised;
         if (const std::optional<Millis> published = row.optionalInteger(7))
-            events_.push({std::max(*published, raised), episode.seq, Event::Published, 0, episode});
+            events_.push({std::max(*published, raised),
+                          episode.seq,
+                          Event::Published,
+                          0,
+                          {episode.seq, episode.alarm, episode.table, episode.end}});
         if (own && (episode.table == 1 || episode.table == 2)) {
             events_.push({episode.end, episode.seq, Event::ShownEnd, static_cast<int>(machine), {}});
             changeShown(static_cast<int>(machine), episode, raised);
@@ -570,8 +583,9 @@ private:
     Millis firstWindow_ = 0;
     std::priority_queue<Event, std::vector<Event>, std::greater<>> events_;
     std::array<SlotState, kSlotCount + 1> slots_;                 // by slot + 1, the line first
+    std::array<std::vector<int>, kOwnMachines + 1> inFault_;      // by own machine: its slots (+ 1) in fault
     std::array<std::optional<Episode>, kOwnMachines + 1> shown_;  // the alarm leading each own machine
-    std::optional<Episode> lineAlarm_;                            // the alarm last published as the line's
+    std::optional<LineAlarm> lineAlarm_;                          // the alarm last published as the line's
     std::map<std::tuple<std::int64_t, std::int64_t, std::int64_t>, int> alarmIndex_;
     std::vector<Alarm> alarms_;
     std::size_t causeCount_ = 0;
