@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <memory>
 #include <optional>
 #include <queue>
 #include <tuple>
+#include <utility>
 
 #include "report/leaders.h"
 
@@ -67,7 +69,9 @@ struct OpenInterval {
     Millis chargedFrom = 0;
     Millis partBegan = 0;     // when the alarm it is charged to began to lead it
     bool partCounted = true;  // a part is counted once it has time: an alarm that led for no time is none
+    Millis partTime = 0;      // the part's time so far, within this interval
     StopKey stop;
+    std::int64_t stopNumber = 0;
 };
 
 struct SlotState {
@@ -75,6 +79,7 @@ struct SlotState {
     bool seen = false;
     std::optional<OpenInterval> open;
     std::optional<StopKey> lastFault;  // the stop its previous interval was, when that was a fault
+    std::int64_t lastStopNumber = 0;
     std::map<CauseKey, CauseDowntime> causes;
 };
 
@@ -113,7 +118,7 @@ SELECT seq, slot, status, started, COALESCE(ended, :finish), cause, {machine}, n
 FROM state_intervals WHERE started >= :run AND started < :next AND +run = :run ORDER BY started
 )sql";
 constexpr const char* kEpisodes = R"sql(
-SELECT seq, machine, alarm_table, ident, fault, text_key, raised, published, cleared
+SELECT seq, machine, alarm_table, ident, fault, text_key, raised, published, cleared{export}
 FROM alarm_episodes WHERE raised >= :run AND raised < :next AND +run = :run ORDER BY raised
 )sql";
 constexpr const char* kShownText = R"sql(
@@ -129,7 +134,11 @@ public:
         std::string intervals = kIntervals;
         intervals.replace(intervals.find("{machine}"), 9, request_.fileVersion >= 2 ? "machine" : "0");
         Statement intervalRows(file_, intervals.c_str());
-        Statement episodeRows(file_, kEpisodes);
+        std::string episodes = kEpisodes;
+        episodes.replace(
+            episodes.find("{export}"), 8,
+            request_.episodes ? ", priority, echoed, CASE WHEN text = '' THEN text_key ELSE text END" : "");
+        Statement episodeRows(file_, episodes.c_str());
         for (std::size_t r = 0; r < runs.size(); ++r)
             replayRun(runs[r], r + 1 < runs.size() ? runs[r + 1].started : std::numeric_limits<Millis>::max(),
                       intervalRows, episodeRows);
@@ -280,6 +289,7 @@ private:
         std::tie(open.charged, open.stop) = slot == history::kLineSlot ? lineCause() : causeOf(open);
         const bool continues = state.lastFault && !open.stop.empty() && *state.lastFault == open.stop;
         if (!continues && inPeriod(open.start)) ++state.figures.stops;
+        open.stopNumber = continues ? state.lastStopNumber : ++stopNumbers_;
         open.chargedFrom = open.start;
         open.partBegan = open.start;
         open.partCounted = continues;
@@ -317,6 +327,7 @@ private:
             OpenInterval& open = *slots_[static_cast<std::size_t>(s)].open;
             const CauseKey now = causeOf(open).first;
             if (now == open.charged) continue;
+            endPart(slots_[static_cast<std::size_t>(s)], s - 1, at);
             open.charged = now;
             open.partBegan = at;
             open.partCounted = false;
@@ -333,6 +344,7 @@ private:
             open.partCounted = true;
             if (inPeriod(open.partBegan)) ++cause.count;
         }
+        open.partTime += time;
         cause.duration = saturatingSum(cause.duration, time);
         state.figures.timeIn[kFaultStatus] = saturatingSum(state.figures.timeIn[kFaultStatus], time);
     }
@@ -343,7 +355,9 @@ private:
         end = std::max(end, open.start);
         if (open.status == kFaultStatus) {
             charge(state, end);
+            endPart(state, slot, end);
             state.lastFault = open.stop;
+            state.lastStopNumber = open.stopNumber;
             std::vector<int>& inFault = inFault_[static_cast<std::size_t>(open.machine)];
             inFault.erase(std::remove(inFault.begin(), inFault.end(), slot + 1), inFault.end());
         } else if (open.status >= 1 && open.status < kStatusCount) {
@@ -351,6 +365,31 @@ private:
             total = saturatingSum(total, counted(open.start, end));
         }
         state.open.reset();
+    }
+
+    void endPart(SlotState& state, int slot, Millis end) {
+        OpenInterval& open = *state.open;
+        const Millis time = std::exchange(open.partTime, 0);
+        const Millis began = std::max(open.partBegan, open.start);
+        if (!request_.stopParts || time == 0) return;
+        StopPart part{open.stopNumber,     slot, state.figures.machine, state.figures.name, began, end, time,
+                      nameOf(open.charged)};
+        request_.stopParts(part);
+    }
+
+    std::string textOf(std::int64_t run, std::int64_t seq) {
+        if (!shownText_) shownText_ = std::make_unique<Statement>(file_, kShownText);
+        shownText_->reset();
+        shownText_->bind(":run", run).bind(":seq", seq);
+        return shownText_->step() ? shownText_->text(0) : std::string();
+    }
+
+    AlarmName nameOf(const CauseKey& key) {
+        if (key.alarm < 0) return AlarmName{0, 0, 0, {}, key.text};
+        const Alarm& alarm = alarms_[static_cast<std::size_t>(key.alarm)];
+        AlarmName name = alarm.name;
+        name.text = textOf(alarm.lastRun, alarm.lastSeq);
+        return name;
     }
 
     CauseDowntime& causeEntry(SlotState& state, const CauseKey& key) {
@@ -405,6 +444,17 @@ private:
         if (own && (episode.table == 1 || episode.table == 2)) {
             events_.push({episode.end, episode.seq, Event::ShownEnd, static_cast<int>(machine), {}});
             changeShown(static_cast<int>(machine), episode, raised);
+        }
+        if (request_.episodes && inPeriod(raised)) {
+            EpisodeEvent event{{static_cast<int>(machine), static_cast<int>(episode.table),
+                                static_cast<int>(episode.fault), episode.key, row.text(11)},
+                               static_cast<int>(row.integer(9)),
+                               raised,
+                               row.optionalInteger(7),
+                               row.optionalInteger(10),
+                               cleared,
+                               !twin};
+            request_.episodes(event);
         }
         if (twin) return;
         if (inPeriod(raised)) alarmRaised(episode.alarm, raised);
@@ -469,20 +519,6 @@ private:
 
     // ---- the figures
     void finish() {
-        Statement shownText(file_, kShownText);
-        auto textOf = [&](std::int64_t run, std::int64_t seq) {
-            shownText.reset();
-            shownText.bind(":run", run).bind(":seq", seq);
-            return shownText.step() ? shownText.text(0) : std::string();
-        };
-        auto nameOf = [&](const CauseKey& key) {
-            if (key.alarm < 0) return AlarmName{0, 0, 0, {}, key.text};
-            const Alarm& alarm = alarms_[static_cast<std::size_t>(key.alarm)];
-            AlarmName name = alarm.name;
-            name.text = textOf(alarm.lastRun, alarm.lastSeq);
-            return name;
-        };
-
         const Millis length = request_.to - request_.from;
         std::map<CauseKey, CauseDowntime> pareto;
         std::array<int, kOwnMachines + 1> slotsOfMachine{};
@@ -589,6 +625,8 @@ private:
     std::map<std::tuple<std::int64_t, std::int64_t, std::int64_t>, int> alarmIndex_;
     std::vector<Alarm> alarms_;
     std::size_t causeCount_ = 0;
+    std::int64_t stopNumbers_ = 0;
+    std::unique_ptr<Statement> shownText_;
     std::int64_t all_ = 0;
     Leaders<StandingCandidate> standing_{kListedAlarms};
 };

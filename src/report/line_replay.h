@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct ReplayRequest {
     Millis to = 0;
     int loadPhaseMinutes = 0;  // the 10-minute windows begin at :00 local time: the UTC offset's share
     int fileVersion = 0;       // 1 has no machine numbers for slots
+    std::function<void(StopPart&)> stopParts;     // each part as it ends, when given
+    std::function<void(EpisodeEvent&)> episodes;  // each episode raised in the period, when given
 };
 
 struct ReplayResult {

@@ -72,21 +72,34 @@ int offsetMinutes(std::int64_t recorded) {
     return static_cast<int>(std::clamp<std::int64_t>(recorded, -kMostOffsetMinutes, kMostOffsetMinutes));
 }
 
+// Where an export of the events hands them.
+struct EventsOut {
+    const StopPartOut& stopPart;
+    const EpisodeOut& episode;
+};
+
 class Builder {
 public:
-    Builder(SqliteFile& file, const ReportRequest& request, LineReport& report)
-        : file_(file), request_(request), report_(report) {}
+    Builder(SqliteFile& file, const ReportRequest& request, LineReport& report,
+            const EventsOut* events = nullptr)
+        : file_(file), request_(request), report_(report), events_(events) {}
 
     void run() {
+        std::optional<LanguageWish> wish;
+        if (!request_.language.empty()) {
+            wish = parseLanguage(request_.language);
+            if (!wish) throw ReportError("not a language: " + request_.language + " (a code as de, or 1031)");
+        }
         // The sorts spill to temporary files beyond this much memory.
         file_.execute("PRAGMA cache_size = -16000");
         // One read transaction: a panel writing meanwhile cannot make the figures disagree.
         file_.execute("BEGIN");
         version_ = file_.requireHistory();
+        texts_.emplace(file_, version_, wish);
         period();
         file_.execute(kSpans);
         replay();
-        if (request_.pictures) timeline();
+        if (request_.pictures && events_ == nullptr) timeline();
         // The read transaction ends with the connection.
     }
 
@@ -135,8 +148,18 @@ private:
                 if (span != byRun.end()) span->second->gaps.emplace_back(gaps.integer(1), gaps.integer(2));
             }
         }
-        ReplayResult result =
-            replayRuns(file_, runs, {report_.from, report_.to, report_.utcOffsetMinutes, version_});
+        ReplayRequest replay{report_.from, report_.to, report_.utcOffsetMinutes, version_, {}, {}};
+        if (events_ != nullptr && events_->stopPart)
+            replay.stopParts = [&](StopPart& part) {
+                texts_->name(part.cause);
+                events_->stopPart(report_.line, part);
+            };
+        if (events_ != nullptr && events_->episode)
+            replay.episodes = [&](EpisodeEvent& episode) {
+                texts_->name(episode.alarm);
+                events_->episode(report_.line, episode);
+            };
+        ReplayResult result = replayRuns(file_, runs, replay);
         report_.slots = std::move(result.slots);
         report_.pareto = std::move(result.pareto);
         report_.damaged = result.damaged;
@@ -152,18 +175,12 @@ private:
     }
 
     void nameAlarms() {
-        std::optional<LanguageWish> wish;
-        if (!request_.language.empty()) {
-            wish = parseLanguage(request_.language);
-            if (!wish) throw ReportError("not a language: " + request_.language + " (a code as de, or 1031)");
-        }
-        AlarmTexts texts(file_, version_, wish);
         for (SlotFigures& slot : report_.slots)
-            for (CauseDowntime& cause : slot.causes) texts.name(cause.cause);
-        for (CauseDowntime& cause : report_.pareto) texts.name(cause.cause);
-        for (BadActor& actor : report_.badActors) texts.name(actor.alarm);
-        for (ChatteringAlarm& alarm : report_.chattering) texts.name(alarm.alarm);
-        for (StandingAlarm& alarm : report_.standing) texts.name(alarm.alarm);
+            for (CauseDowntime& cause : slot.causes) texts_->name(cause.cause);
+        for (CauseDowntime& cause : report_.pareto) texts_->name(cause.cause);
+        for (BadActor& actor : report_.badActors) texts_->name(actor.alarm);
+        for (ChatteringAlarm& alarm : report_.chattering) texts_->name(alarm.alarm);
+        for (StandingAlarm& alarm : report_.standing) texts_->name(alarm.alarm);
     }
 
     void rateColumns(const std::vector<std::int64_t>& counts, Millis start) {
@@ -263,6 +280,8 @@ private:
     SqliteFile& file_;
     const ReportRequest& request_;
     LineReport& report_;
+    const EventsOut* events_;
+    std::optional<AlarmTexts> texts_;
     Millis historyFrom_ = 0;
     Millis historyTo_ = 0;
     int version_ = 0;
@@ -277,6 +296,16 @@ LineReport reportOn(const std::string& path, const ReportRequest& request) {
     Builder(file, request, report).run();
     file.requireUnchanged();
     return report;
+}
+
+void reportEvents(const std::string& path, const ReportRequest& request, const StopPartOut& stopPart,
+                  const EpisodeOut& episode) {
+    SqliteFile file(path, request.busyMillis);
+    LineReport report;
+    report.file = path;
+    const EventsOut events{stopPart, episode};
+    Builder(file, request, report, &events).run();
+    file.requireUnchanged();
 }
 
 }  // namespace orvanta::report

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -146,6 +147,30 @@ struct LineReport {
     std::vector<RateColumn> rate;
 };
 
+// A stretch of a stop charged to one cause, for the export of the stops themselves: a stop whose alarm
+// changed is several, one that ran on through a gap is one before and one after it (the same stop number).
+struct StopPart {
+    std::int64_t stop = 0;  // numbered in the order the stops began, from 1
+    int slot = 0;
+    int machine = 0;
+    std::string name;
+    Millis began = 0;
+    Millis ended = 0;
+    Millis downtime = 0;  // within the period, outside gaps
+    AlarmName cause;      // its text as last shown; the caller names it in the language asked for
+};
+
+// An alarm episode as recorded, for the export of the episodes themselves.
+struct EpisodeEvent {
+    AlarmName alarm;
+    int priority = 0;
+    Millis raised = 0;
+    std::optional<Millis> published;
+    std::optional<Millis> echoed;
+    std::optional<Millis> cleared;
+    bool counted = true;  // false for a message's record while it leads the line: its raise is counted once
+};
+
 struct ReportRequest {
     std::optional<Millis> from;
     std::optional<Millis> to;
@@ -158,5 +183,12 @@ struct ReportRequest {
 
 // Opens the file read-only and works out its figures; throws ReportError with a message that names it.
 LineReport reportOn(const std::string& path, const ReportRequest& request);
+
+// The stops' parts and the episodes raised in the period themselves, each handed on with the line's name as
+// it is read, so that an export of any length costs bounded memory. Throws as reportOn.
+using StopPartOut = std::function<void(const std::string& line, const StopPart&)>;
+using EpisodeOut = std::function<void(const std::string& line, const EpisodeEvent&)>;
+void reportEvents(const std::string& path, const ReportRequest& request, const StopPartOut& stopPart,
+                  const EpisodeOut& episode);
 
 }  // namespace orvanta::report

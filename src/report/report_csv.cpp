@@ -159,3 +159,58 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
 }
 
 }  // namespace orvanta::report
+
+namespace orvanta::report {
+
+namespace {
+
+std::string optionalIso(const std::optional<Millis>& at) { return at ? isoUtc(*at) : std::string(); }
+
+}  // namespace
+
+// Two readings of each file, one per table, so that neither table waits in memory for the other.
+void writeEventsCsv(std::ostream& out, const std::vector<std::string>& files, const ReportRequest& request,
+                    const std::function<void(const std::string& file, const std::exception& error)>& failed) {
+    row(out, {"figure", "line", "stop", "slot", "machine", "name", "began", "ended", "downtime s",
+              "alarm machine", "alarm table", "fault", "text key", "cause"});
+    for (const std::string& file : files) {
+        try {
+            reportEvents(
+                file, request,
+                [&](const std::string& line, const StopPart& part) {
+                    const bool alarm = part.cause.machine != 0;
+                    row(out,
+                        {"stop", text(line), std::to_string(part.stop), std::to_string(part.slot),
+                         machineNumber(part.machine), text(part.name), isoUtc(part.began), isoUtc(part.ended),
+                         formatSeconds(part.downtime), machineNumber(part.cause.machine),
+                         alarm ? std::to_string(part.cause.table) : "",
+                         alarm ? std::to_string(part.cause.fault) : "", text(part.cause.textKey),
+                         text(alarm ? part.cause.text : causeLabel(part.cause))});
+                },
+                {});
+        } catch (const std::exception& error) {
+            failed(file, error);
+        }
+    }
+    out << "\r\n";
+    row(out, {"figure", "line", "machine", "table", "fault", "text key", "text", "priority", "raised",
+              "published", "echoed", "cleared", "active s", "counted"});
+    for (const std::string& file : files) {
+        try {
+            reportEvents(file, request, {}, [&](const std::string& line, const EpisodeEvent& episode) {
+                const AlarmName& alarm = episode.alarm;
+                row(out,
+                    {"episode", text(line), std::to_string(alarm.machine), std::to_string(alarm.table),
+                     std::to_string(alarm.fault), text(alarm.textKey), text(alarm.text),
+                     std::to_string(episode.priority), isoUtc(episode.raised), optionalIso(episode.published),
+                     optionalIso(episode.echoed), optionalIso(episode.cleared),
+                     episode.cleared ? formatSeconds(*episode.cleared - episode.raised) : "",
+                     episode.counted ? "1" : "0"});
+            });
+        } catch (const std::exception&) {
+            // Said once, with the stops.
+        }
+    }
+}
+
+}  // namespace orvanta::report

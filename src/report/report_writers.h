@@ -1,6 +1,8 @@
 // The report's three forms: text for a terminal, CSV for spreadsheets, one self-contained HTML file.
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,6 +14,10 @@ namespace orvanta::report {
 void writeText(std::ostream& out, const std::vector<LineReport>& lines);
 void writeCsv(std::ostream& out, const std::vector<LineReport>& lines);
 void writeHtml(std::ostream& out, const std::vector<LineReport>& lines);
+// The stops' parts and the episodes of each file themselves, read as they are written; a file that cannot be
+// read is handed to failed, and the others are written.
+void writeEventsCsv(std::ostream& out, const std::vector<std::string>& files, const ReportRequest& request,
+                    const std::function<void(const std::string& file, const std::exception& error)>& failed);
 
 // How the definitions read, the same words in every form.
 inline constexpr const char* kAvailabilityLegend =

@@ -27,7 +27,8 @@ public:
     bool has(std::size_t count) const { return at_ <= bytes_.size() && bytes_.size() - at_ >= count; }
     std::int64_t number(std::size_t width) {
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < width; ++i) value = (value << 8) | static_cast<unsigned char>(bytes_[at_ + i]);
+        for (std::size_t i = 0; i < width; ++i)
+            value = (value << 8) | static_cast<unsigned char>(bytes_[at_ + i]);
         at_ += width;
         if (width == 4) return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
         return static_cast<std::int64_t>(value);
@@ -54,7 +55,8 @@ std::optional<Counts> header(Reader& in, char& version) {
     version = static_cast<char>(in.number(1));
     in.skip(15);
     Counts counts;
-    for (std::size_t* count : {&counts.isut, &counts.isstd, &counts.leap, &counts.time, &counts.type, &counts.chars}) {
+    for (std::size_t* count :
+         {&counts.isut, &counts.isstd, &counts.leap, &counts.time, &counts.type, &counts.chars}) {
         const std::int64_t value = in.number(4);
         if (value < 0 || value > 100'000) return std::nullopt;
         *count = static_cast<std::size_t>(value);
@@ -99,7 +101,8 @@ std::optional<ZoneOffsets> ZoneOffsets::load(const std::string& name, const std:
     zone.before_ = offsets[0];
     for (std::size_t i = 0; i < times.size(); ++i) {
         if (types[i] >= offsets.size()) return std::nullopt;
-        const std::int64_t seconds = std::clamp<std::int64_t>(times[i], -1'000'000'000'000, 1'000'000'000'000);
+        const std::int64_t seconds =
+            std::clamp<std::int64_t>(times[i], -1'000'000'000'000, 1'000'000'000'000);
         zone.changes_.emplace_back(seconds * 1000, offsets[types[i]]);
     }
     if (!std::is_sorted(zone.changes_.begin(), zone.changes_.end())) return std::nullopt;
