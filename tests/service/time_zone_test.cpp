@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -31,6 +32,7 @@ TEST(TimeZoneName, ComesFromTzThenTheLocaltimeLinkThenTheTimezoneFile) {
         {":", "/usr/share/zoneinfo/Europe/Berlin", {}, "Europe/Berlin"},
         {{}, "/usr/share/zoneinfo/Europe/Berlin", "Etc/UTC\n", "Europe/Berlin"},
         {{}, "../usr/share/zoneinfo/posix/Asia/Tokyo", {}, "Asia/Tokyo"},
+        {{}, "zoneinfo/Europe/Oslo", {}, "Europe/Oslo"},
         {{}, "/etc/myzoneinfo/x", "Europe/Vienna\n", "Europe/Vienna"},
         {{}, {}, " Europe/Rome \r\nEurope/Madrid\n", "Europe/Rome"},
         {{}, {}, {}, ""},
@@ -51,6 +53,18 @@ TEST(TimeZoneName, ComesFromTzThenTheLocaltimeLinkThenTheTimezoneFile) {
             << folder;
     }
     fs::remove_all(base);
+
+    // This process's own: its TZ first.
+    const char* before = std::getenv("TZ");
+    const std::optional<std::string> kept =
+        before != nullptr ? std::optional<std::string>(before) : std::nullopt;
+    setenv("TZ", ":Europe/Lisbon", 1);
+    EXPECT_EQ(timeZoneName(), "Europe/Lisbon");
+    if (kept) {
+        setenv("TZ", kept->c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
 }
 
 }  // namespace
