@@ -14,9 +14,8 @@ std::vector<history::LanguageText> alarmTexts(const LanguageTable& languages, Te
     const int count = std::clamp<int>(languages.LanguageCount, 0, kLanguageCapacity);
     for (int position = 1; position <= count; ++position) {
         const std::int32_t language = languages.entries[static_cast<std::size_t>(position)].Language;
-        const bool listedBefore = std::any_of(found.begin(), found.end(), [language](const auto& text) {
-            return text.language == language;
-        });
+        const bool listedBefore = std::any_of(
+            found.begin(), found.end(), [language](const auto& text) { return text.language == language; });
         if (listedBefore) continue;
         if (std::optional<std::string> text = texts.textIn(language, key))
             found.push_back({language, static_cast<std::int16_t>(position), std::move(*text)});

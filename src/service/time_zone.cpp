@@ -13,7 +13,8 @@ constexpr std::string_view kPosixFolder = "posix/";  // Debian's second tree of 
 
 // The zone a path to a zone file stands for, or empty when it lies below no zoneinfo folder.
 std::string zoneOfPath(const std::string& path) {
-    for (std::size_t at = path.find(kZoneFolder); at != std::string::npos; at = path.find(kZoneFolder, at + 1)) {
+    for (std::size_t at = path.find(kZoneFolder); at != std::string::npos;
+         at = path.find(kZoneFolder, at + 1)) {
         if (at != 0 && path[at - 1] != '/') continue;
         std::string zone = path.substr(at + kZoneFolder.size());
         if (zone.rfind(kPosixFolder, 0) == 0) zone.erase(0, kPosixFolder.size());
