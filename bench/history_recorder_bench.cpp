@@ -100,8 +100,10 @@ private:
     MqttHistoryPublisher publisher_;
     HistorySinks sinks_;
     CountingSink counting_;
-    HistoryRecorder recorder_{
-        counting_, loop_, [] { return history::Millis{1'800'000'000'000}; }, {"bench", 60}};
+    HistoryRecorder recorder_{counting_,
+                              loop_,
+                              [] { return history::Millis{1'800'000'000'000}; },
+                              {"bench", 60, "Europe/Berlin", {}}};
     LineRecords line_;
     AlarmDef fault_;
     PassOutcome outcome_;

@@ -64,7 +64,8 @@ Record busyLineEvent(std::int64_t i) {
                                    slot >= 5,
                                    4,
                                    "Etikettenvorrat leer, Rolle wechseln",
-                                   at};
+                                   at,
+                                   static_cast<std::int16_t>(slot < 5 ? slot + 1 : 0)};
         case 1:
         case 3:
             return IntervalEnded{kStart, seq - 1, at};
@@ -101,7 +102,7 @@ void BM_HistoryStoreSustained(benchmark::State& state) {
         settings.queueLimit = static_cast<std::size_t>(events) + 1;
         state.ResumeTiming();
         SqliteHistoryStore store(loop, ErrorReporter(), settings);
-        store.record(RunStarted{kStart, kStart, 60, "Linie 1"});
+        store.record(RunStarted{kStart, kStart, 60, "Linie 1", ""});
         for (const Record& record : script) store.record(record);
         store.close();
         state.PauseTiming();
@@ -124,7 +125,7 @@ void BM_HistoryRecordCall(benchmark::State& state) {
     settings.queueLimit = 20000;
     IdleLoop loop;
     SqliteHistoryStore store(loop, ErrorReporter(), settings);
-    store.record(RunStarted{kStart, kStart, 60, "Linie 1"});
+    store.record(RunStarted{kStart, kStart, 60, "Linie 1", ""});
     std::vector<Record> script;
     for (std::int64_t i = 0; i < 10000; ++i) script.push_back(busyLineEvent(i));
     std::size_t i = 0;

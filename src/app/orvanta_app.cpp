@@ -15,6 +15,8 @@
 #include <optional>
 #include <ostream>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "adapters/access/bounded_process.h"
 #include "adapters/access/mdb_database.h"
@@ -44,6 +46,7 @@
 #include "core/system_event_loop.h"
 #include "core/vb_error.h"
 #include "demo/demo_simulator.h"
+#include "history/alarm_texts.h"
 #include "history/history_observers.h"
 #include "history/history_recorder.h"
 #include "history/history_sinks.h"
@@ -56,6 +59,7 @@
 #include "service/file_names.h"
 #include "service/ini_access.h"
 #include "service/plant_files.h"
+#include "service/time_zone.h"
 
 #ifndef ORVANTA_VERSION
 #define ORVANTA_VERSION "0"
@@ -169,8 +173,9 @@ public:
             publisher_ = std::make_unique<MqttHistoryPublisher>(mqtt->connection, line);
             sinks_.add(*publisher_);
         }
-        recorder_ = std::make_unique<HistoryRecorder>(sinks_, loop, wallClock,
-                                                      HistoryRecorder::Settings{line, utcOffsetMinutes()});
+        HistoryRecorder::Settings recording{line, utcOffsetMinutes(), timeZoneName(),
+                                            [this](const std::string& key) { return alarmTexts(key); }};
+        recorder_ = std::make_unique<HistoryRecorder>(sinks_, loop, wallClock, std::move(recording));
         observers_.add(*recorder_);
         if (mqtt != nullptr) {
             mqtt->connection.onConnected([this] { recorder_->brokerConnected(true); });
@@ -183,6 +188,9 @@ public:
     }
 
     HistoryObserver* observer() { return observers_.empty() ? nullptr : &observers_; }
+    // The main form whose language table and text database give the alarms' texts. It lives as long as
+    // the panel, and the recorder asks only while passes run.
+    void textsOf(OrvantaCentral& central) { central_ = &central; }
     void begin() {
         if (!recorder_) return;
         recorder_->start();
@@ -204,6 +212,10 @@ private:
         using namespace std::chrono;
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     }
+    std::vector<history::LanguageText> alarmTexts(const std::string& key) {
+        return central_ != nullptr ? orvanta::alarmTexts(*central_, key)
+                                   : std::vector<history::LanguageText>{};
+    }
     static std::int32_t utcOffsetMinutes() {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -216,6 +228,7 @@ private:
     HistoryObservers observers_;
     std::unique_ptr<SqliteHistoryStore> store_;
     std::unique_ptr<MqttHistoryPublisher> publisher_;
+    OrvantaCentral* central_ = nullptr;
     std::unique_ptr<HistoryRecorder> recorder_;  // last: it records into the sinks until it goes
 };
 
@@ -304,6 +317,7 @@ int runPanel(RunLoop& loop, PanelViews views, const CommandLine& options, const 
     panelOfProgram = &panel;
     panel.onCentralCreated([&](OrvantaCentral& central) {
         central.log().onTrouble(logTrouble);
+        history.textsOf(central);
         if (qtCentral) qtCentral->linePicture().setLanguages(&central.languages());
         if (page.feed() != nullptr) page.feed()->setLanguages(&central.languages());
     });

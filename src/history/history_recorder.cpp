@@ -22,7 +22,7 @@ void HistoryRecorder::start() {
     const Millis at = now_();
     run_ = at;
     running_ = true;
-    emit(history::RunStarted{run_, at, settings_.utcOffsetMinutes, settings_.line});
+    emit(history::RunStarted{run_, at, settings_.utcOffsetMinutes, settings_.line, settings_.timeZone});
     alive_.setEnabled(true);
 }
 
@@ -106,11 +106,26 @@ void HistoryRecorder::follow(Episodes& episodes, std::size_t machine, const Pass
         open.reset();
     }
     if (open || alarm == nullptr) return;
+    giveTexts(alarm->AlarmText);
     open = Episode{nextSeq(),       choice.table,         alarm->Ident,    alarm->Fault,
                    alarm->Priority, alarm->AnzeigeStatus, alarm->AlarmText};
     emit(history::EpisodeRaised{run_, open->seq, static_cast<std::int16_t>(machine), choice.table,
                                 alarm->Ident, alarm->Fault, alarm->AlarmText, text, alarm->Priority,
                                 alarm->AnzeigeStatus, at});
+}
+
+// A key whose texts the text database could not give is asked again at its next episode: a text
+// database that failed stays failed, so that costs one look at its state.
+void HistoryRecorder::giveTexts(const std::string& textKey) {
+    if (!settings_.alarmTexts || textsGiven_.count(textKey) != 0) return;
+    try {
+        std::vector<history::LanguageText> texts = settings_.alarmTexts(textKey);
+        if (texts.empty()) return;
+        textsGiven_.insert(textKey);
+        emit(history::AlarmTexts{run_, textKey, std::move(texts)});
+    } catch (...) {
+        // Without its texts a report names the alarm by the text shown; the episode is still recorded.
+    }
 }
 
 // The line's alarm is one of the machines' episodes. One the visualisation already shows when it is
@@ -137,6 +152,7 @@ void HistoryRecorder::sample(const LineRecords& line, Millis at) {
         const MachineRecord& machine = line.machines[slot];
         const bool enabled = machine.enabled == kTrue;
         const bool foreign = machine.foreign == kTrue;
+        const bool numbered = !foreign && machine.number >= 1 && machine.number <= kAlarmMachines;
         std::optional<std::int16_t> status;
         const std::string* cause = &own_[slot].cause;
         if (enabled && foreign) {
@@ -145,24 +161,26 @@ void HistoryRecorder::sample(const LineRecords& line, Millis at) {
         } else if (enabled && own_[slot].status != PassOutcome::kNotFed) {
             status = own_[slot].status;
         }
-        follow(slots_[slot], static_cast<std::int16_t>(slot), status, foreign, machine.name, *cause, at);
+        follow(slots_[slot], static_cast<std::int16_t>(slot), status, foreign, numbered ? machine.number : 0,
+               machine.name, *cause, at);
     }
-    follow(lineInterval_, history::kLineSlot, line.lineStatus, false, settings_.line, "", at);
+    follow(lineInterval_, history::kLineSlot, line.lineStatus, false, 0, settings_.line, "", at);
 }
 
-// An interval lasts while its slot keeps its status, machine name and kind; its cause is the one it began
-// with, so a fault whose alarm changes is still one stop.
+// An interval lasts while its slot keeps its status, machine name, number and kind; its cause is the one
+// it began with, so a fault whose alarm changes is still one stop.
 void HistoryRecorder::follow(std::optional<Interval>& open, std::int16_t slot,
-                             std::optional<std::int16_t> status, bool foreign, const std::string& name,
-                             const std::string& cause, Millis at) {
-    if (open && (!status || open->status != *status || open->foreign != foreign || open->name != name)) {
+                             std::optional<std::int16_t> status, bool foreign, std::int16_t machine,
+                             const std::string& name, const std::string& cause, Millis at) {
+    if (open && (!status || open->status != *status || open->foreign != foreign || open->name != name ||
+                 open->machine != machine)) {
         emit(history::IntervalEnded{run_, open->seq, at});
         open.reset();
     }
     if (open || !status) return;
-    open = Interval{nextSeq(), *status, foreign, name};
+    open = Interval{nextSeq(), *status, foreign, name, machine};
     emit(history::IntervalStarted{run_, open->seq, slot, name, foreign, *status, *status == 1 ? "" : cause,
-                                  at});
+                                  at, machine});
 }
 
 void HistoryRecorder::closeIntervals(Millis at) {

@@ -14,6 +14,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "central/pass_outcome.h"
 #include "core/event_loop.h"
@@ -27,6 +29,11 @@ public:
     struct Settings {
         std::string line;  // the line's name, for the run and the line's own interval
         std::int32_t utcOffsetMinutes = 0;
+        std::string timeZone;  // the computer's zone, for the run
+        // An alarm's texts in the plant's languages, asked before the first episode of its key in the run;
+        // none when the text database has none (or failed). The wiring reads the text database, so that
+        // the history does not need it.
+        std::function<std::vector<history::LanguageText>(const std::string& textKey)> alarmTexts;
     };
     static constexpr std::int32_t kAliveIntervalMs = 1000;
 
@@ -64,6 +71,7 @@ private:
         std::int16_t status = 0;
         bool foreign = false;
         std::string name;
+        std::int16_t machine = 0;
     };
     struct OwnSlot {
         std::int16_t status = PassOutcome::kNotFed;
@@ -73,10 +81,12 @@ private:
 
     void follow(Episodes& episodes, std::size_t machine, const PassOutcome::Choice& choice,
                 const std::string& text, history::Millis at);
+    void giveTexts(const std::string& textKey);
     void handshake(const PassOutcome& outcome, history::Millis at);
     void sample(const LineRecords& line, history::Millis at);
     void follow(std::optional<Interval>& open, std::int16_t slot, std::optional<std::int16_t> status,
-                bool foreign, const std::string& name, const std::string& cause, history::Millis at);
+                bool foreign, std::int16_t machine, const std::string& name, const std::string& cause,
+                history::Millis at);
     void closeIntervals(history::Millis at);
     void gap(std::optional<std::int64_t>& open, history::GapKind kind, bool lost);
     void emit(history::Record record);
@@ -98,6 +108,8 @@ private:
     std::array<OwnSlot, kLineMachineCount> own_;  // what the last pass gave each own slot
     std::optional<std::int64_t> lineGap_;
     std::optional<std::int64_t> brokerGap_;
+    // The text keys whose texts this run has given: at most one per alarm definition.
+    std::unordered_set<std::string> textsGiven_;
 };
 
 }  // namespace orvanta

@@ -5,12 +5,14 @@
 // Every row that lasts (a run, an alarm episode, a state interval, a gap) is named by the run it belongs
 // to and a sequence number within that run; its end, and an episode's publication and echo, come as later
 // records naming the same pair. Times are milliseconds since 1970-01-01 UTC; the run carries the local
-// offset from UTC at its start, so a report can print local times.
+// offset from UTC at its start and the computer's time zone, so a report can print local times, across a
+// change of the clocks too.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace orvanta::history {
 
@@ -21,6 +23,7 @@ struct RunStarted {
     Millis at = 0;
     std::int32_t utcOffsetMinutes = 0;  // local time minus UTC, at the start
     std::string line;                   // the plant folder's name: which line a collected record is of
+    std::string timeZone;               // the computer's zone ("Europe/Berlin"), empty when unknown
 };
 // The panel is still running: a run that was never ended (a power cut, a kill) ends at its last sign.
 struct RunAlive {
@@ -74,6 +77,7 @@ struct IntervalStarted {
     std::int16_t status = 0;
     std::string cause;  // a stopped own machine's alarm text, a foreign machine's message
     Millis at = 0;
+    std::int16_t machine = 0;  // the own machine 1..5 the slot stands for; 0 for foreign ones and the line
 };
 struct IntervalEnded {
     std::int64_t run = 0;
@@ -96,8 +100,21 @@ struct GapEnded {
     Millis at = 0;
 };
 
+// An alarm's text in every language of the plant the text database has one in, given once a run before
+// the first episode of its key: a report names one alarm one way, whatever language each slot showed.
+struct LanguageText {
+    std::int32_t language = 0;  // the language's identifier (1031, 1033, ...)
+    std::int16_t position = 0;  // its place in the plant's list of languages, 1 the plant's first
+    std::string text;
+};
+struct AlarmTexts {
+    std::int64_t run = 0;
+    std::string textKey;
+    std::vector<LanguageText> texts;
+};
+
 using Record = std::variant<RunStarted, RunAlive, RunEnded, EpisodeRaised, EpisodePublished, EpisodeEchoed,
-                            EpisodeCleared, IntervalStarted, IntervalEnded, GapStarted, GapEnded>;
+                            EpisodeCleared, IntervalStarted, IntervalEnded, GapStarted, GapEnded, AlarmTexts>;
 
 // "broker" or "line", as stored and published.
 inline const char* gapKindName(GapKind kind) { return kind == GapKind::Broker ? "broker" : "line"; }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvanta {
@@ -18,6 +19,9 @@ public:
     virtual void Open() = 0;
     // flags: always 0 here; kept for the component's signature.
     virtual std::string GetText(std::int32_t language, const std::string& key, std::int32_t flags) = 0;
+    // The text of key in this very language, none where GetText would answer with a stand-in: the history
+    // keeps only real translations. Raises what GetText raises.
+    virtual std::optional<std::string> textIn(std::int32_t language, const std::string& key) = 0;
     virtual void Close() = 0;
 };
 

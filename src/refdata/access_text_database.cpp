@@ -35,17 +35,31 @@ void AccessTextDatabase::Open() {
     texts_ = std::move(texts);
 }
 
-std::string AccessTextDatabase::GetText(std::int32_t language, const std::string& key,
-                                        std::int32_t /*flags*/) {
+// The key's translations; VbError 91 while the database is not open.
+const std::vector<AccessTextDatabase::Translation>* AccessTextDatabase::translations(
+    const std::string& key) const {
     if (!texts_) throw VbError(kObjectNotSet, "The text database is not open", kSource);
     const auto found = texts_->find(key);
-    if (found == texts_->end()) return key;
+    return found == texts_->end() ? nullptr : &found->second;
+}
+
+std::string AccessTextDatabase::GetText(std::int32_t language, const std::string& key,
+                                        std::int32_t /*flags*/) {
+    const std::vector<Translation>* found = translations(key);
+    if (found == nullptr) return key;
     const Translation* fallback = nullptr;
-    for (const Translation& translation : found->second) {
+    for (const Translation& translation : *found) {
         if (translation.language == language) return translation.text;
         if (translation.language == kFallbackLanguage && fallback == nullptr) fallback = &translation;
     }
     return fallback != nullptr ? fallback->text : key;
+}
+
+std::optional<std::string> AccessTextDatabase::textIn(std::int32_t language, const std::string& key) {
+    if (const std::vector<Translation>* found = translations(key))
+        for (const Translation& translation : *found)
+            if (translation.language == language) return translation.text;
+    return std::nullopt;
 }
 
 void AccessTextDatabase::Close() { texts_.reset(); }

@@ -24,6 +24,7 @@ public:
     void Open() override;
     // VbError 91 before Open or after Close.
     std::string GetText(std::int32_t language, const std::string& key, std::int32_t flags) override;
+    std::optional<std::string> textIn(std::int32_t language, const std::string& key) override;
     void Close() override;
 
 private:
@@ -31,6 +32,8 @@ private:
         std::int32_t language;
         std::string text;
     };
+
+    const std::vector<Translation>* translations(const std::string& key) const;
 
     DatabaseEngine& engine_;
     std::string path_;

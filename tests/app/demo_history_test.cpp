@@ -24,6 +24,7 @@
 #include "app/panel.h"
 #include "core/clock.h"
 #include "demo/demo_simulator.h"
+#include "history/alarm_texts.h"
 #include "history/history_recorder.h"
 #include "linepicture/line_picture.h"
 #include "ports/variable_names.h"
@@ -69,10 +70,15 @@ DemoRun runDemo(const PlantCopy& plant, bool keepHistory) {
     file.wallClock = now;
     std::unique_ptr<SqliteHistoryStore> store;
     std::unique_ptr<HistoryRecorder> recorder;
+    Panel* panelOfRun = nullptr;  // the recorder asks the panel's main form for the alarms' texts
     if (keepHistory) {
         store = std::make_unique<SqliteHistoryStore>(loop, report, file);
-        recorder =
-            std::make_unique<HistoryRecorder>(*store, loop, now, HistoryRecorder::Settings{"Pelmar", 60});
+        const auto texts = [&panelOfRun](const std::string& key) {
+            OrvantaCentral* central = panelOfRun != nullptr ? panelOfRun->central() : nullptr;
+            return central != nullptr ? alarmTexts(*central, key) : std::vector<history::LanguageText>{};
+        };
+        recorder = std::make_unique<HistoryRecorder>(
+            *store, loop, now, HistoryRecorder::Settings{"Pelmar", 60, "Europe/Berlin", texts});
     }
 
     HeadlessStartForm startView(soak::nowhere());
@@ -82,6 +88,7 @@ DemoRun runDemo(const PlantCopy& plant, bool keepHistory) {
     soak::EndingApplication application;
     Panel panel(PanelParts{loop, *runtime, *runtime, line, startView, centralView, messages, application,
                            windows, databases, clock, report, plant.appPath(), recorder.get()});
+    panelOfRun = &panel;
 
     DemoRun run;
     std::vector<std::unique_ptr<VarServer>> watches;
@@ -204,6 +211,15 @@ TEST(DemoHistory, AnHourOfTheDemoLineIsKeptAndChangesNoWriteOfThePanel) {
     EXPECT_EQ(one(db,
                   "SELECT count(*) FROM state_intervals WHERE status = 4 AND foreign_machine = 0 AND slot >= "
                   "0 AND cause = ''"),
+              "0");
+    // Each own slot names its machine; each raised alarm has its texts, the plant's first language first.
+    EXPECT_EQ(one(db,
+                  "SELECT count(*) FROM state_intervals WHERE slot >= 0 AND "
+                  "(foreign_machine = 0) <> (machine BETWEEN 1 AND 5)"),
+              "0");
+    EXPECT_EQ(one(db,
+                  "SELECT count(*) FROM (SELECT DISTINCT text_key FROM alarm_episodes) WHERE text_key NOT IN "
+                  "(SELECT text_key FROM alarm_texts WHERE position = 1)"),
               "0");
     EXPECT_GT(std::stoi(one(db, "SELECT count(DISTINCT slot) FROM state_intervals")), 10);
     EXPECT_GT(std::stoi(one(db, "SELECT count(*) FROM state_intervals WHERE status = 4")), 3);

@@ -29,6 +29,9 @@ struct FakeTexts : TextDatabase {
         if (failing) throw VbError(440, "Texts unreadable", "Zervmdb");
         return key + "/" + std::to_string(language) + (flags != 0 ? "/" + std::to_string(flags) : "");
     }
+    std::optional<std::string> textIn(std::int32_t language, const std::string& key) override {
+        return GetText(language, key, 0);
+    }
     void Close() override {}
     int calls = 0;
     bool failing = false;

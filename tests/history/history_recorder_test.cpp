@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "support/manual_event_loop.h"
 #include "support/recording_history.h"
 
@@ -72,7 +74,17 @@ protected:
     ManualEventLoop loop;
     RecordingHistory sink;
     LineRecords line;
-    HistoryRecorder recorder{sink, loop, [this] { return kEpoch + loop.nowMs(); }, {"Pelmar", 60}};
+    // The text database's answers: texts for T7 and T9, none for the others until given.
+    std::map<std::string, std::vector<history::LanguageText>> texts{
+        {"T7", {{1031, 1, "Not-Halt"}, {1033, 2, "Emergency stop"}}}, {"T9", {{1036, 3, "Porte ouverte"}}}};
+    HistoryRecorder recorder{sink,
+                             loop,
+                             [this] { return kEpoch + loop.nowMs(); },
+                             {"Pelmar", 60, "Europe/Berlin", [this](const std::string& key) {
+                                  const auto found = texts.find(key);
+                                  return found == texts.end() ? std::vector<history::LanguageText>{}
+                                                              : found->second;
+                              }}};
 };
 
 TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughARun) {
@@ -86,14 +98,15 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
     // A fault on machine 1, published as the line's alarm; one second later echoed.
     pass(500, &fault, 1, &fault, 1, true, false, 4, 31);
     pass(1000, &fault, 1, &fault, 1, false, true, 4, 31);
-    EXPECT_THAT(sink.take(), ElementsAre("run " + run + " Pelmar 60 @1800000000000",
+    EXPECT_THAT(sink.take(), ElementsAre("run " + run + " Pelmar 60 Europe/Berlin @1800000000000",
+                                         "texts T7 1:1031='Not-Halt' 2:1033='Emergency stop'",
                                          "raised 1 m1 t1 i1007 f7 T7 'T7/1031' p50 s4 @1800000000500",
                                          "published 1 @1800000000500",
-                                         "state 2 slot0 Filler own s4 'T7/1031' @1800000000500",
-                                         "state 3 slot1 Capper own s31 '' @1800000000500",
-                                         "state 4 slot2 Labeller foreign s1 '' @1800000000500",
-                                         "state 5 slot3 Packer own s2 'M5' @1800000000500",
-                                         "state 6 slot-1 Pelmar own s1 '' @1800000000500",
+                                         "state 2 slot0 m1 Filler own s4 'T7/1031' @1800000000500",
+                                         "state 3 slot1 m2 Capper own s31 '' @1800000000500",
+                                         "state 4 slot2 m0 Labeller foreign s1 '' @1800000000500",
+                                         "state 5 slot3 m5 Packer own s2 'M5' @1800000000500",
+                                         "state 6 slot-1 m0 Pelmar own s1 '' @1800000000500",
                                          "alive @1800000001000", "echoed 1 @1800000001500"));
 
     // The fault goes, a warning follows; a table 3 message of machine 5 leads the line, already echoed
@@ -107,12 +120,13 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
     EXPECT_THAT(
         sink.take(),
         ElementsAre("state-end 4 @1800000001500",
-                    "state 7 slot2 Labeller foreign s4 'label roll' @1800000001500",
-                    "state-end 6 @1800000001500", "state 8 slot-1 Pelmar own s4 '' @1800000001500",
-                    "cleared 1 @1800000001800", "raised 9 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
+                    "state 7 slot2 m0 Labeller foreign s4 'label roll' @1800000001500",
+                    "state-end 6 @1800000001500", "state 8 slot-1 m0 Pelmar own s4 '' @1800000001500",
+                    "cleared 1 @1800000001800", "texts T9 3:1036='Porte ouverte'",
+                    "raised 9 m1 t2 i1009 f9 T9 'T9/1031' p20 s2 @1800000001800",
                     "raised 10 m5 t3 i1011 f11 T11 '' p5 s3 @1800000001800", "published 10 @1800000001800",
                     "echoed 10 @1800000001800", "state-end 2 @1800000001800",
-                    "state 11 slot0 Filler own s2 'T9/1031' @1800000001800"));
+                    "state 11 slot0 m1 Filler own s2 'T9/1031' @1800000001800"));
 
     // The line display is lost: every interval ends, the episodes go on; back, the next pass reopens
     // the slots it feeds and the foreign ones. The signs of life go on throughout.
@@ -128,11 +142,11 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
         ElementsAre("state-end 11 @1800000001900", "state-end 3 @1800000001900", "state-end 7 @1800000001900",
                     "state-end 5 @1800000001900", "state-end 8 @1800000001900", "gap 12 line @1800000001900",
                     "gap-end 12 @1800000006900", "alive @1800000006900", "cleared 10 @1800000006900",
-                    "state 13 slot0 Filler own s2 'T9/1031' @1800000006900",
-                    "state 14 slot1 Capper own s31 '' @1800000006900",
-                    "state 15 slot2 Labeller foreign s4 'label roll' @1800000006900",
-                    "state 16 slot3 Packer own s2 'M5' @1800000006900",
-                    "state 17 slot-1 Pelmar own s4 '' @1800000006900"));
+                    "state 13 slot0 m1 Filler own s2 'T9/1031' @1800000006900",
+                    "state 14 slot1 m2 Capper own s31 '' @1800000006900",
+                    "state 15 slot2 m0 Labeller foreign s4 'label roll' @1800000006900",
+                    "state 16 slot3 m5 Packer own s2 'M5' @1800000006900",
+                    "state 17 slot-1 m0 Pelmar own s4 '' @1800000006900"));
 
     // Slots switched off end their intervals; the broker lost ends the others, and back, a pass opens
     // them again; the end closes what is open. After it nothing more, not even a new start.
@@ -151,9 +165,9 @@ TEST_F(HistoryRecorderTest, FollowsEpisodesTheHandshakeAndTheSlotsStatesThroughA
                 ElementsAre("state-end 13 @1800000006900", "state-end 15 @1800000006900",
                             "state-end 14 @1800000006900", "state-end 16 @1800000006900",
                             "state-end 17 @1800000006900", "gap 18 broker @1800000006900",
-                            "gap-end 18 @1800000006900", "state 19 slot1 Capper own s31 '' @1800000007000",
-                            "state 20 slot3 Packer own s2 'M5' @1800000007000",
-                            "state 21 slot-1 Pelmar own s4 '' @1800000007000", "cleared 9 @1800000007700",
+                            "gap-end 18 @1800000006900", "state 19 slot1 m2 Capper own s31 '' @1800000007000",
+                            "state 20 slot3 m5 Packer own s2 'M5' @1800000007000",
+                            "state 21 slot-1 m0 Pelmar own s4 '' @1800000007000", "cleared 9 @1800000007700",
                             "state-end 19 @1800000007700", "state-end 20 @1800000007700",
                             "state-end 21 @1800000007700", "end @1800000007700"));
     loop.advance(5000);
@@ -178,6 +192,80 @@ TEST_F(HistoryRecorderTest, AnAlarmChosenAgainWithOtherFieldsIsANewEpisode) {
     for (const std::string& line : sink.take())
         if (line.rfind("cleared", 0) == 0) cleared.push_back(line);
     EXPECT_EQ(cleared.size(), 6u);
+}
+
+// Each slot's interval names the own machine it stands for; foreign machines, numbers outside 1..5 and
+// the line stand for none. A slot renumbered is another machine: a new interval.
+TEST_F(HistoryRecorderTest, EachOwnSlotsIntervalNamesItsMachineNumber) {
+    struct Slot {
+        std::int16_t number;
+        bool foreign;
+        const char* expected;
+    };
+    const Slot table[] = {{1, false, "slot0 m1"}, {5, false, "slot1 m5"},  {0, false, "slot2 m0"},
+                          {6, false, "slot3 m0"}, {-1, false, "slot4 m0"}, {3, true, "slot5 m0"}};
+    LineRecords slots;
+    PassOutcome outcome;
+    outcome.slotStatus.fill(PassOutcome::kNotFed);
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        slots.machines[i].name = "M";
+        slots.machines[i].number = table[i].number;
+        slots.machines[i].enabled = kTrue;
+        slots.machines[i].foreign = vbBool(table[i].foreign);
+        outcome.slotStatus[i] = 1;
+    }
+    recorder.start();
+    recorder.passCompleted(outcome, slots);
+    std::vector<std::string> expected;
+    for (const Slot& slot : table) expected.push_back(slot.expected);
+    expected.push_back("slot-1 m0");
+    std::vector<std::string> given;
+    for (const std::string& line : sink.take())
+        if (const auto at = line.find("slot"); line.rfind("state ", 0) == 0)
+            given.push_back(line.substr(at, line.find(' ', line.find(' ', at) + 1) - at));
+    EXPECT_EQ(given, expected);
+
+    slots.machines[0].number = 2;
+    recorder.passCompleted(outcome, slots);
+    EXPECT_THAT(sink.take(),
+                ElementsAre("state-end 1 @1800000000000", "state 8 slot0 m2 M own s1 '' @1800000000000"));
+}
+
+// A key's texts come once a run, just before its first episode; a key the text database had nothing for is
+// asked again at its next episode.
+TEST_F(HistoryRecorderTest, AKeysTextsComeOnceARunBeforeItsFirstEpisode) {
+    const AlarmDef t7 = alarm(7, 50, 4);
+    const AlarmDef t9 = alarm(9, 20, 2);
+    const AlarmDef t11 = alarm(11, 5, 3);
+    struct Step {
+        const AlarmDef* shown;
+        std::vector<std::string> expected;  // the records of the pass that are not states
+        bool t11Known = false;              // the text database has T11 from this step on
+    };
+    const Step steps[] = {
+        {&t7, {"texts T7 1:1031='Not-Halt' 2:1033='Emergency stop'", "raised 1 m1 t1 i1007 f7 T7"}},
+        {nullptr, {"cleared 1"}},
+        {&t7, {"raised 7 m1 t1 i1007 f7 T7"}},
+        {&t11, {"cleared 7", "raised 8 m1 t1 i1011 f11 T11"}},
+        {&t9, {"cleared 8", "texts T9 3:1036='Porte ouverte'", "raised 9 m1 t1 i1009 f9 T9"}},
+        {&t11, {"cleared 9", "texts T11 1:1031='Tür offen'", "raised 10 m1 t1 i1011 f11 T11"}, true},
+        {&t7, {"cleared 10", "raised 11 m1 t1 i1007 f7 T7"}},
+        {&t11, {"cleared 11", "raised 12 m1 t1 i1011 f11 T11"}},
+    };
+    recorder.start();
+    sink.take();
+    for (const Step& step : steps) {
+        if (step.t11Known) texts["T11"] = {{1031, 1, "Tür offen"}};
+        pass(1, step.shown, 1, nullptr, 0, false, false, 4, 31);
+        std::vector<std::string> given;
+        for (const std::string& line : sink.take()) {
+            if (line.rfind("state", 0) == 0 || line.rfind("alive", 0) == 0) continue;
+            // Without the text shown and the time: the texts and the order are what count here.
+            given.push_back(line.rfind("texts", 0) == 0 ? line
+                                                        : line.substr(0, line.find_first_of("'@") - 1));
+        }
+        EXPECT_EQ(given, step.expected) << (step.shown ? step.shown->AlarmText : "none");
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace orvanta {
 namespace {
@@ -25,6 +26,17 @@ public:
     Payload& field(std::string_view key, const std::string& value) {
         begin(key);
         text_ += nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return *this;
+    }
+    // An array of payloads, each done().
+    Payload& field(std::string_view key, const std::vector<std::string>& objects) {
+        begin(key);
+        text_ += '[';
+        for (const std::string& object : objects) {
+            if (&object != &objects.front()) text_ += ',';
+            text_ += object;
+        }
+        text_ += ']';
         return *this;
     }
     std::string done() { return std::move(text_) + "}"; }
@@ -71,6 +83,7 @@ HistoryMessage historyMessage(const history::Record& record, const std::string& 
                                            .field("event", std::string("started"))
                                            .field("line", line)
                                            .field("run", r.run)
+                                           .field("time_zone", r.timeZone)
                                            .field("utc_offset", std::int64_t{r.utcOffsetMinutes})
                                            .done()};
             } else if constexpr (std::is_same_v<T, RunAlive>) {
@@ -106,6 +119,7 @@ HistoryMessage historyMessage(const history::Record& record, const std::string& 
                                              .field("event", std::string("started"))
                                              .field("foreign", r.foreign)
                                              .field("line", line)
+                                             .field("machine", std::int64_t{r.machine})
                                              .field("name", r.name)
                                              .field("run", r.run)
                                              .field("seq", r.seq)
@@ -114,6 +128,23 @@ HistoryMessage historyMessage(const history::Record& record, const std::string& 
                                              .done()};
             } else if constexpr (std::is_same_v<T, IntervalEnded>) {
                 return row("history/state", "ended", r.run, r.seq, r.at, line);
+            } else if constexpr (std::is_same_v<T, AlarmTexts>) {
+                std::vector<std::string> texts;
+                texts.reserve(r.texts.size());
+                for (const LanguageText& text : r.texts) {
+                    texts.push_back(Payload()
+                                        .field("language", std::int64_t{text.language})
+                                        .field("position", std::int64_t{text.position})
+                                        .field("text", text.text)
+                                        .done());
+                }
+                return {"history/text", Payload()
+                                            .field("event", std::string("texts"))
+                                            .field("line", line)
+                                            .field("run", r.run)
+                                            .field("text_key", r.textKey)
+                                            .field("texts", texts)
+                                            .done()};
             } else if constexpr (std::is_same_v<T, GapStarted>) {
                 return {"history/gap", Payload()
                                            .field("at", r.at)

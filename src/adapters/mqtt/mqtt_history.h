@@ -1,7 +1,7 @@
 // The line's history on the broker: every record the recorder makes goes out as one JSON message to
-// PREFIX/history/{run,episode,state,gap} (QoS 1, not retained), so that a plant-wide historian subscribed
-// to +/history/# collects every line through the broker the plant already runs. The README's contract
-// gives the payloads.
+// PREFIX/history/{run,episode,state,gap,text} (QoS 1, not retained), so that a plant-wide historian
+// subscribed to +/history/# collects every line through the broker the plant already runs. The README's
+// contract gives the payloads.
 #pragma once
 
 #include <string>

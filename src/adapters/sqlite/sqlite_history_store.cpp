@@ -56,6 +56,9 @@ int execute(sqlite3_stmt* statement, const Values&... values) {
 // is refused and the rest of the batch written.
 bool refusedRecord(int rc) { return (rc & 0xff) == SQLITE_CONSTRAINT; }
 
+// A form this panel writes into: its own, or the earlier one it brings up to date first.
+bool ours(std::int64_t version) { return version == history::kSchemaVersion || version == 1; }
+
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -311,7 +314,7 @@ bool SqliteHistoryStore::inspect() {
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, static_cast<int>(settings_.busyTimeout.count()));
         rc = readForm(db, version, objects);
-        if (rc == SQLITE_OK && version == history::kSchemaVersion) rc = checkPages(db, damage);
+        if (rc == SQLITE_OK && ours(version)) rc = checkPages(db, damage);
     }
     if (corrupt(rc)) damage = sqlite3_errmsg(db);
     sqlite3_close_v2(db);
@@ -320,7 +323,7 @@ bool SqliteHistoryStore::inspect() {
         return false;
     }
     // Locked, or not readable: the opening for writing says why.
-    if (rc != SQLITE_OK || version == history::kSchemaVersion || (version == 0 && objects == 0)) return true;
+    if (rc != SQLITE_OK || ours(version) || (version == 0 && objects == 0)) return true;
     startAnew(version == 0
                   ? "holds no history of this panel (another program's tables)"
                   : "is of another form (version " + std::to_string(version) +
@@ -338,7 +341,7 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
         return;
     }
     // Another file put there since inspect() looked: left as it is, looked at again on the next attempt.
-    if (version != history::kSchemaVersion && (version != 0 || objects != 0)) {
+    if (!ours(version) && (version != 0 || objects != 0)) {
         closeConnection();
         return;
     }
@@ -346,14 +349,23 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
     // Tables only for a new file: opening a history that has them writes nothing, so that a panel starts
     // on a full disk and its first batch ends what the runs before it left open.
     std::string setup = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA cache_size=-1024;";
-    if (version == 0) {
-        setup += std::string("BEGIN IMMEDIATE;") + history::kSchema +
-                 "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) + "; COMMIT;";
+    // The earlier form gets the columns and the table it lacks, all or nothing: a report reads both forms,
+    // never a file between them.
+    if (version == 0 || version == 1) {
+        setup += std::string("BEGIN IMMEDIATE;") + (version == 1 ? history::kUpgradeFrom1 : "") +
+                 history::kSchema + "PRAGMA user_version=" + std::to_string(history::kSchemaVersion) +
+                 "; COMMIT;";
     }
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {  // closing the connection rolls the setup back
         openFailed(rc, fresh);
         return;
+    }
+    if (version == 1) {
+        post(Severity::Notice, "The history file " + settings_.path +
+                                   " had the form of an earlier panel (version 1): it now has version " +
+                                   std::to_string(history::kSchemaVersion) +
+                                   " with every row kept, which reports of older versions cannot read");
     }
 
     struct Text {
@@ -366,8 +378,8 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
         {&s.commit, "COMMIT"},
         {&s.rollback, "ROLLBACK"},
         {&s.insertRun,
-         "INSERT INTO runs (run, line, started, utc_offset, last_seen) VALUES (?1, ?2, ?3, ?4, ?5) "
-         "ON CONFLICT (run) DO NOTHING"},
+         "INSERT INTO runs (run, line, started, utc_offset, last_seen, time_zone) "
+         "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (run) DO NOTHING"},
         // What runs before this one left open ends at its run's last sign of life (at its start when the run
         // itself is not in the file).
         {&s.closeOpenEpisodes,
@@ -392,11 +404,14 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
          "UPDATE alarm_episodes SET echoed = ?3 WHERE run = ?1 AND seq = ?2 AND echoed IS NULL"},
         {&s.episodeCleared, "UPDATE alarm_episodes SET cleared = ?3 WHERE run = ?1 AND seq = ?2"},
         {&s.insertInterval,
-         "INSERT INTO state_intervals (run, seq, slot, name, foreign_machine, status, cause, started) "
-         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+         "INSERT INTO state_intervals (run, seq, slot, name, foreign_machine, status, cause, started, "
+         "machine) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"},
         {&s.intervalEnded, "UPDATE state_intervals SET ended = ?3 WHERE run = ?1 AND seq = ?2"},
         {&s.insertGap, "INSERT INTO gaps (run, seq, kind, started) VALUES (?1, ?2, ?3, ?4)"},
         {&s.gapEnded, "UPDATE gaps SET ended = ?3 WHERE run = ?1 AND seq = ?2"},
+        // One text per key and language: a later run's text (the project's texts changed) replaces it.
+        {&s.insertText,
+         "INSERT OR REPLACE INTO alarm_texts (text_key, language, position, text) VALUES (?1, ?2, ?3, ?4)"},
         // An end is never before its start, so the start's index narrows the search. Open rows (NULL ends)
         // never match.
         {&s.purgeEpisodes, "DELETE FROM alarm_episodes WHERE raised < ?1 AND cleared < ?1"},
@@ -422,7 +437,7 @@ void SqliteHistoryStore::prepareFile(bool fresh) {
     // A file started anew, or made again by someone, still has the current run: what follows belongs to it.
     if (run_) {
         execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
-                runLastSeen_);
+                runLastSeen_, run_->timeZone);
     }
 }
 
@@ -543,7 +558,7 @@ void SqliteHistoryStore::writeBatch() {
         if (!earlierClosed_) rc = closeEarlierRuns(run_->run);
         if (rc == SQLITE_DONE)
             rc = execute(s.insertRun, run_->run, run_->line, run_->at, std::int64_t{run_->utcOffsetMinutes},
-                         runLastSeen_);
+                         runLastSeen_, run_->timeZone);
     }
     for (auto record = batch_.begin(); rc == SQLITE_DONE && record != batch_.end(); ++record) {
         rc = apply(*record);
@@ -585,7 +600,8 @@ int SqliteHistoryStore::apply(const Record& record) {
                 earlierClosed_ = false;
                 int rc = closeEarlierRuns(r.run);
                 if (rc == SQLITE_DONE) {
-                    rc = execute(s.insertRun, r.run, r.line, r.at, std::int64_t{r.utcOffsetMinutes}, r.at);
+                    rc = execute(s.insertRun, r.run, r.line, r.at, std::int64_t{r.utcOffsetMinutes}, r.at,
+                                 r.timeZone);
                 }
                 run_ = r;
                 runLastSeen_ = r.at;
@@ -611,13 +627,22 @@ int SqliteHistoryStore::apply(const Record& record) {
             [&](const history::EpisodeCleared& r) { return execute(s.episodeCleared, r.run, r.seq, r.at); },
             [&](const history::IntervalStarted& r) {
                 return execute(s.insertInterval, r.run, r.seq, std::int64_t{r.slot}, r.name,
-                               std::int64_t{r.foreign ? 1 : 0}, std::int64_t{r.status}, r.cause, r.at);
+                               std::int64_t{r.foreign ? 1 : 0}, std::int64_t{r.status}, r.cause, r.at,
+                               std::int64_t{r.machine});
             },
             [&](const history::IntervalEnded& r) { return execute(s.intervalEnded, r.run, r.seq, r.at); },
             [&](const history::GapStarted& r) {
                 return execute(s.insertGap, r.run, r.seq, std::string(history::gapKindName(r.kind)), r.at);
             },
             [&](const history::GapEnded& r) { return execute(s.gapEnded, r.run, r.seq, r.at); },
+            [&](const history::AlarmTexts& r) {
+                int rc = SQLITE_DONE;
+                for (auto text = r.texts.begin(); rc == SQLITE_DONE && text != r.texts.end(); ++text) {
+                    rc = execute(s.insertText, r.textKey, std::int64_t{text->language},
+                                 std::int64_t{text->position}, text->text);
+                }
+                return rc;
+            },
         },
         record);
 }

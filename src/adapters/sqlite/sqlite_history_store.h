@@ -23,10 +23,12 @@
 // Only the panel's own file is written into. An existing file is first opened read-only, its form
 // (user_version) read and its pages checked (quick_check): a damaged one, or one of another form, is
 // renamed with a time stamp (with its -wal and -shm) exactly as it was, reported, and a new file is started
-// with the current run in it. Before each batch the name must still lead to the open file (device and
-// inode): a file put in its place (a backup put back) is renamed aside untouched, with a journal that came
-// with it, before this connection closes and removes its own journal by name. Nothing of the user's is
-// deleted. A run whose start could not be written still ends the runs before it with its first batch.
+// with the current run in it. A whole file of the panel's earlier form (version 1) is brought to the
+// current one in place, in one transaction that keeps every row, and that is said once as a notice. Before
+// each batch the name must still lead to the open file (device and inode): a file put in its place (a backup
+// put back) is renamed aside untouched, with a journal that came with it, before this connection closes and
+// removes its own journal by name. Nothing of the user's is deleted. A run whose start could not be written
+// still ends the runs before it with its first batch.
 //
 // Memory: at most queueLimit records wait (about 150 bytes each with their texts), a batch buffer keeps
 // room for a thousand between batches, and SQLite's page cache is held to 1 MiB.
@@ -124,6 +126,7 @@ private:
         sqlite3_stmt* intervalEnded = nullptr;
         sqlite3_stmt* insertGap = nullptr;
         sqlite3_stmt* gapEnded = nullptr;
+        sqlite3_stmt* insertText = nullptr;
         sqlite3_stmt* purgeEpisodes = nullptr;
         sqlite3_stmt* purgeIntervals = nullptr;
         sqlite3_stmt* purgeGaps = nullptr;

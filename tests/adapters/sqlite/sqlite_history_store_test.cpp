@@ -185,13 +185,15 @@ TEST_F(SqliteHistoryStoreTest, EveryRecordBecomesItsRowAndClosingWritesWhatIsQue
     s.batchWindow = 60s;  // nothing is written before close()
     SqliteHistoryStore& store = start(s);
     const std::vector<Record> records = {
-        RunStarted{t0, t0, 60, "Linie 3"},
-        IntervalStarted{t0, 1, 0, "Füller", false, 1, "", t0 + 10},
-        IntervalStarted{t0, 2, kLineSlot, "Linie 3", false, 1, "", t0 + 10},
-        IntervalStarted{t0, 3, 7, "Etikettierer", true, 3, "Papier fehlt", t0 + 20},
+        RunStarted{t0, t0, 60, "Linie 3", "Europe/Berlin"},
+        IntervalStarted{t0, 1, 0, "Füller", false, 1, "", t0 + 10, 1},
+        IntervalStarted{t0, 2, kLineSlot, "Linie 3", false, 1, "", t0 + 10, 0},
+        IntervalStarted{t0, 3, 7, "Etikettierer", true, 3, "Papier fehlt", t0 + 20, 0},
         EpisodeRaised{t0, 4, 2, 1, 12, 345, "F_12_345", "Not-Aus gedrückt", 3, 4, t0 + 1000},
         IntervalEnded{t0, 1, t0 + 1000},
-        IntervalStarted{t0, 5, 0, "Füller", false, 4, "Not-Aus gedrückt", t0 + 1000},
+        IntervalStarted{t0, 5, 0, "Füller", false, 4, "Not-Aus gedrückt", t0 + 1000, 1},
+        AlarmTexts{t0, "F_12_345", {{1031, 1, "Not-Aus gedrückt"}, {1033, 2, "E-stop"}}},
+        AlarmTexts{t0, "F_12_345", {{1033, 2, "Emergency stop"}}},  // a later text of a key replaces it
         EpisodePublished{t0, 4, t0 + 1100},
         EpisodeEchoed{t0, 4, t0 + 1300},
         EpisodePublished{t0, 4, t0 + 2100},  // published and echoed again: the first time stays
@@ -214,37 +216,40 @@ TEST_F(SqliteHistoryStoreTest, EveryRecordBecomesItsRowAndClosingWritesWhatIsQue
 
     EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
               (std::vector<std::string>{str(t0) + "|Linie 3|" + str(t0) + "|60|" + str(t0 + 6000) + "|" +
-                                        str(t0 + 6000)}));
+                                        str(t0 + 6000) + "|Europe/Berlin"}));
     EXPECT_EQ(
         rows(file_, "SELECT * FROM alarm_episodes"),
         (std::vector<std::string>{str(t0) + "|4|2|1|12|345|F_12_345|Not-Aus gedrückt|3|4|" + str(t0 + 1000) +
                                   "|" + str(t0 + 1100) + "|" + str(t0 + 1300) + "|" + str(t0 + 5000)}));
     EXPECT_EQ(rows(file_, "SELECT * FROM state_intervals ORDER BY seq"),
               (std::vector<std::string>{
-                  str(t0) + "|1|0|Füller|0|1||" + str(t0 + 10) + "|" + str(t0 + 1000),
-                  str(t0) + "|2|-1|Linie 3|0|1||" + str(t0 + 10) + "|-",
-                  str(t0) + "|3|7|Etikettierer|1|3|Papier fehlt|" + str(t0 + 20) + "|-",
-                  str(t0) + "|5|0|Füller|0|4|Not-Aus gedrückt|" + str(t0 + 1000) + "|-",
+                  str(t0) + "|1|0|Füller|0|1||" + str(t0 + 10) + "|" + str(t0 + 1000) + "|1",
+                  str(t0) + "|2|-1|Linie 3|0|1||" + str(t0 + 10) + "|-|0",
+                  str(t0) + "|3|7|Etikettierer|1|3|Papier fehlt|" + str(t0 + 20) + "|-|0",
+                  str(t0) + "|5|0|Füller|0|4|Not-Aus gedrückt|" + str(t0 + 1000) + "|-|1",
               }));
+    EXPECT_EQ(
+        rows(file_, "SELECT * FROM alarm_texts ORDER BY language"),
+        (std::vector<std::string>{"F_12_345|1031|1|Not-Aus gedrückt", "F_12_345|1033|2|Emergency stop"}));
     EXPECT_EQ(rows(file_, "SELECT * FROM gaps ORDER BY seq"),
               (std::vector<std::string>{str(t0) + "|6|broker|" + str(t0 + 1500) + "|" + str(t0 + 1700),
                                         str(t0) + "|7|line|" + str(t0 + 4000) + "|-"}));
     EXPECT_EQ(rows(file_, "SELECT * FROM pragma_user_version, pragma_journal_mode"),
-              (std::vector<std::string>{"1|wal"}));
+              (std::vector<std::string>{"2|wal"}));
 }
 
 TEST_F(SqliteHistoryStoreTest, TheNextStartClosesWhatAnEarlierRunLeftOpenAtItsLastSignOfLife) {
     const Millis t1 = t0 + 20000;
     start(settings());
     for (const Record& record : std::vector<Record>{
-             RunStarted{t0, t0, 0, "L"},
+             RunStarted{t0, t0, 0, "L", ""},
              EpisodeRaised{t0, 1, 1, 1, 1, 1, "k", "", 1, 4, t0 + 100},
-             IntervalStarted{t0, 2, 0, "A", false, 4, "x", t0 + 100},
-             IntervalStarted{t0, 3, 1, "B", false, 1, "", t0 + 50},
+             IntervalStarted{t0, 2, 0, "A", false, 4, "x", t0 + 100, 0},
+             IntervalStarted{t0, 3, 1, "B", false, 1, "", t0 + 50, 0},
              IntervalEnded{t0, 3, t0 + 80},
              GapStarted{t0, 4, GapKind::Line, t0 + 200},
              RunAlive{t0, t0 + 9000},
-             IntervalStarted{t0, 3, 1, "B again", false, 1, "", t0 + 9000},  // refused, the rest stored
+             IntervalStarted{t0, 3, 1, "B again", false, 1, "", t0 + 9000, 0},  // refused, the rest stored
              // A row of a run whose start was never stored ends where it began.
              EpisodeRaised{42, 1, 1, 1, 1, 1, "k", "", 1, 4, t0 + 300},
          }) {
@@ -255,8 +260,8 @@ TEST_F(SqliteHistoryStoreTest, TheNextStartClosesWhatAnEarlierRunLeftOpenAtItsLa
     EXPECT_EQ(store_->failed(), 1u);
 
     start(settings());
-    store_->record(RunStarted{t1, t1, 0, "L"});
-    store_->record(IntervalStarted{t1, 1, 0, "A", false, 1, "", t1});
+    store_->record(RunStarted{t1, t1, 0, "L", ""});
+    store_->record(IntervalStarted{t1, 1, 0, "A", false, 1, "", t1, 0});
     store_->record(RunAlive{t0, t1 + 5});  // a late sign of the old run moves nothing
     store_->close();
 
@@ -276,27 +281,27 @@ TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThen
     const Millis cutoff = t0 + 10 * kDay;  // at the first purge: 40 days after t0, 30 days retention
     start(settings());
     for (const Record& record : std::vector<Record>{
-             RunStarted{t0 - 5000, t0 - 5000, 0, "L"},  // ended, nothing of it left: goes
+             RunStarted{t0 - 5000, t0 - 5000, 0, "L", ""},  // ended, nothing of it left: goes
              RunEnded{t0 - 5000, t0 - 4000},
-             RunStarted{t0, t0, 0, "L"},  // its rows end before the retention: goes with them
+             RunStarted{t0, t0, 0, "L", ""},  // its rows end before the retention: goes with them
              EpisodeRaised{t0, 1, 1, 1, 1, 1, "old", "", 1, 4, t0},
              EpisodeCleared{t0, 1, t0 + 1000},
-             IntervalStarted{t0, 2, 0, "A", false, 1, "", t0},
+             IntervalStarted{t0, 2, 0, "A", false, 1, "", t0, 0},
              IntervalEnded{t0, 2, t0 + 5000},
              GapStarted{t0, 3, GapKind::Broker, t0},
              GapEnded{t0, 3, t0 + 10},
              RunEnded{t0, t0 + 3600000},
-             RunStarted{t2, t2, 0, "L"},  // still running
-             IntervalStarted{t2, 1, 0, "A", false, 1, "", t2},
+             RunStarted{t2, t2, 0, "L", ""},  // still running
+             IntervalStarted{t2, 1, 0, "A", false, 1, "", t2, 0},
              IntervalEnded{t2, 1, t2 + 1000},
              EpisodeRaised{t2, 2, 1, 1, 1, 1, "recent", "", 1, 4, t2},
              EpisodeCleared{t2, 2, t2 + 10},
              GapStarted{t2, 3, GapKind::Line, t2},
              GapEnded{t2, 3, t2 + 10},
              EpisodeRaised{t2, 4, 1, 1, 2, 2, "standing", "", 1, 4, t0 + 1000},  // open for long: kept
-             IntervalStarted{t2, 5, 0, "A", false, 1, "", cutoff - 60000},
+             IntervalStarted{t2, 5, 0, "A", false, 1, "", cutoff - 60000, 0},
              IntervalEnded{t2, 5, cutoff - 1},
-             IntervalStarted{t2, 6, 0, "A", false, 1, "", cutoff - 60000},
+             IntervalStarted{t2, 6, 0, "A", false, 1, "", cutoff - 60000, 0},
              IntervalEnded{t2, 6, cutoff},
          }) {
         store_->record(record);
@@ -348,7 +353,7 @@ TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritin
 
     // Lost with the first batches: the run's start. The run is in the file all the same once it is written.
     testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
-    store.record(RunStarted{t0, t0, 60, "L"});
+    store.record(RunStarted{t0, t0, 60, "L", ""});
     for (int i = 1; i <= 4; ++i) store.record(RunAlive{t0, t0 + i});
     ASSERT_TRUE(store.flush());
     for (int i = 6; i <= 8; ++i) store.record(RunAlive{t0, t0 + i});
@@ -373,14 +378,14 @@ TEST_F(SqliteHistoryStoreTest, AFullDiskIsReportedOnceCountsWhatWasLostAndWritin
     EXPECT_EQ(said().back(),
               "N: The history file " + file_ + " is written again; 1 history event could not be stored");
     EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
-              (std::vector<std::string>{str(t0) + "|L|" + str(t0) + "|60|" + str(t0 + 20) + "|-"}));
+              (std::vector<std::string>{str(t0) + "|L|" + str(t0) + "|60|" + str(t0 + 20) + "|-|"}));
 }
 
 TEST_F(SqliteHistoryStoreTest, ALockedFileIsReportedOnceAndWrittenWhenTheLockIsGone) {
     auto s = settings();
     s.busyTimeout = 500ms;
     SqliteHistoryStore& store = start(s);
-    store.record(RunStarted{t0, t0, 0, "L"});
+    store.record(RunStarted{t0, t0, 0, "L", ""});
     ASSERT_TRUE(store.flush());
 
     sqlite3* other = nullptr;
@@ -443,7 +448,7 @@ TEST_F(SqliteHistoryStoreTest, AReadOnlyFileOrFolderCostsOneReportAndTheEventsTh
             s.queueLimit = 10;
             SqliteHistoryStore store(loop_, ErrorReporter([&](const std::string& m) { said_.push_back(m); }),
                                      s);
-            for (int i = 0; i < 25; ++i) store.record(RunStarted{t0 + i, t0 + i, 0, "L"});
+            for (int i = 0; i < 25; ++i) store.record(RunStarted{t0 + i, t0 + i, 0, "L", ""});
             std::this_thread::sleep_for(100ms);  // several attempts to open it
             loop_.runPending();
             if (said_.size() != 1) return 1;
@@ -512,7 +517,7 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideUnchang
     };
     for (const Case& c :
          {Case{file_, "corrupt", "is damaged (file is not a database)"},
-          Case{v7, "version7", "is of another form (version 7, this panel writes version 1)"},
+          Case{v7, "version7", "is of another form (version 7, this panel writes version 2)"},
           Case{other, "version0", "holds no history of this panel (another program's tables)"},
           Case{damaged, "corrupt", "is damaged ("}}) {
         said_.clear();
@@ -522,7 +527,7 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideUnchang
         auto s = settings();
         s.path = c.file;
         SqliteHistoryStore& store = start(s);
-        store.record(RunStarted{t0, t0, 0, "L"});
+        store.record(RunStarted{t0, t0, 0, "L", ""});
         ASSERT_TRUE(store.flush());
         store.close();
         EXPECT_EQ(store.stored(), 1u);
@@ -548,21 +553,94 @@ TEST_F(SqliteHistoryStoreTest, AFileThatIsNoHistoryOfThisFormIsMovedAsideUnchang
     }
 }
 
+// The tables as the panel before wrote them (version 1).
+constexpr const char* kSchemaOfVersion1 = R"sql(
+CREATE TABLE runs (run INTEGER PRIMARY KEY, line TEXT NOT NULL, started INTEGER NOT NULL,
+    utc_offset INTEGER NOT NULL, last_seen INTEGER NOT NULL, ended INTEGER);
+CREATE TABLE alarm_episodes (run INTEGER NOT NULL, seq INTEGER NOT NULL, machine INTEGER NOT NULL,
+    alarm_table INTEGER NOT NULL, ident INTEGER NOT NULL, fault INTEGER NOT NULL, text_key TEXT NOT NULL,
+    text TEXT NOT NULL, priority INTEGER NOT NULL, display_status INTEGER NOT NULL, raised INTEGER NOT NULL,
+    published INTEGER, echoed INTEGER, cleared INTEGER, PRIMARY KEY (run, seq));
+CREATE INDEX alarm_episodes_raised ON alarm_episodes (raised);
+CREATE TABLE state_intervals (run INTEGER NOT NULL, seq INTEGER NOT NULL, slot INTEGER NOT NULL,
+    name TEXT NOT NULL, foreign_machine INTEGER NOT NULL, status INTEGER NOT NULL, cause TEXT NOT NULL,
+    started INTEGER NOT NULL, ended INTEGER, PRIMARY KEY (run, seq));
+CREATE INDEX state_intervals_started ON state_intervals (started);
+CREATE TABLE gaps (run INTEGER NOT NULL, seq INTEGER NOT NULL, kind TEXT NOT NULL, started INTEGER NOT NULL,
+    ended INTEGER, PRIMARY KEY (run, seq));
+PRAGMA user_version = 1;
+)sql";
+
+// A history of the earlier form is brought up to date in place, once, with every row kept; the new file's
+// form and the upgraded one's are the same.
+TEST_F(SqliteHistoryStoreTest, AFileOfTheEarlierFormIsUpgradedInPlaceKeepingEveryRow) {
+    const Millis t1 = t0 + 60000;
+    ASSERT_EQ(exec(file_, std::string(kSchemaOfVersion1) + "INSERT INTO runs VALUES (" + str(t0) + ", 'L', " +
+                              str(t0) + ", 60, " + str(t0 + 900) +
+                              ", NULL);"
+                              "INSERT INTO alarm_episodes VALUES (" +
+                              str(t0) + ", 1, 2, 1, 1007, 7, 'T7', 'Halt', 50, 4, " + str(t0 + 100) +
+                              ", NULL, NULL, NULL);"
+                              "INSERT INTO state_intervals VALUES (" +
+                              str(t0) + ", 2, 1, 'B', 0, 4, 'Halt', " + str(t0 + 100) +
+                              ", NULL);"
+                              "INSERT INTO gaps VALUES (" +
+                              str(t0) + ", 3, 'line', " + str(t0 + 200) + ", " + str(t0 + 300) + ");"),
+              "");
+    const std::string fresh = (folder_ / "Fresh.db").string();
+    const std::string notice =
+        "N: The history file " + file_ +
+        " had the form of an earlier panel (version 1): it now has version 2 with every "
+        "row kept, which reports of older versions cannot read";
+    for (int start = 0; start < 2; ++start) {  // the second start finds the current form: nothing said
+        SqliteHistoryStore& store = this->start(settings());
+        store.record(RunStarted{t1 + start, t1 + start, 60, "L", "Europe/Berlin"});
+        store.record(IntervalStarted{t1 + start, 1, 1, "B", false, 1, "", t1 + start, 2});
+        store.record(AlarmTexts{t1 + start, "T7", {{1031, 1, "Halt"}}});
+        ASSERT_TRUE(store.flush());
+        store.close();
+        EXPECT_EQ(said(), (std::vector<std::string>{notice}));
+    }
+    EXPECT_EQ(rows(file_, "SELECT * FROM runs ORDER BY run"),
+              (std::vector<std::string>{
+                  str(t0) + "|L|" + str(t0) + "|60|" + str(t0 + 900) + "|" + str(t0 + 900) + "|",
+                  str(t1) + "|L|" + str(t1) + "|60|" + str(t1) + "|" + str(t1) + "|Europe/Berlin",
+                  str(t1 + 1) + "|L|" + str(t1 + 1) + "|60|" + str(t1 + 1) + "|-|Europe/Berlin"}));
+    EXPECT_EQ(rows(file_, "SELECT run, seq, machine, text_key, cleared FROM alarm_episodes"),
+              (std::vector<std::string>{str(t0) + "|1|2|T7|" + str(t0 + 900)}));
+    EXPECT_EQ(rows(file_, "SELECT run, seq, slot, machine, ended FROM state_intervals ORDER BY run"),
+              (std::vector<std::string>{str(t0) + "|2|1|0|" + str(t0 + 900), str(t1) + "|1|1|2|" + str(t1),
+                                        str(t1 + 1) + "|1|1|2|-"}));
+    EXPECT_EQ(rows(file_, "SELECT run, seq, kind, ended FROM gaps"),
+              (std::vector<std::string>{str(t0) + "|3|line|" + str(t0 + 300)}));
+    EXPECT_EQ(rows(file_, "SELECT * FROM alarm_texts"), (std::vector<std::string>{"T7|1031|1|Halt"}));
+
+    ASSERT_EQ(exec(fresh, std::string(history::kSchema) + "PRAGMA user_version = 2;"), "");
+    const std::string form =
+        "SELECT m.name, p.name, p.type, p.\"notnull\", p.dflt_value, p.pk FROM sqlite_master m, "
+        "pragma_table_info(m.name) p WHERE m.type = 'table' ORDER BY m.name, p.cid";
+    EXPECT_EQ(rows(file_, form), rows(fresh, form));
+    EXPECT_EQ(rows(file_, "SELECT name FROM sqlite_master ORDER BY name"),
+              rows(fresh, "SELECT name FROM sqlite_master ORDER BY name"));
+    EXPECT_EQ(rows(file_, "SELECT user_version FROM pragma_user_version"), (std::vector<std::string>{"2"}));
+}
+
 TEST_F(SqliteHistoryStoreTest, DamageFoundWhileWritingStartsANewFileThatStillHoldsTheCurrentRun) {
     SqliteHistoryStore& store = start(settings());
-    store.record(RunStarted{t0, t0, 120, "Linie 3"});
-    store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0});
+    store.record(RunStarted{t0, t0, 120, "Linie 3", "Europe/Berlin"});
+    store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0, 0});
     store.record(RunAlive{t0, t0 + 1000});
     store.record(RunAlive{t0 - 1, t0 + 2000});  // another run's late sign: not this run's
     ASSERT_TRUE(store.flush());
     testing::SqliteFailingVfs::failWrites(SQLITE_CORRUPT, 1);
-    store.record(IntervalStarted{t0, 2, 1, "B", false, 4, "", t0 + 1500});
+    store.record(IntervalStarted{t0, 2, 1, "B", false, 4, "", t0 + 1500, 0});
     ASSERT_TRUE(store.flush());
     store.close();
     const auto names = folderNames();
     EXPECT_EQ(store.stored(), 5u);
     EXPECT_EQ(rows(file_, "SELECT * FROM runs"),
-              (std::vector<std::string>{str(t0) + "|Linie 3|" + str(t0) + "|120|" + str(t0 + 1000) + "|-"}));
+              (std::vector<std::string>{str(t0) + "|Linie 3|" + str(t0) + "|120|" + str(t0 + 1000) +
+                                        "|-|Europe/Berlin"}));
     EXPECT_EQ(rows(file_, "SELECT seq FROM state_intervals"), (std::vector<std::string>{"2"}));
     // The damaged file with its journal, as they were: what the journal holds is not lost.
     ASSERT_EQ(names.size(), 4u) << ::testing::PrintToString(names);
@@ -576,10 +654,10 @@ TEST_F(SqliteHistoryStoreTest, DamageFoundWhileWritingStartsANewFileThatStillHol
 
 TEST_F(SqliteHistoryStoreTest, AFileRemovedWhileInUseIsMadeAgainWithTheCurrentRun) {
     SqliteHistoryStore& store = start(settings());
-    store.record(RunStarted{t0, t0, 0, "L"});
+    store.record(RunStarted{t0, t0, 0, "L", ""});
     ASSERT_TRUE(store.flush());
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file_ + suffix);
-    store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0 + 5});
+    store.record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0 + 5, 0});
     ASSERT_TRUE(store.flush());
     EXPECT_EQ(store.stored(), 2u);
     EXPECT_EQ(
@@ -595,21 +673,22 @@ TEST_F(SqliteHistoryStoreTest, AFileRemovedWhileInUseIsMadeAgainWithTheCurrentRu
 // file it did not make, nor lets its own journal be applied to it.
 TEST_F(SqliteHistoryStoreTest, AFileMovedOntoTheHistoryIsKeptUntouchedAndANewOneStarted) {
     SqliteHistoryStore& store = start(settings());
-    store.record(RunStarted{t0, t0, 0, "L"});
+    store.record(RunStarted{t0, t0, 0, "L", ""});
     ASSERT_TRUE(store.flush());
     const std::string backup = (folder_ / "Backup.db").string();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(backup.c_str(), &db), SQLITE_OK);
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);  // its rows stay in its journal
-    const std::string sql = "PRAGMA journal_mode=WAL;" + std::string(history::kSchema) +
-                            "PRAGMA user_version=1; INSERT INTO runs VALUES (42, 'Backup', 42, 0, 43, 44);";
+    const std::string sql =
+        "PRAGMA journal_mode=WAL;" + std::string(history::kSchema) +
+        "PRAGMA user_version=2; INSERT INTO runs VALUES (42, 'Backup', 42, 0, 43, 44, '');";
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     const std::string content = bytes(backup);
     const std::string journal = bytes(backup + "-wal");
     for (const char* suffix : {"", "-wal"}) fs::rename(backup + suffix, file_ + suffix);
 
-    store.record(IntervalStarted{t0, 2, 1, "B", false, 1, "", t0 + 5});
+    store.record(IntervalStarted{t0, 2, 1, "B", false, 1, "", t0 + 5, 0});
     ASSERT_TRUE(store.flush());
     store.close();
     const std::string aside = asideOf(file_ + ".replaced-");
@@ -633,8 +712,8 @@ TEST_F(SqliteHistoryStoreTest, ADiskFullAtTheEndIsSaidAtCloseAndTheRunEndsAtItsL
     auto s = settings();
     s.closeTimeout = 200ms;
     SqliteHistoryStore* store = &start(s);
-    store->record(RunStarted{t0, t0, 0, "L"});
-    store->record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0});
+    store->record(RunStarted{t0, t0, 0, "L", ""});
+    store->record(IntervalStarted{t0, 1, 0, "A", false, 1, "", t0, 0});
     store->record(RunAlive{t0, t0 + 1000});
     ASSERT_TRUE(store->flush());
     testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
@@ -653,7 +732,7 @@ TEST_F(SqliteHistoryStoreTest, ADiskFullAtTheEndIsSaidAtCloseAndTheRunEndsAtItsL
     store = &start(s);
     store->record(RunAlive{1, 1});  // no such run: only opens the file
     ASSERT_TRUE(store->flush());
-    store->record(RunStarted{t1, t1, 0, "L"});
+    store->record(RunStarted{t1, t1, 0, "L", ""});
     ASSERT_TRUE(store->flush());
     EXPECT_EQ(store->failed(), 1u);
     testing::SqliteFailingVfs::failWrites(SQLITE_OK);
@@ -739,7 +818,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
         EXPECT_TRUE(store->flush());
         EXPECT_EQ(store->stored(), 1u);
     }
-    EXPECT_EQ(rows(file_, "SELECT user_version FROM pragma_user_version"), (std::vector<std::string>{"1"}));
+    EXPECT_EQ(rows(file_, "SELECT user_version FROM pragma_user_version"), (std::vector<std::string>{"2"}));
 }
 
 // The writer is killed in the middle of its work, as a power cut would stop it: the file is whole and
@@ -763,10 +842,10 @@ TEST_F(SqliteHistoryStoreTest, AKilledWriterLeavesAWholeFileWithAllButTheLastSec
         s.path = file_;
         s.queueLimit = 100000;
         SqliteHistoryStore store(loop, ErrorReporter(), s);
-        store.record(RunStarted{t0, t0, 0, "L"});
+        store.record(RunStarted{t0, t0, 0, "L", ""});
         for (int seq = 1; seq < kMax; ++seq) {
             store.record(IntervalStarted{t0, seq, static_cast<std::int16_t>(seq % 64), "Maschine mit Namen",
-                                         false, 1, "", t0 + seq});
+                                         false, 1, "", t0 + seq, 0});
             shared->handed[seq] = nanos();
             shared->last = seq;
             shared->lost = store.dropped() + store.failed();
