@@ -113,19 +113,18 @@ private:
         report_.from = std::clamp(request_.from.value_or(historyFrom_), kEarliestTime, kLatestTime);
         report_.to = std::clamp(request_.to.value_or(historyTo_), kEarliestTime, kLatestTime);
         if (report_.to < report_.from) report_.to = report_.from;
-        Statement latest(file_,
-                         "SELECT line, utc_offset FROM runs WHERE started < MAX(:to, :from + 1) "
-                         "ORDER BY started DESC LIMIT 1");
+        const char* zone = version_ >= 2 ? "time_zone" : "''";
+        const std::string columns = std::string("SELECT line, utc_offset, ") + zone + " FROM runs ";
+        Statement latest(
+            file_, (columns + "WHERE started < MAX(:to, :from + 1) ORDER BY started DESC LIMIT 1").c_str());
         bindPeriod(latest, report_.from, report_.to);
-        if (!latest.step()) {
-            Statement first(file_, "SELECT line, utc_offset FROM runs ORDER BY started LIMIT 1");
-            if (!first.step()) return;
-            report_.line = first.text(0);
-            report_.utcOffsetMinutes = offsetMinutes(first.integer(1));
-            return;
-        }
-        report_.line = latest.text(0);
-        report_.utcOffsetMinutes = offsetMinutes(latest.integer(1));
+        Statement first(file_, (columns + "ORDER BY started LIMIT 1").c_str());
+        Statement& named = latest.step() ? latest : first;
+        if (&named == &first && !first.step()) return;
+        report_.line = named.text(0);
+        report_.utcOffsetMinutes = offsetMinutes(named.integer(1));
+        report_.zone = ZoneOffsets::load(named.text(2));
+        if (report_.zone) report_.timeZone = named.text(2);
     }
 
     // Everything that follows the line through time, from one replay of the runs in the period.

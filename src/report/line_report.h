@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "history/history_records.h"
+#include "report/time_zone.h"
 
 namespace orvanta::report {
 
@@ -132,6 +133,10 @@ struct LineReport {
     Millis from = 0;
     Millis to = 0;
     int utcOffsetMinutes = 0;  // of the latest run: the times are printed in the line's local time
+    std::string timeZone;      // the latest run's zone, when it was recorded and is known here
+    std::optional<ZoneOffsets> zone;
+    // The line's offset at the moment: its zone's, else the latest run's.
+    int offsetAt(Millis at) const { return zone ? zone->minutesAt(at) : utcOffsetMinutes; }
     bool hasRuns = false;
     std::vector<SlotFigures> slots;  // the line first, then by slot
     std::int64_t damaged = 0;        // state intervals of a slot outside 0..63 (and not the line): left out

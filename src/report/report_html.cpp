@@ -32,13 +32,15 @@ std::string percent(double share) {
 }
 
 // Time labels under a picture that spans [from, to).
-void timeAxis(SvgWriter& svg, double y, Millis from, Millis to, int offset) {
+void timeAxis(SvgWriter& svg, double y, const LineReport& r) {
+    const Millis from = r.from;
+    const Millis to = r.to;
     constexpr int kTicks = 5;
     for (int i = 0; i <= kTicks; ++i) {
         const double x = kLabelWidth + kPlotWidth * i / kTicks;
         const Millis at = from + (to - from) * i / kTicks;
         svg.line(x, y - 4, x, y, "#666");
-        std::string label = formatTime(at, offset).substr(0, 16);
+        std::string label = localTime(r, at).substr(0, 16);
         svg.text(x, y + 13, label, i == 0 ? "start" : i == kTicks ? "end" : "middle", 10);
     }
 }
@@ -85,7 +87,7 @@ std::string timelineSvg(const LineReport& r) {
         }
         y += kRow;
     }
-    timeAxis(svg, y + 4, r.from, r.to, r.utcOffsetMinutes);
+    timeAxis(svg, y + 4, r);
     double x = kLabelWidth;
     for (int s = 0; s < kStatusCount; ++s) {
         svg.rect(x, y + 26, 12, 12, colour(s));
@@ -126,7 +128,7 @@ std::string rateSvg(const LineReport& r) {
     svg.text(kLabelWidth + kPlotWidth, limit - 4, "flood: more than 10 in 10 minutes", "end", 10, 0,
              colour(4));
     svg.line(kLabelWidth, kTop + kPlot, kLabelWidth + kPlotWidth, kTop + kPlot, "#666");
-    timeAxis(svg, kTop + kPlot + 4, r.from, r.to, r.utcOffsetMinutes);
+    timeAxis(svg, kTop + kPlot + 4, r);
     return svg.finish();
 }
 
@@ -194,11 +196,10 @@ void table(std::ostream& out, const std::vector<std::string>& header,
 }
 
 void writeLine(std::ostream& out, const LineReport& r) {
-    const int offset = r.utcOffsetMinutes;
     out << "<section>\n<h2>Line " << h(r.line.empty() ? "(unnamed)" : r.line) << "</h2>\n";
-    out << "<p class=\"period\">" << h(formatTime(r.from, offset)) << " to " << h(formatTime(r.to, offset))
-        << " (" << h(formatDuration(r.to - r.from)) << "), the line's local time " << h(formatOffset(offset))
-        << "; file " << h(r.file) << "</p>\n";
+    out << "<p class=\"period\">" << h(localTime(r, r.from)) << " to " << h(localTime(r, r.to)) << " ("
+        << h(formatDuration(r.to - r.from)) << "), the line's local time " << h(zoneText(r)) << "; file "
+        << h(r.file) << "</p>\n";
     if (!r.hasRuns) out << "<p>The file holds no runs of the panel.</p>\n";
     if (r.damaged > 0) out << "<p class=\"damaged\">" << h(damagedText(r)) << "</p>\n";
 
@@ -224,7 +225,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     std::snprintf(mean, sizeof mean, "%.2f", r.load.mean);
     table(out, {"episodes", "windows", "mean", "peak", "peak at", "windows in flood", "flood share"},
           {{std::to_string(r.load.episodes), std::to_string(r.load.windows), mean,
-            std::to_string(r.load.peak), r.load.peak > 0 ? formatTime(r.load.peakAt, offset) : "-",
+            std::to_string(r.load.peak), r.load.peak > 0 ? localTime(r, r.load.peakAt) : "-",
             std::to_string(r.load.floodWindows), percent(r.load.floodShare())}});
     out << "<p class=\"legend\">" << h(kLoadLegend) << ".";
     // A long period puts several windows in one bar: the bar is the highest of them.
@@ -242,8 +243,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "<h3>Chattering alarms</h3>\n";
     rows.clear();
     for (const ChatteringAlarm& a : r.chattering)
-        rows.push_back(
-            {alarmLabel(a.alarm), a.alarm.text, std::to_string(a.count), formatTime(a.first, offset)});
+        rows.push_back({alarmLabel(a.alarm), a.alarm.text, std::to_string(a.count), localTime(r, a.first)});
     table(out, {"alarm", "text", "count", "first"}, rows);
     if (r.chatteringNotListed > 0) out << "<p>" << h(chatteringNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kChatterLegend) << ".</p>\n";
@@ -251,8 +251,8 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "<h3>Standing alarms</h3>\n";
     rows.clear();
     for (const StandingAlarm& a : r.standing)
-        rows.push_back({alarmLabel(a.alarm), a.alarm.text, formatTime(a.raised, offset),
-                        a.cleared ? formatTime(*a.cleared, offset) : "open", formatDuration(a.active)});
+        rows.push_back({alarmLabel(a.alarm), a.alarm.text, localTime(r, a.raised),
+                        a.cleared ? localTime(r, *a.cleared) : "open", formatDuration(a.active)});
     table(out, {"alarm", "text", "raised", "cleared", "active"}, rows);
     if (r.standingNotListed > 0) out << "<p>" << h(standingNotListedText(r)) << "</p>\n";
     out << "<p class=\"legend\">" << h(kStandingLegend) << ".</p>\n</section>\n";

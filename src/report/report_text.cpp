@@ -7,6 +7,12 @@
 
 namespace orvanta::report {
 
+std::string localTime(const LineReport& report, Millis at) { return formatTime(at, report.offsetAt(at)); }
+
+std::string zoneText(const LineReport& report) {
+    return report.zone ? report.timeZone : formatOffset(report.utcOffsetMinutes);
+}
+
 std::string availabilityText(const SlotFigures& slot) {
     const std::optional<double> value = slot.availability();
     if (!value) return "-";
@@ -118,11 +124,9 @@ std::string percent(double share) {
 }
 
 void writeLine(std::ostream& out, const LineReport& r) {
-    const int offset = r.utcOffsetMinutes;
     out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
-    out << "Period: " << formatTime(r.from, offset) << " to " << formatTime(r.to, offset) << ", "
-        << formatDuration(r.to - r.from) << "; times in the line's local time, " << formatOffset(offset)
-        << "\n";
+    out << "Period: " << localTime(r, r.from) << " to " << localTime(r, r.to) << ", "
+        << formatDuration(r.to - r.from) << "; times in the line's local time, " << zoneText(r) << "\n";
     if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
     if (r.damaged > 0) out << damagedText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
@@ -146,7 +150,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "\nAlarm load per 10 minutes\n";
     out << "  episodes " << load.episodes << " in " << load.windows << " windows; mean " << mean << ", peak "
         << load.peak;
-    if (load.peak > 0) out << " at " << formatTime(load.peakAt, offset);
+    if (load.peak > 0) out << " at " << localTime(r, load.peakAt);
     out << "; in flood " << load.floodWindows << " windows, " << percent(load.floodShare()) << "\n";
     out << "  (" << kLoadLegend << ")\n";
 
@@ -161,7 +165,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     TextTable chatter({"alarm", "text", "count", "first"});
     for (const ChatteringAlarm& alarm : r.chattering)
         chatter.add({alarmLabel(alarm.alarm), alarm.alarm.text, std::to_string(alarm.count),
-                     formatTime(alarm.first, offset)});
+                     localTime(r, alarm.first)});
     chatter.write(out, 2);
     if (r.chatteringNotListed > 0) out << "  " << chatteringNotListedText(r) << "\n";
     out << "  (" << kChatterLegend << ")\n";
@@ -169,9 +173,8 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "\nStanding alarms\n";
     TextTable standing({"alarm", "text", "raised", "cleared", "active"});
     for (const StandingAlarm& alarm : r.standing)
-        standing.add({alarmLabel(alarm.alarm), alarm.alarm.text, formatTime(alarm.raised, offset),
-                      alarm.cleared ? formatTime(*alarm.cleared, offset) : "open",
-                      formatDuration(alarm.active)});
+        standing.add({alarmLabel(alarm.alarm), alarm.alarm.text, localTime(r, alarm.raised),
+                      alarm.cleared ? localTime(r, *alarm.cleared) : "open", formatDuration(alarm.active)});
     standing.write(out, 2);
     if (r.standingNotListed > 0) out << "  " << standingNotListedText(r) << "\n";
     out << "  (" << kStandingLegend << ")\n";

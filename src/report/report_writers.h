@@ -44,6 +44,10 @@ inline constexpr const char* kStandingLegend =
     "episode counts up to the period's end or its run's last sign)";
 
 // Shared by the forms.
+// "2026-12-07 14:00:00" on the line's clock at that moment.
+std::string localTime(const LineReport& report, Millis at);
+// The line's zone ("Europe/Berlin"), else its offset ("UTC+01:00").
+std::string zoneText(const LineReport& report);
 std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
 // "N more chattering alarms are not listed: ..."; empty when every one is.
 std::string chatteringNotListedText(const LineReport& report);
