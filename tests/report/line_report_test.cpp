@@ -254,6 +254,49 @@ TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
     EXPECT_THROW(reportOn(file, unknown), ReportError);
 }
 
+// The 10-minute windows begin at :00 on the line's clock, also where its offset is not whole hours; a time
+// is shown on the line's clock at that moment, across a clock change of its recorded zone.
+TEST(LineReport, WindowsAndTimesFollowTheLinesOwnClock) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("clock.db");
+    {
+        HistoryFileWriter out(file);
+        out.run(at(0, 0), "Kathmandu", at(0, 0), at(1, 0), at(1, 0), 345);  // UTC+05:45: local :00 is UTC :15
+        for (const Millis raised : {at(0, 6), at(0, 14), at(0, 16)})
+            out.episode(at(0, 0), 1, 1, 7, "Jam", raised, raised + 1000);
+    }
+    const LineReport nepal = reportOn(file, {});
+    EXPECT_EQ(nepal.load.peak, 2);           // 00:06 and 00:14 UTC lie in the window from local 06:00
+    EXPECT_EQ(nepal.load.peakAt, at(0, 5));  // which began at 00:05 UTC
+    EXPECT_EQ(nepal.load.windows, 7);        // 23:55 to 01:05 UTC, each partly within the run
+
+    // 2026-10-25 01:00 UTC: Berlin goes from UTC+02:00 back to UTC+01:00.
+    constexpr Millis kChange = 1'792'890'000'000;
+    {
+        HistoryFileWriter out(file);
+        out.run(kChange - minutes(60), "Berlin", kChange - minutes(60), kChange + minutes(60),
+                kChange + minutes(60), 120, "Europe/Berlin");
+        out.episode(kChange - minutes(60), 1, 1, 7, "Jam", kChange - minutes(30), kChange + minutes(30));
+    }
+    std::ostringstream text;
+    writeText(text, {reportOn(file, {})});
+    EXPECT_NE(
+        text.str().find("Period: 2026-10-25 02:00:00 to 2026-10-25 03:00:00, 2:00:00; times in the line's "
+                        "local time, Europe/Berlin"),
+        std::string::npos)
+        << text.str();
+    // A zone this computer does not know, or a name that is no zone, leaves the run's own offset.
+    for (const std::string zone : {"Mars/Olympus", "../../etc/passwd", "/etc/localtime"}) {
+        {
+            HistoryFileWriter out(file);
+            out.run(kChange, "Berlin", kChange, kChange + minutes(60), kChange + minutes(60), 60, zone);
+        }
+        const LineReport unknown = reportOn(file, {});
+        EXPECT_FALSE(unknown.zone) << zone;
+        EXPECT_EQ(unknown.offsetAt(kChange - minutes(60)), 60) << zone;
+    }
+}
+
 TEST(LineReport, PicturesShowTheStatusThatHeldLongestInEachColumnAndTheRatePerWindow) {
     testing::ReportFolder folder;
     const std::string file = folder.path("known.db");
