@@ -4,6 +4,7 @@
 #include <map>
 #include <tuple>
 
+#include "report/empty_period.h"
 #include "report/sqlite_file.h"
 
 namespace orvanta::report {
@@ -187,6 +188,7 @@ public:
         states();
         load();
         alarms();
+        keepLineRow(report_);
         if (request_.pictures) timeline();
         // The read transaction ends with the connection.
     }

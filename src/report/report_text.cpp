@@ -112,10 +112,14 @@ std::string percent(double share) {
 void writeLine(std::ostream& out, const LineReport& r) {
     const int offset = r.utcOffsetMinutes;
     out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
-    out << "Period: " << formatTime(r.from, offset) << " to " << formatTime(r.to, offset) << ", "
-        << formatDuration(r.to - r.from) << "; times in the line's local time, " << formatOffset(offset)
-        << "\n";
-    if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
+    out << "Period: " << (r.periodName.empty() ? "" : r.periodName + ", ") << formatTime(r.from, offset)
+        << " to " << formatTime(r.to, offset) << ", " << formatDuration(r.to - r.from)
+        << "; times in the line's local time, " << formatOffset(offset) << "\n";
+    if (!r.hasRuns) {
+        out << "The file holds no runs of the panel.\n";
+    } else if (r.noRecords) {
+        out << kNoRecordsText << "\n";
+    }
     if (r.damaged > 0) out << damagedText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
     TextTable states(stateTableHeader());

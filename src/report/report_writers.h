@@ -30,6 +30,9 @@ inline constexpr const char* kStandingLegend =
     "standing: active longer than 24 h (an open episode counts up to the period's end or its run's last "
     "sign)";
 
+// Said of a period the panel ran around but recorded nothing in; the CSV keeps its tables and says nothing.
+inline constexpr const char* kNoRecordsText = "There are no records in the period.";
+
 // Shared by the forms.
 std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
 // "N more chattering alarms are not listed: ..."; empty when every one is.

@@ -137,6 +137,51 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
     EXPECT_NE(help.out.find("Usage: orvanta-report"), std::string::npos);
 }
 
+// A day the panel never ran, and a file that holds no run at all: the line's row is still there, all of
+// the period no data, and the report says why nothing else is.
+TEST(ReportCommand, APeriodWithoutRecordsShowsTheLinesRowAsNoDataAndSaysSo) {
+    testing::ReportFolder folder;
+    const std::string known = folder.path("known.db");
+    testing::writeKnownHistory(known);
+    const std::string empty = folder.path("empty.db");
+    { HistoryFileWriter nothing(empty); }
+    const std::string idle = " 0:00:00 0:00:00 0:00:00 0:00:00 0:00:00 0:00:00 24:00:00 - 0 - -\n";
+    const std::string idleCells =
+        "<td>0:00:00</td><td>0:00:00</td><td>0:00:00</td><td>0:00:00</td><td>0:00:00</td>"
+        "<td>0:00:00</td><td>24:00:00</td><td>-</td><td>0</td><td>-</td><td>-</td></tr>";
+    const std::string idleCsv = ",0,0.000,0.000,0.000,0.000,0.000,0.000,86400.000,,0,,\r\n";
+    const std::string period = ",2026-12-10T00:00:00Z,2026-12-11T00:00:00Z,-1,";
+    struct Case {
+        std::string form;
+        std::string file;
+        std::vector<std::string> shown;
+    };
+    const std::vector<Case> cases{
+        {"text", known, {"\n line L1" + idle, "\nThere are no records in the period.\n"}},
+        {"text", empty, {"\n line empty" + idle, "\nThe file holds no runs of the panel.\n"}},
+        {"html",
+         known,
+         {"<tr><td>line L1</td>" + idleCells, "<p>There are no records in the period.</p>",
+          ">line L1</text>"}},
+        {"csv", known, {"\r\nstates,L1," + known + period + "L1" + idleCsv}},
+        {"csv", empty, {"\r\nstates,," + empty + period + "empty" + idleCsv}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.form + " " + c.file);
+        const Outcome outcome =
+            run({"--from", "2026-12-10T00:00Z", "--to", "2026-12-11T00:00Z", "--format", c.form, c.file});
+        ASSERT_EQ(outcome.status, kExitReported) << outcome.err;
+        const std::string body = c.form == "text" ? squeezed(outcome.out) : outcome.out;
+        for (const std::string& shown : c.shown)
+            EXPECT_NE(body.find(shown), std::string::npos) << shown << " in\n" << body;
+        if (c.form == "csv") {
+            EXPECT_EQ(body.find("no records"), std::string::npos);
+        }
+    }
+    // A period with records says nothing of the kind.
+    EXPECT_EQ(run({known}).out.find("no records"), std::string::npos);
+}
+
 // An --output that is a file the report reads, by any name, would destroy the history it reports on.
 TEST(ReportCommand, RefusesAnOutputThatIsAHistoryItReadsOrAFileBesideIt) {
     testing::ReportFolder folder;
