@@ -5,10 +5,9 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>

@@ -3,7 +3,8 @@
 // parts come here straight from the fuzzer: the first two bytes say which optional parts are present,
 // then come the parts, separated by '\n', in RequestHead's order. Every rule is checked against a plain
 // reading of what it promises: no answer without the token, no page for a foreign Host without one, only
-// the named routes, and report arguments that orvanta-report takes as times.
+// the named routes, and report arguments that orvanta-report takes as times or as a period's name, never
+// both.
 #include <arpa/inet.h>
 
 #include <array>
@@ -76,16 +77,29 @@ bool timeText(std::string_view text) {
            text.find_first_not_of("0123456789-:TZ+") == std::string_view::npos;
 }
 
-void checkReportArguments(const std::vector<std::string>& arguments) {
+void checkReportArguments(const RequestRules& rules, const std::vector<std::string>& arguments) {
     const std::size_t n = arguments.size();
     if (n < 3 || n > 7 || n % 2 == 0) finding("report arguments of an odd count");
     if (arguments[n - 3] != "--format" || arguments[n - 2] != "html" || arguments[n - 1] != "--")
         finding("report arguments do not end with --format html --");
+    bool dates = false;
+    bool last = false;
     for (std::size_t i = 0; i + 3 < n; i += 2) {
-        if (arguments[i] != "--from" && arguments[i] != "--to")
+        const std::string& value = arguments[i + 1];
+        if (arguments[i] == "--from" || arguments[i] == "--to") {
+            if (!timeText(value)) finding("a report time that is no time text");
+            dates = true;
+        } else if (arguments[i] == "--last") {
+            if (value != "day" && value != "shift" && value != "week" && value != "month")
+                finding("a period name the report does not know");
+            last = true;
+        } else if (arguments[i] == "--ini") {
+            if (!last || value != rules.iniFile) finding("an INI other than the panel's own");
+        } else {
             finding("a report option other than the period");
-        if (!timeText(arguments[i + 1])) finding("a report time that is no time text");
+        }
     }
+    if (dates && last) finding("a period both named and dated");
 }
 
 void checkRoute(const RequestRules& rules, const RequestHead& head) {
@@ -113,7 +127,7 @@ void checkRoute(const RequestRules& rules, const RequestHead& head) {
         case Route::Report:
             if (head.path != "/report" || !rules.history)
                 finding("a report not asked for or without history");
-            checkReportArguments(verdict.reportArguments);
+            checkReportArguments(rules, verdict.reportArguments);
             break;
         case Route::Asset:
             if (verdict.asset == nullptr || verdict.asset->path != head.path)
@@ -130,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const unsigned present = data[0] | (static_cast<unsigned>(data[1]) << 8);
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
-    std::array<std::string_view, 11> parts{};
+    std::array<std::string_view, 12> parts{};
     std::size_t at = 0;
     for (std::string_view& part : parts) {
         if (at > bytes.size()) break;
@@ -152,7 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            .authorization = optional(7),
                            .from = optional(8),
                            .to = optional(9),
-                           .format = optional(10)};
+                           .format = optional(10),
+                           // Its presence is bit 12: bit 11 says whether there is a history.
+                           .last = (present & (1U << 12)) != 0 ? std::optional(parts[11]) : std::nullopt};
 
     const std::optional<Verdict> refusal = orvanta::web::refusedHead(head);
     const bool plainRead = (head.method == "GET" || head.method == "HEAD") &&
@@ -162,8 +178,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         finding("a head refused with another status");
 
     const bool history = (present & (1U << 11)) != 0;
-    checkRoute({.token = "", .cookieValue = "", .listenAddress = "127.0.0.1", .history = history}, head);
-    checkRoute({.token = kToken, .cookieValue = kToken, .listenAddress = "::1", .history = history}, head);
+    checkRoute(
+        {.token = "", .cookieValue = "", .listenAddress = "127.0.0.1", .history = history, .iniFile = ""},
+        head);
+    checkRoute({.token = kToken,
+                .cookieValue = kToken,
+                .listenAddress = "::1",
+                .history = history,
+                .iniFile = "/srv/line1/Program/Orvanta/Orvanta.ini"},
+               head);
 
     if (head.host && orvanta::web::hostIsOwn(*head.host, "127.0.0.1") != ownHost(*head.host))
         finding("the Host check disagrees with a plain reading");

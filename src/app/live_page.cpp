@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/vb_error.h"
+#include "service/plant_files.h"
 
 namespace orvanta {
 namespace {
@@ -26,6 +27,9 @@ LivePage::LivePage(EventLoop& loop, EmbeddedLineDisplay& line, const WebSettings
     server.port = static_cast<std::uint16_t>(settings.port);
     server.token = settings.token;
     server.historyFile = historyFile;
+    // The shifts of the last shift report are the plant's; a panel without its INI has the usual ones.
+    if (const std::string ini = plantFile(base, kOwnIniFile); std::filesystem::is_regular_file(ini))
+        server.iniFile = ini;
     try {
         if (!settings.certificateFile.empty()) {
             server.certificatePem = fileText(settings.certificateFile);

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "report/alarm_texts.h"
+#include "report/empty_period.h"
 #include "report/line_replay.h"
 #include "report/sqlite_file.h"
 
@@ -99,6 +100,7 @@ public:
         period();
         file_.execute(kSpans);
         replay();
+        keepLineRow(report_);
         if (request_.pictures && events_ == nullptr) timeline();
         // The read transaction ends with the connection.
     }

@@ -132,12 +132,14 @@ struct LineReport {
     std::string line;
     Millis from = 0;
     Millis to = 0;
+    std::string periodName;    // as --last named the period ("shift 06:00–14:00"); empty for --from/--to
     int utcOffsetMinutes = 0;  // of the latest run: the times are printed in the line's local time
     std::string timeZone;      // the latest run's zone, when it was recorded and is known here
     std::optional<ZoneOffsets> zone;
     // The line's offset at the moment: its zone's, else the latest run's.
     int offsetAt(Millis at) const { return zone ? zone->minutesAt(at) : utcOffsetMinutes; }
     bool hasRuns = false;
+    bool noRecords = false;          // no state interval nor alarm episode lies in the period
     std::vector<SlotFigures> slots;  // the line first, then by slot
     std::int64_t damaged = 0;        // state intervals of a slot outside 0..63 (and not the line): left out
     std::vector<CauseDowntime> pareto;  // every machine slot's downtime by cause, longest first

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -11,13 +12,17 @@
 #include "report/report_time.h"
 #include "report/report_writers.h"
 #include "report/sqlite_file.h"
+#include "service/file_names.h"
+#include "service/ini_file.h"
+#include "service/plant_files.h"
 
 namespace orvanta::report {
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: orvanta-report [--from TIME] [--to TIME] [--format text|html|csv] [--output FILE] HISTORY.db...\n"
+    "Usage: orvanta-report [--from TIME] [--to TIME] [--last day|shift|week|month] [--ini FILE]\n"
+    "                      [--format text|html|csv] [--output FILE] HISTORY.db...\n"
     "\n"
     "Reports on the history files of one or more lines (one file per line): time in each state,\n"
     "availability, stops, MTBF and MTTR per machine slot and for the line, downtime by cause, the alarm\n"
@@ -27,10 +32,17 @@ constexpr const char* kUsage =
     "                          2026-12-07T14:00 or 2026-12-07T14:00:30, in this computer's local time,\n"
     "                          or followed by Z or an offset (+01:00). A date alone as --to takes that\n"
     "                          day in.\n"
+    "  --last PERIOD           instead of --from and --to: the latest complete one before now, in this\n"
+    "                          computer's local time: day (yesterday), week (Monday to Monday), month,\n"
+    "                          or shift (the latest shift that has ended)\n"
+    "  --ini FILE              the INI whose [Report] Shifts lists the shifts' start times, each shift\n"
+    "                          lasting until the next starts (default 06:00,14:00,22:00); default: the\n"
+    "                          Program/Orvanta/Orvanta.ini of the plant folder the first history lies in\n"
     "  --format FORM           text (default), html (one self-contained file with pictures) or csv\n"
     "  --output FILE           write the report to FILE instead of standard output\n"
-    "\n"
     "                          (never one of the history files or the -wal, -shm or -journal beside one)\n"
+    "\n"
+    "A period in which the panel recorded nothing still has the line's row, all of it no data.\n"
     "\n"
     "Exit status: 0 every file reported, 1 a file could not be read (the others are reported), 2 usage.\n";
 
@@ -41,6 +53,9 @@ struct Options {
     Format format = Format::Text;
     std::optional<std::string> output;
     std::vector<std::string> files;
+    std::optional<PeriodKind> last;
+    std::optional<std::string> ini;
+    std::string periodName;
     bool help = false;
 };
 
@@ -81,8 +96,27 @@ void refuseOverwriting(const Options& options) {
             }
 }
 
+// [Report] Shifts of the INI given, else of the plant's own INI: the panel keeps its history in the plant
+// folder unless told otherwise, so the first history's folder is taken for the plant's. Missing or empty:
+// the usual three shifts.
+ShiftStarts shiftsOf(const Options& options) {
+    std::string ini = options.ini.value_or("");
+    if (ini.empty()) {
+        const std::string folder = fs::path(options.files.front()).parent_path().string();
+        ini = plantFile(folder.empty() ? "." : folder, kOwnIniFile);
+    }
+    const std::optional<std::string> value = findIniValue(ini, "Report", "Shifts");
+    if (!value || value->empty()) return *parseShiftStarts(kDefaultShifts);
+    std::optional<ShiftStarts> starts = parseShiftStarts(*value);
+    if (!starts)
+        throw std::invalid_argument(ini + " [Report] Shifts: \"" + *value +
+                                    "\" is not a list of start times such as " + std::string(kDefaultShifts) +
+                                    ", each later than the one before");
+    return std::move(*starts);
+}
+
 // Accepts "--name value" and "--name=value"; a usage error throws its message.
-Options parse(const std::vector<std::string>& arguments) {
+Options parse(const std::vector<std::string>& arguments, Millis now) {
     Options options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
@@ -105,7 +139,8 @@ Options parse(const std::vector<std::string>& arguments) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
         }
-        if (argument != "--from" && argument != "--to" && argument != "--format" && argument != "--output")
+        if (argument != "--from" && argument != "--to" && argument != "--format" && argument != "--output" &&
+            argument != "--last" && argument != "--ini")
             throw std::invalid_argument("unknown option " + argument);
         if (!value) {
             if (i + 1 >= arguments.size()) throw std::invalid_argument(argument + " needs a value");
@@ -115,6 +150,12 @@ Options parse(const std::vector<std::string>& arguments) {
             const std::optional<Millis> at = parseTime(*value, argument == "--to");
             if (!at) throw std::invalid_argument(argument + ": not a time: " + *value);
             (argument == "--from" ? options.request.from : options.request.to) = at;
+        } else if (argument == "--last") {
+            options.last = periodKind(*value);
+            if (!options.last)
+                throw std::invalid_argument("--last: day, shift, week or month, not " + *value);
+        } else if (argument == "--ini") {
+            options.ini = *value;
         } else if (argument == "--format") {
             if (*value == "text") {
                 options.format = Format::Text;
@@ -131,8 +172,20 @@ Options parse(const std::vector<std::string>& arguments) {
     }
     if (options.help) return options;
     if (options.files.empty()) throw std::invalid_argument("no history file given");
+    if (options.last && (options.request.from || options.request.to))
+        throw std::invalid_argument("--last names the period itself: give either --last or --from and --to");
     if (options.request.from && options.request.to && *options.request.to <= *options.request.from)
         throw std::invalid_argument("--to must lie after --from");
+    // A name mistyped would otherwise read as an INI without shifts, and the default shifts as meant.
+    if (options.ini && !fs::is_regular_file(findFileIgnoringCase(*options.ini)))
+        throw std::invalid_argument("--ini " + *options.ini + ": no such file");
+    if (options.last) {
+        const NamedPeriod period = lastPeriod(
+            *options.last, now, *options.last == PeriodKind::Shift ? shiftsOf(options) : ShiftStarts{});
+        options.request.from = period.from;
+        options.request.to = period.to;
+        options.periodName = period.name;
+    }
     refuseOverwriting(options);
     return options;
 }
@@ -140,9 +193,16 @@ Options parse(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int runReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    return runReport(arguments, out, err,
+                     std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count());
+}
+
+int runReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, Millis now) {
     Options options;
     try {
-        options = parse(arguments);
+        options = parse(arguments, now);
     } catch (const std::invalid_argument& error) {
         err << "orvanta-report: " << error.what() << "\n" << kUsage;
         return kExitUsage;
@@ -157,6 +217,7 @@ int runReport(const std::vector<std::string>& arguments, std::ostream& out, std:
     for (const std::string& file : options.files) {
         try {
             lines.push_back(reportOn(file, options.request));
+            lines.back().periodName = options.periodName;
         } catch (const ReportError& error) {
             err << "orvanta-report: " << error.what() << "\n";
             status = kExitFileFailed;

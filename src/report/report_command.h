@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "history/history_records.h"
+
 namespace orvanta::report {
 
 inline constexpr int kExitReported = 0;
@@ -13,5 +15,8 @@ inline constexpr int kExitUsage = 2;
 
 // arguments without the program's name.
 int runReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// The same at the time `now` (ms since 1970 UTC), from which --last counts back.
+int runReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+              history::Millis now);
 
 }  // namespace orvanta::report

@@ -197,10 +197,15 @@ void table(std::ostream& out, const std::vector<std::string>& header,
 
 void writeLine(std::ostream& out, const LineReport& r) {
     out << "<section>\n<h2>Line " << h(r.line.empty() ? "(unnamed)" : r.line) << "</h2>\n";
-    out << "<p class=\"period\">" << h(localTime(r, r.from)) << " to " << h(localTime(r, r.to)) << " ("
+    out << "<p class=\"period\">" << h(r.periodName.empty() ? "" : r.periodName + ": ")
+        << h(localTime(r, r.from)) << " to " << h(localTime(r, r.to)) << " ("
         << h(formatDuration(r.to - r.from)) << "), the line's local time " << h(zoneText(r)) << "; file "
         << h(r.file) << "</p>\n";
-    if (!r.hasRuns) out << "<p>The file holds no runs of the panel.</p>\n";
+    if (!r.hasRuns) {
+        out << "<p>The file holds no runs of the panel.</p>\n";
+    } else if (r.noRecords) {
+        out << "<p>" << h(kNoRecordsText) << "</p>\n";
+    }
     if (r.damaged > 0) out << "<p class=\"damaged\">" << h(damagedText(r)) << "</p>\n";
 
     out << "<h3>States over the period</h3>\n" << timelineSvg(r);

@@ -125,9 +125,14 @@ std::string percent(double share) {
 
 void writeLine(std::ostream& out, const LineReport& r) {
     out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
-    out << "Period: " << localTime(r, r.from) << " to " << localTime(r, r.to) << ", "
-        << formatDuration(r.to - r.from) << "; times in the line's local time, " << zoneText(r) << "\n";
-    if (!r.hasRuns) out << "The file holds no runs of the panel.\n";
+    out << "Period: " << (r.periodName.empty() ? "" : r.periodName + ", ") << localTime(r, r.from) << " to "
+        << localTime(r, r.to) << ", " << formatDuration(r.to - r.from) << "; times in the line's local time, "
+        << zoneText(r) << "\n";
+    if (!r.hasRuns) {
+        out << "The file holds no runs of the panel.\n";
+    } else if (r.noRecords) {
+        out << kNoRecordsText << "\n";
+    }
     if (r.damaged > 0) out << damagedText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
     TextTable states(stateTableHeader());

@@ -1,5 +1,6 @@
 #include "report/report_time.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -68,7 +69,115 @@ unsigned daysIn(std::int64_t year, unsigned month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// A local wall-clock time through mktime, which knows the zone's rules: `minutes` after midnight of the day
+// `day` of month `month` (0..11) of `year` (since 1900), out-of-range days and months carried over.
+Millis localTime(int year, int month, int day, int minutes) {
+    std::tm at{};
+    at.tm_year = year;
+    at.tm_mon = month;
+    at.tm_mday = day;
+    at.tm_hour = minutes / 60;
+    at.tm_min = minutes % 60;
+    at.tm_isdst = -1;
+    return static_cast<Millis>(mktime(&at)) * 1000;
+}
+
+std::tm localCalendar(Millis at) {
+    const std::time_t seconds = static_cast<std::time_t>(at / 1000 - (at % 1000 < 0 ? 1 : 0));
+    std::tm calendar{};
+    localtime_r(&seconds, &calendar);
+    return calendar;
+}
+
+std::string localText(Millis at, const char* format) {
+    const std::tm calendar = localCalendar(at);
+    char buffer[32];
+    return std::string(buffer, std::strftime(buffer, sizeof buffer, format, &calendar));
+}
+
+std::string clockText(int minutes) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d", minutes / 60 % 100, minutes % 60);
+    return buffer;
+}
+
+// The latest shift whose end (the next shift's start) is not after now. Three days of starts always hold
+// it: yesterday's starts all lie before now.
+NamedPeriod lastShift(const std::tm& today, Millis now, const ShiftStarts& shifts) {
+    struct Start {
+        Millis at;
+        std::size_t shift;
+    };
+    std::vector<Start> starts;
+    for (int day = -2; day <= 0; ++day)
+        for (std::size_t i = 0; i < shifts.size(); ++i)
+            starts.push_back({localTime(today.tm_year, today.tm_mon, today.tm_mday + day, shifts[i]), i});
+    // A start in the hour the clock skips moves past it and may overtake the next.
+    std::stable_sort(starts.begin(), starts.end(),
+                     [](const Start& a, const Start& b) { return a.at < b.at; });
+    std::size_t end = starts.size() - 1;
+    while (end > 0 && starts[end].at > now) --end;
+    std::size_t begin = end;
+    while (begin > 0 && starts[begin].at == starts[end].at) --begin;
+    return {starts[begin].at, starts[end].at,
+            "shift " + clockText(shifts[starts[begin].shift]) + "–" + clockText(shifts[starts[end].shift])};
+}
+
 }  // namespace
+
+std::optional<PeriodKind> periodKind(std::string_view name) {
+    if (name == "day") return PeriodKind::Day;
+    if (name == "shift") return PeriodKind::Shift;
+    if (name == "week") return PeriodKind::Week;
+    if (name == "month") return PeriodKind::Month;
+    return std::nullopt;
+}
+
+std::optional<ShiftStarts> parseShiftStarts(std::string_view text) {
+    ShiftStarts starts;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+        const std::size_t colon = item.find(':');
+        unsigned hour = 0, minute = 0;
+        if (colon < 1 || colon > 2 || item.size() != colon + 3 || !digits(item, 0, colon, hour) ||
+            !digits(item, colon + 1, 2, minute) || hour > 23 || minute > 59)
+            return std::nullopt;
+        const int start = static_cast<int>(hour * 60 + minute);
+        if (!starts.empty() && start <= starts.back()) return std::nullopt;
+        starts.push_back(start);
+        if (comma == std::string_view::npos) return starts;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+NamedPeriod lastPeriod(PeriodKind kind, Millis now, const ShiftStarts& shifts) {
+    const std::tm today = localCalendar(now);
+    const int year = today.tm_year;
+    const int month = today.tm_mon;
+    const int day = today.tm_mday;
+    switch (kind) {
+        case PeriodKind::Day: {
+            const Millis from = localTime(year, month, day - 1, 0);
+            return {from, localTime(year, month, day, 0), "day " + localText(from, "%Y-%m-%d")};
+        }
+        case PeriodKind::Week: {
+            const int sinceMonday = (today.tm_wday + 6) % 7;
+            const Millis from = localTime(year, month, day - sinceMonday - 7, 0);
+            return {from, localTime(year, month, day - sinceMonday, 0), "week " + localText(from, "%G-W%V")};
+        }
+        case PeriodKind::Month: {
+            const Millis from = localTime(year, month - 1, 1, 0);
+            return {from, localTime(year, month, 1, 0), "month " + localText(from, "%Y-%m")};
+        }
+        case PeriodKind::Shift:
+            break;
+    }
+    if (shifts.empty()) return lastShift(today, now, *parseShiftStarts(kDefaultShifts));
+    return lastShift(today, now, shifts);
+}
 
 std::optional<Millis> parseTime(std::string_view text, bool endOfDay) {
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

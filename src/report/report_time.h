@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "history/history_records.h"
 
@@ -24,5 +25,29 @@ std::string formatOffset(int offsetMinutes);
 std::string formatDuration(Millis duration);
 // Seconds with milliseconds, for spreadsheets: "3600.000".
 std::string formatSeconds(Millis duration);
+
+// The periods --last names, each the latest one complete before now in this computer's local time.
+enum class PeriodKind { Day, Shift, Week, Month };
+// "day", "shift", "week", "month"; nothing for any other text.
+std::optional<PeriodKind> periodKind(std::string_view name);
+
+// The minutes after local midnight at which each shift starts, earliest first. Each shift lasts until the
+// next one starts, the last until the first of the next day.
+using ShiftStarts = std::vector<int>;
+inline constexpr std::string_view kDefaultShifts = "06:00,14:00,22:00";
+// "06:00,14:00,22:00": times H:MM or HH:MM, blanks around each allowed, in increasing order within one
+// day; nothing for any other text, an empty one among them.
+std::optional<ShiftStarts> parseShiftStarts(std::string_view text);
+
+struct NamedPeriod {
+    Millis from = 0;
+    Millis to = 0;
+    std::string name;  // "day 2026-12-06", "shift 22:00–06:00", "week 2026-W49", "month 2026-11"
+    bool operator==(const NamedPeriod&) const = default;
+};
+// The latest period of its kind that has ended at `now`: yesterday, the last ISO week (Monday to Monday),
+// the last calendar month, the latest shift of `shifts` (which must not be empty). Local midnights come
+// from the C library, so a day across a change of the clock lasts 23 or 25 hours.
+NamedPeriod lastPeriod(PeriodKind kind, Millis now, const ShiftStarts& shifts);
 
 }  // namespace orvanta::report

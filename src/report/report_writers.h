@@ -43,6 +43,9 @@ inline constexpr const char* kStandingLegend =
     "standing: active longer than 24 h since its raise; active = its time within the period (an open "
     "episode counts up to the period's end or its run's last sign)";
 
+// Said of a period the panel ran around but recorded nothing in; the CSV keeps its tables and says nothing.
+inline constexpr const char* kNoRecordsText = "There are no records in the period.";
+
 // Shared by the forms.
 // "2026-12-07 14:00:00" on the line's clock at that moment.
 std::string localTime(const LineReport& report, Millis at);

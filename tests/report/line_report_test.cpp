@@ -188,13 +188,18 @@ TEST(LineReport, APeriodClipsEveryIntervalAndCountsOnlyWhatBeginsInIt) {
               (std::vector<std::string>{"bad 1/2/4 Belt worn 1 0.333", "bad 3/1/9 Guard open 1 0.333",
                                         "bad 5/1/2 Cap missing 1 0.333"}));
 
-    // Before the history, the line is still named, its times in the first run's offset; nothing is known.
+    // Before the history, the line is still named, its times in the first run's offset; nothing is known:
+    // the line's row alone, all of the hour no data.
     request.from = at(-2, 0);
     request.to = at(-1, 0);
     const LineReport before = reportOn(file, request);
     EXPECT_EQ(before.line, "L1");
     EXPECT_EQ(before.utcOffsetMinutes, 60);
-    EXPECT_TRUE(before.slots.empty());
+    EXPECT_TRUE(before.noRecords);
+    ASSERT_EQ(before.slots.size(), 1u);
+    EXPECT_EQ(before.slots[0].slot, history::kLineSlot);
+    EXPECT_EQ(before.slots[0].name, "L1");
+    EXPECT_EQ(before.slots[0].timeIn, (std::array<Millis, kStatusCount>{60 * 60 * 1000, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(before.load.windows, 0);
     EXPECT_EQ(before.load.mean, 0.0);
     // Up to the second run, the foreign machine still has its old name.

@@ -23,11 +23,11 @@ struct Outcome {
     std::string err;
 };
 
-Outcome run(const std::vector<std::string>& arguments) {
+Outcome run(const std::vector<std::string>& arguments, std::optional<Millis> now = std::nullopt) {
     std::ostringstream out;
     std::ostringstream err;
     Outcome result;
-    result.status = runReport(arguments, out, err);
+    result.status = now ? runReport(arguments, out, err, *now) : runReport(arguments, out, err);
     result.out = out.str();
     result.err = err.str();
     return result;
@@ -127,7 +127,12 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
              {"--from", "2026-12-07T10:00Z", "--to", "2026-12-07T09:00Z", file},
              {"--format", "pdf", file},
              {"--colour", file},
-             {file, "--output"}}) {
+             {file, "--output"},
+             {"--last", "year", file},
+             {"--last", "Day", file},
+             {"--last", "day", "--from", "2026-12-07", file},
+             {"--to=2026-12-08", "--last=week", file},
+             {"--last", "shift", "--ini", file + ".missing.ini", file}}) {
         const Outcome refused = run(arguments);
         EXPECT_EQ(refused.status, kExitUsage) << arguments.size();
         EXPECT_NE(refused.err.find("Usage: orvanta-report"), std::string::npos);
@@ -136,6 +141,129 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, kExitReported);
     EXPECT_NE(help.out.find("Usage: orvanta-report"), std::string::npos);
+}
+
+// A day the panel never ran, and a file that holds no run at all: the line's row is still there, all of
+// the period no data, and the report says why nothing else is.
+TEST(ReportCommand, APeriodWithoutRecordsShowsTheLinesRowAsNoDataAndSaysSo) {
+    testing::ReportFolder folder;
+    const std::string known = folder.path("known.db");
+    testing::writeKnownHistory(known);
+    const std::string empty = folder.path("empty.db");
+    { HistoryFileWriter nothing(empty); }
+    const std::string idle = " 0:00:00 0:00:00 0:00:00 0:00:00 0:00:00 0:00:00 24:00:00 - 0 - -\n";
+    const std::string idleCells =
+        "<td>0:00:00</td><td>0:00:00</td><td>0:00:00</td><td>0:00:00</td><td>0:00:00</td>"
+        "<td>0:00:00</td><td>24:00:00</td><td>-</td><td>0</td><td>-</td><td>-</td></tr>";
+    const std::string idleCsv = ",0,0.000,0.000,0.000,0.000,0.000,0.000,86400.000,,0,,\r\n";
+    const std::string period = ",2026-12-10T00:00:00Z,2026-12-11T00:00:00Z,-1,,";
+    struct Case {
+        std::string form;
+        std::string file;
+        std::vector<std::string> shown;
+    };
+    const std::vector<Case> cases{
+        {"text", known, {"\n line L1" + idle, "\nThere are no records in the period.\n"}},
+        {"text", empty, {"\n line empty" + idle, "\nThe file holds no runs of the panel.\n"}},
+        {"html",
+         known,
+         {"<tr><td>line L1</td>" + idleCells, "<p>There are no records in the period.</p>",
+          ">line L1</text>"}},
+        {"csv", known, {"\r\nstates,L1," + known + period + "L1" + idleCsv}},
+        {"csv", empty, {"\r\nstates,," + empty + period + "empty" + idleCsv}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.form + " " + c.file);
+        const Outcome outcome =
+            run({"--from", "2026-12-10T00:00Z", "--to", "2026-12-11T00:00Z", "--format", c.form, c.file});
+        ASSERT_EQ(outcome.status, kExitReported) << outcome.err;
+        const std::string body = c.form == "text" ? squeezed(outcome.out) : outcome.out;
+        for (const std::string& shown : c.shown)
+            EXPECT_NE(body.find(shown), std::string::npos) << shown << " in\n" << body;
+        if (c.form == "csv") {
+            EXPECT_EQ(body.find("no records"), std::string::npos);
+        }
+    }
+    // A period with records says nothing of the kind.
+    EXPECT_EQ(run({known}).out.find("no records"), std::string::npos);
+}
+
+// The shifts come from [Report] Shifts of the INI named, else of the plant's own below the history's folder
+// (found whatever the case of its path, as the panel finds it), else the usual three; only --last shift
+// reads them.
+TEST(ReportCommand, TheLastShiftIsOneOfTheShiftsTheIniLists) {
+    testing::LocalZone zone("UTC");
+    testing::ReportFolder folder;
+    const std::string plant = folder.path("plant");
+    const std::string history = plant + "/History.db";
+    const std::string own = plant + "/program/orvanta/orvanta.ini";
+    const std::string other = folder.path("other.ini");
+    std::filesystem::create_directories(plant + "/program/orvanta");
+    testing::writeKnownHistory(history);
+    std::ofstream(other) << "[Report]\nShifts = 12:00\n";
+    const Millis now = testing::at(32, 0);  // 2026-12-08 08:00 UTC
+    struct Case {
+        const char* what;
+        std::optional<std::string> ini;  // the plant's own; nullopt: none
+        std::vector<std::string> arguments;
+        int status;
+        std::string shown;  // on standard output when reported, else on standard error
+    };
+    const std::vector<Case> cases{
+        {"no INI",
+         std::nullopt,
+         {"--last", "shift"},
+         kExitReported,
+         "Period: shift 22:00–06:00, 2026-12-08 00:00:00"},
+        {"no entry",
+         "[Report]\nOther=1\n[Shift]\nShifts=07:00\n",
+         {"--last", "shift"},
+         kExitReported,
+         "Period: shift 22:00–06:00, "},
+        {"empty entry",
+         "[Report]\nShifts=\n",
+         {"--last", "shift"},
+         kExitReported,
+         "Period: shift 22:00–06:00, "},
+        {"two shifts",
+         "; the plant's\n[report]\nSHIFTS = 07:00, 19:00\n",
+         {"--last", "shift"},
+         kExitReported,
+         "Period: shift 19:00–07:00, 2026-12-07 21:00:00 to 2026-12-08 09:00:00, 12:00:00;"},
+        {"--ini first",
+         "[Report]\nShifts=07:00,19:00\n",
+         {"--ini", other, "--last", "shift"},
+         kExitReported,
+         "Period: shift 12:00–12:00, 2026-12-06 14:00:00 to 2026-12-07 14:00:00, 24:00:00;"},
+        {"malformed",
+         "[Report]\nShifts=22:00,06:00\n",
+         {"--last", "shift"},
+         kExitUsage,
+         "orvanta-report: " + own +
+             " [Report] Shifts: \"22:00,06:00\" is not a list of start times such as "
+             "06:00,14:00,22:00"},
+        {"malformed, not read for a day",
+         "[Report]\nShifts=6\n",
+         {"--last", "day"},
+         kExitReported,
+         "Period: day 2026-12-07, 2026-12-07 02:00:00 to 2026-12-08 02:00:00, 24:00:00;"},
+        {"--ini missing",
+         std::nullopt,
+         {"--ini", other + "x", "--last", "day"},
+         kExitUsage,
+         "orvanta-report: --ini " + other + "x: no such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(own);
+        if (c.ini) std::ofstream(own) << *c.ini;
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back(history);
+        const Outcome outcome = run(arguments, now);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        const std::string& said = c.status == kExitReported ? outcome.out : outcome.err;
+        EXPECT_NE(said.find(c.shown), std::string::npos) << said;
+    }
 }
 
 // An --output that is a file the report reads, by any name, would destroy the history it reports on.

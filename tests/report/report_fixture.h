@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +41,29 @@ public:
 
 private:
     std::filesystem::path folder_;
+};
+
+// The zone of this process for one test; mktime and localtime read TZ.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~LocalZone() {
+        if (old_) {
+            setenv("TZ", old_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    LocalZone(const LocalZone&) = delete;
+    LocalZone& operator=(const LocalZone&) = delete;
+
+private:
+    std::optional<std::string> old_;
 };
 
 inline void writeKnownHistory(const std::string& path, const std::string& line = "L1") {

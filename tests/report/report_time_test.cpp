@@ -2,37 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "report_fixture.h"
 
 namespace orvanta::report {
 namespace {
 
 constexpr Millis kNoon = 1'796'644'800'000;  // 2026-12-07 12:00 UTC
 
-// The zone of this process for one test; mktime reads TZ.
-class LocalZone {
-public:
-    explicit LocalZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~LocalZone() {
-        if (old_) {
-            setenv("TZ", old_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using testing::LocalZone;
 
 TEST(ReportTime, ReadsDatesTimesZonesAndOffsetsAndRefusesTheRest) {
     EXPECT_EQ(parseTime("2026-12-07T12:00Z"), kNoon);
@@ -79,6 +61,104 @@ TEST(ReportTime, TimesAndDurationsAtTheEndsOfTheRangePrintWithoutWrappingAround)
     EXPECT_EQ(formatDuration(kLeast), "-2562047788015:12:55");
     EXPECT_EQ(formatSeconds(kLeast), "-9223372036854775.808");
     EXPECT_EQ(formatOffset(std::numeric_limits<int>::min()), "UTC-35791394:08");
+}
+
+TEST(ReportTime, ShiftStartsAreReadStrictly) {
+    const std::vector<std::pair<std::string, std::optional<ShiftStarts>>> cases{
+        {"06:00,14:00,22:00", ShiftStarts{360, 840, 1320}},
+        {" 6:00 ,\t18:30 ", ShiftStarts{360, 1110}},
+        {"00:00", ShiftStarts{0}},
+        {"05:45,23:59", ShiftStarts{345, 1439}},
+        {"", std::nullopt},
+        {"06:00,", std::nullopt},
+        {",06:00", std::nullopt},
+        {"14:00,06:00", std::nullopt},  // the night shift is the last one, not the first
+        {"06:00,06:00", std::nullopt},
+        {"24:00", std::nullopt},
+        {"06:60", std::nullopt},
+        {"06:0", std::nullopt},
+        {"0600", std::nullopt},
+        {"106:00", std::nullopt},
+        {"06:00:00", std::nullopt},
+        {"06:00;14:00", std::nullopt},
+        {"-6:00", std::nullopt},
+        {"early", std::nullopt},
+    };
+    for (const auto& [text, starts] : cases) EXPECT_EQ(parseShiftStarts(text), starts) << text;
+    EXPECT_EQ(parseShiftStarts(kDefaultShifts), (ShiftStarts{360, 840, 1320}));
+    for (const char* name : {"day", "shift", "week", "month"}) EXPECT_TRUE(periodKind(name)) << name;
+    for (const char* name : {"", "Day", "days", "year", "today"}) EXPECT_FALSE(periodKind(name)) << name;
+}
+
+// Each period is the latest complete one before now, in local time: its own ends, its length (which a
+// change of the clock makes 23 or 25 hours a day) and its name.
+TEST(ReportTime, TheLastPeriodOfEachKindIsTheLatestCompleteOneBeforeNow) {
+    LocalZone zone("Europe/Berlin");
+    const auto local = [](const char* text) { return *parseTime(text); };
+    constexpr Millis kHour = 3'600'000;
+    const ShiftStarts usual{360, 840, 1320};
+    struct Case {
+        PeriodKind kind;
+        const char* now;
+        ShiftStarts shifts;
+        const char* from;
+        const char* to;
+        Millis hours;
+        const char* name;
+    };
+    const std::vector<Case> cases{
+        {PeriodKind::Day, "2026-12-07T10:00", usual, "2026-12-06", "2026-12-07", 24, "day 2026-12-06"},
+        {PeriodKind::Day, "2026-12-07T00:00", usual, "2026-12-06", "2026-12-07", 24, "day 2026-12-06"},
+        {PeriodKind::Day, "2026-12-06T23:59:59", usual, "2026-12-05", "2026-12-06", 24, "day 2026-12-05"},
+        {PeriodKind::Day, "2026-03-30T12:00", usual, "2026-03-29", "2026-03-30", 23, "day 2026-03-29"},
+        {PeriodKind::Day, "2026-10-26T08:00", usual, "2026-10-25", "2026-10-26", 25, "day 2026-10-25"},
+        {PeriodKind::Day, "2027-01-01T08:00", usual, "2026-12-31", "2027-01-01", 24, "day 2026-12-31"},
+        {PeriodKind::Week, "2026-12-07T10:00", usual, "2026-11-30", "2026-12-07", 168, "week 2026-W49"},
+        {PeriodKind::Week, "2026-12-13T23:59", usual, "2026-11-30", "2026-12-07", 168, "week 2026-W49"},
+        {PeriodKind::Week, "2026-04-01T09:00", usual, "2026-03-23", "2026-03-30", 167, "week 2026-W13"},
+        {PeriodKind::Week, "2027-01-06T09:00", usual, "2026-12-28", "2027-01-04", 168, "week 2026-W53"},
+        {PeriodKind::Month, "2026-12-01T00:00", usual, "2026-11-01", "2026-12-01", 720, "month 2026-11"},
+        {PeriodKind::Month, "2026-11-30T23:00", usual, "2026-10-01", "2026-11-01", 745, "month 2026-10"},
+        {PeriodKind::Month, "2027-01-15T12:00", usual, "2026-12-01", "2027-01-01", 744, "month 2026-12"},
+        {PeriodKind::Month, "2026-03-02T12:00", usual, "2026-02-01", "2026-03-01", 672, "month 2026-02"},
+        // The first shift of the day just begun: the night shift across midnight is the latest ended.
+        {PeriodKind::Shift, "2026-12-07T06:00:01", usual, "2026-12-06T22:00", "2026-12-07T06:00", 8,
+         "shift 22:00–06:00"},
+        {PeriodKind::Shift, "2026-12-07T05:59:59", usual, "2026-12-06T14:00", "2026-12-06T22:00", 8,
+         "shift 14:00–22:00"},
+        {PeriodKind::Shift, "2026-12-07T14:00", usual, "2026-12-07T06:00", "2026-12-07T14:00", 8,
+         "shift 06:00–14:00"},
+        {PeriodKind::Shift, "2026-12-07T23:30", usual, "2026-12-07T14:00", "2026-12-07T22:00", 8,
+         "shift 14:00–22:00"},
+        {PeriodKind::Shift, "2026-03-29T07:00", usual, "2026-03-28T22:00", "2026-03-29T06:00", 7,
+         "shift 22:00–06:00"},
+        {PeriodKind::Shift,
+         "2026-12-07T08:00",
+         {450, 1170},
+         "2026-12-06T19:30",
+         "2026-12-07T07:30",
+         12,
+         "shift 19:30–07:30"},
+        {PeriodKind::Shift,
+         "2026-12-07T05:00",
+         {360},
+         "2026-12-05T06:00",
+         "2026-12-06T06:00",
+         24,
+         "shift 06:00–06:00"},
+        {PeriodKind::Shift,
+         "2026-12-07T00:10",
+         {0, 720},
+         "2026-12-06T12:00",
+         "2026-12-07T00:00",
+         12,
+         "shift 12:00–00:00"},
+    };
+    for (const Case& c : cases) {
+        const NamedPeriod period = lastPeriod(c.kind, local(c.now), c.shifts);
+        EXPECT_EQ(period, (NamedPeriod{local(c.from), local(c.to), c.name})) << c.now << " " << c.name;
+        EXPECT_EQ(period.to - period.from, c.hours * kHour) << c.now << " " << c.name;
+    }
 }
 
 }  // namespace

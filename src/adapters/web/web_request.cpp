@@ -52,10 +52,22 @@ bool authorised(const RequestRules& rules, const RequestHead& head, bool& viaQue
     return false;
 }
 
+// The periods orvanta-report's --last names.
+bool periodName(std::string_view value) {
+    return value == "day" || value == "shift" || value == "week" || value == "month";
+}
+
 Verdict report(const RequestRules& rules, const RequestHead& head) {
     if (!rules.history)
         return refused(MHD_HTTP_NOT_FOUND, "No history",
                        "This panel keeps no history, so there is no report.");
+    // The form sends an empty one when the dates are chosen.
+    const bool last = head.last && !head.last->empty();
+    if (last && !periodName(*head.last))
+        return refused(MHD_HTTP_BAD_REQUEST, "Report not made", "last is day, shift, week or month.");
+    if (last && (head.from || head.to))
+        return refused(MHD_HTTP_BAD_REQUEST, "Report not made",
+                       "The period is either last or from and to, not both.");
     const std::optional<std::string> from = head.from ? periodText(*head.from) : std::nullopt;
     const std::optional<std::string> to = head.to ? periodText(*head.to) : std::nullopt;
     if ((head.from && !from) || (head.to && !to))
@@ -67,6 +79,12 @@ Verdict report(const RequestRules& rules, const RequestHead& head) {
     verdict.route = Route::Report;
     if (from) verdict.reportArguments.insert(verdict.reportArguments.end(), {"--from", *from});
     if (to) verdict.reportArguments.insert(verdict.reportArguments.end(), {"--to", *to});
+    if (last) {
+        verdict.reportArguments.insert(verdict.reportArguments.end(), {"--last", std::string(*head.last)});
+        if (!rules.iniFile.empty())
+            verdict.reportArguments.insert(verdict.reportArguments.end(),
+                                           {"--ini", std::string(rules.iniFile)});
+    }
     verdict.reportArguments.insert(verdict.reportArguments.end(), {"--format", "html", "--"});
     return verdict;
 }

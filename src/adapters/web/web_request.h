@@ -26,6 +26,7 @@ struct RequestHead {
     std::optional<std::string_view> from;  // the report's period and format
     std::optional<std::string_view> to;
     std::optional<std::string_view> format;
+    std::optional<std::string_view> last;  // a period by name instead of from and to; empty: none
 };
 
 constexpr std::string_view kTokenCookie = "orvanta_token";
@@ -34,7 +35,8 @@ struct RequestRules {
     std::string_view token;        // empty: none asked, and only this computer's own names are answered
     std::string_view cookieValue;  // the token as its cookie carries it
     std::string_view listenAddress;
-    bool history = false;  // there is a history file to report on
+    bool history = false;      // there is a history file to report on
+    std::string_view iniFile;  // the panel's own INI, whose shifts the report takes; empty: none known
 };
 
 enum class Route { Refused, Page, Stream, Report, Asset };

@@ -620,6 +620,7 @@ RequestHead WebServer::Impl::headOf(MHD_Connection* connection, const char* url,
         .from = value(MHD_GET_ARGUMENT_KIND, "from"),
         .to = value(MHD_GET_ARGUMENT_KIND, "to"),
         .format = value(MHD_GET_ARGUMENT_KIND, "format"),
+        .last = value(MHD_GET_ARGUMENT_KIND, "last"),
     };
 }
 
@@ -662,7 +663,8 @@ MHD_Result WebServer::Impl::handle(MHD_Connection* connection, const char* url, 
     const RequestRules rules{.token = settings.token,
                              .cookieValue = cookieValue,
                              .listenAddress = settings.address,
-                             .history = !settings.historyFile.empty()};
+                             .history = !settings.historyFile.empty(),
+                             .iniFile = settings.iniFile};
     Verdict verdict = route(rules, headOf(connection, url, method));
     switch (verdict.route) {
         case Route::Refused:

@@ -42,6 +42,7 @@ struct ServerSettings {
     std::string certificatePem;         // both PEM texts given: HTTPS; both empty: HTTP
     std::string keyPem;
     std::string historyFile;  // the history file the report reads; empty: no report page
+    std::string iniFile;      // the panel's own INI, whose [Report] Shifts the report takes; empty: none
 
     std::size_t maxConnections = 400;
     std::size_t maxConnectionsPerAddress = 0;  // 0: half of maxConnections

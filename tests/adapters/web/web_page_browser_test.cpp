@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -444,6 +445,26 @@ TEST(WebPage, SaysPlainlyWhenThereIsNoLineToShowAndWhenTheLineIsDisconnected) {
     EXPECT_EQ(browser.driver.run("return [document.querySelector('h1').innerText, "
                                  "document.body.innerText.includes('L1')];"),
               json({"Orvanta line history", true}));
+
+    // A period by name instead of the dates: only it is sent.
+    const std::vector<std::string> before = windows;
+    browser.driver.switchToWindow(windows[0]);
+    browser.driver.run(
+        "const last = document.getElementById('report-last');"
+        "last.value = 'shift';"
+        "last.dispatchEvent(new Event('change'));");
+    browser.driver.click("#report-form button[type=submit]");
+    for (int i = 0; i < 100 && windows.size() < 3; ++i) {
+        std::this_thread::sleep_for(50ms);
+        windows = browser.driver.windows();
+    }
+    ASSERT_EQ(windows.size(), 3u);
+    const auto opened = std::find_if(windows.begin(), windows.end(), [&](const std::string& window) {
+        return window != before[0] && window != before[1];
+    });
+    ASSERT_NE(opened, windows.end());
+    browser.driver.switchToWindow(*opened);
+    EXPECT_EQ(browser.driver.url(), server.url() + "report?last=shift");
 }
 
 }  // namespace

@@ -703,6 +703,10 @@ TEST_F(WebServerTest, TheReportPageIsTheHistoryReportOfThePeriodOrSaysWhyNot) {
         {"too long", "/report?from=" + std::string(40, '1'), "from and to are times such as 2026-12-07"},
         {"an option", "/report?from=2026-12-07&to=--output", "from and to are times such as 2026-12-07"},
         {"csv", "/report?format=csv", "The report page is made as html only."},
+        {"a year", "/report?last=year", "last is day, shift, week or month."},
+        {"an option", "/report?last=--output", "last is day, shift, week or month."},
+        {"named and dated", "/report?last=day&to=2026-12-08",
+         "The period is either last or from and to, not both."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -711,6 +715,40 @@ TEST_F(WebServerTest, TheReportPageIsTheHistoryReportOfThePeriodOrSaysWhyNot) {
         EXPECT_NE(answer->body.find("<p>" + c.message), std::string::npos) << answer->body;
         EXPECT_EQ(answer->body.find("<script"), std::string::npos);
     }
+    EXPECT_TRUE(takeReported().empty());
+}
+
+// A period by name is the latest complete one, its shifts those of the panel's own INI when the server
+// knows it; an empty one is the dates' (the form sends it so).
+TEST_F(WebServerTest, TheReportPageTakesAPeriodByNameWithThePanelsShifts) {
+    testing::ReportFolder folder;
+    ServerSettings settings;
+    settings.historyFile = folder.path("history.db");
+    testing::writeKnownHistory(settings.historyFile);
+    auto plain = start(settings);
+    settings.iniFile = folder.path("Orvanta.ini");
+    std::ofstream(settings.iniFile) << "[Report]\nShifts=05:17\n";
+    auto withIni = start(settings);
+    struct Case {
+        std::uint16_t port;
+        const char* target;
+        const char* period;  // as the page's period line begins
+    };
+    const std::vector<Case> cases{
+        {plain->port(), "/report?last=day", "<p class=\"period\">day "},
+        {plain->port(), "/report?last=shift", "<p class=\"period\">shift "},
+        {withIni->port(), "/report?last=shift", "<p class=\"period\">shift 05:17–05:17: "},
+        {withIni->port(), "/report?last=month", "<p class=\"period\">month "},
+        {withIni->port(), "/report?from=2026-12-07&to=2026-12-07&last=", "<p class=\"period\">20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const std::optional<HttpResponse> answer = testing::exchange(c.port, testing::getRequest(c.target));
+        EXPECT_EQ(shape(answer), "HTTP/1.1 200 OK\ncontent-type: text/html; charset=utf-8\nguarded");
+        EXPECT_NE(answer->body.find(c.period), std::string::npos) << answer->body.substr(0, 2000);
+    }
+    EXPECT_EQ(testing::exchange(plain->port(), testing::getRequest("/report?last=shift"))->body.find("05:17"),
+              std::string::npos);
     EXPECT_TRUE(takeReported().empty());
 }
 

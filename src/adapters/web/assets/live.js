@@ -348,6 +348,15 @@
         });
         to.addEventListener('input', () => to.setCustomValidity(''));
         from.addEventListener('input', () => to.setCustomValidity(''));
+        // A period by name replaces the dates: only one of the two is sent, and a select without a name
+        // sends nothing.
+        const last = byId('report-last');
+        const choose = () => {
+            last.name = last.value ? 'last' : '';
+            from.disabled = to.disabled = last.value !== '';
+        };
+        last.addEventListener('change', choose);
+        choose();
     }
 
     // ---- The first picture, from the snapshot the page came with ----
