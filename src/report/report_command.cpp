@@ -8,6 +8,7 @@
 #include <optional>
 #include <sstream>
 
+#include "report/alarm_texts.h"
 #include "report/line_report.h"
 #include "report/report_time.h"
 #include "report/report_writers.h"
@@ -22,7 +23,8 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: orvanta-report [--from TIME] [--to TIME] [--last day|shift|week|month] [--ini FILE]\n"
-    "                      [--format text|html|csv] [--output FILE] HISTORY.db...\n"
+    "                      [--format text|html|csv [--events]] [--lang LANGUAGE] [--output FILE] "
+    "HISTORY.db...\n"
     "\n"
     "Reports on the history files of one or more lines (one file per line): time in each state,\n"
     "availability, stops, MTBF and MTTR per machine slot and for the line, downtime by cause, the alarm\n"
@@ -39,6 +41,10 @@ constexpr const char* kUsage =
     "                          lasting until the next starts (default 06:00,14:00,22:00); default: the\n"
     "                          Program/Orvanta/Orvanta.ini of the plant folder the first history lies in\n"
     "  --format FORM           text (default), html (one self-contained file with pictures) or csv\n"
+    "  --events                with csv: the parts of every stop and every alarm episode themselves,\n"
+    "                          instead of the totals\n"
+    "  --lang LANGUAGE         the alarm texts' language: de, en, fr, ... or an identifier as 1031;\n"
+    "                          default: the plant's first language\n"
     "  --output FILE           write the report to FILE instead of standard output\n"
     "                          (never one of the history files or the -wal, -shm or -journal beside one)\n"
     "\n"
@@ -56,6 +62,7 @@ struct Options {
     std::optional<PeriodKind> last;
     std::optional<std::string> ini;
     std::string periodName;
+    bool events = false;
     bool help = false;
 };
 
@@ -124,6 +131,10 @@ Options parse(const std::vector<std::string>& arguments, Millis now) {
             options.help = true;
             continue;
         }
+        if (argument == "--events") {
+            options.events = true;
+            continue;
+        }
         if (argument == "--") {
             options.files.insert(options.files.end(), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                                  arguments.end());
@@ -140,7 +151,7 @@ Options parse(const std::vector<std::string>& arguments, Millis now) {
             argument = argument.substr(0, equals);
         }
         if (argument != "--from" && argument != "--to" && argument != "--format" && argument != "--output" &&
-            argument != "--last" && argument != "--ini")
+            argument != "--last" && argument != "--ini" && argument != "--lang")
             throw std::invalid_argument("unknown option " + argument);
         if (!value) {
             if (i + 1 >= arguments.size()) throw std::invalid_argument(argument + " needs a value");
@@ -156,6 +167,11 @@ Options parse(const std::vector<std::string>& arguments, Millis now) {
                 throw std::invalid_argument("--last: day, shift, week or month, not " + *value);
         } else if (argument == "--ini") {
             options.ini = *value;
+        } else if (argument == "--lang") {
+            if (!parseLanguage(*value))
+                throw std::invalid_argument(
+                    "--lang: a language as de, en, fr or an identifier as 1031, not " + *value);
+            options.request.language = *value;
         } else if (argument == "--format") {
             if (*value == "text") {
                 options.format = Format::Text;
@@ -172,6 +188,8 @@ Options parse(const std::vector<std::string>& arguments, Millis now) {
     }
     if (options.help) return options;
     if (options.files.empty()) throw std::invalid_argument("no history file given");
+    if (options.events && options.format != Format::Csv)
+        throw std::invalid_argument("--events is a form of --format csv");
     if (options.last && (options.request.from || options.request.to))
         throw std::invalid_argument("--last names the period itself: give either --last or --from and --to");
     if (options.request.from && options.request.to && *options.request.to <= *options.request.from)
@@ -188,6 +206,34 @@ Options parse(const std::vector<std::string>& arguments, Millis now) {
     }
     refuseOverwriting(options);
     return options;
+}
+
+// The events are written as they are read, straight to where they go: an export of years is never held.
+int exportEvents(const Options& options, std::ostream& out, std::ostream& err) {
+    std::ofstream file;
+    std::ostream* to = &out;
+    if (options.output) {
+        file.open(*options.output, std::ios::binary | std::ios::trunc);
+        if (!file) {
+            err << "orvanta-report: cannot write " << *options.output << "\n";
+            return kExitFileFailed;
+        }
+        to = &file;
+    }
+    int status = kExitReported;
+    writeEventsCsv(
+        *to, options.files, options.request, [&](const std::string& path, const std::exception& error) {
+            err << "orvanta-report: " << (dynamic_cast<const ReportError*>(&error) ? "" : path + ": ")
+                << error.what() << "\n";
+            status = kExitFileFailed;
+        });
+    to->flush();
+    if (!*to) {
+        err << "orvanta-report: cannot write " << options.output.value_or("the report to standard output")
+            << "\n";
+        return kExitFileFailed;
+    }
+    return status;
 }
 
 }  // namespace
@@ -212,8 +258,9 @@ int runReport(const std::vector<std::string>& arguments, std::ostream& out, std:
         return kExitReported;
     }
     options.request.pictures = options.format == Format::Html;
-    std::vector<LineReport> lines;
     int status = kExitReported;
+    if (options.events) return exportEvents(options, out, err);
+    std::vector<LineReport> lines;
     for (const std::string& file : options.files) {
         try {
             lines.push_back(reportOn(file, options.request));
