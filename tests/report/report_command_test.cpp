@@ -132,7 +132,10 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
              {"--last", "Day", file},
              {"--last", "day", "--from", "2026-12-07", file},
              {"--to=2026-12-08", "--last=week", file},
-             {"--last", "shift", "--ini", file + ".missing.ini", file}}) {
+             {"--last", "shift", "--ini", file + ".missing.ini", file},
+             {"--lang", "klingon", file},
+             {"--events", file},
+             {"--format", "html", "--events", file}}) {
         const Outcome refused = run(arguments);
         EXPECT_EQ(refused.status, kExitUsage) << arguments.size();
         EXPECT_NE(refused.err.find("Usage: orvanta-report"), std::string::npos);
@@ -141,6 +144,44 @@ TEST(ReportCommand, RefusesWhatItCannotUnderstandWithTheUsage) {
     const Outcome help = run({"--help"});
     EXPECT_EQ(help.status, kExitReported);
     EXPECT_NE(help.out.find("Usage: orvanta-report"), std::string::npos);
+}
+
+// The stops' parts and the episodes themselves: a stop whose alarm changed is two parts of one stop, one
+// that ran on through a gap is one stop before and after it, a message's record while it leads the line
+// is not counted again; the texts in the language asked for.
+TEST(ReportCommand, TheEventsExportHasEveryPartOfEveryStopAndEveryEpisode) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("machines.db");
+    testing::writeMachineHistory(file);
+    const Outcome events = run({"--format", "csv", "--events", "--lang", "en", file});
+    ASSERT_EQ(events.status, kExitReported) << events.err;
+    for (const std::string row : {
+             "stop,L2,1,3,3,Capper,2026-12-07T00:05:00Z,2026-12-07T00:10:00Z,300.000,3,1,301,ALM_3_301,"
+             "Emergency stop pressed\r\n",
+             "stop,L2,4,3,3,Capper,2026-12-07T00:40:00Z,2026-12-07T00:50:00Z,600.000,3,1,302,ALM_3_302,Guard "
+             "open\r\n"
+             "stop,L2,4,3,3,Capper,2026-12-07T00:50:00Z,2026-12-07T01:00:00Z,600.000,3,1,303,ALM_3_303,Drive "
+             "fault\r\n",
+             "stop,L2,6,2,2,Filler,2026-12-07T01:10:00Z,2026-12-07T01:20:00Z,600.000,2,1,201,ALM_2_201,"
+             "Jam\r\n",
+             "stop,L2,6,2,2,Filler,2026-12-07T01:25:00Z,2026-12-07T01:40:00Z,900.000,2,1,201,ALM_2_201,"
+             "Jam\r\n",
+             "episode,L2,2,2,210,ALM_2_210,Format "
+             "change,5,2026-12-07T01:45:00Z,,,2026-12-07T01:50:00Z,300.000,1\r\n"
+             "episode,L2,2,3,210,ALM_2_210,ALM_2_210,5,2026-12-07T01:45:00Z,2026-12-07T01:45:00Z,,"
+             "2026-12-07T01:50:00Z,300.000,0\r\n",
+         })
+        EXPECT_NE(events.out.find(row), std::string::npos) << row << " in\n" << events.out;
+    // 4 stops of the Capper in 5 parts, the Filler's one in 2, the line's 2 in 3; 8 episodes.
+    const auto count = [&](const std::string& start) {
+        std::size_t found = 0;
+        for (std::size_t at = events.out.find(start); at != std::string::npos;
+             at = events.out.find(start, at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count("\nstop,"), 10u);
+    EXPECT_EQ(count("\nepisode,"), 8u);
 }
 
 // A day the panel never ran, and a file that holds no run at all: the line's row is still there, all of
