@@ -94,7 +94,8 @@ void buildHistory(Bytes& in) {
                 const Millis lastSeen = in.time();
                 const std::optional<Millis> ended = in.optionalTime();
                 const int offset = static_cast<int>(in.integer() % 100'000);
-                tryInsert([&] { out.run(id, line, started, lastSeen, ended, offset); });
+                const std::string zone = in.byte() % 2 == 0 ? "Europe/Berlin" : in.text();
+                tryInsert([&] { out.run(id, line, started, lastSeen, ended, offset, zone); });
                 break;
             }
             case 1:
@@ -108,7 +109,9 @@ void buildHistory(Bytes& in) {
                 const std::optional<Millis> ended = in.optionalTime();
                 const std::string cause = in.text();
                 const bool foreign = in.byte() % 2 == 1;
-                tryInsert([&] { out.interval(of, slot, name, status, started, ended, cause, foreign); });
+                const int machine = static_cast<int>(in.byte() % 8) - 1;
+                tryInsert(
+                    [&] { out.interval(of, slot, name, status, started, ended, cause, foreign, machine); });
                 break;
             }
             case 3: {
@@ -119,7 +122,14 @@ void buildHistory(Bytes& in) {
                 const std::string text = in.text();
                 const Millis raised = in.time();
                 const std::optional<Millis> cleared = in.optionalTime();
-                tryInsert([&] { out.episode(of, machine, table, fault, text, raised, cleared); });
+                const std::optional<Millis> published = in.optionalTime();
+                tryInsert([&] { out.episode(of, machine, table, fault, text, raised, cleared, published); });
+                if (in.byte() % 4 == 0) {
+                    const int language = 1031 + in.byte() % 8;
+                    const int position = in.byte() % 3;
+                    const std::string translation = in.text();
+                    tryInsert([&] { out.alarmText(machine, fault, language, position, translation); });
+                }
                 break;
             }
             default: {
@@ -142,6 +152,14 @@ void check(const orvanta::report::LineReport& report, const orvanta::report::Rep
         if (slot.slot < -1 || slot.slot >= kSlotCount) finding("a slot outside the line");
         for (const Millis time : slot.timeIn)
             if (time < 0) finding("a negative time in a state");
+        Millis charged = 0;
+        for (const CauseDowntime& cause : slot.causes) {
+            if (cause.duration < 0 || cause.count < 0) finding("a negative cause");
+            charged = saturatingSum(charged, cause.duration);
+        }
+        // Every part of a stop is charged to one cause: the causes add up to the fault time.
+        if (charged != slot.timeIn[kFaultStatus] && charged < std::numeric_limits<Millis>::max())
+            finding("causes that do not add up to the fault time");
         if (const std::optional<double> availability = slot.availability())
             if (!(*availability >= 0.0 && *availability <= 1.0)) finding("an availability outside 0..1");
     }

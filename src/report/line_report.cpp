@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <tuple>
 
 #include "report/alarm_texts.h"
 #include "report/empty_period.h"
@@ -110,10 +109,8 @@ private:
         Statement span(file_, "SELECT MIN(started), MAX(COALESCE(ended, last_seen)), COUNT(*) FROM runs");
         span.step();
         report_.hasRuns = span.integer(2) > 0;
-        historyFrom_ = span.integer(0);
-        historyTo_ = span.integer(1);
-        report_.from = std::clamp(request_.from.value_or(historyFrom_), kEarliestTime, kLatestTime);
-        report_.to = std::clamp(request_.to.value_or(historyTo_), kEarliestTime, kLatestTime);
+        report_.from = std::clamp(request_.from.value_or(span.integer(0)), kEarliestTime, kLatestTime);
+        report_.to = std::clamp(request_.to.value_or(span.integer(1)), kEarliestTime, kLatestTime);
         if (report_.to < report_.from) report_.to = report_.from;
         const char* zone = version_ >= 2 ? "time_zone" : "''";
         const std::string columns = std::string("SELECT line, utc_offset, ") + zone + " FROM runs ";
@@ -283,8 +280,6 @@ private:
     LineReport& report_;
     const EventsOut* events_;
     std::optional<AlarmTexts> texts_;
-    Millis historyFrom_ = 0;
-    Millis historyTo_ = 0;
     int version_ = 0;
 };
 

@@ -1,6 +1,6 @@
-// The figures of one history file (one line) over a period, worked out by SQLite from the file's tables.
-// Everything here is bounded by the number of machine slots, causes, alarms and the pictures' columns,
-// never by the number of rows in the file.
+// The figures of one history file (one line) over a period, from one replay of its records in the order they
+// were made (line_replay.h). Everything here is bounded by the number of machine slots, different alarms
+// and the pictures' columns, never by the number of rows in the file.
 #pragma once
 
 #include <array>
