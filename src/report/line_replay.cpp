@@ -19,6 +19,12 @@ constexpr Millis kMostWindows = 20LL * 366 * 24 * 6;
 constexpr int kOwnMachines = 5;
 constexpr const char* kUntold = "(more causes than the report tells apart)";
 
+// A time of the file within the times a report covers (a damaged one clipped).
+std::optional<Millis> within(std::optional<Millis> at) {
+    if (!at) return at;
+    return std::clamp(*at, kEarliestTime, kLatestTime);
+}
+
 Millis floorDiv(Millis a, Millis b) { return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0); }
 
 // What a part of a stop is charged to: one of the alarms told apart, or a text alone (a foreign machine's
@@ -185,7 +191,7 @@ private:
     // ---- one run, its records in the order they were made
     void replayRun(const RunSpan& span, Millis next, Statement& intervalRows, Statement& episodeRows) {
         span_ = &span;
-        clock_ = span.started;
+        clock_ = std::clamp(span.started, kEarliestTime, kLatestTime);
         for (Statement* rows : {&intervalRows, &episodeRows}) {
             rows->reset();
             rows->bind(":run", span.run).bind(":next", next);
@@ -215,10 +221,11 @@ private:
         lineAlarm_.reset();
     }
 
-    // A damaged file's rows may go back in time; they are taken at the time reached, so that every
-    // figure stays a sum of time that went forward.
+    // A damaged file's rows may go back in time, or lie centuries off; they are taken at the time reached
+    // and within the times a report covers, so that every figure stays a sum of time that went forward and
+    // no difference of two times can wrap around.
     Millis advance(Millis at) {
-        clock_ = std::max(clock_, at);
+        clock_ = std::max(clock_, std::clamp(at, kEarliestTime, kLatestTime));
         handleEventsUntil(clock_);
         return clock_;
     }
@@ -450,9 +457,9 @@ private:
                                 static_cast<int>(episode.fault), episode.key, row.text(11)},
                                static_cast<int>(row.integer(9)),
                                raised,
-                               row.optionalInteger(7),
-                               row.optionalInteger(10),
-                               cleared,
+                               within(row.optionalInteger(7)),
+                               within(row.optionalInteger(10)),
+                               cleared ? std::optional(std::max(raised, *within(cleared))) : std::nullopt,
                                !twin};
             request_.episodes(event);
         }
