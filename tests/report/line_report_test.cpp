@@ -259,6 +259,27 @@ TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
     EXPECT_THROW(reportOn(file, unknown), ReportError);
 }
 
+// A line stop goes to the fault published as the line's alarm, though another machine went to fault first.
+TEST(LineReport, ALineStopGoesToThePublishedFaultBeforeTheFirstMachineInFault) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("line.db");
+    {
+        HistoryFileWriter out(file);
+        const Millis a = at(0, 0);
+        out.run(a, "L3", a, at(1, 0), at(1, 0));
+        out.episode(a, 1, 1, 101, "Door open", at(0, 10), at(0, 30));
+        out.interval(a, 1, "Rinser", 4, at(0, 10), at(0, 30), "Door open", false, 1);
+        out.episode(a, 2, 1, 201, "Jam", at(0, 12), at(0, 30), at(0, 12));
+        out.episode(a, 1, 2, 150, "Low air", at(0, 5), at(0, 14));  // led machine 1 until 00:10: no matter
+        out.interval(a, 2, "Filler", 4, at(0, 12), at(0, 30), "Jam", false, 2);
+        out.interval(a, -1, "L3", 4, at(0, 15), at(0, 30));
+    }
+    const LineReport r = reportOn(file, {});
+    ASSERT_FALSE(r.slots.empty());
+    ASSERT_EQ(r.slots[0].causes.size(), 1u);
+    EXPECT_EQ(r.slots[0].causes[0], (CauseDowntime{{2, 1, 201, "ALM_2_201", "Jam"}, minutes(15), 1}));
+}
+
 // The 10-minute windows begin at :00 on the line's clock, also where its offset is not whole hours; a time
 // is shown on the line's clock at that moment, across a clock change of its recorded zone.
 TEST(LineReport, WindowsAndTimesFollowTheLinesOwnClock) {
