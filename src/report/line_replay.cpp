@@ -75,7 +75,8 @@ struct OpenInterval {
     Millis chargedFrom = 0;
     Millis partBegan = 0;     // when the alarm it is charged to began to lead it
     bool partCounted = true;  // a part is counted once it has time: an alarm that led for no time is none
-    Millis partTime = 0;      // the part's time so far, within this interval
+    CauseKey lastWithTime{-2, {}};  // the cause of the last part that had time
+    Millis partTime = 0;            // the part's time so far, within this interval
     StopKey stop;
     std::int64_t stopNumber = 0;
 };
@@ -300,6 +301,7 @@ private:
         open.chargedFrom = open.start;
         open.partBegan = open.start;
         open.partCounted = continues;
+        if (continues) open.lastWithTime = open.charged;
         if (open.machine != 0) inFault_[static_cast<std::size_t>(open.machine)].push_back(slot + 1);
     }
 
@@ -335,9 +337,13 @@ private:
             const CauseKey now = causeOf(open).first;
             if (now == open.charged) continue;
             endPart(slots_[static_cast<std::size_t>(s)], s - 1, at);
+            // An alarm that comes back after a moment no other led (cleared and raised again in one pass)
+            // goes on with its part.
+            const bool hadTime = open.partCounted;
+            if (hadTime) open.lastWithTime = open.charged;
             open.charged = now;
             open.partBegan = at;
-            open.partCounted = false;
+            open.partCounted = !hadTime && now == open.lastWithTime;
         }
     }
 
@@ -349,6 +355,7 @@ private:
         CauseDowntime& cause = causeEntry(state, open.charged);
         if (!open.partCounted) {
             open.partCounted = true;
+            open.lastWithTime = open.charged;
             if (inPeriod(open.partBegan)) ++cause.count;
         }
         open.partTime += time;

@@ -259,6 +259,45 @@ TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
     EXPECT_THROW(reportOn(file, unknown), ReportError);
 }
 
+// Within one stop of machine 1 (00:00 to 00:10): each stretch goes to the alarm that led then, one alarm
+// raised again is still one part, and a stretch no alarm led is said as such.
+TEST(LineReport, EachStretchOfAStopGoesToTheAlarmThatLedThen) {
+    struct Raise {
+        int fault;
+        int from;  // minutes
+        int to;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Raise> raises;
+        std::vector<std::string> causes;
+    };
+    const std::vector<Case> cases{
+        {"cleared before the stop ended", {{101, 0, 6}}, {"101 6 min x1", "0 4 min x1"}},
+        {"raised again", {{101, 0, 4}, {101, 4, 10}}, {"101 10 min x1"}},
+        {"one after another, and back",
+         {{101, 0, 3}, {102, 3, 5}, {101, 5, 10}},
+         {"101 8 min x2", "102 2 min x1"}},
+    };
+    testing::ReportFolder folder;
+    for (const Case& c : cases) {
+        const std::string file = folder.path("stretches.db");
+        {
+            HistoryFileWriter out(file);
+            out.run(at(0, 0), "L4", at(0, 0), at(0, 20), at(0, 20));
+            for (const Raise& raise : c.raises)
+                out.episode(at(0, 0), 1, 1, raise.fault, "F", at(0, raise.from), at(0, raise.to));
+            out.interval(at(0, 0), 0, "Rinser", 4, at(0, 0), at(0, 10), "F", false, 1);
+        }
+        std::vector<std::string> causes;
+        const LineReport r = reportOn(file, {});
+        for (const CauseDowntime& cause : r.slots.at(1).causes)  // after the line's
+            causes.push_back(std::to_string(cause.cause.fault) + " " +
+                             std::to_string(cause.duration / 60000) + " min x" + std::to_string(cause.count));
+        EXPECT_EQ(causes, c.causes) << c.what;
+    }
+}
+
 // A line stop goes to the fault published as the line's alarm, though another machine went to fault first.
 TEST(LineReport, ALineStopGoesToThePublishedFaultBeforeTheFirstMachineInFault) {
     testing::ReportFolder folder;
