@@ -355,7 +355,6 @@ private:
         CauseDowntime& cause = causeEntry(state, open.charged);
         if (!open.partCounted) {
             open.partCounted = true;
-            open.lastWithTime = open.charged;
             if (inPeriod(open.partBegan)) ++cause.count;
         }
         open.partTime += time;

@@ -266,6 +266,7 @@ TEST(LineReport, EachStretchOfAStopGoesToTheAlarmThatLedThen) {
         int fault;
         int from;  // minutes
         int to;
+        int table = 1;
     };
     struct Case {
         const char* what;
@@ -286,7 +287,7 @@ TEST(LineReport, EachStretchOfAStopGoesToTheAlarmThatLedThen) {
             HistoryFileWriter out(file);
             out.run(at(0, 0), "L4", at(0, 0), at(0, 20), at(0, 20));
             for (const Raise& raise : c.raises)
-                out.episode(at(0, 0), 1, 1, raise.fault, "F", at(0, raise.from), at(0, raise.to));
+                out.episode(at(0, 0), 1, raise.table, raise.fault, "F", at(0, raise.from), at(0, raise.to));
             out.interval(at(0, 0), 0, "Rinser", 4, at(0, 0), at(0, 10), "F", false, 1);
         }
         std::vector<std::string> causes;

@@ -25,6 +25,11 @@ public:
             const std::lock_guard lock(me.mutex_);
             ++me.acknowledged_;
         });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            auto& me = *static_cast<MqttPeer*>(self);
+            const std::lock_guard lock(me.mutex_);
+            ++me.subscribed_;
+        });
         mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
             auto& me = *static_cast<MqttPeer*>(self);
             const std::lock_guard lock(me.mutex_);
@@ -69,7 +74,16 @@ public:
         return waitFor([&] { return acknowledged_ >= before + static_cast<int>(messages.size()); });
     }
 
-    void subscribe(const std::string& pattern) { mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1); }
+    // Returns once the broker has the subscription: what is published after it reaches this peer.
+    bool subscribe(const std::string& pattern) {
+        int before = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            before = subscribed_;
+        }
+        mosquitto_subscribe(client_, nullptr, pattern.c_str(), 1);
+        return waitFor([&] { return subscribed_ > before; });
+    }
 
     // The newest payload seen on topic, empty when none.
     std::string last(const std::string& topic) {
@@ -116,6 +130,7 @@ private:
     bool connected_ = false;
     std::mutex mutex_;
     int acknowledged_ = 0;
+    int subscribed_ = 0;
     std::map<std::string, std::string> received_;
     std::map<std::string, std::vector<std::string>> history_;
     std::vector<std::string> arrivals_;
