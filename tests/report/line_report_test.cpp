@@ -279,6 +279,8 @@ TEST(LineReport, EachStretchOfAStopGoesToTheAlarmThatLedThen) {
         {"one after another, and back",
          {{101, 0, 3}, {102, 3, 5}, {101, 5, 10}},
          {"101 8 min x2", "102 2 min x1"}},
+        {"raised again before it cleared", {{101, 0, 6}, {101, 4, 10}}, {"101 10 min x1"}},
+        {"a message leading the line meanwhile", {{101, 0, 10}, {150, 2, 5, 3}}, {"101 10 min x1"}},
     };
     testing::ReportFolder folder;
     for (const Case& c : cases) {
