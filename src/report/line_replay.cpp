@@ -264,13 +264,13 @@ private:
         const Millis end = std::clamp(row.integer(4), start, std::max(start, span_->finish));
         SlotState& state = slots_[static_cast<std::size_t>(slot + 1)];
         if (state.open) closeInterval(static_cast<int>(slot), start);  // overlapping records of one slot
+        const bool foreign = row.integer(8) != 0;
+        const std::int64_t number = row.integer(6);
+        const int machine = !foreign && number >= 1 && number <= kOwnMachines ? static_cast<int>(number) : 0;
         if (start < std::max(request_.to, request_.from + 1)) {
             state.figures.name = row.text(7);
-            state.figures.foreign = row.integer(8) != 0;
-            const std::int64_t machine = row.integer(6);
-            state.figures.machine = !state.figures.foreign && machine >= 1 && machine <= kOwnMachines
-                                        ? static_cast<int>(machine)
-                                        : 0;
+            state.figures.foreign = foreign;
+            state.figures.machine = machine;
         }
         if (std::min(end, request_.to) > std::max(start, request_.from)) state.seen = true;
         if (end == start) return;  // no time at all: neither a stop nor the end of one
@@ -279,9 +279,7 @@ private:
         open.status = row.integer(2);
         open.start = start;
         open.end = end;
-        const std::int64_t machine = row.integer(6);
-        open.machine =
-            row.integer(8) == 0 && machine >= 1 && machine <= kOwnMachines ? static_cast<int>(machine) : 0;
+        open.machine = machine;
         open.cause = row.text(5);
         state.open = std::move(open);
         events_.push({end, row.integer(0), Event::IntervalEnd, static_cast<int>(slot + 1), {}});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "report/time_zone.h"
 #include "report_fixture.h"
 
 namespace orvanta::report {
@@ -158,6 +159,38 @@ TEST(ReportTime, TheLastPeriodOfEachKindIsTheLatestCompleteOneBeforeNow) {
         const NamedPeriod period = lastPeriod(c.kind, local(c.now), c.shifts);
         EXPECT_EQ(period, (NamedPeriod{local(c.from), local(c.to), c.name})) << c.now << " " << c.name;
         EXPECT_EQ(period.to - period.from, c.hours * kHour) << c.now << " " << c.name;
+    }
+}
+
+// A zone is read only by a plain name below the zone folder (a file may hold anything), and gives each
+// moment its offset: Berlin's autumn change of 2026, Buenos Aires without one, Etc/GMT+5 west of UTC.
+TEST(ReportTime, AZoneGivesEachMomentItsOffsetAndOnlyAPlainNameIsRead) {
+    constexpr Millis kChange = 1'792'890'000'000;  // 2026-10-25 01:00 UTC
+    struct Case {
+        std::string name;
+        std::string folder;
+        std::optional<std::pair<int, int>> offsets;  // a second before the change and at it
+    };
+    const std::string zones = "/usr/share/zoneinfo";
+    const std::vector<Case> cases{
+        {"Europe/Berlin", zones, std::pair{120, 60}},
+        {"America/Argentina/Buenos_Aires", zones, std::pair{-180, -180}},
+        {"Etc/GMT+5", zones, std::pair{-300, -300}},
+        {"America/Port-au-Prince", zones, std::pair{-240, -240}},
+        {"../Europe/Berlin", zones + "/Asia", std::nullopt},
+        {"/usr/share/zoneinfo/Europe/Berlin", "", std::nullopt},
+        {"Europe/Berlin ", zones, std::nullopt},
+        {std::string(101, 'A'), zones, std::nullopt},
+        {"", zones, std::nullopt},
+        {"zone1970.tab", zones, std::nullopt},  // a file, but no zone file
+    };
+    for (const Case& c : cases) {
+        const std::optional<ZoneOffsets> zone = ZoneOffsets::load(c.name, c.folder);
+        ASSERT_EQ(zone.has_value(), c.offsets.has_value()) << c.name;
+        if (zone) {
+            EXPECT_EQ(std::pair(zone->minutesAt(kChange - 1000), zone->minutesAt(kChange)), *c.offsets)
+                << c.name;
+        }
     }
 }
 
