@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "report/alarm_texts.h"
 #include "report/report_writers.h"
 #include "report/sqlite_file.h"
 #include "report_fixture.h"
@@ -257,6 +258,34 @@ TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
     ReportRequest unknown;
     unknown.language = "xx";
     EXPECT_THROW(reportOn(file, unknown), ReportError);
+}
+
+// The language asked for picks one of an alarm's recorded texts: an identifier exactly, a code the first of
+// that language in the plant's order; a language the file has none of, the plant's first.
+TEST(LineReport, TheLanguageAskedForPicksOneRecordedText) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("texts.db");
+    {
+        HistoryFileWriter out(file);
+        out.run(at(0, 0), "L5", at(0, 0), at(1, 0), at(1, 0));
+        out.episode(at(0, 0), 3, 1, 301, "shown", at(0, 10), at(0, 20));
+        out.alarmText(3, 301, 1031, 1, "Not-Halt");
+        out.alarmText(3, 301, 2055, 2, "Notaus");
+        out.alarmText(3, 301, 1033, 3, "E-stop");
+    }
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"", "Not-Halt"},   {"de", "Not-Halt"}, {"DE-ch", "Not-Halt"}, {"2055", "Notaus"},
+        {"1033", "E-stop"}, {"en", "E-stop"},   {"fr", "Not-Halt"},    {"3079", "Not-Halt"},
+    };
+    for (const auto& [language, text] : cases) {
+        ReportRequest request;
+        request.language = language;
+        const LineReport r = reportOn(file, request);
+        ASSERT_EQ(r.badActors.size(), 1u);
+        EXPECT_EQ(r.badActors[0].alarm.text, text) << language;
+    }
+    for (const char* refused : {"0", "70000", "1031x", "xx", "d", "-1"})
+        EXPECT_FALSE(parseLanguage(refused)) << refused;
 }
 
 // Within one stop of machine 1 (00:00 to 00:10): each stretch goes to the alarm that led then, one alarm
