@@ -260,6 +260,36 @@ TEST(LineReport, DowntimeGoesToTheAlarmsThatLedEachMachineNamedOnce) {
     EXPECT_THROW(reportOn(file, unknown), ReportError);
 }
 
+// A file of the first form has no machine numbers, zones or texts: its machines go by their slots, its
+// stops by the text they recorded, its alarms by the text they were shown with.
+TEST(LineReport, AFileOfTheFirstFormIsReadAsItWasWritten) {
+    testing::ReportFolder folder;
+    const std::string file = folder.path("first.db");
+    testing::writeMachineHistory(file);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "DROP TABLE alarm_texts; ALTER TABLE runs DROP COLUMN time_zone; "
+                           "ALTER TABLE state_intervals DROP COLUMN machine; PRAGMA user_version = 1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    ReportRequest request;
+    request.language = "en";
+    const LineReport r = reportOn(file, request);
+    EXPECT_EQ(rows(r),
+              (std::vector<std::string>{
+                  "line L2 | 5 70 0 0 45 0 0 | stops 2 avail 0.6087 mtbf 35 mttr 22.5",
+                  "slot 2 Filler | 5 90 0 0 25 0 0 | stops 1 avail 0.7826 mtbf 90 mttr 25",
+                  "slot 3 Capper | 5 80 0 0 35 0 0 | stops 4 avail 0.6957 mtbf 20 mttr 8.75",
+                  "slot 4 Palletiser (foreign) | 5 115 0 0 0 0 0 | stops 0 avail 1.0000 mtbf -1 mttr -1",
+              }));
+    EXPECT_EQ(causes(r)[2], "2 Jam 25 min x1");  // through the gap with the same text: one stop
+    ASSERT_FALSE(r.badActors.empty());
+    EXPECT_EQ(r.badActors[0].alarm.text, "Arrêt d'urgence activé");  // as last shown
+}
+
 // The language asked for picks one of an alarm's recorded texts: an identifier exactly, a code the first of
 // that language in the plant's order; a language the file has none of, the plant's first.
 TEST(LineReport, TheLanguageAskedForPicksOneRecordedText) {
