@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "history/history_records.h"
-#include "report/time_zone.h"
+#include "report/zone_offsets.h"
 
 namespace orvanta::report {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/time_zone.h"
+#include "report/zone_offsets.h"
 #include "report_fixture.h"
 
 namespace orvanta::report {

@@ -1,4 +1,4 @@
-#include "report/time_zone.h"
+#include "report/zone_offsets.h"
 
 #include <algorithm>
 #include <cstdint>
