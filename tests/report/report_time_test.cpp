@@ -172,7 +172,14 @@ TEST(ReportTime, AZoneGivesEachMomentItsOffsetAndOnlyAPlainNameIsRead) {
         std::optional<std::pair<int, int>> offsets;  // a second before the change and at it
     };
     const std::string zones = "/usr/share/zoneinfo";
+    // A zone file under names of every character a zone name may have, and of one it may not.
+    testing::ReportFolder copies;
+    for (const char* name : {"Zz_09+-", "Zone 1", "Zone@1"})
+        std::filesystem::copy_file(zones + "/Europe/Berlin", copies.path(name));
     const std::vector<Case> cases{
+        {"Zz_09+-", copies.path(""), std::pair{120, 60}},
+        {"Zone 1", copies.path(""), std::nullopt},
+        {"Zone@1", copies.path(""), std::nullopt},
         {"Europe/Berlin", zones, std::pair{120, 60}},
         {"America/Argentina/Buenos_Aires", zones, std::pair{-180, -180}},
         {"Etc/GMT+5", zones, std::pair{-300, -300}},
