@@ -172,8 +172,15 @@ std::string paretoSvg(const LineReport& r) {
         sum += bars[i].duration;
         const double share = total == 0 ? 0 : static_cast<double>(sum) / static_cast<double>(total);
         cumulative.emplace_back(x + slot / 2, kTop + kPlot - kPlot * share);
-        std::string label = causeLabel(bars[i].cause);
-        if (label.size() > 28) label = label.substr(0, 27) + "...";
+        // Under the bar: the machine and the text, cut between two characters.
+        const AlarmName& cause = bars[i].cause;
+        std::string label =
+            cause.machine == 0 ? causeLabel(cause) : "M" + std::to_string(cause.machine) + " " + cause.text;
+        if (label.size() > 28) {
+            std::size_t cut = 27;
+            while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+            label = label.substr(0, cut) + "...";
+        }
         svg.text(x + slot / 2, kTop + kPlot + 12, label, "end", 10, -35);
     }
     svg.polyline(cumulative, "#222", 1.5);
