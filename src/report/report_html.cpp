@@ -214,6 +214,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         out << "<p>" << h(kNoRecordsText) << "</p>\n";
     }
     if (r.damaged > 0) out << "<p class=\"damaged\">" << h(damagedText(r)) << "</p>\n";
+    if (r.alarmsNotTold > 0) out << "<p class=\"damaged\">" << h(alarmsNotToldText(r)) << "</p>\n";
 
     out << "<h3>States over the period</h3>\n" << timelineSvg(r);
     out << "<h3>Time in each state, availability and stops</h3>\n";

@@ -32,6 +32,14 @@ std::string slotLabel(const SlotFigures& slot) {
     return "slot " + std::to_string(slot.slot) + " " + slot.name + (slot.foreign ? " (foreign)" : "");
 }
 
+std::string alarmsNotToldText(const LineReport& report) {
+    if (report.alarmsNotTold == 0) return {};
+    return std::to_string(report.alarmsNotTold) + " raises of alarms beyond the " +
+           std::to_string(kMostAlarms) +
+           " different ones a report tells apart are counted in the load, not in the lists: the file is "
+           "damaged.";
+}
+
 std::string damagedText(const LineReport& report) {
     if (report.damaged == 0) return {};
     return std::to_string(report.damaged) +
@@ -134,6 +142,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
         out << kNoRecordsText << "\n";
     }
     if (r.damaged > 0) out << damagedText(r) << "\n";
+    if (r.alarmsNotTold > 0) out << alarmsNotToldText(r) << "\n";
     out << "\nTime in each state, availability and stops\n";
     TextTable states(stateTableHeader());
     for (const SlotFigures& slot : r.slots) states.add(stateTableRow(slot));

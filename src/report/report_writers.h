@@ -52,6 +52,8 @@ std::string localTime(const LineReport& report, Millis at);
 // The line's zone ("Europe/Berlin"), else its offset ("UTC+01:00").
 std::string zoneText(const LineReport& report);
 std::string damagedText(const LineReport& report);  // empty when the file had no damaged record
+// "N raises of alarms beyond ..."; empty when the report told every alarm apart.
+std::string alarmsNotToldText(const LineReport& report);
 // "N more chattering alarms are not listed: ..."; empty when every one is.
 std::string chatteringNotListedText(const LineReport& report);
 std::string standingNotListedText(const LineReport& report);

@@ -641,6 +641,21 @@ TEST(LineReport, ListsAtMostAHundredChatteringAndStandingAlarmsAndSaysHowManyMor
         std::string::npos);
     EXPECT_NE(text.str().find("30 more standing alarms are not listed: the 100 active longest are."),
               std::string::npos);
+
+    // Beyond the alarms a report tells apart, raises are counted in the load only, and said.
+    {
+        HistoryFileWriter out(path);
+        out.run(at(0, 0), "L1", at(0, 0), at(60, 0), at(60, 0));
+        for (int fault = 0; fault < static_cast<int>(kMostAlarms) + 3; ++fault)
+            out.episode(at(0, 0), 1, 1, fault, "F", at(1, 0) + fault, at(1, 0) + fault + 1);
+    }
+    const LineReport many = reportOn(path, {});
+    EXPECT_EQ(many.load.episodes, static_cast<std::int64_t>(kMostAlarms) + 3);
+    EXPECT_EQ(many.alarmsNotTold, 3);
+    EXPECT_EQ(many.badActors.size(), kBadActorCount);
+    std::ostringstream said;
+    writeText(said, {many});
+    EXPECT_NE(said.str().find("3 raises of alarms beyond the 100000 different ones"), std::string::npos);
 }
 
 // A finished history in a folder this user may not write is read without locks: should a writer change the
