@@ -47,11 +47,7 @@ void row(std::ostream& out, const std::vector<Cell>& cells) {
     out << "\r\n";
 }
 
-std::string number(double value, const char* format) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
-}
+std::string number(double value, int decimals) { return formatFixed(value, decimals); }
 
 std::string optionalSeconds(const std::optional<Millis>& value) { return value ? formatSeconds(*value) : ""; }
 
@@ -87,7 +83,7 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
             const std::optional<double> availability = slot.availability();
             cells.insert(
                 cells.end(),
-                {formatSeconds(slot.timeIn[0]), availability ? number(*availability, "%.6f") : "",
+                {formatSeconds(slot.timeIn[0]), availability ? number(*availability, 6) : "",
                  std::to_string(slot.stops), optionalSeconds(slot.mtbf()), optionalSeconds(slot.mttr())});
             row(out, cells);
         }
@@ -113,9 +109,9 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
               "flood windows", "flood share"});
     for (const LineReport& r : lines)
         row(out, {"alarm load", text(r.line), std::to_string(r.load.episodes), std::to_string(r.load.windows),
-                  number(r.load.mean, "%.4f"), std::to_string(r.load.peak),
+                  number(r.load.mean, 4), std::to_string(r.load.peak),
                   r.load.peak > 0 ? isoUtc(r.load.peakAt) : "", std::to_string(r.load.floodWindows),
-                  number(r.load.floodShare(), "%.6f")});
+                  number(r.load.floodShare(), 6)});
 
     out << "\r\n";
     row(out, {"figure", "line", "rank", "machine", "table", "fault", "text", "count", "share"});
@@ -124,7 +120,7 @@ void writeCsv(std::ostream& out, const std::vector<LineReport>& lines) {
             const BadActor& a = r.badActors[i];
             row(out, {"bad actors", text(r.line), std::to_string(i + 1), std::to_string(a.alarm.machine),
                       std::to_string(a.alarm.table), std::to_string(a.alarm.fault), text(a.alarm.text),
-                      std::to_string(a.count), number(a.share, "%.6f")});
+                      std::to_string(a.count), number(a.share, 6)});
         }
 
     out << "\r\n";

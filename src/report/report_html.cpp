@@ -25,11 +25,7 @@ std::string colour(int status) {
 
 std::string h(const std::string& text) { return escapeXml(text); }
 
-std::string percent(double share) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%.1f %%", share * 100.0);
-    return buffer;
-}
+std::string percent(double share) { return formatFixed(share * 100.0, 1) + " %"; }
 
 // Time labels under a picture that spans [from, to).
 void timeAxis(SvgWriter& svg, double y, const LineReport& r) {
@@ -234,8 +230,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "<p class=\"legend\">" << h(kCauseLegend) << ".</p>\n";
 
     out << "<h3>Alarm load per 10 minutes</h3>\n" << rateSvg(r);
-    char mean[32];
-    std::snprintf(mean, sizeof mean, "%.2f", r.load.mean);
+    const std::string mean = formatFixed(r.load.mean, 2);
     table(out, {"episodes", "windows", "mean", "peak", "peak at", "windows in flood", "flood share"},
           {{std::to_string(r.load.episodes), std::to_string(r.load.windows), mean,
             std::to_string(r.load.peak), r.load.peak > 0 ? localTime(r, r.load.peakAt) : "-",

@@ -16,9 +16,7 @@ std::string zoneText(const LineReport& report) {
 std::string availabilityText(const SlotFigures& slot) {
     const std::optional<double> value = slot.availability();
     if (!value) return "-";
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%.1f %%", *value * 100.0);
-    return buffer;
+    return formatFixed(*value * 100.0, 1) + " %";
 }
 
 // An own machine by the number the rest of the panel gives it; its slot only where two slots stand for it.
@@ -125,11 +123,7 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
-std::string percent(double share) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%.1f %%", share * 100.0);
-    return buffer;
-}
+std::string percent(double share) { return formatFixed(share * 100.0, 1) + " %"; }
 
 void writeLine(std::ostream& out, const LineReport& r) {
     out << "Line " << (r.line.empty() ? "(unnamed)" : r.line) << "  (" << r.file << ")\n";
@@ -159,8 +153,7 @@ void writeLine(std::ostream& out, const LineReport& r) {
     out << "  (" << kCauseLegend << ")\n";
 
     const AlarmLoad& load = r.load;
-    char mean[32];
-    std::snprintf(mean, sizeof mean, "%.2f", load.mean);
+    const std::string mean = formatFixed(load.mean, 2);
     out << "\nAlarm load per 10 minutes\n";
     out << "  episodes " << load.episodes << " in " << load.windows << " windows; mean " << mean << ", peak "
         << load.peak;

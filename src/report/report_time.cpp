@@ -1,6 +1,7 @@
 #include "report/report_time.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -260,6 +261,13 @@ std::string formatSeconds(Millis duration) {
     std::snprintf(buffer, sizeof buffer, "%s%llu.%03llu", negative ? "-" : "", magnitude / 1000,
                   magnitude % 1000);
     return buffer;
+}
+
+std::string formatFixed(double value, int decimals) {
+    char buffer[64];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    return error == std::errc() ? std::string(buffer, end) : std::string("-");
 }
 
 }  // namespace orvanta::report

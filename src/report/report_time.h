@@ -25,6 +25,9 @@ std::string formatOffset(int offsetMinutes);
 std::string formatDuration(Millis duration);
 // Seconds with milliseconds, for spreadsheets: "3600.000".
 std::string formatSeconds(Millis duration);
+// A number with this many decimals after a point, whatever the process's locale: the panel's windowed run
+// has the user's ("0,5" in German), which would break a picture's coordinates and a spreadsheet's cells.
+std::string formatFixed(double value, int decimals);
 
 // The periods --last names, each the latest one complete before now in this computer's local time.
 enum class PeriodKind { Day, Shift, Week, Month };

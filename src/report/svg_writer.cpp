@@ -1,6 +1,6 @@
 #include "report/svg_writer.h"
 
-#include <cstdio>
+#include "report/report_time.h"
 
 namespace orvanta::report {
 
@@ -8,9 +8,7 @@ namespace {
 
 // Two decimals are finer than a screen's pixel; shorter numbers keep a year's picture small.
 std::string num(double value) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    std::string text = buffer;
+    std::string text = formatFixed(value, 2);
     while (!text.empty() && text.back() == '0') text.pop_back();
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text == "-0" ? "0" : text;

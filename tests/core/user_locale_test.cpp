@@ -11,27 +11,14 @@
 
 #include "core/clock.h"
 #include "core/variant.h"
+#include "support/process_locale.h"
 
 namespace orvanta {
 namespace {
 
 constexpr const char* kGerman = "de_DE.UTF-8";
 
-// Sets the process's locale (as the toolkit of a windowed run does) and restores it at the end.
-class ProcessLocale {
-public:
-    explicit ProcessLocale(const char* name) : previous_(std::setlocale(LC_ALL, nullptr)) {
-        set_ = std::setlocale(LC_ALL, name) != nullptr;
-    }
-    ~ProcessLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
-    ProcessLocale(const ProcessLocale&) = delete;
-    ProcessLocale& operator=(const ProcessLocale&) = delete;
-    bool set() const { return set_; }
-
-private:
-    std::string previous_;
-    bool set_ = false;
-};
+using testing::ProcessLocale;
 
 // Sets LC_ALL in the environment, as the user's session does, and restores it at the end.
 class UserLocale {
