@@ -20,6 +20,7 @@
 #include "ports/variable_catalogue.h"
 #include "ports/variable_names.h"
 #include "support/demo_plant.h"
+#include "support/eventually.h"
 #include "support/mosquitto_broker.h"
 #include "support/mqtt_peer.h"
 #include "support/running_program.h"
@@ -33,15 +34,7 @@ using testing::MosquittoBroker;
 using testing::MqttPeer;
 using testing::RunningProgram;
 
-// Whether condition holds within limit, looked at every 20 ms.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using testing::eventually;
 
 class OrvantaSimTest : public ::testing::Test {
 protected:

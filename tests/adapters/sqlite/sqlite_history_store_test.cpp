@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "history/history_schema.h"
+#include "support/eventually.h"
 #include "support/manual_event_loop.h"
 #include "support/sqlite_failing_vfs.h"
 #include "support/without_privileges.h"
@@ -95,16 +96,6 @@ std::uint64_t lostIn(const std::vector<std::string>& said) {
         if (end != std::string::npos) lost += std::stoull(line.substr(line.rfind("; ", end) + 2));
     }
     return lost;
-}
-
-template <typename Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
 }
 
 class SqliteHistoryStoreTest : public ::testing::Test {
@@ -329,17 +320,17 @@ TEST_F(SqliteHistoryStoreTest, RetentionRemovesWhatEndedBeforeItOnOpeningAndThen
                                                 "interval " + str(t2) + "/1",
                                                 "interval " + str(t2) + "/6",
                                                 "gap " + str(t2)};
-    EXPECT_TRUE(waitFor([&] { return kept() == afterOpen; })) << ::testing::PrintToString(kept());
+    EXPECT_TRUE(testing::eventually([&] { return kept() == afterOpen; })) << ::testing::PrintToString(kept());
 
     // Time goes on: the recent rows age out too; the standing alarm and its running run stay.
     // A purge that cannot write is said like any write, and done once it can.
     testing::SqliteFailingVfs::failWrites(SQLITE_FULL);
     now = t2 + 31 * kDay;
-    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+    ASSERT_TRUE(testing::eventually([&] { return !said().empty(); }));
     EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + " is on a full disk", 0), 0u) << said()[0];
     testing::SqliteFailingVfs::failWrites(SQLITE_OK);
     const std::vector<std::string> later = {"run " + str(t2), "episode standing"};
-    EXPECT_TRUE(waitFor([&] { return kept() == later; })) << ::testing::PrintToString(kept());
+    EXPECT_TRUE(testing::eventually([&] { return kept() == later; })) << ::testing::PrintToString(kept());
     store.close();
     EXPECT_EQ(said().size(), 1u);
 }
@@ -752,7 +743,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     s.reopenInterval = 60s;
     SqliteHistoryStore* store = &start(s);
     for (int seq = 0; seq < 3; ++seq) store->record(GapStarted{t0, seq, GapKind::Line, t0});
-    ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+    ASSERT_TRUE(testing::eventually([&] { return !said().empty(); }));
     fs::create_directories(folder_);
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(fs::exists(file_));
@@ -782,7 +773,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(store->stored(), 0u);
     store->record(GapStarted{t0, 4, GapKind::Line, t0});
-    EXPECT_TRUE(waitFor([&] { return store->stored() == 5; }, 2s));
+    EXPECT_TRUE(testing::eventually([&] { return store->stored() == 5; }, 2s));
     store->record(GapStarted{t0, 5, GapKind::Line, t0});
     std::this_thread::sleep_for(100ms);  // the writer waits in its window
     EXPECT_TRUE(store->flush(2s));
@@ -795,7 +786,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
     ASSERT_TRUE(store->flush());
     std::this_thread::sleep_for(50ms);  // the writer is idle now: the next record must wake it
     store->record(RunAlive{t0, t0});
-    EXPECT_TRUE(waitFor([&] { return store->stored() == 2; }, 2s));
+    EXPECT_TRUE(testing::eventually([&] { return store->stored() == 2; }, 2s));
 
     // A new file that cannot be set up is said (a full disk as full, however the system says it), and set
     // up once there is room.
@@ -812,7 +803,7 @@ TEST_F(SqliteHistoryStoreTest, BatchesFollowTheirScheduleAndCloseWritesOrCountsW
         testing::SqliteFailingVfs::failWrites(c.rc, 0, c.systemErrno);
         store = &start(settings());
         store->record(RunAlive{t0, t0});
-        ASSERT_TRUE(waitFor([&] { return !said().empty(); }));
+        ASSERT_TRUE(testing::eventually([&] { return !said().empty(); }));
         EXPECT_EQ(said()[0].rfind("E: The history file " + file_ + c.says, 0), 0u) << said()[0];
         testing::SqliteFailingVfs::failWrites(SQLITE_OK);
         EXPECT_TRUE(store->flush());

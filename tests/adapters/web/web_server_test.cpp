@@ -22,6 +22,7 @@
 #include "core/vb_error.h"
 #include "report/report_command.h"
 #include "report/report_fixture.h"
+#include "support/eventually.h"
 #include "support/http_test_client.h"
 #include "support/manual_event_loop.h"
 
@@ -62,15 +63,7 @@ std::size_t openFiles() {
     return count;
 }
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using testing::eventually;
 
 class WebServerTest : public ::testing::Test {
 protected:
