@@ -15,6 +15,7 @@
 #include "support/fixed_clock.h"
 #include "support/log_capture.h"
 #include "support/manual_event_loop.h"
+#include "support/recording_line_events.h"
 #include "support/scripted_line_display.h"
 
 namespace orvanta {
@@ -22,19 +23,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-class RecordingEvents : public LineDisplayEvents {
-public:
-    void Connect(std::int16_t connected) override {
-        seen.push_back("Connect(" + std::to_string(connected) + ")");
-    }
-    void NewLineParameter() override { seen.push_back("NewLineParameter"); }
-    void NewLineData() override { seen.push_back("NewLineData"); }
-
-    // What arrived since the last call.
-    Events take() { return std::exchange(seen, {}); }
-
-    Events seen;
-};
+using RecordingEvents = testing::RecordingLineEvents;
 
 class FakeLineSource : public LineSource {
 public:

@@ -15,6 +15,7 @@
 #include "adapters/embedded/embedded_line_display.h"
 #include "adapters/embedded/line_description_file.h"
 #include "support/broker_test.h"
+#include "support/recording_line_events.h"
 
 namespace orvanta {
 namespace {
@@ -24,15 +25,7 @@ using testing::ManualEventLoop;
 using testing::MosquittoBroker;
 using testing::MqttPeer;
 
-class RecordingEvents : public LineDisplayEvents {
-public:
-    void Connect(std::int16_t connected) override {
-        seen.push_back("Connect(" + std::to_string(connected) + ")");
-    }
-    void NewLineParameter() override { seen.push_back("NewLineParameter"); }
-    void NewLineData() override { seen.push_back("NewLineData"); }
-    Events seen;
-};
+using RecordingEvents = testing::RecordingLineEvents;
 
 const Events kConnected = {"Connect(-1)", "NewLineParameter", "NewLineData"};
 
