@@ -13,7 +13,9 @@ namespace orvanta::testing {
 
 class RecordingLineEvents : public LineDisplayEvents {
 public:
-    void Connect(std::int16_t connected) override { seen.push_back("Connect(" + std::to_string(connected) + ")"); }
+    void Connect(std::int16_t connected) override {
+        seen.push_back("Connect(" + std::to_string(connected) + ")");
+    }
     void NewLineParameter() override { seen.push_back("NewLineParameter"); }
     void NewLineData() override { seen.push_back("NewLineData"); }
 
